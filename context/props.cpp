@@ -1,0 +1,63 @@
+#include "context/props.h"
+
+#include "platform/error.h"
+
+namespace morvent {
+
+ConnectionContext& Context() {
+  thread_local ConnectionContext context;
+  return context;
+}
+
+std::string SplitFirst(std::string& text, const std::string& separator) {
+  if (text.empty()) return "";
+  auto p = text.find(separator);
+  if (p == std::string::npos) {
+    std::string all = std::move(text);
+    text.clear();
+    return all;
+  }
+  std::string first = text.substr(0, p);
+  text.erase(0, p + separator.size());
+  return first;
+}
+
+std::string NextKey(std::string& text) { return TrimBlanks(SplitFirst(text, "=")); }
+
+std::string NextValue(std::string& text) {
+  text = TrimBlanks(text);
+  std::string value;
+  if (!text.empty() && text.front() == '{') {
+    text.erase(0, 1);
+    value = SplitFirst(text, "}");
+    SplitFirst(text, ";");
+  } else {
+    value = SplitFirst(text, ";");
+  }
+  return TrimBlanks(value);
+}
+
+bool ParseProps(const std::string& propsString) {
+  auto& table = Context().props;
+  table.clear();
+  std::string rest = propsString;
+  while (true) {
+    std::string key = NextKey(rest);
+    std::string value = NextValue(rest);
+    if (key.empty()) break;
+    if (!table.emplace(key, value).second)
+      throw Error(kErrKeyExists, "Morvent", "该关键字已经与该集合的一个元素相关联：" + key);
+  }
+  return true;
+}
+
+std::string GetProp(const std::string& key) {
+  const auto& table = Context().props;
+  auto it = table.find(key);
+  if (it == table.end()) throw Error(kErrKeyMissing, "Morvent", "属性串中没有关键字：" + key);
+  return it->second;
+}
+
+bool IsAcctTypeGY() { return ToUpperAscii(GetProp("AcctType")) == "GY"; }
+
+}  // namespace morvent

@@ -1,0 +1,74 @@
+#pragma once
+// DataRecord: one record of a data file, named values in insertion order.
+// RecordCollection: records indexed from 1.
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "platform/variant.h"
+
+namespace morvent {
+
+// What an option dictionary offers: a value by key, or the default.
+class OptionDictionary {
+ public:
+  virtual ~OptionDictionary() = default;
+  virtual Variant GetValue(const std::string& key, const Variant& def) const = 0;
+};
+
+class DataRecord : public Object, public OptionDictionary {
+ public:
+  using Entry = std::pair<std::string, Variant>;
+
+  // The value under the key; Empty when the record does not hold it.
+  virtual Variant Value(const std::string& key) const;
+  // Writes a plain value or an object (nested record or collection); a new
+  // key goes after the existing ones, an existing key keeps its place.
+  virtual void SetValue(const std::string& key, const Variant& value);
+  Variant GetValue(const std::string& key, const Variant& def) const override;
+  // Without a default: Empty for an absent key.
+  Variant GetValue(const std::string& key) const { return GetValue(key, Variant()); }
+  virtual bool Has(const std::string& key) const;
+  virtual const std::vector<Entry>& Entries() const { return entries_; }
+  size_t Count() const { return Entries().size(); }
+
+  // 1-based position in the data file; 0 for a record made in memory.
+  int32_t FileRow() const { return fileRow_; }
+  void SetFileRow(int32_t row) { fileRow_ = row; }
+
+  // Nested objects, or nullptr when the key holds none of that kind.
+  std::shared_ptr<DataRecord> Record(const std::string& key) const { return Value(key).As<DataRecord>(); }
+
+ protected:
+  std::vector<Entry> entries_;
+
+ private:
+  int32_t fileRow_ = 0;
+};
+using DataRecordPtr = std::shared_ptr<DataRecord>;
+
+class RecordCollection : public Object {
+ public:
+  int32_t LBound() const { return 1; }
+  int32_t UBound() const { return static_cast<int32_t>(records_.size()); }
+  // The record at a 1-based index; an index outside LBound..UBound raises
+  // "下标越界".
+  DataRecordPtr Item(int32_t index) const;
+  void SetItem(int32_t index, DataRecordPtr record);
+  void Add(DataRecordPtr record);
+  void Reserve(size_t n) { records_.reserve(n); }
+
+ private:
+  std::vector<DataRecordPtr> records_;
+};
+using RecordCollectionPtr = std::shared_ptr<RecordCollection>;
+
+inline DataRecordPtr NewRecord() { return std::make_shared<DataRecord>(); }
+
+// The value, or the default when the value is Null. An absent (Empty) value
+// is answered as it is.
+Variant NullToDefault(const Variant& value, const Variant& def);
+
+}  // namespace morvent

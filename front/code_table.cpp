@@ -1,0 +1,73 @@
+#include "front/code_table.h"
+
+#include <set>
+
+#include "ledger/account_type.h"
+#include "platform/error.h"
+#include "platform/text.h"
+
+namespace morvent {
+
+namespace {
+
+template <class H>
+std::function<std::unique_ptr<EntityHandler>()> Make() {
+  return [] { return std::make_unique<H>(); };
+}
+
+std::vector<BaseType> BuildTable() {
+  std::vector<BaseType> t = {
+      {101, "AccountType", "SchemaAccountType.xml", "科目大类", Make<CAccountType>()},
+      {102, "Account", "SchemaAccount.xml", "科目", nullptr},
+      {103, "Currency", "SchemaCurrency.xml", "币别", nullptr},
+      {104, "VoucherGroup", "SchemaVoucherGroup.xml", "凭证字", nullptr},
+      {105, "MeasureUnitGroup", "SchemaMeasureUnitGroup.xml", "计量单位组", nullptr},
+      {106, "MeasureUnit", "SchemaMeasureUnit.xml", "计量单位", nullptr},
+      {107, "Settle", "SchemaSettle.xml", "结算方式", nullptr},
+      {108, "SonCompany", "SchemaSonCompany.xml", "分支机构", nullptr},
+      {110, "Customer", "SchemaCustomer.xml", "客户", nullptr},
+      {112, "Stock", "SchemaStock.xml", "仓库", nullptr},
+      {114, "Supplier", "SchemaSupplier.xml", "供应商", nullptr},
+      {116, "Material", "SchemaMaterial.xml", "物料", nullptr},
+      {118, "Employee", "SchemaEmployee.xml", "职员", nullptr},
+      {120, "Department", "SchemaDepartment.xml", "部门", nullptr},
+      {121, "AssistType", "SchemaAssistType.xml", "辅助资料类别", nullptr},
+      {122, "AssistDetail", "SchemaAssistDetail.xml", "辅助资料", nullptr},
+  };
+  // A code or element listed twice would shadow a handler: refuse loudly.
+  std::set<int32_t> codes;
+  std::set<std::string> names;
+  for (const auto& b : t)
+    if (!codes.insert(b.code).second || !names.insert(b.element).second)
+      throw Error(kErrKeyExists, "Morvent", "基础资料代码表重复：" + b.element);
+  return t;
+}
+
+}  // namespace
+
+const std::vector<BaseType>& BaseTypes() {
+  static const std::vector<BaseType> table = BuildTable();
+  return table;
+}
+
+const BaseType* FindBaseType(int32_t code) {
+  for (const auto& b : BaseTypes())
+    if (b.code == code) return &b;
+  return nullptr;
+}
+
+const BaseType* FindBaseType(const std::string& codeOrName) {
+  for (const auto& b : BaseTypes())
+    if (EqualsNoCase(b.element, codeOrName) || std::to_string(b.code) == codeOrName || b.title == codeOrName)
+      return &b;
+  return nullptr;
+}
+
+std::vector<std::string> SchemaElementNames() {
+  std::vector<std::string> names;
+  for (const auto& b : BaseTypes()) names.push_back(b.element);
+  names.push_back("ItemClass");
+  return names;
+}
+
+}  // namespace morvent

@@ -1,0 +1,27 @@
+#include "front/handler.h"
+
+namespace morvent {
+
+namespace {
+bool Row(const RowEvent& e, int32_t lRow, double dblRate, const std::string& s) {
+  bool cancel = false;
+  if (e) e(lRow, dblRate, s, cancel);
+  return cancel;
+}
+bool Err(const ErrEvent& e, const std::string& s) {
+  bool cancel = true;
+  if (e) e(s, cancel);
+  return cancel;
+}
+}  // namespace
+
+bool EntityHandler::RaiseExpOneRow(int32_t lRow, double dblRate, const std::string& s) {
+  return Row(events.ExpOneRow, lRow, dblRate, s);
+}
+bool EntityHandler::RaiseImpOneRow(int32_t lRow, double dblRate, const std::string& s) {
+  return Row(events.ImpOneRow, lRow, dblRate, s);
+}
+bool EntityHandler::RaiseExpErr(const std::string& s) { return Err(events.ExpErr, s); }
+bool EntityHandler::RaiseImpErr(const std::string& s) { return Err(events.ImpErr, s); }
+
+}  // namespace morvent

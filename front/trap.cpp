@@ -1,0 +1,36 @@
+#include "front/trap.h"
+
+#include "platform/text.h"
+
+namespace morvent {
+
+std::string ErrorTrap::Compose(const Error& error) const {
+  std::string name = currentName_ ? currentName_() : std::string();
+  return prefix_ + name + kCR + kErrInfo + kCR + error.Description();
+}
+
+bool ErrorTrap::Report(const Error& error) {
+  // Compose may throw: then the failure leaves the operation untrapped.
+  std::string message = Compose(error);
+  return !raise_(message);
+}
+
+bool ErrorTrap::Run(const std::function<void()>& step) {
+  try {
+    step();
+    return true;
+  } catch (const std::exception& e) {
+    return Report(ToError(e));
+  }
+}
+
+std::optional<bool> ErrorTrap::Test(const std::function<bool()>& condition) {
+  try {
+    return condition();
+  } catch (const std::exception& e) {
+    if (!Report(ToError(e))) return std::nullopt;
+    return true;
+  }
+}
+
+}  // namespace morvent

@@ -1,0 +1,51 @@
+#pragma once
+// The error trap every handler's Export and Import run under.
+//
+// A failure in a step becomes one error event: the operation's message
+// prefix, the current record's name, CR, "错误信息：", CR and the failure's
+// description. The event's Cancel comes preset True: left True, the
+// operation stops (Run answers false and the caller returns False); cleared,
+// the operation resumes with the step after the failing one.
+//
+// Reading the current name may itself fail (no record is current yet, or
+// the list is past its end); then there is no message to show and the
+// failure leaves the operation as an Error, as the trap it replaces did.
+#include <functional>
+#include <optional>
+#include <string>
+
+#include "platform/error.h"
+
+namespace morvent {
+
+class ErrorTrap {
+ public:
+  using NameReader = std::function<std::string()>;
+  // Raises the event with Cancel preset True and answers Cancel.
+  using Raiser = std::function<bool(const std::string& message)>;
+
+  ErrorTrap(std::string prefix, NameReader currentName, Raiser raise)
+      : prefix_(std::move(prefix)), currentName_(std::move(currentName)), raise_(std::move(raise)) {}
+
+  // Runs one step; false when the client left the error cancelled.
+  [[nodiscard]] bool Run(const std::function<void()>& step);
+
+  // Evaluates a condition guarding a branch or a loop. A failure the client
+  // lets pass answers true: execution goes on with the first guarded step.
+  // nullopt when the client stopped the operation.
+  [[nodiscard]] std::optional<bool> Test(const std::function<bool()>& condition);
+
+  // The message for a failure, as the event carries it.
+  std::string Compose(const Error& error) const;
+
+ private:
+  bool Report(const Error& error);
+
+  std::string prefix_;
+  NameReader currentName_;
+  Raiser raise_;
+};
+
+inline constexpr const char* kErrInfo = "错误信息：";
+
+}  // namespace morvent

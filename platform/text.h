@@ -1,0 +1,31 @@
+#pragma once
+// Text helpers that count characters (Unicode code points), never bytes, as
+// every "left N characters", length and search of the algorithms does.
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+namespace morvent {
+
+size_t CharLength(std::string_view s);
+std::string LeftChars(std::string_view s, size_t n);
+std::string RightChars(std::string_view s, size_t n);
+// 1-based character position of needle in hay, 0 when absent (case-sensitive).
+size_t InStr(std::string_view hay, std::string_view needle);
+bool Contains(std::string_view hay, std::string_view needle);
+// Removes blanks (spaces) only, as the classic Trim does.
+std::string TrimBlanks(std::string_view s);
+std::string Replace(std::string_view s, std::string_view from, std::string_view to);
+std::string ToUpperAscii(std::string_view s);
+bool EqualsNoCase(std::string_view a, std::string_view b);
+// Ordering for maps whose keys compare without regard to (ASCII) letter case.
+struct NoCaseLess {
+  using is_transparent = void;
+  bool operator()(std::string_view a, std::string_view b) const;
+};
+// Whether the bytes form valid UTF-8.
+bool IsValidUtf8(std::string_view s);
+
+inline constexpr char kCR = '\r';
+
+}  // namespace morvent

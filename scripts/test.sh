@@ -1,0 +1,7 @@
+#!/usr/bin/env bash
+# Builds everything and runs every test suite.
+set -euo pipefail
+root="$(cd "$(dirname "$0")/.." && pwd)"
+bash "$root/scripts/build.sh"
+dir="${MORVENT_BUILD_DIR:-$root/build}"
+cd "$dir" && ctest --output-on-failure -j"$(nproc)"

@@ -1,0 +1,5 @@
+// Placeholder until the embedded ledger lands.
+#include "platform/registry.h"
+namespace morvent {
+void RegisterLedgerComponents() {}
+}  // namespace morvent
