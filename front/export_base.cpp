@@ -4,6 +4,7 @@
 #include "front/code_table.h"
 #include "front/exchange_log.h"
 #include "front/handler.h"
+#include "platform/call_scope.h"
 #include "platform/registry.h"
 
 namespace morvent {
@@ -22,6 +23,7 @@ void ExportBase::ReportError(const std::string& sErrMsg, bool& Cancel) {
 
 bool ExportBase::ExportXMLData(const std::string& PropsString, int32_t lBaseType, const std::string& sFile,
                                Variant* /*vParam: accepted, not used*/) {
+  PublicCallScope scope;
   const std::string props = PropsString;
   const std::string file = sFile;
   ParseProps(props);

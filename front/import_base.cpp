@@ -4,6 +4,7 @@
 #include "front/code_table.h"
 #include "front/exchange_log.h"
 #include "front/handler.h"
+#include "platform/call_scope.h"
 #include "platform/registry.h"
 
 namespace morvent {
@@ -36,6 +37,7 @@ bool ImportBase::Run(const std::string& /*props*/, int32_t lBaseType, const std:
 
 bool ImportBase::ImportXMLData(const std::string& PropsString, int32_t lBaseType, const std::string& sFile,
                                const OptionDictionary* dictParam) {
+  PublicCallScope scope;
   const std::string props = PropsString;
   const std::string file = sFile;
   auto& ctx = Context();
