@@ -37,9 +37,8 @@ std::string NextValue(std::string& text) {
   return TrimBlanks(value);
 }
 
-bool ParseProps(const std::string& propsString) {
-  auto& table = Context().props;
-  table.clear();
+namespace {
+void ParseInto(PropertyTable& table, const std::string& propsString) {
   std::string rest = propsString;
   while (true) {
     std::string key = NextKey(rest);
@@ -48,6 +47,19 @@ bool ParseProps(const std::string& propsString) {
     if (!table.emplace(key, value).second)
       throw Error(kErrKeyExists, "Morvent", "该关键字已经与该集合的一个元素相关联：" + key);
   }
+}
+}  // namespace
+
+PropertyTable ParsePropertyString(const std::string& propsString) {
+  PropertyTable table;
+  ParseInto(table, propsString);
+  return table;
+}
+
+bool ParseProps(const std::string& propsString) {
+  auto& table = Context().props;
+  table.clear();
+  ParseInto(table, propsString);
   return true;
 }
 

@@ -20,6 +20,10 @@ std::string SplitFirst(std::string& text, const std::string& separator);
 std::string NextKey(std::string& text);
 std::string NextValue(std::string& text);
 
+// Parses a property string into a table without touching the thread's
+// context (the ledger reads its "Data Source" this way).
+PropertyTable ParsePropertyString(const std::string& propsString);
+
 // Replaces the thread's property table by the pairs of the string. A key
 // that occurs twice raises the duplicate-key error; the pairs before it stay.
 bool ParseProps(const std::string& propsString);
