@@ -1,1 +1,69 @@
-int main() { return 0; }
+// morvent: the command-line tool around ExportBase and ImportBase.
+#include <CLI/CLI.hpp>
+#include <iostream>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "cli/commands.h"
+
+int main(int argc, char** argv) {
+  using namespace morvent::cli;
+  CLI::App app{"Morvent：在账套与 XML 数据文件之间交换基础资料"};
+  app.require_subcommand(1);
+  app.footer("退出状态：0 调用返回 True，1 返回 False，2 用法错误，3 调用以错误结束。详见 docs/cli.md。");
+
+  RunOptions exp, imp;
+  auto addRunOptions = [](CLI::App* cmd, RunOptions& o) {
+    auto* ledger = cmd->add_option("--ledger", o.ledger, "账套文件（SQLite）");
+    auto* props = cmd->add_option("--props", o.props, "原样传入的属性串");
+    ledger->excludes(props);
+    cmd->add_option("--type", o.type, "基础资料代码或名称（见 morvent types）")->required();
+    cmd->add_option("--file", o.file, "数据文件路径")->required();
+    cmd->add_option("--acct-type", o.acctType, "覆盖账套记录的类型（AcctType）");
+    cmd->add_option("--on-error", o.onError, "错误事件的回答：stop（默认）或 skip")
+        ->check(CLI::IsMember({"stop", "skip"}));
+    cmd->add_option("--events", o.events, "事件输出：text（默认）或 jsonl")->check(CLI::IsMember({"text", "jsonl"}));
+  };
+
+  auto* exportCmd = app.add_subcommand("export", "把一种基础资料从账套导出到数据文件");
+  addRunOptions(exportCmd, exp);
+  exportCmd->add_flag("--overwrite", exp.overwrite, "目标文件已存在时直接覆盖");
+
+  auto* importCmd = app.add_subcommand("import", "把数据文件引入账套");
+  addRunOptions(importCmd, imp);
+  importCmd->add_option("--imp-style", imp.impStyle, "1 保留已有对象，2 覆盖");
+  importCmd->add_option("--coding-style", imp.codingStyle, "1 带点代码，2 不带点代码");
+
+  auto* ledgerCmd = app.add_subcommand("ledger", "创建账套");
+  ledgerCmd->require_subcommand(1);
+  std::string ledgerPath, ledgerKind;
+  auto* initCmd = ledgerCmd->add_subcommand("init", "创建只含标准资料的新账套");
+  initCmd->add_option("PATH", ledgerPath, "新账套文件")->required();
+  initCmd->add_option("--acct-type", ledgerKind, "账套类型，例如 GY");
+  auto* demoCmd = ledgerCmd->add_subcommand("demo", "创建满是示例资料的新账套");
+  demoCmd->add_option("PATH", ledgerPath, "新账套文件")->required();
+  demoCmd->add_option("--acct-type", ledgerKind, "账套类型，例如 GY");
+
+  auto* typesCmd = app.add_subcommand("types", "列出基础资料代码");
+  bool servedOnly = false;
+  typesCmd->add_flag("--served", servedOnly, "只列出已能交换的代码，每行一个");
+
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::CallForHelp& e) {
+    return app.exit(e);
+  } catch (const CLI::CallForAllHelp& e) {
+    return app.exit(e);
+  } catch (const CLI::ParseError& e) {
+    app.exit(e);
+    return kExitUsage;
+  }
+
+  if (*exportCmd) return RunExport(exp);
+  if (*importCmd) return RunImport(imp);
+  if (*initCmd) return RunLedgerInit(ledgerPath, ledgerKind, false);
+  if (*demoCmd) return RunLedgerInit(ledgerPath, ledgerKind, true);
+  if (*typesCmd) return RunTypes(servedOnly);
+  return kExitUsage;
+}

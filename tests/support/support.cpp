@@ -6,6 +6,9 @@
 #include <sstream>
 #include <stdexcept>
 
+#include <libxml/parser.h>
+#include <libxml/tree.h>
+
 namespace fs = std::filesystem;
 
 namespace morvent::test {
@@ -54,6 +57,22 @@ void WriteFile(const std::string& path, const std::string& content) {
   std::ofstream out(path, std::ios::binary);
   out << content;
   if (!out) throw std::runtime_error("cannot write " + path);
+}
+
+std::vector<LogEntry> ReadLogEntries(const std::string& path) {
+  std::vector<LogEntry> out;
+  xmlDocPtr doc = xmlReadFile(path.c_str(), nullptr, XML_PARSE_NONET);
+  if (!doc) throw std::runtime_error("cannot parse log " + path);
+  auto attr = [](xmlNodePtr n, const char* name) {
+    xmlChar* v = xmlGetProp(n, reinterpret_cast<const xmlChar*>(name));
+    std::string s = v ? reinterpret_cast<const char*>(v) : "";
+    xmlFree(v);
+    return s;
+  };
+  for (xmlNodePtr n = xmlDocGetRootElement(doc)->children; n; n = n->next)
+    if (n->type == XML_ELEMENT_NODE) out.push_back({attr(n, "Direct"), attr(n, "Time"), attr(n, "ErrMsg")});
+  xmlFreeDoc(doc);
+  return out;
 }
 
 std::string SourceSchemaDir() { return std::string(MORVENT_SOURCE_DIR) + "/schemas"; }

@@ -56,6 +56,12 @@ class ProgramHome {
   bool hadHome_ = false;
 };
 
+// The entries of an exchange log, decoded from the encoding it declares.
+struct LogEntry {
+  std::string direct, time, message;
+};
+std::vector<LogEntry> ReadLogEntries(const std::string& path);
+
 std::string ReadFile(const std::string& path);
 void WriteFile(const std::string& path, const std::string& content);
 // The folder of the source tree's schemas/.
