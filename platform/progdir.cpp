@@ -1,6 +1,7 @@
 #include "platform/progdir.h"
 
 #include <dlfcn.h>
+#include <link.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -17,34 +18,31 @@ std::string DirName(const std::string& path) {
   if (p == 0) return "/";
   return path.substr(0, p);
 }
+
+std::string ExecutableDirectory() {
+  char exe[PATH_MAX];
+  ssize_t n = readlink("/proc/self/exe", exe, sizeof exe - 1);
+  if (n <= 0) return ".";
+  exe[n] = 0;
+  return DirName(exe);
+}
 }  // namespace
 
 std::string ProgramDirectory() {
   if (const char* home = std::getenv("MORVENT_HOME"); home && *home) return home;
-  // The module holding this function: the executable for a static link,
-  // the shared library otherwise.
+  // The module holding this function: a shared library when the library is
+  // loaded as one, else the executable. For the executable the loader only
+  // knows the name it was started under, which a later change of the
+  // working directory makes point elsewhere, so the kernel is asked instead.
   Dl_info info{};
-  if (dladdr(reinterpret_cast<void*>(&ProgramDirectory), &info) && info.dli_fname) {
+  link_map* map = nullptr;
+  if (dladdr1(reinterpret_cast<void*>(&ProgramDirectory), &info, reinterpret_cast<void**>(&map),
+              RTLD_DL_LINKMAP) &&
+      map && map->l_name && *map->l_name) {
     char resolved[PATH_MAX];
-    if (realpath(info.dli_fname, resolved)) {
-      std::string module = resolved;
-      char exe[PATH_MAX];
-      ssize_t n = readlink("/proc/self/exe", exe, sizeof exe - 1);
-      if (n > 0) {
-        exe[n] = 0;
-        // A static link reports the executable's name as given on the command line.
-        if (module == exe || DirName(module) != ".") return DirName(module);
-      }
-      return DirName(module);
-    }
+    if (realpath(map->l_name, resolved)) return DirName(resolved);
   }
-  char exe[PATH_MAX];
-  ssize_t n = readlink("/proc/self/exe", exe, sizeof exe - 1);
-  if (n > 0) {
-    exe[n] = 0;
-    return DirName(exe);
-  }
-  return ".";
+  return ExecutableDirectory();
 }
 
 std::string JoinPath(const std::string& dir, const std::string& name) {

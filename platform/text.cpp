@@ -79,18 +79,52 @@ bool NoCaseLess::operator()(std::string_view a, std::string_view b) const {
   });
 }
 
+size_t Utf8SequenceLength(std::string_view s) {
+  if (s.empty()) return 0;
+  const auto byte = [&s](size_t i) { return static_cast<unsigned char>(s[i]); };
+  const unsigned char c = byte(0);
+  if (c < 0x80) return 1;
+  size_t n;
+  // The second byte's range is what rules out overlongs, surrogates and
+  // code points past U+10FFFF.
+  unsigned char lo = 0x80, hi = 0xBF;
+  if (c >= 0xC2 && c <= 0xDF) {
+    n = 2;
+  } else if (c >= 0xE0 && c <= 0xEF) {
+    n = 3;
+    if (c == 0xE0) lo = 0xA0;
+    if (c == 0xED) hi = 0x9F;
+  } else if (c >= 0xF0 && c <= 0xF4) {
+    n = 4;
+    if (c == 0xF0) lo = 0x90;
+    if (c == 0xF4) hi = 0x8F;
+  } else {
+    return 0;
+  }
+  if (s.size() < n) return 0;
+  if (byte(1) < lo || byte(1) > hi) return 0;
+  for (size_t k = 2; k < n; ++k)
+    if (!IsContinuation(byte(k))) return 0;
+  return n;
+}
+
+uint32_t DecodeUtf8(std::string_view seq) {
+  if (seq.empty()) return 0;
+  const auto byte = [&seq](size_t i) { return static_cast<uint32_t>(static_cast<unsigned char>(seq[i])); };
+  switch (seq.size()) {
+    case 1: return byte(0);
+    case 2: return (byte(0) & 0x1F) << 6 | (byte(1) & 0x3F);
+    case 3: return (byte(0) & 0x0F) << 12 | (byte(1) & 0x3F) << 6 | (byte(2) & 0x3F);
+    default: return (byte(0) & 0x07) << 18 | (byte(1) & 0x3F) << 12 | (byte(2) & 0x3F) << 6 | (byte(3) & 0x3F);
+  }
+}
+
 bool IsValidUtf8(std::string_view s) {
   size_t i = 0;
   while (i < s.size()) {
-    unsigned char c = static_cast<unsigned char>(s[i]);
-    size_t n = c < 0x80 ? 0 : (c >> 5) == 6 ? 1 : (c >> 4) == 14 ? 2 : (c >> 3) == 30 ? 3 : 99;
-    if (n == 99 || i + n >= s.size() + (n ? 0 : 1)) {
-      if (n == 99 || i + n > s.size() - 1 + 1) return false;
-    }
-    if (i + n >= s.size() && n > 0) return false;
-    for (size_t k = 1; k <= n; ++k)
-      if (!IsContinuation(static_cast<unsigned char>(s[i + k]))) return false;
-    i += n + 1;
+    size_t n = Utf8SequenceLength(s.substr(i));
+    if (n == 0) return false;
+    i += n;
   }
   return true;
 }

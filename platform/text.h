@@ -2,6 +2,7 @@
 // Text helpers that count characters (Unicode code points), never bytes, as
 // every "left N characters", length and search of the algorithms does.
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -23,8 +24,14 @@ struct NoCaseLess {
   using is_transparent = void;
   bool operator()(std::string_view a, std::string_view b) const;
 };
-// Whether the bytes form valid UTF-8.
+// Whether the bytes form valid UTF-8: no overlong forms, no surrogates,
+// nothing above U+10FFFF, no truncated sequence.
 bool IsValidUtf8(std::string_view s);
+// Bytes of the well-formed UTF-8 sequence at the start of s; 0 when s is
+// empty or does not start with one.
+size_t Utf8SequenceLength(std::string_view s);
+// The code point of one well-formed sequence (as measured above).
+uint32_t DecodeUtf8(std::string_view sequence);
 
 inline constexpr char kCR = '\r';
 
