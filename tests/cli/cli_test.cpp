@@ -1,0 +1,128 @@
+// The tool as a user runs it: real processes, real ledgers, real files.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <array>
+#include <cstdio>
+#include <cstdlib>
+#include <nlohmann/json.hpp>
+#include <sstream>
+
+#include "platform/progdir.h"
+#include "tests/support/support.h"
+
+namespace morvent::test {
+namespace {
+
+struct Outcome {
+  int status = -1;
+  std::string out;
+};
+
+std::string Tool() {
+  const char* bin = std::getenv("MORVENT_BIN");
+  return std::string(bin ? bin : ".") + "/morvent";
+}
+
+std::string Quote(const std::string& s) { return "'" + s + "'"; }
+
+// Runs the tool with the program home of the test, stdin closed.
+Outcome Run(const ProgramHome& home, const std::string& args) {
+  std::string cmd = "MORVENT_HOME=" + Quote(home.path()) + " " + Quote(Tool()) + " " + args + " </dev/null 2>" +
+                    Quote(home.file("stderr.txt"));
+  Outcome o;
+  FILE* p = popen(cmd.c_str(), "r");
+  if (!p) return o;
+  std::array<char, 4096> buf{};
+  size_t n;
+  while ((n = fread(buf.data(), 1, buf.size(), p)) > 0) o.out.append(buf.data(), n);
+  int rc = pclose(p);
+  o.status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
+  return o;
+}
+
+std::vector<nlohmann::json> Lines(const std::string& out) {
+  std::vector<nlohmann::json> v;
+  std::istringstream in(out);
+  for (std::string line; std::getline(in, line);)
+    if (!line.empty()) v.push_back(nlohmann::json::parse(line));
+  return v;
+}
+
+TEST(Tool, ExportsAccountTypesOfANewLedger) {
+  ProgramHome home;
+  std::string ledger = home.file("l.db"), file = home.file("t.xml");
+  ASSERT_EQ(Run(home, "ledger init " + Quote(ledger)).status, 0) << ReadFile(home.file("stderr.txt"));
+  auto o = Run(home, "export --ledger " + Quote(ledger) + " --type 101 --file " + Quote(file) + " --events jsonl");
+  ASSERT_EQ(o.status, 0) << ReadFile(home.file("stderr.txt"));
+  auto lines = Lines(o.out);
+  ASSERT_EQ(lines.size(), 7u);
+  for (int i = 0; i < 6; ++i) {
+    EXPECT_EQ(lines[static_cast<size_t>(i)]["event"], "ExportOneRow");
+    EXPECT_EQ(lines[static_cast<size_t>(i)]["lRow"], i + 1);
+  }
+  EXPECT_EQ(lines[0].dump(), R"({"dblRate":16,"event":"ExportOneRow","lRow":1})");
+  EXPECT_EQ(lines[5]["dblRate"], 100);
+  EXPECT_EQ(lines[6].dump(), R"({"event":"Result","value":true})");
+  std::string lint = "xmllint --noout --nonet --schema " + Quote(home.file("SchemaAccountType.xml")) + " " +
+                     Quote(file) + " 2>/dev/null";
+  EXPECT_EQ(std::system(lint.c_str()), 0);
+  std::string xml = ReadFile(file);
+  EXPECT_NE(xml.find("<Name>所有者权益</Name>"), std::string::npos);
+}
+
+TEST(Tool, MissingLedgerIsAnErrorAndCreatesNothing) {
+  ProgramHome home;
+  std::string ledger = home.file("missing.db");
+  auto o = Run(home, "export --ledger " + Quote(ledger) + " --type 101 --file " + Quote(home.file("t.xml")));
+  EXPECT_EQ(o.status, 3);
+  EXPECT_FALSE(FileExist(ledger));
+  EXPECT_NE(ReadFile(home.file("stderr.txt")).find(ledger), std::string::npos);
+  // Through a client's own property string too.
+  o = Run(home, "export --props " + Quote("Data Source=" + ledger + ";AcctType=GY") + " --type 101 --file " +
+                    Quote(home.file("t.xml")));
+  EXPECT_EQ(o.status, 3);
+  EXPECT_FALSE(FileExist(ledger));
+}
+
+TEST(Tool, UnassignedCodeAnswersFalseWithoutEvents) {
+  ProgramHome home;
+  std::string ledger = home.file("l.db");
+  ASSERT_EQ(Run(home, "ledger init " + Quote(ledger)).status, 0);
+  auto o = Run(home, "export --ledger " + Quote(ledger) + " --type 109 --file " + Quote(home.file("t.xml")) +
+                         " --events jsonl");
+  EXPECT_EQ(o.status, 1);
+  auto lines = Lines(o.out);
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_EQ(lines[0].dump(), R"({"event":"Result","value":false})");
+  EXPECT_FALSE(FileExist(home.file("t.xml")));
+}
+
+TEST(Tool, UsageErrors) {
+  ProgramHome home;
+  EXPECT_EQ(Run(home, "export --type 101").status, 2);
+  EXPECT_EQ(Run(home, "export --ledger a.db --props x --type 101 --file f").status, 2);
+  EXPECT_EQ(Run(home, "export --ledger a.db --type Nonsense --file f").status, 2);
+  EXPECT_EQ(Run(home, "frobnicate").status, 2);
+  EXPECT_EQ(Run(home, "--help").status, 0);
+}
+
+TEST(Tool, ExistingTargetIsKeptWithoutConsent) {
+  ProgramHome home;
+  std::string ledger = home.file("l.db"), file = home.file("t.xml");
+  ASSERT_EQ(Run(home, "ledger init " + Quote(ledger)).status, 0);
+  WriteFile(file, "keep me");
+  auto o = Run(home, "export --ledger " + Quote(ledger) + " --type 101 --file " + Quote(file) + " --events jsonl");
+  EXPECT_EQ(o.status, 1);
+  auto lines = Lines(o.out);
+  ASSERT_EQ(lines.size(), 2u);
+  EXPECT_EQ(lines[0]["event"], "Question");
+  EXPECT_EQ(lines[0]["answer"], "no");
+  EXPECT_EQ(ReadFile(file), "keep me");
+  o = Run(home, "export --ledger " + Quote(ledger) + " --type AccountType --file " + Quote(file) + " --overwrite");
+  EXPECT_EQ(o.status, 0);
+  EXPECT_NE(ReadFile(file).find("AccountTypeList"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace morvent::test
