@@ -1,0 +1,154 @@
+#pragma once
+// The one narrow storage layer of the embedded ledger. Every SQL statement of
+// the ledger (core sets and item side alike) goes through LedgerStore, so a
+// server database can take SQLite's place behind this header later.
+//
+// One store is one connection to one ledger file. Stores are shared per
+// thread: every object created on a thread for the same ledger file uses the
+// same store, which stays open while any object holds it. A store and the
+// objects made from it belong to the thread that made them.
+//
+// Durability: each Write() is atomic (a SAVEPOINT). Outside a public call a
+// Write() commits at once. Inside a public call (platform/call_scope.h)
+// consecutive writes are grouped into one transaction, committed at the
+// first write after a quarter second has passed and, at the latest, when the
+// outermost public call ends (CommitThreadStores is the call-end hook).
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/variant.h"
+
+struct sqlite3;
+struct sqlite3_stmt;
+
+namespace morvent {
+
+class LedgerStore;
+
+// A prepared statement borrowed from the store's cache; it goes back to the
+// cache (reset, bindings cleared) when the Query is destroyed. A Query keeps
+// its store alive.
+class Query {
+ public:
+  Query(std::shared_ptr<LedgerStore> store, std::string sql, sqlite3_stmt* stmt);
+  Query(Query&& other) noexcept;
+  Query& operator=(Query&&) = delete;
+  Query(const Query&) = delete;
+  ~Query();
+
+  // Parameters are 1-based. Empty and Null bind NULL; Boolean binds 0/1;
+  // Date binds its serial number; an object cannot be bound.
+  Query& Bind(int index, const Variant& value);
+  Query& Bind(int index, int64_t value);
+  Query& Bind(int index, int32_t value) { return Bind(index, static_cast<int64_t>(value)); }
+  Query& Bind(int index, double value);
+  Query& Bind(int index, std::string_view text);
+  Query& Bind(int index, const char* text) { return Bind(index, std::string_view(text)); }
+  Query& Bind(int index, const std::string& text) { return Bind(index, std::string_view(text)); }
+  Query& BindNull(int index);
+
+  // Steps once; true when a row is available. Failures raise Error.
+  bool Next();
+  // Steps to the end (statements that return no rows).
+  void Run();
+  // Rewinds so the statement can run again with the same bindings.
+  void Reset();
+
+  int Columns() const;
+  std::string ColumnName(int column) const;
+  // 0-based columns of the current row. NULL reads as Variant::Null(); an
+  // integer as Long (Double when it does not fit 32 bits); real as Double.
+  Variant Get(int column) const;
+  bool IsNull(int column) const;
+  int64_t Int(int column) const;
+  double Real(int column) const;
+  std::string Text(int column) const;
+
+ private:
+  std::shared_ptr<LedgerStore> store_;
+  std::string sql_;
+  sqlite3_stmt* stmt_;
+};
+
+class LedgerStore : public std::enable_shared_from_this<LedgerStore> {
+ public:
+  // The thread's store of the ledger named by the property string's
+  // "Data Source" key. Raises a Chinese error naming the path when the key is
+  // missing, the file does not exist or is not a ledger; never creates a file.
+  static std::shared_ptr<LedgerStore> ForProps(const std::string& propsString);
+  // The thread's store of the ledger file at path (same checks).
+  static std::shared_ptr<LedgerStore> ForPath(const std::string& path);
+  // Opens a brand-new file for CreateLedger; refuses an existing path. The
+  // store is not shared until the ledger is complete.
+  static std::shared_ptr<LedgerStore> CreateFile(const std::string& path);
+
+  ~LedgerStore();
+  LedgerStore(const LedgerStore&) = delete;
+  LedgerStore& operator=(const LedgerStore&) = delete;
+
+  const std::string& Path() const { return path_; }
+
+  // A cached prepared statement; one SQL text may be borrowed several times
+  // at once (each borrower gets its own statement).
+  Query Prepare(const std::string& sql);
+  // Runs SQL text (several statements allowed) without caching.
+  void Exec(const std::string& sql);
+  int64_t LastInsertId() const;
+  int Changes() const;
+  bool TableExists(const std::string& table);
+
+  // Runs fn as one atomic unit of storing (see the durability note above).
+  // When fn throws, everything it stored is rolled back and the error passes.
+  void Write(const std::function<void()>& fn);
+  // Commits the grouped work now, if any.
+  void Commit();
+  bool InTransaction() const;
+
+  // Small key/value facts about the ledger (kind, schema version, ...).
+  std::string Meta(const std::string& key, const std::string& def = "");
+  void SetMeta(const std::string& key, const std::string& value);
+
+  // Live row count of a counted table (see CountTriggersSql); costs one index
+  // lookup instead of a table scan.
+  int32_t CountRows(const std::string& table);
+  // The rows of the table whose scope column holds the value (an item
+  // class, a unit group).
+  int32_t CountRows(const std::string& table, const std::string& scopeColumn, int64_t scope);
+
+  // How long grouped writes may stay uncommitted inside a public call.
+  static constexpr std::chrono::milliseconds kCommitInterval{250};
+
+ private:
+  friend class Query;
+  LedgerStore(std::string path, sqlite3* db);
+  static std::shared_ptr<LedgerStore> OpenExisting(const std::string& canonicalPath);
+  void Release(const std::string& sql, sqlite3_stmt* stmt) noexcept;
+  void Begin();
+  void RollbackTo() noexcept;
+  [[noreturn]] void Fail(const std::string& what) const;
+
+  std::string path_;
+  sqlite3* db_;
+  std::map<std::string, std::vector<sqlite3_stmt*>, std::less<>> cache_;
+  int writeDepth_ = 0;
+  std::chrono::steady_clock::time_point txStart_{};
+};
+using LedgerStorePtr = std::shared_ptr<LedgerStore>;
+
+// Commits every store of the calling thread; the ledger's call-end hook.
+void CommitThreadStores() noexcept;
+
+// Raises the ledger's own error (number kErrLedger) with a Chinese text.
+[[noreturn]] void ThrowLedgerError(const std::string& description);
+
+// SQL creating the triggers that keep ledger_counts up to date for a table;
+// scopeColumn (may be empty) counts per value of that column as well.
+std::string CountTriggersSql(const std::string& table, const std::string& scopeColumn = "");
+
+}  // namespace morvent
