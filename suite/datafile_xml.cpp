@@ -1,5 +1,13 @@
-// Placeholder until the libxml2 writer and reader land.
+// Registers the data-file writer and reader by their programmatic names.
 #include "platform/registry.h"
+#include "suite/xml_reader.h"
+#include "suite/xml_writer.h"
+
 namespace morvent {
-void RegisterDataFileComponents() {}
+
+void RegisterDataFileComponents() {
+  RegisterFactory(kWriterProgId, [] { return std::make_shared<XmlDataFileWriter>(); });
+  RegisterFactory(kReaderProgId, [] { return std::make_shared<XmlDataFileReader>(); });
+}
+
 }  // namespace morvent

@@ -1,0 +1,30 @@
+#pragma once
+// "XMLPellam.Read": reads a data file written by "XMLPellam.Write" (or by
+// hand, in any encoding the file declares) into a record collection.
+//
+// The file is read record by record and validated against the schema file
+// as it streams. Which child is text, a nested record or a collection is
+// taken from the schema; nested records and collections come back as
+// objects even when empty, xsi:nil="true" as Null, text verbatim. Keys may
+// stand in any order; an unknown key stops the read.
+//
+// Every failure is answered in errorText (naming the file, the line and the
+// problem), never raised: a missing data or schema file, a malformed file,
+// a schema violation, an unknown key, and any file with a DOCTYPE, which is
+// refused outright so that no entity is ever expanded and nothing outside
+// the file is ever loaded. On failure the collection is left as given (an
+// absent one becomes empty).
+//
+// FileRow is the record's 1-based position in the file; records nested in
+// it carry the same position.
+#include "context/datafile.h"
+
+namespace morvent {
+
+class XmlDataFileReader : public DataFileReader {
+ public:
+  void InputXML(RecordCollectionPtr& collection, const std::string& dataFile, const std::string& schemaFile,
+                const std::string& elementName, std::string& errorText) override;
+};
+
+}  // namespace morvent
