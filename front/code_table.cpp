@@ -2,7 +2,10 @@
 
 #include <set>
 
+#include "items/department.h"
 #include "ledger/account_type.h"
+#include "ledger/currency.h"
+#include "ledger/settle.h"
 #include "platform/error.h"
 #include "platform/text.h"
 
@@ -19,18 +22,18 @@ std::vector<BaseType> BuildTable() {
   std::vector<BaseType> t = {
       {101, "AccountType", "SchemaAccountType.xml", "科目大类", Make<CAccountType>()},
       {102, "Account", "SchemaAccount.xml", "科目", nullptr},
-      {103, "Currency", "SchemaCurrency.xml", "币别", nullptr},
+      {103, "Currency", "SchemaCurrency.xml", "币别", Make<CCurrency>()},
       {104, "VoucherGroup", "SchemaVoucherGroup.xml", "凭证字", nullptr},
       {105, "MeasureUnitGroup", "SchemaMeasureUnitGroup.xml", "计量单位组", nullptr},
       {106, "MeasureUnit", "SchemaMeasureUnit.xml", "计量单位", nullptr},
-      {107, "Settle", "SchemaSettle.xml", "结算方式", nullptr},
+      {107, "Settle", "SchemaSettle.xml", "结算方式", Make<CSettle>()},
       {108, "SonCompany", "SchemaSonCompany.xml", "分支机构", nullptr},
       {110, "Customer", "SchemaCustomer.xml", "客户", nullptr},
       {112, "Stock", "SchemaStock.xml", "仓库", nullptr},
       {114, "Supplier", "SchemaSupplier.xml", "供应商", nullptr},
       {116, "Material", "SchemaMaterial.xml", "物料", nullptr},
       {118, "Employee", "SchemaEmployee.xml", "职员", nullptr},
-      {120, "Department", "SchemaDepartment.xml", "部门", nullptr},
+      {120, "Department", "SchemaDepartment.xml", "部门", Make<CDepartment>()},
       {121, "AssistType", "SchemaAssistType.xml", "辅助资料类别", nullptr},
       {122, "AssistDetail", "SchemaAssistDetail.xml", "辅助资料", nullptr},
   };

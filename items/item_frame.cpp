@@ -1,0 +1,374 @@
+#include "items/item_frame.h"
+
+#include <algorithm>
+#include <optional>
+
+#include "context/glfunc.h"
+#include "context/props.h"
+#include "front/trap.h"
+#include "platform/registry.h"
+#include "platform/text.h"
+
+namespace morvent {
+
+namespace {
+
+// Text of a value as "&" joins it: Null and Empty give "".
+std::string TextOf(const Variant& v) { return v.IsNull() || v.IsEmpty() ? std::string() : v.ToText(); }
+
+// Asks the ledger's kind at most once per record, and only when a field
+// depends on it.
+class FieldSetTest {
+ public:
+  bool Active(FieldSet s) {
+    if (s == FieldSet::All) return true;
+    if (!gy_) gy_ = IsAcctTypeGY();
+    return s == FieldSet::GY ? *gy_ : !*gy_;
+  }
+
+ private:
+  std::optional<bool> gy_;
+};
+
+Variant Read(LedgerObject& item, Access access, const std::string& field, const Variant& def) {
+  switch (access) {
+    case Access::Dictionary:
+      return Must(item.Dictionary()).GetValue(field, def);
+    case Access::DictionaryNoDefault:
+      return Must(item.Dictionary()).GetValue(field);
+    default:
+      return item.Properties(field);
+  }
+}
+
+void Write(LedgerObject& item, Access access, const std::string& field, const Variant& value) {
+  switch (access) {
+    case Access::Dictionary:
+    case Access::DictionaryNoDefault:
+      Must(item.Dictionary()).SetValue(field, value);
+      return;
+    default:
+      item.SetProperties(field, value);
+  }
+}
+
+bool Imported(const ItemField& f) {
+  return f.kind == FieldKind::Custom ? static_cast<bool>(f.importFn) : f.importAccess != Access::None;
+}
+bool Exported(const ItemField& f) {
+  return f.kind == FieldKind::Custom ? static_cast<bool>(f.exportFn) : f.exportAccess != Access::None;
+}
+
+}  // namespace
+
+CItemFrame::CItemFrame(const ItemKind& kind)
+    : kind_(kind),
+      parents_(ParentResolver::Ledger{
+          .existenceCheck =
+              [this](const std::string& number) {
+                return ItemSet().ExistenceCheck({{"Number", number}, {"ItemClassID", kind_.itemClassId}});
+              },
+          .importRecord = [this](const DataRecordPtr& r, std::string& number) { return ImportRecord(r, number); },
+          .createBare = [this](const std::string& number, const Variant& name) { return CreateBareParent(number, name); },
+          .findUndotted = [this](const std::string& undotted) { return FindUndotted(undotted); },
+      }) {}
+
+LookupHandler& CItemFrame::Lookup(const std::string& name) {
+  auto it = lookups_.find(name);
+  if (it == lookups_.end() || !it->second) ThrowObjectNotSet();
+  return *it->second;
+}
+
+void CItemFrame::LoadItems() {
+  if (kind_.keepItemSet && items_) return;
+  auto set = CreateObjectAs<ObjectSet>(kItemSet);
+  items_ = set;
+  set->SetListOptions(10);
+  set->SetRestriction("ItemClassID", kind_.itemClassId);
+  set->Refresh();
+  lookups_.clear();
+  for (const auto& [name, factory] : kind_.lookups) lookups_[name] = factory();
+}
+
+LedgerObjectPtr CItemFrame::FindItem(int32_t id) {
+  // The set is restricted to the class, so its lookup by ID answers what a
+  // walk comparing "FItemID" would, without the walk.
+  return ItemSet().Item(id);
+}
+
+void CItemFrame::ExportField(const ItemField& f, LedgerObject& item, DataRecord& record) {
+  switch (f.kind) {
+    case FieldKind::Custom:
+      f.exportFn(*this, item, record);
+      return;
+    case FieldKind::Reference: {
+      const int32_t id = NullToDefault(Read(item, f.exportAccess, f.exportField, int32_t{0}), int32_t{0}).ToLong();
+      if (id <= 0) return;
+      auto& lookup = Lookup(f.lookup);
+      if (lookup.CheckID(id)) record.SetValue(f.key, lookup.GetInfo(id, f.property));
+      return;
+    }
+    default: {
+      std::string text = NullToDefault(Read(item, f.exportAccess, f.exportField, f.exportDefault), f.exportDefault).ToText();
+      if (f.omitWhenEmpty && text.empty()) return;
+      record.SetValue(f.key, text);
+    }
+  }
+}
+
+DataRecordPtr CItemFrame::BuildRecord(LedgerObject& item) {
+  auto record = NewRecord();
+  record->SetValue("Number", item.Get("Number"));
+  record->SetValue("Name", item.Get("Name"));
+  FieldSetTest sets;
+  for (const auto& f : kind_.fields)
+    if (Exported(f) && sets.Active(f.set)) ExportField(f, item, *record);
+
+  const int32_t parentId = NullToDefault(item.Properties("FParentID"), int32_t{0}).ToLong();
+  if (parentId != 0) {
+    auto& parent = Must(ItemSet().Item(parentId));
+    if (!kind_.parent.subRecordKey.empty()) {
+      auto sub = NewRecord();
+      sub->SetValue("Name", parent.Get("Name"));
+      sub->SetValue("Number", parent.Get("Number"));
+      record->SetValue(kind_.parent.subRecordKey, sub);
+    } else {
+      record->SetValue(kind_.parent.nameKey, parent.Get("Name"));
+      record->SetValue(kind_.parent.numberKey, parent.Get("Number"));
+    }
+  }
+  return record;
+}
+
+bool CItemFrame::Export(const std::string& /*PropsString*/, const std::string& sFile) {
+  RecordCollectionPtr collection;
+  std::unique_ptr<ObjectCursor> cursor;
+  LedgerObjectPtr current;
+  int32_t n = 0, i = 0;
+  bool stop = false;
+
+  ErrorTrap trap(
+      kind_.exportError, [&] { return current ? TextOf(current->Get("Name")) : std::string(); },
+      [this](const std::string& m) { return RaiseExpErr(m); });
+
+  auto refused = trap.Test([&] { return !CheckExportFiles(kind_.schemaFile, sFile); });
+  if (!refused || *refused) return false;
+  if (!trap.Run([&] {
+        if (!items_) LoadItems();
+      }))
+    return false;
+  if (!trap.Run([&] { n = ItemSet().Count(); })) return false;
+  collection = std::make_shared<RecordCollection>();
+  if (!trap.Run([&] { cursor = ItemSet().Enumerate(); })) return false;
+  while (true) {
+    LedgerObjectPtr next;
+    if (!trap.Run([&] { next = Must(cursor).Next(); })) return false;
+    if (!next) break;
+    current = next;
+    // An item whose record cannot be built, let pass, leaves this empty one.
+    DataRecordPtr record = NewRecord();
+    if (!trap.Run([&] { record = BuildRecord(*current); })) return false;
+    collection->Add(record);
+    ++i;
+    if (!trap.Run([&] { stop = RaiseExpOneRow(i, ExportRate(i, n), kind_.exportProgress + TextOf(current->Get("Name"))); }))
+      return false;
+    if (stop) return false;
+  }
+  current.reset();
+  if (!trap.Run([&] {
+        std::string err;
+        WriteDataFile(collection, sFile, SchemaPath(kind_.schemaFile), kind_.element, err);
+      }))
+    return false;
+  return true;
+}
+
+bool CItemFrame::CheckID(int32_t id) {
+  try {
+    LoadItems();
+    return FindItem(id) != nullptr;
+  } catch (...) {
+    return false;
+  }
+}
+
+DataRecordPtr CItemFrame::GetInfo(int32_t id) {
+  if (!items_) LoadItems();
+  auto item = FindItem(id);
+  if (!item) return NewRecord();
+  return BuildRecord(*item);
+}
+
+bool CItemFrame::Import(const std::string& sFile) {
+  RecordCollectionPtr collection;
+  DataRecordPtr current;
+  bool stop = false;
+
+  ErrorTrap trap(
+      kind_.importError, [&] { return current ? TextOf(current->Value("Name")) : std::string(); },
+      [this](const std::string& m) { return RaiseImpErr(m); });
+
+  auto failed = trap.Test([&] {
+    collection = std::make_shared<RecordCollection>();
+    parents_.SetCollection(collection);
+    std::string err;
+    bool read = ReadDataFile(collection, sFile, SchemaPath(kind_.schemaFile), kind_.element, err);
+    parents_.SetCollection(collection);  // the reader may hand back another one
+    return !read;
+  });
+  if (!failed || *failed) return false;
+  if (!trap.Run([&] { LoadItems(); })) return false;
+
+  int32_t lb = 1, ub = 0;
+  if (!trap.Run([&] {
+        lb = Must(collection).LBound();
+        ub = collection->UBound();
+      }))
+    return false;
+  const int32_t count = ub - lb + 1;
+  for (int32_t i = lb; i <= ub; ++i) {
+    current = collection->Item(i);
+    auto fromFile = trap.Test([&] { return current->FileRow() > 0; });
+    if (!fromFile) return false;
+    if (*fromFile && !trap.Run([&] {
+          std::string number;
+          ImportRecord(current, number);
+        }))
+      return false;
+    if (!trap.Run([&] { stop = RaiseImpOneRow(i, ImportRate(i, count), kind_.importProgress + TextOf(current->Value("Name"))); }))
+      return false;
+    if (stop) return false;
+  }
+  return true;
+}
+
+int32_t CItemFrame::GetID(const DataRecordPtr& record) {
+  LoadItems();
+  auto single = std::make_shared<RecordCollection>();
+  single->Add(record);
+  parents_.SetCollection(single);
+  struct Drop {
+    ParentResolver& p;
+    ~Drop() { p.SetCollection(nullptr); }
+  } drop{parents_};
+  std::string number;
+  return ImportRecord(record, number);
+}
+
+ParentRef CItemFrame::ReadParent(const DataRecord& record) const {
+  ParentRef ref;
+  if (!kind_.parent.subRecordKey.empty()) {
+    Variant v = record.GetValue(kind_.parent.subRecordKey, Variant::Nothing());
+    if (!v.IsObject()) {
+      if (!v.IsEmpty()) ThrowTypeMismatch();
+      return ref;
+    }
+    auto sub = v.As<DataRecord>();
+    if (!sub) return ref;  // Nothing
+    ref.present = true;
+    ref.number = sub->Value("Number").ToText();
+    ref.name = sub->Value("Name");
+  } else {
+    ref.number = TrimBlanks(record.GetValue(kind_.parent.numberKey, "").ToText());
+    ref.name = record.GetValue(kind_.parent.nameKey, "").ToText();
+    ref.present = !ref.number.empty();
+  }
+  return ref;
+}
+
+void CItemFrame::ImportField(const ItemField& f, LedgerObject& item, const DataRecord& record) {
+  switch (f.kind) {
+    case FieldKind::Custom:
+      f.importFn(*this, item, record);
+      return;
+    case FieldKind::Reference: {
+      auto sub = record.GetValue(f.key, Variant::Nothing()).As<DataRecord>();
+      if (!sub) return;
+      const int32_t id = Lookup(f.lookup).GetID(sub, kind_.itemClassId, f.property);
+      Write(item, f.importAccess, f.importField, id);
+      return;
+    }
+    default:
+      Write(item, f.importAccess, f.importField, NullToDefault(record.GetValue(f.key, f.importDefault), f.importDefault));
+  }
+}
+
+int32_t CItemFrame::ImportRecord(const DataRecordPtr& recordPtr, std::string& numberOut) {
+  auto underWay = parents_.Start(recordPtr.get());
+  const DataRecord& record = Must(recordPtr);
+
+  ParentRef parent = ReadParent(record);
+  std::string number = LeftChars(record.Value("Number").ToText(), kind_.numberWidth);
+  if (kind_.parent.subRecordKey.empty()) number = TrimBlanks(number);
+  int32_t parentId = 0;
+  parents_.CheckNumber(parent, parentId, number);
+  numberOut = number;
+
+  auto& set = ItemSet();
+  const int32_t id = set.ExistenceCheck({{"Number", number}, {"ItemClassID", kind_.itemClassId}});
+  LedgerObjectPtr item;
+  if (id < 1) {
+    item = set.CreateNew({kind_.itemClassId, parentId}, {{"Number", number}});
+  } else {
+    switch (Context().gImpStyle) {
+      case 1:
+        return id;
+      case 2:
+        item = set.Item(id);
+        break;
+      default:
+        break;  // no item to write: the next step fails
+    }
+  }
+  auto& obj = Must(item);
+  obj.Let("Name", record.GetValue("Name"));
+  obj.Let("Number", number);
+
+  FieldSetTest sets;
+  for (const auto& p : kind_.presets)
+    if (sets.Active(p.set)) obj.SetProperties(p.field, p.value);
+
+  const bool savePlaced =
+      std::find(kind_.importOrder.begin(), kind_.importOrder.end(), kFirstSave) != kind_.importOrder.end();
+  if (!savePlaced) obj.SaveChanges();
+
+  if (kind_.importOrder.empty()) {
+    for (const auto& f : kind_.fields)
+      if (Imported(f) && sets.Active(f.set)) ImportField(f, obj, record);
+  } else {
+    for (const auto& key : kind_.importOrder) {
+      if (key == kFirstSave) {
+        obj.SaveChanges();
+        continue;
+      }
+      for (const auto& f : kind_.fields)
+        if (f.key == key && Imported(f) && sets.Active(f.set)) {
+          ImportField(f, obj, record);
+          break;
+        }
+    }
+  }
+  obj.SaveChanges();
+  return obj.Get("ItemID").ToLong();
+}
+
+std::vector<std::pair<int32_t, std::string>> CItemFrame::FindUndotted(const std::string& undotted) {
+  std::vector<std::pair<int32_t, std::string>> matches;
+  auto cursor = ItemSet().Enumerate();
+  while (auto item = cursor->Next()) {
+    std::string stored = TextOf(item->Get("Number"));
+    if (Contains(stored, ".") && Replace(stored, ".", "") == undotted) {
+      matches.emplace_back(item->Get("ItemID").ToLong(), stored);
+      if (matches.size() > 1) break;  // ambiguous: no need to look further
+    }
+  }
+  return matches;
+}
+
+int32_t CItemFrame::CreateBareParent(const std::string& number, const Variant& name) {
+  auto item = ItemSet().CreateNew({kind_.itemClassId, int32_t{0}, number, name}, {});
+  Must(item).SaveChanges();
+  return item->Get("ItemID").ToLong();
+}
+
+}  // namespace morvent

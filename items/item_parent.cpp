@@ -1,0 +1,138 @@
+#include "items/item_parent.h"
+
+#include "context/glfunc.h"
+#include "context/props.h"
+#include "platform/text.h"
+
+namespace morvent {
+
+namespace {
+
+[[noreturn]] void Fail(int32_t code, const std::string& message) { throw Error(code, kPreImport, message); }
+
+[[noreturn]] void DotInNumber(const std::string& number) {
+  Fail(kErrDotInNumber, "代码" + number + " 编码中不能打点，该记录无法引入！");
+}
+[[noreturn]] void DotInParentNumber(const std::string& number) {
+  Fail(kErrDotInParentNumber, "代码" + number + " 的上级代码的编码中不能打点，当前记录无法引入！");
+}
+[[noreturn]] void Mismatch(const std::string& number, const std::string& parentNumber) {
+  Fail(kErrNumberMismatch, "代码" + number + " 与其上级代码" + parentNumber + " 编码不一致，无法引入！");
+}
+[[noreturn]] void ParentFailed(const std::string& number) {
+  Fail(kErrParentFailed, "引入" + number + " 的上级代码出现错误！");
+}
+
+size_t Len(const std::string& s) { return CharLength(s); }
+
+}  // namespace
+
+void ParentResolver::CheckNumber(const ParentRef& parent, int32_t& parentId, std::string& number) {
+  if (!parent.present) {
+    if (Contains(number, ".")) DotInNumber(number);
+    parentId = 0;
+    return;
+  }
+  std::string parentNumber = TrimBlanks(parent.number);
+  number = TrimBlanks(number);
+  switch (Context().gCodingStyle) {
+    case 1: {
+      if (!Contains(number, parentNumber + ".")) Mismatch(number, parentNumber);
+      // Counted from the end: anything but one more level keeps a dot.
+      std::string tail = RightChars(number, Len(number) - Len(parentNumber) - 1);
+      if (Contains(tail, ".")) Mismatch(number, parentNumber);
+      parentId = EnsureParent(parent, parentNumber);
+      if (parentId == 0) ParentFailed(number);
+      return;
+    }
+    case 2: {
+      if (Contains(parentNumber, ".")) DotInParentNumber(number);
+      if (Contains(number, ".")) DotInNumber(number);
+      if (!Contains(number, parentNumber)) Mismatch(number, parentNumber);
+      std::string tail = RightChars(number, Len(number) - Len(parentNumber));
+      parentId = EnsureParent(parent, parentNumber);
+      if (parentId == 0) ParentFailed(number);
+      // An empty tail means the record names itself: it is its parent as
+      // stored, not a new "<parent>." below it.
+      number = tail.empty() ? parentNumber : parentNumber + "." + tail;
+      return;
+    }
+    default:
+      parentId = 0;
+      return;
+  }
+}
+
+void ParentResolver::Mark(int32_t index, const std::string& fileNumber, int32_t id, const std::string& storedNumber) {
+  auto mark = MakeImportedMark(fileNumber);
+  mark->SetValue(kMarkId, id);
+  mark->SetValue(kMarkNumber, storedNumber);
+  Must(collection_).SetItem(index, mark);
+}
+
+int32_t ParentResolver::EnsureParent(const ParentRef& parent, std::string& parentNumber) {
+  const std::string& pnum = parent.number;
+  const int32_t found = ledger_.existenceCheck(pnum);
+
+  int32_t e = 0;
+  DataRecordPtr entry;
+  if (collection_) {
+    const Variant key(pnum);
+    for (int32_t i = collection_->LBound(); i <= collection_->UBound(); ++i) {
+      auto r = collection_->Item(i);
+      if (!r || !VarEquals(r->GetValue("Number", ""), key)) continue;
+      if (r->GetValue("IsImported", false).ToBool()) {
+        // Handled earlier in this run: the marker knows what it stands for.
+        if (r->Has(kMarkId)) {
+          parentNumber = r->Value(kMarkNumber).ToText();
+          return r->Value(kMarkId).ToLong();
+        }
+        return found;
+      }
+      e = i;
+      entry = r;
+      break;
+    }
+  }
+
+  if (found < 1) {
+    if (e > 0) {
+      if (IsUnderWay(entry.get())) return 0;
+      int32_t result = ledger_.importRecord(entry, parentNumber);
+      Mark(e, pnum, result, parentNumber);
+      return result;
+    }
+    // Nowhere by its own number: a ledger that stores it dotted still has
+    // it, when exactly one object matches with the dots removed.
+    if (ledger_.findUndotted && !Contains(pnum, ".")) {
+      auto matches = ledger_.findUndotted(pnum);
+      if (matches.size() == 1) {
+        parentNumber = matches.front().second;
+        return matches.front().first;
+      }
+    }
+    if (ledger_.createBare) return ledger_.createBare(pnum, parent.name);
+    return 0;
+  }
+
+  switch (Context().gImpStyle) {
+    case 1:
+      if (e > 0) Mark(e, pnum, found, parentNumber);
+      return found;
+    case 2: {
+      if (e < 1) return found;
+      // The record asking is this very parent: it is being stored already.
+      if (IsUnderWay(entry.get())) {
+        Mark(e, pnum, found, parentNumber);
+        return found;
+      }
+      int32_t result = ledger_.importRecord(entry, parentNumber);
+      Mark(e, pnum, result, parentNumber);
+      return result;
+    }
+    default:
+      return 0;
+  }
+}
+
+}  // namespace morvent

@@ -1,0 +1,116 @@
+#pragma once
+// Parent resolution for hierarchical imports (items, and accounts alike):
+// the check of a record's number against its parent's number under the
+// "CodingStyle" option, and the search for the parent in the ledger, in the
+// records of the running import, or nowhere.
+//
+// The resolver keeps the import's current record collection. A parent
+// record it has handled is replaced there by a marker; the marker stays
+// keyed by the parent's number as the file gives it and also carries the ID
+// and the stored number of the object it stands for, so every later child
+// of that parent gets both, whatever the coding style. The promise: when all
+// of a record's ancestors are in the file or the ledger, the record imports
+// at every level, in any file order, under both coding styles, however many
+// siblings it has.
+//
+// Chains that come back to themselves stay bounded: a record whose import is
+// under way (see Start) is never imported again from inside itself; asking
+// for it as a parent answers 0, which the number check turns into
+// "引入<number> 的上级代码出现错误！" for the current record.
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <unordered_set>
+#include <utility>
+#include <vector>
+
+#include "context/record.h"
+#include "platform/error.h"
+
+namespace morvent {
+
+// Errors of the number check: source "PreImport", codes on the application
+// error base.
+inline constexpr const char* kPreImport = "PreImport";
+inline constexpr int32_t kErrDotInNumber = kAppErrorBase + 266;        // 0x8004010A
+inline constexpr int32_t kErrNumberMismatch = kAppErrorBase + 366;     // 0x8004016E
+inline constexpr int32_t kErrParentFailed = kAppErrorBase + 466;       // 0x800401D2
+inline constexpr int32_t kErrDotInParentNumber = kAppErrorBase + 566;  // 0x80040236
+
+// The parent a record names.
+struct ParentRef {
+  bool present = false;
+  // As the record gives it: the ledger and the current collection are
+  // searched for exactly this text; the number check uses it trimmed.
+  std::string number;
+  // Handed to a bare parent when one is created.
+  Variant name;
+};
+
+class ParentResolver {
+ public:
+  // What the resolver needs from the ledger side of its owner.
+  struct Ledger {
+    // ID of the object with exactly this number, below 1 when none.
+    std::function<int32_t(const std::string& number)> existenceCheck;
+    // Imports a record of the current collection; number receives the
+    // number the record was stored under.
+    std::function<int32_t(const DataRecordPtr& record, std::string& number)> importRecord;
+    // Creates a parent that is nowhere, with only its number and name.
+    // Unset: such a parent cannot be had (0).
+    std::function<int32_t(const std::string& number, const Variant& name)> createBare;
+    // The objects whose stored number, dots removed, equals the text: ID and
+    // stored number each. Only a single match is used. Unset: no such search.
+    std::function<std::vector<std::pair<int32_t, std::string>>(const std::string& undotted)> findUndotted;
+  };
+
+  explicit ParentResolver(Ledger ledger) : ledger_(std::move(ledger)) {}
+
+  void SetCollection(RecordCollectionPtr collection) { collection_ = std::move(collection); }
+  const RecordCollectionPtr& Collection() const { return collection_; }
+
+  // Marks a record's import as under way for the guard's life. Every
+  // import of a record (loop, lookup or parent) starts with one.
+  class UnderWay {
+   public:
+    UnderWay(ParentResolver& r, const DataRecord* record) : r_(r), record_(record) {
+      inserted_ = r_.underWay_.insert(record_).second;
+    }
+    ~UnderWay() {
+      if (inserted_) r_.underWay_.erase(record_);
+    }
+    UnderWay(const UnderWay&) = delete;
+    UnderWay& operator=(const UnderWay&) = delete;
+
+   private:
+    ParentResolver& r_;
+    const DataRecord* record_;
+    bool inserted_ = false;
+  };
+  [[nodiscard]] UnderWay Start(const DataRecord* record) { return UnderWay(*this, record); }
+  bool IsUnderWay(const DataRecord* record) const { return underWay_.count(record) > 0; }
+
+  // Validates number against the parent under the thread's "CodingStyle";
+  // may rewrite number (style 2 stores it dotted under the parent's stored
+  // number) and yields the parent's ID (0 at the top level). Raises the
+  // "PreImport" errors.
+  void CheckNumber(const ParentRef& parent, int32_t& parentId, std::string& number);
+
+  // The parent's ID, 0 when it cannot be had. parentNumber comes in as the
+  // number check uses it and goes out as the parent is stored.
+  int32_t EnsureParent(const ParentRef& parent, std::string& parentNumber);
+
+  // Marker keys beside "Number" and "IsImported".
+  static constexpr const char* kMarkId = "MarkedID";
+  static constexpr const char* kMarkNumber = "MarkedNumber";
+
+ private:
+  void Mark(int32_t index, const std::string& fileNumber, int32_t id, const std::string& storedNumber);
+
+  Ledger ledger_;
+  RecordCollectionPtr collection_;
+  std::unordered_set<const DataRecord*> underWay_;
+};
+
+}  // namespace morvent
