@@ -4,12 +4,17 @@
 #include "platform/call_scope.h"
 #include "platform/registry.h"
 #include "suite/item_ledger.h"
+#include "suite/ledger_basic_sets.h"
 #include "suite/ledger_services.h"
 #include "suite/ledger_store.h"
+#include "suite/ledger_table.h"
 
 namespace morvent {
 
 void RegisterLedgerComponents() {
+  RegisterFactory(kCurrencySet, [] { return NewCurrencySet(LedgerOfCurrentCall()); });
+  RegisterFactory(kSettTypeSet, [] { return NewSettTypeSet(LedgerOfCurrentCall()); });
+  RegisterFactory(kVoucherGroupSet, [] { return NewVoucherGroupSet(LedgerOfCurrentCall()); });
   RegisterFactory(kAccountInfo, [] { return std::make_shared<LedgerAccountInfo>(); });
   RegisterCallEndHook(CommitThreadStores);
   RegisterItemLedgerComponents();
