@@ -1,8 +1,28 @@
-// Placeholder until the item side of the ledger lands.
 #include "suite/item_ledger.h"
+
+#include <memory>
+
+#include "context/ledger_api.h"
+#include "platform/registry.h"
+#include "suite/item_common.h"
+#include "suite/item_metadata.h"
+#include "suite/item_services.h"
+#include "suite/item_sets.h"
+#include "suite/item_submes.h"
+
 namespace morvent {
-void RegisterItemLedgerComponents() {}
-void CreateItemSchema(LedgerStore&) {}
-void SeedItemMetadata(LedgerStore&) {}
-void FillDemoItems(LedgerStore&) {}
+
+void RegisterItemLedgerComponents() {
+  RegisterFactory(kItemClassSet, [] { return std::make_shared<ItemClassSet>(CurrentLedger()); });
+  RegisterFactory(kItemSet, [] { return std::make_shared<ItemSet>(CurrentLedger()); });
+  RegisterFactory(kSubMesTypeSet, [] { return std::make_shared<SubMesTypeSet>(CurrentLedger()); });
+  RegisterFactory(kSubMesSet, [] { return std::make_shared<SubMesSet>(CurrentLedger()); });
+  RegisterFactory(kItemClassInfo, [] { return std::make_shared<LedgerItemClassInfo>(); });
+  RegisterFactory(kItemInfo, [] { return std::make_shared<LedgerItemInfo>(); });
+}
+
+void CreateItemSchema(LedgerStore& store) { CreateItemTables(store); }
+
+void SeedItemMetadata(LedgerStore& store) { SeedStandardItemMetadata(store); }
+
 }  // namespace morvent

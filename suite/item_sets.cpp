@@ -1,0 +1,285 @@
+#include "suite/item_sets.h"
+
+#include "platform/error.h"
+#include "platform/text.h"
+#include "suite/item_common.h"
+#include "suite/item_metadata.h"
+
+namespace morvent {
+
+namespace {
+
+constexpr int kPageSize = 256;
+constexpr const char* kItemColumns = "SELECT FItemID, FItemClassID, FNumber, FName, FParentID FROM t_Item ";
+
+ItemRow ReadRow(const Query& q) {
+  ItemRow r;
+  r.id = static_cast<int32_t>(q.Int(0));
+  r.classId = static_cast<int32_t>(q.Int(1));
+  r.number = q.Text(2);
+  r.name = q.Text(3);
+  r.parentId = static_cast<int32_t>(q.Int(4));
+  return r;
+}
+
+std::vector<ItemRow> ItemPage(LedgerStore& store, int32_t classId, bool fromStart, int32_t afterClass,
+                              const std::string& afterNumber, int limit) {
+  std::string sql = kItemColumns;
+  if (classId != 0)
+    sql += fromStart ? "WHERE FItemClassID = ?1 ORDER BY FNumber LIMIT ?4"
+                     : "WHERE FItemClassID = ?1 AND FNumber > ?3 ORDER BY FNumber LIMIT ?4";
+  else
+    sql += fromStart ? "ORDER BY FItemClassID, FNumber LIMIT ?4"
+                     : "WHERE (FItemClassID, FNumber) > (?2, ?3) ORDER BY FItemClassID, FNumber LIMIT ?4";
+  auto q = store.Prepare(sql);
+  if (classId != 0) q.Bind(1, classId);
+  if (!fromStart) {
+    if (classId == 0) q.Bind(2, afterClass);
+    q.Bind(3, afterNumber);
+  }
+  q.Bind(4, limit);
+  std::vector<ItemRow> rows;
+  while (q.Next()) rows.push_back(ReadRow(q));
+  return rows;
+}
+
+class ItemCursor : public ObjectCursor {
+ public:
+  ItemCursor(LedgerStorePtr store, int32_t classId) : store_(std::move(store)), classId_(classId) {}
+  LedgerObjectPtr Next() override {
+    if (pos_ == page_.size()) {
+      if (done_) return nullptr;
+      bool fromStart = page_.empty() && !started_;
+      int32_t afterClass = page_.empty() ? 0 : page_.back().classId;
+      std::string afterNumber = page_.empty() ? "" : page_.back().number;
+      page_ = ItemPage(*store_, classId_, fromStart, afterClass, afterNumber, kPageSize);
+      started_ = true;
+      pos_ = 0;
+      done_ = page_.size() < static_cast<size_t>(kPageSize);
+      if (page_.empty()) return nullptr;
+    }
+    return std::make_shared<ItemObject>(store_, page_[pos_++]);
+  }
+
+ private:
+  LedgerStorePtr store_;
+  int32_t classId_;
+  std::vector<ItemRow> page_;
+  size_t pos_ = 0;
+  bool started_ = false;
+  bool done_ = false;
+};
+
+int32_t ToClassId(const Variant& v) { return v.ToInteger(); }
+
+}  // namespace
+
+// ---- ItemSet ----------------------------------------------------------------
+
+ItemSet::ItemSet(LedgerStorePtr store) : store_(std::move(store)) {}
+
+void ItemSet::SetRestriction(const std::string& name, const Variant& value) {
+  if (!EqualsNoCase(name, "ItemClassID")) ThrowNotSupported(name);
+  classId_ = value.IsNull() ? 0 : ToClassId(value);
+}
+
+void ItemSet::Refresh() {
+  atStart_ = true;
+  lastClass_ = 0;
+  lastNumber_.clear();
+}
+
+int32_t ItemSet::Count() {
+  return classId_ != 0 ? store_->CountRows("t_Item", "FItemClassID", classId_) : store_->CountRows("t_Item");
+}
+
+std::unique_ptr<ObjectCursor> ItemSet::Enumerate() { return std::make_unique<ItemCursor>(store_, classId_); }
+
+LedgerObjectPtr ItemSet::GetNext() {
+  auto rows = ItemPage(*store_, classId_, atStart_, lastClass_, lastNumber_, 1);
+  if (rows.empty()) return nullptr;
+  atStart_ = false;
+  lastClass_ = rows[0].classId;
+  lastNumber_ = rows[0].number;
+  return std::make_shared<ItemObject>(store_, std::move(rows[0]));
+}
+
+LedgerObjectPtr ItemSet::Item(int32_t id, const std::optional<Variant>&) {
+  auto q = store_->Prepare(std::string(kItemColumns) + "WHERE FItemID = ?");
+  q.Bind(1, id);
+  if (!q.Next()) return nullptr;
+  ItemRow row = ReadRow(q);
+  if (classId_ != 0 && row.classId != classId_) return nullptr;
+  return std::make_shared<ItemObject>(store_, std::move(row));
+}
+
+LedgerObjectPtr ItemSet::GetUnit(int32_t) { ThrowNotSupported("GetUnit"); }
+
+int32_t ItemSet::ExistenceCheck(const NamedArgs& named) {
+  ArgReader args(named, {"Number", "Name", "ItemClassID"}, "ExistenceCheck");
+  int32_t classId = classId_;
+  if (const Variant* c = args.Find("ItemClassID")) classId = ToClassId(*c);
+  const Variant* number = args.Find("Number");
+  const Variant* name = args.Find("Name");
+  if (!number && !name) throw Error(kErrInvalidCall, "MorventLedger", "ExistenceCheck 需要参数 Number 或 Name");
+  if (number && number->IsNull()) return 0;
+  if (!number && name->IsNull()) return 0;
+  std::string column = number ? "FNumber" : "FName";
+  std::string sql = "SELECT FItemID FROM t_Item WHERE " + column + " = ?1";
+  sql += classId != 0 ? " AND FItemClassID = ?2 ORDER BY FNumber LIMIT 1" : " ORDER BY FItemClassID, FNumber LIMIT 1";
+  auto q = store_->Prepare(sql);
+  q.Bind(1, (number ? *number : *name).ToText());
+  if (classId != 0) q.Bind(2, classId);
+  return q.Next() ? static_cast<int32_t>(q.Int(0)) : 0;
+}
+
+LedgerObjectPtr ItemSet::CreateNew(const std::vector<Variant>& args, const NamedArgs& named) {
+  ArgReader reader(named, {"ItemClassID", "ParentID", "Number", "Name"}, "CreateNew");
+  auto pick = [&](size_t index, const char* name) -> const Variant* {
+    if (const Variant* v = reader.Find(name)) return v;
+    return Positional(args, index);
+  };
+  int32_t classId = classId_;
+  if (const Variant* v = pick(0, "ItemClassID")) classId = ToClassId(*v);
+  if (classId == 0) throw Error(kErrInvalidCall, "MorventLedger", "新增核算项目时没有指定核算项目类别");
+  int32_t parentId = 0;
+  if (const Variant* v = pick(1, "ParentID")) parentId = v->ToLong();
+  std::string number, name;
+  if (const Variant* v = pick(2, "Number")) number = v->ToText();
+  if (const Variant* v = pick(3, "Name")) name = v->ToText();
+  return ItemObject::New(store_, classId, parentId, std::move(number), std::move(name));
+}
+
+// ---- ItemClassObject ------------------------------------------------------------
+
+Variant ItemClassObject::Get(const std::string& property) const {
+  if (EqualsNoCase(property, "Name")) return Variant(name_);
+  if (EqualsNoCase(property, "Number")) return Variant(number_);
+  if (EqualsNoCase(property, "ItemClassID")) return Variant(id_);
+  ThrowUnknownProperty("核算项目类别", property);
+}
+
+void ItemClassObject::Let(const std::string& property, const Variant& value) {
+  if (EqualsNoCase(property, "Name")) {
+    name_ = value.ToText();
+  } else if (EqualsNoCase(property, "Number")) {
+    number_ = value.ToText();
+  } else if (EqualsNoCase(property, "ItemClassID")) {
+    ThrowLedgerError("核算项目类别的属性“" + property + "”是只读的");
+  } else {
+    ThrowUnknownProperty("核算项目类别", property);
+  }
+}
+
+Variant ItemClassObject::Properties(const std::string& field) const {
+  if (EqualsNoCase(field, "FItemClassID")) return Variant(id_);
+  if (EqualsNoCase(field, "FNumber")) return Variant(number_);
+  if (EqualsNoCase(field, "FName")) return Variant(name_);
+  ThrowLedgerError("核算项目类别没有字段“" + field + "”");
+}
+
+void ItemClassObject::SetProperties(const std::string& field, const Variant& value) {
+  if (EqualsNoCase(field, "FNumber")) return Let("Number", value);
+  if (EqualsNoCase(field, "FName")) return Let("Name", value);
+  if (EqualsNoCase(field, "FItemClassID")) ThrowLedgerError("核算项目类别的字段“" + field + "”是只读的");
+  ThrowLedgerError("核算项目类别没有字段“" + field + "”");
+}
+
+std::shared_ptr<DataRecord> ItemClassObject::Dictionary() { ThrowNotSupported("Dictionary"); }
+
+Variant ItemClassObject::Call(const std::string& member, const std::vector<Variant>&, const NamedArgs&) {
+  ThrowNotSupported(member);
+}
+
+void ItemClassObject::SaveChanges() {
+  int32_t id = id_;
+  store_->Write([&] {
+    if (id == 0) {
+      auto q = store_->Prepare("INSERT INTO t_ItemClass (FNumber, FName) VALUES (?, ?)");
+      q.Bind(1, number_).Bind(2, name_).Run();
+      id = CheckedNewId(store_->LastInsertId(), kMaxSmallId, "核算项目类别");
+    } else {
+      auto q = store_->Prepare("UPDATE t_ItemClass SET FNumber = ?, FName = ? WHERE FItemClassID = ?");
+      q.Bind(1, number_).Bind(2, name_).Bind(3, id).Run();
+      if (store_->Changes() == 0) ThrowLedgerError("核算项目类别（ID " + std::to_string(id) + "）已不存在");
+    }
+  });
+  id_ = id;
+}
+
+// ---- ItemClassSet ---------------------------------------------------------------
+
+void ItemClassSet::SetRestriction(const std::string& name, const Variant&) { ThrowNotSupported(name); }
+
+int32_t ItemClassSet::Count() { return store_->CountRows("t_ItemClass"); }
+
+std::vector<std::shared_ptr<ItemClassObject>> ItemClassSet::Page(int32_t afterId, int limit) {
+  auto q = store_->Prepare(
+      "SELECT FItemClassID, FNumber, FName FROM t_ItemClass WHERE FItemClassID > ? ORDER BY FItemClassID LIMIT ?");
+  q.Bind(1, afterId).Bind(2, limit);
+  std::vector<std::shared_ptr<ItemClassObject>> out;
+  while (q.Next())
+    out.push_back(std::make_shared<ItemClassObject>(store_, static_cast<int32_t>(q.Int(0)), q.Text(1), q.Text(2)));
+  return out;
+}
+
+namespace {
+class ItemClassCursor : public ObjectCursor {
+ public:
+  explicit ItemClassCursor(std::shared_ptr<ItemClassSet> set) : set_(std::move(set)) {}
+  LedgerObjectPtr Next() override {
+    auto page = set_->Page(lastId_, 1);
+    if (page.empty()) return nullptr;
+    lastId_ = page[0]->Get("ItemClassID").ToLong();
+    return page[0];
+  }
+
+ private:
+  std::shared_ptr<ItemClassSet> set_;
+  int32_t lastId_ = 0;
+};
+}  // namespace
+
+std::unique_ptr<ObjectCursor> ItemClassSet::Enumerate() {
+  auto copy = std::make_shared<ItemClassSet>(store_);
+  return std::make_unique<ItemClassCursor>(copy);
+}
+
+LedgerObjectPtr ItemClassSet::GetNext() {
+  auto page = Page(lastId_, 1);
+  if (page.empty()) return nullptr;
+  lastId_ = page[0]->Get("ItemClassID").ToLong();
+  return page[0];
+}
+
+LedgerObjectPtr ItemClassSet::Item(int32_t id, const std::optional<Variant>&) {
+  auto q = store_->Prepare("SELECT FNumber, FName FROM t_ItemClass WHERE FItemClassID = ?");
+  q.Bind(1, id);
+  if (!q.Next()) return nullptr;
+  return std::make_shared<ItemClassObject>(store_, id, q.Text(0), q.Text(1));
+}
+
+LedgerObjectPtr ItemClassSet::GetUnit(int32_t) { ThrowNotSupported("GetUnit"); }
+
+int32_t ItemClassSet::ExistenceCheck(const NamedArgs& named) {
+  ArgReader args(named, {"Number", "Name"}, "ExistenceCheck");
+  const Variant* number = args.Find("Number");
+  const Variant* name = args.Find("Name");
+  if (!number && !name) throw Error(kErrInvalidCall, "MorventLedger", "ExistenceCheck 需要参数 Number 或 Name");
+  const Variant& key = number ? *number : *name;
+  if (key.IsNull()) return 0;
+  auto q = store_->Prepare(std::string("SELECT FItemClassID FROM t_ItemClass WHERE ") + (number ? "FNumber" : "FName") +
+                           " = ? ORDER BY FItemClassID LIMIT 1");
+  q.Bind(1, key.ToText());
+  return q.Next() ? static_cast<int32_t>(q.Int(0)) : 0;
+}
+
+LedgerObjectPtr ItemClassSet::CreateNew(const std::vector<Variant>&, const NamedArgs& named) {
+  ArgReader args(named, {"Number", "Name"}, "CreateNew");
+  std::string number, name;
+  if (const Variant* v = args.Find("Number")) number = v->ToText();
+  if (const Variant* v = args.Find("Name")) name = v->ToText();
+  return std::make_shared<ItemClassObject>(store_, 0, std::move(number), std::move(name));
+}
+
+}  // namespace morvent
