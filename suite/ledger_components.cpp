@@ -8,6 +8,7 @@
 #include "suite/ledger_services.h"
 #include "suite/ledger_store.h"
 #include "suite/ledger_table.h"
+#include "suite/ledger_units.h"
 
 namespace morvent {
 
@@ -15,6 +16,8 @@ void RegisterLedgerComponents() {
   RegisterFactory(kCurrencySet, [] { return NewCurrencySet(LedgerOfCurrentCall()); });
   RegisterFactory(kSettTypeSet, [] { return NewSettTypeSet(LedgerOfCurrentCall()); });
   RegisterFactory(kVoucherGroupSet, [] { return NewVoucherGroupSet(LedgerOfCurrentCall()); });
+  RegisterFactory(kMeasureUnitGroupSet, [] { return NewMeasureUnitGroupSet(LedgerOfCurrentCall()); });
+  RegisterFactory(kMeasureUnitSet, [] { return NewMeasureUnitSet(LedgerOfCurrentCall()); });
   RegisterFactory(kAccountInfo, [] { return std::make_shared<LedgerAccountInfo>(); });
   RegisterCallEndHook(CommitThreadStores);
   RegisterItemLedgerComponents();

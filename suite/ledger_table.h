@@ -92,6 +92,7 @@ class TableObject : public LedgerObject {
   // is not empty) holds the same value in field.
   void CheckUnique(const std::string& field, const std::string& scopeField, const std::string& message);
   bool Dirty(int column) const { return dirty_[column]; }
+  void MarkClean(int column) { dirty_[column] = false; }
 
   LedgerStorePtr store_;
   const TableSpec& spec_;
