@@ -183,6 +183,8 @@ double Variant::ToDouble() const {
     case VarType::String: {
       double d;
       if (!ParseNumber(std::get<std::string>(v_), d)) ThrowTypeMismatch();
+      // strtod answers infinity for a number past the double range.
+      if (!std::isfinite(d)) ThrowOverflow();
       return d;
     }
     case VarType::Object: ThrowTypeMismatch();
