@@ -1,0 +1,163 @@
+// The routines around a handler's data file: the checks before an export,
+// and how the writer's and reader's results come back.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "context/datafile.h"
+#include "context/glfunc.h"
+#include "platform/error.h"
+#include "platform/registry.h"
+#include "tests/support/support.h"
+
+namespace morvent {
+namespace {
+
+using test::ProgramHome;
+using test::ReadFile;
+using test::WriteFile;
+
+class ExportChecks : public ::testing::Test {
+ protected:
+  ProgramHome home;
+  std::string target = home.file("out.xml");
+};
+
+TEST_F(ExportChecks, SchemaPresentAndNoTargetPassesSilently) {
+  EXPECT_TRUE(CheckExportFiles("SchemaCurrency.xml", target));
+  EXPECT_TRUE(home.boxes().warnings.empty());
+  EXPECT_TRUE(home.boxes().questions.empty());
+}
+
+TEST_F(ExportChecks, AMissingSchemaIsNamedByItsBareNameAndNothingIsAsked) {
+  WriteFile(target, "old");
+  home.boxes().answer = true;
+  EXPECT_FALSE(CheckExportFiles("SchemaX.xml", target));
+  EXPECT_EQ(home.boxes().warnings, std::vector<std::string>{"Morvent接口定义文件 SchemaX.xml 不存在！"});
+  EXPECT_TRUE(home.boxes().questions.empty());
+  EXPECT_EQ(ReadFile(target), "old");
+}
+
+TEST_F(ExportChecks, ARemovedShippedSchemaIsMissingToo) {
+  home.RemoveSchema("SchemaCurrency.xml");
+  EXPECT_FALSE(CheckExportFiles("SchemaCurrency.xml", target));
+  EXPECT_EQ(home.boxes().warnings, std::vector<std::string>{"Morvent接口定义文件 SchemaCurrency.xml 不存在！"});
+}
+
+TEST_F(ExportChecks, AnExistingTargetIsOverwrittenOnlyWithConsent) {
+  WriteFile(target, "old");
+  home.boxes().answer = false;
+  EXPECT_FALSE(CheckExportFiles("SchemaCurrency.xml", target));
+  home.boxes().answer = true;
+  EXPECT_TRUE(CheckExportFiles("SchemaCurrency.xml", target));
+  const std::string question = target + "文件已存在，是否覆盖？";
+  EXPECT_EQ(home.boxes().questions, (std::vector<std::string>{question, question}));
+  EXPECT_TRUE(home.boxes().warnings.empty());
+  EXPECT_EQ(ReadFile(target), "old");  // the check never touches the target
+}
+
+TEST_F(ExportChecks, SchemaPathIsInTheProgramDirectory) {
+  EXPECT_EQ(SchemaPath("SchemaAccount.xml"), home.path() + "/SchemaAccount.xml");
+}
+
+TEST_F(ExportChecks, ShowWarningGoesToTheBoxesUnchanged) {
+  ShowWarning("第一行\r第二行");
+  EXPECT_EQ(home.boxes().warnings, std::vector<std::string>{"第一行\r第二行"});
+}
+
+// Stand-ins for the data-file components that record what they were given.
+struct Call {
+  std::string dataFile, schemaFile, elementName, errorTextIn;
+  RecordCollectionPtr collection;
+};
+
+struct FakeWriter : DataFileWriter {
+  explicit FakeWriter(std::vector<Call>& calls) : calls(calls) {}
+  void OutputXML(RecordCollectionPtr& collection, const std::string& dataFile, const std::string& schemaFile,
+                 const std::string& elementName, std::string& errorText) override {
+    calls.push_back({dataFile, schemaFile, elementName, errorText, collection});
+    errorText = "ignored by the caller";
+  }
+  std::vector<Call>& calls;
+};
+
+struct FakeReader : DataFileReader {
+  FakeReader(std::vector<Call>& calls, std::string error) : calls(calls), error(std::move(error)) {}
+  void InputXML(RecordCollectionPtr& collection, const std::string& dataFile, const std::string& schemaFile,
+                const std::string& elementName, std::string& errorText) override {
+    calls.push_back({dataFile, schemaFile, elementName, errorText, collection});
+    // Hands back a collection of its own, as the reader may.
+    auto filled = std::make_shared<RecordCollection>();
+    auto r = NewRecord();
+    r->SetValue("Number", "1");
+    r->SetFileRow(1);
+    filled->Add(r);
+    collection = filled;
+    errorText = error;
+  }
+  std::vector<Call>& calls;
+  std::string error;
+};
+
+class DataFileRoutines : public ExportChecks {
+ protected:
+  // The library's own components register once, before any is swapped.
+  void SetUp() override { EnsureComponentsRegistered(); }
+  std::vector<Call> calls;
+};
+
+TEST_F(DataFileRoutines, WriteHandsTheArgumentsOverInOrder) {
+  ScopedFactory writer(kWriterProgId, [this] { return std::make_shared<FakeWriter>(calls); });
+  auto collection = std::make_shared<RecordCollection>();
+  std::string errorText;
+  WriteDataFile(collection, target, SchemaPath("SchemaCurrency.xml"), "Currency", errorText);
+  ASSERT_EQ(calls.size(), 1u);
+  EXPECT_EQ(calls[0].dataFile, target);
+  EXPECT_EQ(calls[0].schemaFile, home.path() + "/SchemaCurrency.xml");
+  EXPECT_EQ(calls[0].elementName, "Currency");
+  EXPECT_EQ(calls[0].errorTextIn, "");
+  EXPECT_EQ(calls[0].collection, collection);
+  EXPECT_TRUE(home.boxes().warnings.empty());
+}
+
+TEST_F(DataFileRoutines, AWriterThatCannotBeCreatedFailsTheCall) {
+  ScopedFactory writer(kWriterProgId, Factory());
+  auto collection = std::make_shared<RecordCollection>();
+  std::string errorText;
+  try {
+    WriteDataFile(collection, target, SchemaPath("SchemaCurrency.xml"), "Currency", errorText);
+    FAIL() << "no error";
+  } catch (const Error& e) {
+    EXPECT_EQ(e.Number(), kErrCannotCreate);
+  }
+}
+
+TEST_F(DataFileRoutines, ReadTakesBackTheCollectionTheReaderLeft) {
+  ScopedFactory reader(kReaderProgId, [this] { return std::make_shared<FakeReader>(calls, ""); });
+  auto collection = std::make_shared<RecordCollection>();
+  auto given = collection;
+  std::string errorText;
+  EXPECT_TRUE(ReadDataFile(collection, "in.xml", SchemaPath("SchemaCurrency.xml"), "Currency", errorText));
+  ASSERT_EQ(calls.size(), 1u);
+  EXPECT_EQ(calls[0].collection, given);
+  EXPECT_EQ(calls[0].dataFile, "in.xml");
+  EXPECT_EQ(calls[0].elementName, "Currency");
+  ASSERT_NE(collection, given);
+  ASSERT_EQ(collection->UBound(), 1);
+  EXPECT_EQ(collection->Item(1)->FileRow(), 1);
+  EXPECT_TRUE(home.boxes().warnings.empty());
+}
+
+TEST_F(DataFileRoutines, AReaderErrorIsShownOnceUnchangedAndAnswersFalse) {
+  const std::string error = "第3行：元素 Number 缺失";
+  ScopedFactory reader(kReaderProgId, [this, error] { return std::make_shared<FakeReader>(calls, error); });
+  auto collection = std::make_shared<RecordCollection>();
+  std::string errorText;
+  EXPECT_FALSE(ReadDataFile(collection, "in.xml", SchemaPath("SchemaCurrency.xml"), "Currency", errorText));
+  EXPECT_EQ(errorText, error);
+  EXPECT_EQ(home.boxes().warnings, std::vector<std::string>{error});
+}
+
+}  // namespace
+}  // namespace morvent
