@@ -4,6 +4,7 @@
 #include "platform/call_scope.h"
 #include "platform/registry.h"
 #include "suite/item_ledger.h"
+#include "suite/ledger_account.h"
 #include "suite/ledger_basic_sets.h"
 #include "suite/ledger_services.h"
 #include "suite/ledger_store.h"
@@ -13,12 +14,14 @@
 namespace morvent {
 
 void RegisterLedgerComponents() {
+  RegisterFactory(kAccountSet, [] { return NewAccountSet(LedgerOfCurrentCall()); });
   RegisterFactory(kCurrencySet, [] { return NewCurrencySet(LedgerOfCurrentCall()); });
   RegisterFactory(kSettTypeSet, [] { return NewSettTypeSet(LedgerOfCurrentCall()); });
   RegisterFactory(kVoucherGroupSet, [] { return NewVoucherGroupSet(LedgerOfCurrentCall()); });
   RegisterFactory(kMeasureUnitGroupSet, [] { return NewMeasureUnitGroupSet(LedgerOfCurrentCall()); });
   RegisterFactory(kMeasureUnitSet, [] { return NewMeasureUnitSet(LedgerOfCurrentCall()); });
   RegisterFactory(kAccountInfo, [] { return std::make_shared<LedgerAccountInfo>(); });
+  RegisterFactory(kAccountUpdate, [] { return std::make_shared<LedgerAccountUpdate>(); });
   RegisterCallEndHook(CommitThreadStores);
   RegisterItemLedgerComponents();
 }

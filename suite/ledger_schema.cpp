@@ -46,7 +46,7 @@ CREATE INDEX ix_Account_Parent ON t_Account (FParentID);
 -- Extended properties of an account (its Dictionary), one row per key.
 CREATE TABLE t_AccountProp (
   FAccountID INTEGER NOT NULL,
-  FKey TEXT NOT NULL COLLATE NOCASE,
+  FKey TEXT NOT NULL,
   FType INTEGER NOT NULL,
   FValue,
   PRIMARY KEY (FAccountID, FKey)) WITHOUT ROWID;

@@ -1,5 +1,7 @@
 #include "suite/ledger_services.h"
 
+#include "platform/error.h"
+#include "suite/ledger_account.h"
 #include "suite/ledger_recordset.h"
 #include "suite/ledger_store.h"
 
@@ -9,6 +11,11 @@ RecordSetPtr LedgerAccountInfo::GetAccountGroupList(const std::string& propsStri
   auto store = LedgerStore::ForProps(propsString);
   auto q = store->Prepare("SELECT FGroupID, FName FROM t_AccountGroup ORDER BY FGroupID");
   return RowSet::FromQuery(q);
+}
+
+void LedgerAccountUpdate::Update(const std::string& propsString, int32_t accountId, const DataRecordPtr& properties) {
+  auto store = LedgerStore::ForProps(propsString);
+  StoreAccountExtension(*store, accountId, Must(properties));
 }
 
 }  // namespace morvent
