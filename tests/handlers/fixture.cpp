@@ -1,0 +1,142 @@
+#include "tests/handlers/fixture.h"
+
+
+#include "context/glfunc.h"
+#include "context/ledger_api.h"
+#include "context/props.h"
+#include "front/export_base.h"
+#include "front/import_base.h"
+#include "platform/registry.h"
+#include "suite/ledger_admin.h"
+
+namespace morvent::test {
+
+void HandlerTest::SetUp() { EnsureComponentsRegistered(); }
+
+std::string HandlerTest::NewLedger(const std::string& name, const std::string& kind) {
+  std::string path = home.file(name);
+  CreateLedger(path, kind);
+  return path;
+}
+
+std::string HandlerTest::Props(const std::string& ledger) const {
+  return "Data Source=" + ledger + ";AcctType=" + LedgerKind(ledger);
+}
+
+void HandlerTest::Bind(const std::string& ledger, int32_t impStyle, int32_t codingStyle) {
+  auto& ctx = Context();
+  ctx.gPropsString = Props(ledger);
+  ParseProps(ctx.gPropsString);
+  ctx.gImpStyle = impStyle;
+  ctx.gCodingStyle = codingStyle;
+}
+
+RunResult HandlerTest::Import(const std::string& ledger, int32_t code, const std::string& file, int32_t impStyle,
+                              int32_t codingStyle, Client client) {
+  RunResult r;
+  ImportBase imp;
+  imp.ImportOneRow = [&](int32_t row, double rate, bool& cancel) {
+    r.rows.push_back({row, rate});
+    if (row == client.cancelAtRow) cancel = true;
+  };
+  imp.Error = [&](const std::string& msg, bool& cancel) {
+    r.errors.push_back(msg);
+    if (client.letErrorsPass) cancel = false;
+  };
+  auto options = Rec({{"ImpStyle", impStyle}, {"CodingStyle", codingStyle}});
+  r.result = imp.ImportXMLData(Props(ledger), code, file, options.get());
+  return r;
+}
+
+RunResult HandlerTest::Export(const std::string& ledger, int32_t code, const std::string& file, Client client) {
+  RunResult r;
+  ExportBase exp;
+  exp.ExportOneRow = [&](int32_t row, double rate, bool& cancel) {
+    r.rows.push_back({row, rate});
+    if (row == client.cancelAtRow) cancel = true;
+  };
+  exp.Error = [&](const std::string& msg, bool& cancel) {
+    r.errors.push_back(msg);
+    if (client.letErrorsPass) cancel = false;
+  };
+  r.result = exp.ExportXMLData(Props(ledger), code, file);
+  return r;
+}
+
+std::string HandlerTest::WriteRecords(const std::string& name, const std::string& element,
+                                      const std::vector<DataRecordPtr>& records) {
+  auto collection = std::make_shared<RecordCollection>();
+  for (const auto& r : records) collection->Add(r);
+  std::string path = home.file(name);
+  std::string err;
+  WriteDataFile(collection, path, SchemaPath("Schema" + element + ".xml"), element, err);
+  return path;
+}
+
+std::map<std::string, StoredItem> HandlerTest::Items(const std::string& ledger, int16_t classId) {
+  Bind(ledger);
+  auto set = CreateObjectAs<ObjectSet>(kItemSet);
+  set->SetListOptions(10);
+  set->SetRestriction("ItemClassID", classId);
+  set->Refresh();
+  std::map<int32_t, std::string> numbers;
+  std::vector<std::pair<StoredItem, int32_t>> all;
+  auto cursor = set->Enumerate();
+  while (auto item = cursor->Next()) {
+    StoredItem s;
+    s.id = item->Get("ItemID").ToLong();
+    s.number = item->Get("Number").ToText();
+    s.name = item->Get("Name").ToText();
+    numbers[s.id] = s.number;
+    all.emplace_back(s, NullToDefault(item->Properties("FParentID"), int32_t{0}).ToLong());
+  }
+  std::map<std::string, StoredItem> out;
+  for (auto& [s, parent] : all) {
+    if (parent != 0) s.parentNumber = numbers.count(parent) ? numbers[parent] : "?" + std::to_string(parent);
+    out[s.number] = s;
+  }
+  return out;
+}
+
+Variant HandlerTest::ItemField(const std::string& ledger, int16_t classId, const std::string& number,
+                               const std::string& field) {
+  Bind(ledger);
+  auto set = CreateObjectAs<ObjectSet>(kItemSet);
+  set->SetListOptions(10);
+  set->SetRestriction("ItemClassID", classId);
+  set->Refresh();
+  int32_t id = set->ExistenceCheck({{"Number", number}, {"ItemClassID", classId}});
+  if (id < 1) throw std::runtime_error("no item " + number);
+  return set->Item(id)->Properties(field);
+}
+
+int HandlerTest::LogEntries() const {
+  std::string path = home.file("Morvent_log.xml");
+  if (!FileExist(path)) return 0;
+  std::string text = ReadFile(path);
+  int n = 0;
+  for (size_t p = text.find("<ErrLog"); p != std::string::npos; p = text.find("<ErrLog", p + 1)) ++n;
+  return n;
+}
+
+DataRecordPtr ItemRecord(const std::string& number, const std::string& name, const std::string& parentKey,
+                         const std::string& parentNumber, const std::string& parentName) {
+  auto r = NewRecord();
+  r->SetValue("Number", number);
+  r->SetValue("Name", name);
+  if (!parentKey.empty()) {
+    auto p = NewRecord();
+    p->SetValue("Name", parentName.empty() ? "上级" + parentNumber : parentName);
+    p->SetValue("Number", parentNumber);
+    r->SetValue(parentKey, p);
+  }
+  return r;
+}
+
+DataRecordPtr Rec(std::initializer_list<std::pair<const char*, Variant>> values) {
+  auto r = NewRecord();
+  for (const auto& [k, v] : values) r->SetValue(k, v);
+  return r;
+}
+
+}  // namespace morvent::test
