@@ -1,6 +1,7 @@
 #include "suite/xml_reader.h"
 
 #include <fcntl.h>
+#include <libxml/SAX2.h>
 #include <libxml/parser.h>
 #include <libxml/xmlreader.h>
 #include <libxml/xmlschemas.h>
@@ -28,6 +29,8 @@ using xml::ShapeNode;
 struct ReadFailure {
   std::string text;
 };
+
+constexpr const char* kNoDoctype = "不接受含有 DOCTYPE 声明的数据文件";
 
 std::string LinePart(long line) { return line > 0 ? "第 " + std::to_string(line) + " 行：" : ""; }
 
@@ -116,6 +119,57 @@ class FileDescriptor {
   int fd_ = -1;
 };
 
+// Looks at the prolog alone, with a parser that stops at the first tag: a
+// DOCTYPE is refused before any of its declarations is parsed, so entity
+// bombs and external entities never reach the reader (whose validator would
+// even print about entity references).
+class PrologScan {
+ public:
+  // True when the file declares a DOCTYPE; `line` is its line.
+  static bool HasDoctype(int fd, long& line) {
+    PrologScan scan;
+    xmlSAXHandler sax{};
+    sax.initialized = XML_SAX2_MAGIC;
+    sax.internalSubset = &PrologScan::OnDoctype;
+    sax.startElementNs = &PrologScan::OnElement;
+    sax.serror = [](void*, xmlError*) {};  // the reader reports errors itself
+    xmlParserCtxt* ctxt = xmlCreatePushParserCtxt(&sax, &scan, nullptr, 0, nullptr);
+    if (!ctxt) return false;
+    xmlCtxtUseOptions(ctxt, XML_PARSE_NONET);
+    scan.ctxt_ = ctxt;
+    char buf[4096];
+    while (!scan.decided_) {
+      ssize_t n = ::read(fd, buf, sizeof buf);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0 || xmlParseChunk(ctxt, buf, static_cast<int>(n), 0) != 0) break;
+    }
+    xmlFreeParserCtxt(ctxt);
+    ::lseek(fd, 0, SEEK_SET);
+    line = scan.line_;
+    return scan.doctype_;
+  }
+
+ private:
+  static void OnDoctype(void* self, const xmlChar*, const xmlChar*, const xmlChar*) {
+    auto* s = static_cast<PrologScan*>(self);
+    s->doctype_ = true;
+    s->line_ = xmlSAX2GetLineNumber(s->ctxt_);
+    s->Decide();
+  }
+  static void OnElement(void* self, const xmlChar*, const xmlChar*, const xmlChar*, int, const xmlChar**, int, int,
+                        const xmlChar**) {
+    static_cast<PrologScan*>(self)->Decide();
+  }
+  void Decide() {
+    decided_ = true;
+    xmlStopParser(ctxt_);
+  }
+
+  xmlParserCtxt* ctxt_ = nullptr;
+  bool decided_ = false, doctype_ = false;
+  long line_ = 0;
+};
+
 // Stops the walk; the reason is in the sink.
 struct Stop {};
 
@@ -147,22 +201,43 @@ class Walker {
   }
 
  private:
-  // Advances one node; false at the end of the file. Stops at a parse
-  // error, and at a reported problem once the walk has reached its line.
+  // Advances one node; false at the end of the file. The validator reports
+  // ahead of the walk; its problem stops the walk only once the walk has
+  // passed every tag of that line, so that our own finding on a tag there
+  // (which says more) is made. Text nodes count from the line they end on,
+  // so they don't judge. A parse error stops the walk at once.
   bool Next() {
+    int at = xmlTextReaderNodeType(r_);
+    bool onTag = at == XML_READER_TYPE_ELEMENT || at == XML_READER_TYPE_END_ELEMENT;
+    if (const Issue* first = sink_.First(); first && onTag && first->line < Line()) throw Stop{};
+    xmlResetLastError();
     int rc = xmlTextReaderRead(r_);
     if (rc < 0) {
-      if (sink_.Empty()) {
-        xmlError* last = xmlGetLastError();
-        sink_.Add(Issue{last ? last->line : 0, last && last->message ? last->message : "文件格式不正确", false});
-      }
+      ParseFailed();
       throw Stop{};
     }
     if (rc == 0) return false;
-    if (xmlTextReaderNodeType(r_) == XML_READER_TYPE_DOCUMENT_TYPE)
-      Ours("不接受含有 DOCTYPE 声明的数据文件");
-    if (const Issue* first = sink_.First(); first && first->line <= Line()) throw Stop{};
+    if (xmlTextReaderNodeType(r_) == XML_READER_TYPE_DOCUMENT_TYPE) Ours(kNoDoctype);
     return true;
+  }
+
+  // With a validator plugged in, libxml2 2.9 hands well-formedness errors to
+  // no handler; only the thread's last error keeps them.
+  void ParseFailed() {
+    xmlError* last = xmlGetLastError();
+    if (!last || last->level < XML_ERR_ERROR) {
+      if (sink_.Empty()) sink_.Add(Issue{0, "文件格式不正确", false});
+      return;
+    }
+    std::string text = last->message ? last->message : "文件格式不正确";
+    while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) text.pop_back();
+    // The push parser words a file cut short like one with trailing content,
+    // and it may stop before the walk gets to see which it is.
+    if (last->code == XML_ERR_DOCUMENT_END)
+      text = "文件不完整，或根元素之后还有多余的内容（须有且只有一个完整的根元素 " + shape_.RootName() + "）";
+    else if (last->code == XML_ERR_DOCUMENT_EMPTY)
+      text = "文件中没有任何元素";
+    sink_.Add(Issue{last->line, text, false});
   }
 
   bool FindRoot() {
@@ -303,6 +378,9 @@ RecordCollectionPtr Read(const std::string& dataFile, const std::string& schemaF
   Schema schema(schemaFile, elementName);
   FileDescriptor file(dataFile);
   std::string failedRead = "读取数据文件 " + dataFile + " 出错：";
+  if (struct stat st {}; ::fstat(file.fd(), &st) == 0 && st.st_size == 0) throw ReadFailure{failedRead + "文件是空的"};
+  if (long line = 0; PrologScan::HasDoctype(file.fd(), line))
+    throw ReadFailure{failedRead + LinePart(line) + kNoDoctype};
 
   // Declared before the reader and the validator, which report into it up
   // to their release.
