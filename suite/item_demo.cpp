@@ -212,6 +212,7 @@ void Stocks(DemoBuilder& d) {
   d.Add(5, "02.01", "北京成品库",
         {{"FTypeID", d.Entry("仓库类型", "成品库")}, {"FProperty", d.Entry("仓库属性", "普通仓")},
          {"FAddress", "北京市大兴区工业园区10号"}});
+  d.Add(5, "02.01.01", "北京成品库东区", {{"FTypeID", d.Entry("仓库类型", "成品库")}});
   d.Add(5, "02.02", "上海成品库", {{"FTypeID", d.Entry("仓库类型", "成品库")}, {"FBrNo", "SH01"}});
   d.Add(5, "03", "待检仓", {{"FProperty", d.Entry("仓库属性", "待检仓")}});
 }
