@@ -10,8 +10,14 @@ std::string ErrorTrap::Compose(const Error& error) const {
 }
 
 bool ErrorTrap::Report(const Error& error) {
-  // Compose may throw: then the failure leaves the operation untrapped.
-  std::string message = Compose(error);
+  std::string message;
+  try {
+    message = Compose(error);
+  } catch (const std::exception&) {
+    // No name to show, so no event: the failure itself leaves the
+    // operation, not the by-product of reading the name.
+    throw error;
+  }
   return !raise_(message);
 }
 

@@ -25,6 +25,9 @@ void RegisterFactory(const std::string& progId, Factory factory) {
 }
 
 Factory ReplaceFactory(const std::string& progId, Factory factory) {
+  // The library's own registration would otherwise come later, meet the
+  // replacement and refuse the name.
+  EnsureComponentsRegistered();
   std::lock_guard lock(RegistryMutex());
   Factory previous;
   auto it = Registry().find(progId);

@@ -12,6 +12,7 @@
 #include <memory>
 #include <string>
 
+#include "context/datafile.h"
 #include "front/handler.h"
 #include "platform/error.h"
 #include "platform/msgbox.h"
@@ -35,6 +36,34 @@ Factory MakesWidget(int id) {
 }
 
 int WidgetId(const std::string& progId) { return CreateObjectAs<Widget>(progId)->id; }
+
+std::string ExecutableDir() { return fs::canonical("/proc/self/exe").parent_path().string(); }
+
+// Some faults show only in a process that has just started: these tests
+// run themselves again alone in a new one, started by a relative name from
+// the program's own folder.
+constexpr const char* kAloneMarker = "MORVENT_TEST_ALONE";
+bool RunningAlone() { return std::getenv(kAloneMarker) != nullptr; }
+
+::testing::AssertionResult PassesAlone() {
+  const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+  const std::string filter = std::string("--gtest_filter=") + info->test_suite_name() + "." + info->name();
+  pid_t pid = fork();
+  if (pid < 0) return ::testing::AssertionFailure() << "fork failed";
+  if (pid == 0) {
+    const std::string name = "./" + fs::canonical("/proc/self/exe").filename().string();
+    int null = open("/dev/null", O_WRONLY);
+    dup2(null, STDOUT_FILENO);
+    setenv(kAloneMarker, "1", 1);
+    if (chdir(ExecutableDir().c_str()) == 0)
+      execl("/proc/self/exe", name.c_str(), filter.c_str(), static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  int status = 0;
+  if (waitpid(pid, &status, 0) != pid) return ::testing::AssertionFailure() << "lost the child";
+  if (WIFEXITED(status) && WEXITSTATUS(status) == 0) return ::testing::AssertionSuccess();
+  return ::testing::AssertionFailure() << "failed when run alone, status " << status;
+}
 
 TEST(Registry, CreatesByNameWithoutRegardToCase) {
   RegisterFactory("Test.CaseBlind", MakesWidget(7));
@@ -117,6 +146,18 @@ TEST(Registry, AnEmptyScopedFactoryMakesANameFail) {
   EXPECT_EQ(WidgetId("Test.Breakable"), 1);
 }
 
+TEST(Registry, AReplacementMadeBeforeAnythingIsCreatedHoldsAndRestoresTheLibrarysOwn) {
+  if (!RunningAlone()) {
+    EXPECT_TRUE(PassesAlone());
+    return;
+  }
+  {
+    ScopedFactory fake(kWriterProgId, MakesWidget(9));
+    EXPECT_EQ(WidgetId(kWriterProgId), 9);
+  }
+  EXPECT_NE(CreateObjectAs<DataFileWriter>(kWriterProgId), nullptr);
+}
+
 // Points standard input at /dev/null for the scope.
 class NoTerminal {
  public:
@@ -170,10 +211,6 @@ TEST(MessageBoxes, InstalledBoxesAnswerUntilReplaced) {
   EXPECT_EQ(mine->warnings, std::vector<std::string>{"w"});
 }
 
-std::string ExecutableDir() {
-  return fs::canonical("/proc/self/exe").parent_path().string();
-}
-
 // Clears MORVENT_HOME (or sets it) for the scope.
 class HomeVariable {
  public:
@@ -219,24 +256,8 @@ TEST(ProgramDirectory, DoesNotFollowTheWorkingDirectory) {
   fs::current_path(before);
   EXPECT_EQ(dir, ExecutableDir());
 
-  // The trap only springs for a program started by a relative name from its
-  // own folder: this test runs again started that way.
-  if (std::getenv("MORVENT_RELATIVE_START")) return;
-  pid_t pid = fork();
-  ASSERT_GE(pid, 0);
-  if (pid == 0) {
-    const std::string name = "./" + fs::canonical("/proc/self/exe").filename().string();
-    int null = open("/dev/null", O_WRONLY);
-    dup2(null, STDOUT_FILENO);
-    setenv("MORVENT_RELATIVE_START", "1", 1);
-    if (chdir(ExecutableDir().c_str()) == 0)
-      execl("/proc/self/exe", name.c_str(), "--gtest_filter=ProgramDirectory.DoesNotFollowTheWorkingDirectory",
-            static_cast<char*>(nullptr));
-    _exit(127);
-  }
-  int status = 0;
-  ASSERT_EQ(waitpid(pid, &status, 0), pid);
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "started by a relative name, status " << status;
+  // The trap only springs for a program started by a relative name.
+  if (!RunningAlone()) EXPECT_TRUE(PassesAlone());
 }
 
 TEST(Paths, JoinAndExistence) {

@@ -102,19 +102,37 @@ TEST(ErrorTrap, TheNameIsReadAtTheTimeOfTheFailure) {
   EXPECT_EQ(client.events[1].rfind("P：第二条\r", 0), 0u);
 }
 
-TEST(ErrorTrap, AFailingNameReaderLetsItsErrorEscapeWithoutAnEvent) {
+TEST(ErrorTrap, AFailingNameReaderLetsTheFailureEscapeWithoutAnEvent) {
   Client client;
   client.cancel = false;
-  ErrorTrap trap("P：", []() -> std::string { throw Error(kErrSubscript, "Morvent", "下标越界"); },
+  ErrorTrap trap("P：", []() -> std::string { throw Error(kErrObjectNotSet, "Morvent", "对象变量未设置"); },
                  client.Raiser());
+  const Error cannotCreate(kErrCannotCreate, "Morvent", "部件不能创建对象：Corabin.AccountSet");
+  for (int form = 0; form < 2; ++form) {
+    SCOPED_TRACE(form == 0 ? "step" : "condition");
+    try {
+      if (form == 0)
+        (void)trap.Run([&] { throw cannotCreate; });
+      else
+        (void)trap.Test([&]() -> bool { throw cannotCreate; });
+      FAIL() << "the failure was trapped";
+    } catch (const Error& e) {
+      EXPECT_EQ(e.Number(), kErrCannotCreate);
+      EXPECT_EQ(e.Description(), "部件不能创建对象：Corabin.AccountSet");
+    }
+  }
+  EXPECT_TRUE(client.events.empty());
+}
+
+TEST(ErrorTrap, AForeignFailureEscapesAsAnError) {
+  Client client;
+  ErrorTrap trap("P：", []() -> std::string { throw std::out_of_range("no row"); }, client.Raiser());
   try {
-    (void)trap.Run([] { throw kFailure; });
+    (void)trap.Run([] { throw std::runtime_error("disk full"); });
     FAIL() << "the failure was trapped";
   } catch (const Error& e) {
-    EXPECT_EQ(e.Number(), kErrSubscript);
-    EXPECT_EQ(e.Description(), "下标越界");
+    EXPECT_EQ(e.Description(), "disk full");
   }
-  EXPECT_THROW((void)trap.Test([]() -> bool { throw kFailure; }), Error);
   EXPECT_TRUE(client.events.empty());
 }
 
