@@ -1,0 +1,122 @@
+// What the writer refuses, and how it replaces a file.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+
+#include "platform/error.h"
+#include "platform/registry.h"
+#include "tests/datafile/helpers.h"
+
+namespace morvent::test {
+namespace {
+
+class Writer : public ::testing::Test {
+ protected:
+  // Writes and answers the error description ("" when it succeeded).
+  std::string Write(RecordCollectionPtr records, const std::string& element = "Customer") {
+    try {
+      WriteWithComponent(std::move(records), target, element, SourceSchemaDir());
+      return "";
+    } catch (const Error& e) {
+      EXPECT_EQ(e.Source(), "XMLPellam.Write");
+      return e.Description();
+    }
+  }
+  std::string Refused(const std::string& what) const { return "写数据文件 " + target + " 出错：" + what; }
+  std::vector<std::string> FolderEntries() const {
+    std::vector<std::string> names;
+    for (const auto& e : std::filesystem::directory_iterator(dir.path())) names.push_back(e.path().filename().string());
+    return names;
+  }
+
+  TempDir dir;
+  const std::string target = dir.file("out.xml");
+};
+
+TEST_F(Writer, RefusesCharactersXmlCannotHoldNamingRecordAndKey) {
+  auto ok = Rec({{"Name", "fine"}});
+  EXPECT_EQ(Write(List({ok, ok, Rec({{"Number", "1"}, {"Name", std::string("a\x01z")}})})),
+            Refused("第 3 条记录的键 Name 含有 XML 不能保存的字符 U+0001"));
+  EXPECT_EQ(Write(List({Rec({{"SettleCurrency", Rec({{"Name", std::string("\x1B[0m")}})}})})),
+            Refused("第 1 条记录的键 SettleCurrency/Name 含有 XML 不能保存的字符 U+001B"));
+  EXPECT_EQ(Write(List({Rec({{"ItemClass", List({ok, Rec({{"Number", std::string("\xEF\xBF\xBF")}})})}})}), "Account"),
+            Refused("第 1 条记录的键 ItemClass/Record[2]/Number 含有 XML 不能保存的字符 U+FFFF"));
+  EXPECT_EQ(Write(List({Rec({{"Name", std::string("nul\0byte", 8)}})})),
+            Refused("第 1 条记录的键 Name 含有 XML 不能保存的字符 U+0000"));
+}
+
+TEST_F(Writer, RefusesInvalidUtf8) {
+  const std::string bad[] = {"\xB9\xFA", "\xC0\xAF", "\xED\xA0\x80", "\xE4\xB8", "\xF8\x88\x80\x80\x80"};
+  for (const auto& text : bad)
+    EXPECT_EQ(Write(List({Rec({{"Phone", text}})})), Refused("第 1 条记录的键 Phone 的文本不是有效的 UTF-8"));
+}
+
+TEST_F(Writer, RefusesWhatCannotBeAnElement) {
+  EXPECT_EQ(Write(List({Rec({{"Bad Key", "x"}})})), Refused("第 1 条记录的键 Bad Key 不能用作 XML 元素名"));
+  EXPECT_EQ(Write(List({Rec({{"Name", "x"}, {"", "x"}})})), Refused("第 1 条记录的键  不能用作 XML 元素名"));
+  EXPECT_EQ(Write(List({}), "Customer List"), Refused("元素名 Customer List 不能用作 XML 元素名"));
+  EXPECT_EQ(Write(List({Rec({{"Name", Variant::Nothing()}})})),
+            Refused("第 1 条记录的键 Name 的值是既非记录也非记录集合的对象"));
+  auto loop = Rec({{"Name", "a"}});
+  loop->SetValue("Self", loop);
+  std::string path = "Self";
+  for (int i = 0; i < 64; ++i) path += "/Self";
+  EXPECT_EQ(Write(List({loop})), Refused("第 1 条记录的键 " + path + " 嵌套超过 64 层（记录是否包含了自身？）"));
+  loop->SetValue("Self", Variant());  // break the cycle for the leak checker
+  try {
+    WriteWithComponent(nullptr, target, "Customer", SourceSchemaDir());
+    ADD_FAILURE() << "no error";
+  } catch (const Error& e) {
+    EXPECT_EQ(e.Description(), "对象变量未设置");
+  }
+}
+
+TEST_F(Writer, FailedWriteLeavesTheOldFileAndNoTemporary) {
+  WriteFile(target, "old content");
+  RecordCollectionPtr many = std::make_shared<RecordCollection>();
+  for (int i = 0; i < 5000; ++i) many->Add(Rec({{"Number", std::to_string(i)}, {"Name", std::string(200, 'x')}}));
+  many->Add(Rec({{"Name", std::string("\x07")}}));  // fails after a megabyte has gone to disk
+  EXPECT_EQ(Write(many), Refused("第 5001 条记录的键 Name 含有 XML 不能保存的字符 U+0007"));
+  EXPECT_EQ(ReadFile(target), "old content");
+  EXPECT_EQ(FolderEntries(), std::vector<std::string>{"out.xml"});
+
+  std::filesystem::remove(target);
+  EXPECT_NE(Write(many), "");
+  EXPECT_TRUE(FolderEntries().empty());
+}
+
+TEST_F(Writer, ReplacesAnExistingFileKeepingItsPermissions) {
+  WriteFile(target, "old content");
+  ASSERT_EQ(::chmod(target.c_str(), 0640), 0);
+  ASSERT_EQ(Write(List({Rec({{"Name", "新"}})})), "");
+  EXPECT_NE(ReadFile(target).find("<Name>新</Name>"), std::string::npos);
+  struct stat st {};
+  ASSERT_EQ(::stat(target.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0640u);
+  EXPECT_EQ(FolderEntries(), std::vector<std::string>{"out.xml"});
+}
+
+TEST_F(Writer, MissingFolderIsReported) {
+  std::string missing = dir.file("no/such/dir/out.xml");
+  try {
+    WriteWithComponent(List({}), missing, "Customer", SourceSchemaDir());
+    ADD_FAILURE() << "no error";
+  } catch (const Error& e) {
+    EXPECT_EQ(e.Number(), kErrDataFile);
+    EXPECT_EQ(e.Description(),
+              "写数据文件 " + missing + " 出错：无法在 " + dir.file("no/such/dir") + " 中建立临时文件：No such file or directory");
+  }
+}
+
+TEST_F(Writer, ErrorTextIsFilledAsWellAsRaised) {
+  EnsureComponentsRegistered();
+  auto writer = CreateObjectAs<DataFileWriter>(kWriterProgId);
+  RecordCollectionPtr records = List({Rec({{"Name", std::string("\x02")}})});
+  std::string errorText;
+  EXPECT_THROW(writer->OutputXML(records, target, "", "Customer", errorText), Error);
+  EXPECT_EQ(errorText, Refused("第 1 条记录的键 Name 含有 XML 不能保存的字符 U+0002"));
+}
+
+}  // namespace
+}  // namespace morvent::test
