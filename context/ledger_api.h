@@ -43,7 +43,10 @@ class LedgerObject : public Object {
   // matched without regard to letter case. An unknown name raises an error.
   virtual Variant Get(const std::string& property) const = 0;
   virtual void Let(const std::string& property, const Variant& value) = 0;
-  // One database field ("FParentID", "FCyID_ID", ...).
+  // One database field ("FParentID", "FCyID_ID", ...). An account also
+  // answers "_Items" (here and in Get): a RecordCollection of its attached
+  // item classes, records with "FItemClassID", "FItemClassName",
+  // "FItemClassNumber" and "FBalChecked".
   virtual Variant Properties(const std::string& field) const = 0;
   virtual void SetProperties(const std::string& field, const Variant& value) = 0;
   // The extended fields as a record view (accounts and items); other
