@@ -126,7 +126,8 @@ DataRecordPtr CItemFrame::BuildRecord(LedgerObject& item) {
 
   const int32_t parentId = NullToDefault(item.Properties("FParentID"), int32_t{0}).ToLong();
   if (parentId != 0) {
-    auto& parent = Must(ItemSet().Item(parentId));
+    LedgerObjectPtr parentItem = ItemSet().Item(parentId);
+    auto& parent = Must(parentItem);
     if (!kind_.parent.subRecordKey.empty()) {
       auto sub = NewRecord();
       sub->SetValue("Name", parent.Get("Name"));
