@@ -13,11 +13,17 @@ inline constexpr const char* kLogFileName = "Morvent_log.xml";
 inline constexpr const char* kDirectExport = "导出基础资料数据";
 inline constexpr const char* kDirectImport = "导入基础资料数据";
 
-// Appends one entry; raises an Error when the log cannot be written.
+// Appends one entry; raises an Error when the log cannot be written or the
+// existing file is not a log this writer can extend (it is then left as it
+// is). "Time" is the local "yyyy-mm-dd hh:mm:ss". Text that XML cannot carry
+// (control characters, bytes that are not UTF-8) is stored as U+FFFD.
 void WriteErrLog(bool bExport, const std::string& sErrMsg);
 
 // Where the front ends report a log write that failed: such a failure does
 // not end the export or import in progress. The default prints on stderr.
+// Reports from several threads are delivered one at a time; a sink must not
+// itself report or replace the sink. SetDiagnosticSink answers the previous
+// sink (empty for the default); an empty sink restores the default.
 using DiagnosticSink = std::function<void(const std::string& message)>;
 DiagnosticSink SetDiagnosticSink(DiagnosticSink sink);
 void ReportDiagnostic(const std::string& message);
