@@ -119,6 +119,31 @@ int HandlerTest::LogEntries() const {
   return n;
 }
 
+std::vector<LedgerObjectPtr> HandlerTest::Objects(const std::string& ledger, const char* progId, int16_t listOptions) {
+  Bind(ledger);
+  auto set = CreateObjectAs<ObjectSet>(progId);
+  set->SetListOptions(listOptions);
+  set->Refresh();
+  std::vector<LedgerObjectPtr> out;
+  auto cursor = set->Enumerate();
+  while (auto o = cursor->Next()) out.push_back(o);
+  return out;
+}
+
+std::pair<std::string, std::string> HandlerTest::RoundTrip(const std::string& source, int32_t code,
+                                                           const std::string& tag) {
+  std::string first = home.file(tag + "-1.xml"), second = home.file(tag + "-2.xml");
+  RunResult out = Export(source, code, first);
+  EXPECT_TRUE(out.result);
+  EXPECT_TRUE(out.errors.empty());
+  std::string target = NewLedger(tag + "-target.db", LedgerKind(source));
+  RunResult in = Import(target, code, first, 1, 1);
+  EXPECT_TRUE(in.result);
+  EXPECT_TRUE(in.errors.empty()) << (in.errors.empty() ? "" : in.errors.front());
+  EXPECT_TRUE(Export(target, code, second).result);
+  return {ReadFile(first), ReadFile(second)};
+}
+
 DataRecordPtr ItemRecord(const std::string& number, const std::string& name, const std::string& parentKey,
                          const std::string& parentNumber, const std::string& parentName) {
   auto r = NewRecord();
@@ -137,6 +162,25 @@ DataRecordPtr Rec(std::initializer_list<std::pair<const char*, Variant>> values)
   auto r = NewRecord();
   for (const auto& [k, v] : values) r->SetValue(k, v);
   return r;
+}
+
+}  // namespace morvent::test
+
+namespace morvent::test {
+
+std::string Fixture(const std::string& name) { return FixtureDir() + "/handlers/" + name; }
+
+std::string WithoutElement(const std::string& text, const std::string& element) {
+  std::string out;
+  size_t start = 0;
+  while (start < text.size()) {
+    size_t end = text.find('\n', start);
+    if (end == std::string::npos) end = text.size();
+    std::string line = text.substr(start, end - start);
+    if (line.find("<" + element) == std::string::npos) out += line + "\n";
+    start = end + 1;
+  }
+  return out;
 }
 
 }  // namespace morvent::test

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "context/ledger_api.h"
 #include "context/record.h"
 #include "platform/text.h"
 #include "tests/support/support.h"
@@ -66,6 +67,11 @@ class HandlerTest : public ::testing::Test {
   // A field of an item, read back through the ledger.
   Variant ItemField(const std::string& ledger, int16_t classId, const std::string& number, const std::string& field);
   int LogEntries() const;
+  // The objects of a non-item set ("Corabin.CurrencySet", ...), in its order.
+  std::vector<LedgerObjectPtr> Objects(const std::string& ledger, const char* progId, int16_t listOptions);
+  // Export, import into a new ledger of the same kind, export again: the
+  // two files' texts.
+  std::pair<std::string, std::string> RoundTrip(const std::string& source, int32_t code, const std::string& tag);
 
   ProgramHome home;
 };
@@ -75,5 +81,8 @@ class HandlerTest : public ::testing::Test {
 DataRecordPtr ItemRecord(const std::string& number, const std::string& name, const std::string& parentKey = "",
                          const std::string& parentNumber = "", const std::string& parentName = "");
 DataRecordPtr Rec(std::initializer_list<std::pair<const char*, Variant>> values);
+std::string Fixture(const std::string& name);
+// The text without the lines that hold the element.
+std::string WithoutElement(const std::string& text, const std::string& element);
 
 }  // namespace morvent::test
