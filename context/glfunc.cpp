@@ -6,7 +6,7 @@
 
 namespace morvent {
 
-void ShowWarning(const std::string& message) { CurrentMessageBoxes().Warning(message); }
+void ShowWarning(const std::string& message) { CurrentMessageBoxes()->Warning(message); }
 
 bool CheckExportFiles(const std::string& schemaFileName, const std::string& target) {
   if (!FileExist(SchemaPath(schemaFileName))) {
@@ -14,7 +14,7 @@ bool CheckExportFiles(const std::string& schemaFileName, const std::string& targ
     return false;
   }
   if (FileExist(target)) {
-    if (!CurrentMessageBoxes().Question(target + "文件已存在，是否覆盖？")) return false;
+    if (!CurrentMessageBoxes()->Question(target + "文件已存在，是否覆盖？")) return false;
   }
   return true;
 }

@@ -46,9 +46,9 @@ std::shared_ptr<MessageBoxes> SetMessageBoxes(std::shared_ptr<MessageBoxes> boxe
   return previous;
 }
 
-MessageBoxes& CurrentMessageBoxes() {
+std::shared_ptr<MessageBoxes> CurrentMessageBoxes() {
   std::lock_guard lock(BoxMutex());
-  return *Installed();
+  return Installed();
 }
 
 }  // namespace morvent

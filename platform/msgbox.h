@@ -20,6 +20,7 @@ class MessageBoxes {
 // Installs the boxes for the whole process (nullptr restores the default)
 // and answers the previous ones.
 std::shared_ptr<MessageBoxes> SetMessageBoxes(std::shared_ptr<MessageBoxes> boxes);
-MessageBoxes& CurrentMessageBoxes();
+// Shared, so boxes replaced on another thread stay alive while shown.
+std::shared_ptr<MessageBoxes> CurrentMessageBoxes();
 
 }  // namespace morvent

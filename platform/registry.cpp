@@ -44,9 +44,9 @@ ObjectPtr CreateObject(const std::string& progId) {
     auto it = Registry().find(progId);
     if (it != Registry().end()) f = it->second;
   }
-  if (!f) throw Error(kErrCannotCreate, "Morvent", "ActiveX 部件不能创建对象：" + progId);
+  if (!f) throw Error(kErrCannotCreate, "Morvent", "部件不能创建对象：" + progId);
   ObjectPtr p = f();
-  if (!p) throw Error(kErrCannotCreate, "Morvent", "ActiveX 部件不能创建对象：" + progId);
+  if (!p) throw Error(kErrCannotCreate, "Morvent", "部件不能创建对象：" + progId);
   return p;
 }
 

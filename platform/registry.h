@@ -22,7 +22,7 @@ void RegisterFactory(const std::string& progId, Factory factory);
 Factory ReplaceFactory(const std::string& progId, Factory factory);
 
 // Creates the object; an unknown name or a factory that yields nothing
-// raises error 429 ("ActiveX 部件不能创建对象").
+// raises error 429 ("部件不能创建对象").
 ObjectPtr CreateObject(const std::string& progId);
 
 template <class T>

@@ -5,6 +5,7 @@
 #include <array>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <nlohmann/json.hpp>
 #include <sstream>
 
@@ -19,15 +20,17 @@ struct Outcome {
   std::string out;
 };
 
+// The tool is built beside the test executable.
 std::string Tool() {
-  const char* bin = std::getenv("MORVENT_BIN");
-  return std::string(bin ? bin : ".") + "/morvent";
+  if (const char* bin = std::getenv("MORVENT_BIN")) return std::string(bin) + "/morvent";
+  std::string self = std::filesystem::read_symlink("/proc/self/exe").string();
+  return self.substr(0, self.find_last_of('/')) + "/morvent";
 }
 
 std::string Quote(const std::string& s) { return "'" + s + "'"; }
 
 // Runs the tool with the program home of the test, stdin closed.
-Outcome Run(const ProgramHome& home, const std::string& args) {
+Outcome RunTool(const ProgramHome& home, const std::string& args) {
   std::string cmd = "MORVENT_HOME=" + Quote(home.path()) + " " + Quote(Tool()) + " " + args + " </dev/null 2>" +
                     Quote(home.file("stderr.txt"));
   Outcome o;
@@ -52,8 +55,8 @@ std::vector<nlohmann::json> Lines(const std::string& out) {
 TEST(Tool, ExportsAccountTypesOfANewLedger) {
   ProgramHome home;
   std::string ledger = home.file("l.db"), file = home.file("t.xml");
-  ASSERT_EQ(Run(home, "ledger init " + Quote(ledger)).status, 0) << ReadFile(home.file("stderr.txt"));
-  auto o = Run(home, "export --ledger " + Quote(ledger) + " --type 101 --file " + Quote(file) + " --events jsonl");
+  ASSERT_EQ(RunTool(home, "ledger init " + Quote(ledger)).status, 0) << ReadFile(home.file("stderr.txt"));
+  auto o = RunTool(home, "export --ledger " + Quote(ledger) + " --type 101 --file " + Quote(file) + " --events jsonl");
   ASSERT_EQ(o.status, 0) << ReadFile(home.file("stderr.txt"));
   auto lines = Lines(o.out);
   ASSERT_EQ(lines.size(), 7u);
@@ -74,12 +77,12 @@ TEST(Tool, ExportsAccountTypesOfANewLedger) {
 TEST(Tool, MissingLedgerIsAnErrorAndCreatesNothing) {
   ProgramHome home;
   std::string ledger = home.file("missing.db");
-  auto o = Run(home, "export --ledger " + Quote(ledger) + " --type 101 --file " + Quote(home.file("t.xml")));
+  auto o = RunTool(home, "export --ledger " + Quote(ledger) + " --type 101 --file " + Quote(home.file("t.xml")));
   EXPECT_EQ(o.status, 3);
   EXPECT_FALSE(FileExist(ledger));
   EXPECT_NE(ReadFile(home.file("stderr.txt")).find(ledger), std::string::npos);
   // Through a client's own property string too.
-  o = Run(home, "export --props " + Quote("Data Source=" + ledger + ";AcctType=GY") + " --type 101 --file " +
+  o = RunTool(home, "export --props " + Quote("Data Source=" + ledger + ";AcctType=GY") + " --type 101 --file " +
                     Quote(home.file("t.xml")));
   EXPECT_EQ(o.status, 3);
   EXPECT_FALSE(FileExist(ledger));
@@ -88,8 +91,8 @@ TEST(Tool, MissingLedgerIsAnErrorAndCreatesNothing) {
 TEST(Tool, UnassignedCodeAnswersFalseWithoutEvents) {
   ProgramHome home;
   std::string ledger = home.file("l.db");
-  ASSERT_EQ(Run(home, "ledger init " + Quote(ledger)).status, 0);
-  auto o = Run(home, "export --ledger " + Quote(ledger) + " --type 109 --file " + Quote(home.file("t.xml")) +
+  ASSERT_EQ(RunTool(home, "ledger init " + Quote(ledger)).status, 0);
+  auto o = RunTool(home, "export --ledger " + Quote(ledger) + " --type 109 --file " + Quote(home.file("t.xml")) +
                          " --events jsonl");
   EXPECT_EQ(o.status, 1);
   auto lines = Lines(o.out);
@@ -100,26 +103,26 @@ TEST(Tool, UnassignedCodeAnswersFalseWithoutEvents) {
 
 TEST(Tool, UsageErrors) {
   ProgramHome home;
-  EXPECT_EQ(Run(home, "export --type 101").status, 2);
-  EXPECT_EQ(Run(home, "export --ledger a.db --props x --type 101 --file f").status, 2);
-  EXPECT_EQ(Run(home, "export --ledger a.db --type Nonsense --file f").status, 2);
-  EXPECT_EQ(Run(home, "frobnicate").status, 2);
-  EXPECT_EQ(Run(home, "--help").status, 0);
+  EXPECT_EQ(RunTool(home, "export --type 101").status, 2);
+  EXPECT_EQ(RunTool(home, "export --ledger a.db --props x --type 101 --file f").status, 2);
+  EXPECT_EQ(RunTool(home, "export --ledger a.db --type Nonsense --file f").status, 2);
+  EXPECT_EQ(RunTool(home, "frobnicate").status, 2);
+  EXPECT_EQ(RunTool(home, "--help").status, 0);
 }
 
 TEST(Tool, ExistingTargetIsKeptWithoutConsent) {
   ProgramHome home;
   std::string ledger = home.file("l.db"), file = home.file("t.xml");
-  ASSERT_EQ(Run(home, "ledger init " + Quote(ledger)).status, 0);
+  ASSERT_EQ(RunTool(home, "ledger init " + Quote(ledger)).status, 0);
   WriteFile(file, "keep me");
-  auto o = Run(home, "export --ledger " + Quote(ledger) + " --type 101 --file " + Quote(file) + " --events jsonl");
+  auto o = RunTool(home, "export --ledger " + Quote(ledger) + " --type 101 --file " + Quote(file) + " --events jsonl");
   EXPECT_EQ(o.status, 1);
   auto lines = Lines(o.out);
   ASSERT_EQ(lines.size(), 2u);
   EXPECT_EQ(lines[0]["event"], "Question");
   EXPECT_EQ(lines[0]["answer"], "no");
   EXPECT_EQ(ReadFile(file), "keep me");
-  o = Run(home, "export --ledger " + Quote(ledger) + " --type AccountType --file " + Quote(file) + " --overwrite");
+  o = RunTool(home, "export --ledger " + Quote(ledger) + " --type AccountType --file " + Quote(file) + " --overwrite");
   EXPECT_EQ(o.status, 0);
   EXPECT_NE(ReadFile(file).find("AccountTypeList"), std::string::npos);
 }

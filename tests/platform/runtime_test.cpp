@@ -89,8 +89,7 @@ TEST(Registry, AnUnknownNameCannotBeCreated) {
     FAIL() << "created an unknown name";
   } catch (const Error& e) {
     EXPECT_EQ(e.Number(), kErrCannotCreate);
-    const std::string tail = "部件不能创建对象：Test.NoSuchThing";
-    EXPECT_EQ(e.Description().substr(e.Description().size() - tail.size()), tail) << e.Description();
+    EXPECT_EQ(e.Description(), "部件不能创建对象：Test.NoSuchThing");
   }
 }
 
@@ -182,7 +181,7 @@ TEST(MessageBoxes, WithoutATerminalTheQuestionIsAnsweredNo) {
   {
     NoTerminal noTerminal;
     ::testing::internal::CaptureStderr();
-    answer = CurrentMessageBoxes().Question("D:/out.xml文件已存在，是否覆盖？");
+    answer = CurrentMessageBoxes()->Question("D:/out.xml文件已存在，是否覆盖？");
     err = ::testing::internal::GetCapturedStderr();
   }
   SetMessageBoxes(previous);
@@ -193,7 +192,7 @@ TEST(MessageBoxes, WithoutATerminalTheQuestionIsAnsweredNo) {
 TEST(MessageBoxes, TheDefaultWarningBeepsAndShowsTheText) {
   auto previous = SetMessageBoxes(nullptr);
   ::testing::internal::CaptureStderr();
-  CurrentMessageBoxes().Warning("Morvent接口定义文件 SchemaX.xml 不存在！");
+  CurrentMessageBoxes()->Warning("Morvent接口定义文件 SchemaX.xml 不存在！");
   const std::string err = ::testing::internal::GetCapturedStderr();
   SetMessageBoxes(previous);
   EXPECT_NE(err.find('\a'), std::string::npos);
@@ -204,8 +203,8 @@ TEST(MessageBoxes, InstalledBoxesAnswerUntilReplaced) {
   auto mine = std::make_shared<test::RecordingBoxes>();
   mine->answer = true;
   auto previous = SetMessageBoxes(mine);
-  EXPECT_TRUE(CurrentMessageBoxes().Question("q"));
-  CurrentMessageBoxes().Warning("w");
+  EXPECT_TRUE(CurrentMessageBoxes()->Question("q"));
+  CurrentMessageBoxes()->Warning("w");
   EXPECT_EQ(SetMessageBoxes(previous), mine);
   EXPECT_EQ(mine->questions, std::vector<std::string>{"q"});
   EXPECT_EQ(mine->warnings, std::vector<std::string>{"w"});
