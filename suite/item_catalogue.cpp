@@ -1,10 +1,21 @@
 #include "suite/item_catalogue.h"
 
-#include "platform/text.h"
-
 namespace morvent {
 
 namespace {
+
+// Field names are ASCII; compared without allocating, as every field access
+// resolves its name.
+bool SameName(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    char x = a[i], y = b[i];
+    if (x >= 'a' && x <= 'z') x = static_cast<char>(x - 32);
+    if (y >= 'a' && y <= 'z') y = static_cast<char>(y - 32);
+    if (x != y) return false;
+  }
+  return true;
+}
 
 constexpr FieldDef T(const char* n) { return {n, FieldKind::Text}; }
 constexpr FieldDef N(const char* n) { return {n, FieldKind::Number}; }
@@ -102,7 +113,7 @@ constexpr CoreName kCoreNames[] = {
 
 const FieldDef* FindDef(const ClassCatalogue& c, std::string_view name) {
   for (const auto& f : c.fields)
-    if (EqualsNoCase(f.name, name)) return &f;
+    if (SameName(f.name, name)) return &f;
   return nullptr;
 }
 
@@ -123,7 +134,7 @@ const ClassCatalogue* FindCatalogue(int16_t classId) {
 FieldRef ResolveField(const ClassCatalogue* catalogue, std::string_view name) {
   FieldRef r;
   for (const auto& c : kCoreNames)
-    if (EqualsNoCase(c.name, name)) {
+    if (SameName(c.name, name)) {
       r.core = c.field;
       return r;
     }
@@ -133,7 +144,7 @@ FieldRef ResolveField(const ClassCatalogue* catalogue, std::string_view name) {
     return r;
   }
   constexpr std::string_view kIdEnding = "_ID";
-  if (name.size() > kIdEnding.size() && EqualsNoCase(name.substr(name.size() - kIdEnding.size()), kIdEnding)) {
+  if (name.size() > kIdEnding.size() && SameName(name.substr(name.size() - kIdEnding.size()), kIdEnding)) {
     const FieldDef* f = Stored(*catalogue, FindDef(*catalogue, name.substr(0, name.size() - kIdEnding.size())));
     if (f && f->kind == FieldKind::Ref) {
       r.def = f;
