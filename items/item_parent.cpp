@@ -70,28 +70,44 @@ void ParentResolver::Mark(int32_t index, const std::string& fileNumber, int32_t 
   Must(collection_).SetItem(index, mark);
 }
 
+int32_t ParentResolver::FindInCollection(const std::string& number) {
+  if (!collection_) return 0;
+  if (!indexed_) {
+    indexed_ = true;
+    indexUsable_ = true;
+    firstIndex_.clear();
+    for (int32_t i = collection_->LBound(); i <= collection_->UBound() && indexUsable_; ++i) {
+      Variant v = Must(collection_->Item(i)).GetValue("Number", "");
+      if (v.IsNull()) continue;  // never equal to anything
+      if (!v.IsText()) indexUsable_ = false;
+      else firstIndex_.try_emplace(v.RawText(), i);
+    }
+  }
+  if (indexUsable_) {
+    auto it = firstIndex_.find(number);
+    return it == firstIndex_.end() ? 0 : it->second;
+  }
+  const Variant key(number);
+  for (int32_t i = collection_->LBound(); i <= collection_->UBound(); ++i)
+    if (VarEquals(Must(collection_->Item(i)).GetValue("Number", ""), key)) return i;
+  return 0;
+}
+
 int32_t ParentResolver::EnsureParent(const ParentRef& parent, std::string& parentNumber) {
   const std::string& pnum = parent.number;
   const int32_t found = ledger_.existenceCheck(pnum);
 
-  int32_t e = 0;
+  const int32_t e = FindInCollection(pnum);
   DataRecordPtr entry;
-  if (collection_) {
-    const Variant key(pnum);
-    for (int32_t i = collection_->LBound(); i <= collection_->UBound(); ++i) {
-      auto r = collection_->Item(i);
-      if (!r || !VarEquals(r->GetValue("Number", ""), key)) continue;
-      if (r->GetValue("IsImported", false).ToBool()) {
-        // Handled earlier in this run: the marker knows what it stands for.
-        if (r->Has(kMarkId)) {
-          parentNumber = r->Value(kMarkNumber).ToText();
-          return r->Value(kMarkId).ToLong();
-        }
-        return found;
+  if (e > 0) {
+    entry = collection_->Item(e);
+    if (entry->GetValue("IsImported", false).ToBool()) {
+      // Handled earlier in this run: the marker knows what it stands for.
+      if (entry->Has(kMarkId)) {
+        parentNumber = entry->Value(kMarkNumber).ToText();
+        return entry->Value(kMarkId).ToLong();
       }
-      e = i;
-      entry = r;
-      break;
+      return found;
     }
   }
 

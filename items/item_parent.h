@@ -21,6 +21,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <unordered_set>
 #include <utility>
 #include <vector>
@@ -67,7 +68,10 @@ class ParentResolver {
 
   explicit ParentResolver(Ledger ledger) : ledger_(std::move(ledger)) {}
 
-  void SetCollection(RecordCollectionPtr collection) { collection_ = std::move(collection); }
+  void SetCollection(RecordCollectionPtr collection) {
+    collection_ = std::move(collection);
+    indexed_ = false;
+  }
   const RecordCollectionPtr& Collection() const { return collection_; }
 
   // Marks a record's import as under way for the guard's life. Every
@@ -107,10 +111,18 @@ class ParentResolver {
 
  private:
   void Mark(int32_t index, const std::string& fileNumber, int32_t id, const std::string& storedNumber);
+  // Index of the first record whose "Number" equals the text, 0 when none.
+  int32_t FindInCollection(const std::string& number);
 
   Ledger ledger_;
   RecordCollectionPtr collection_;
   std::unordered_set<const DataRecord*> underWay_;
+  // First index per number. Markers take the place of a record under the
+  // same number, so the index holds for the whole run. Unusable when a
+  // record's number is not text (then every search walks the collection).
+  std::unordered_map<std::string, int32_t> firstIndex_;
+  bool indexed_ = false;
+  bool indexUsable_ = false;
 };
 
 }  // namespace morvent
