@@ -56,9 +56,7 @@ bool CCurrency::Export(const std::string& /*PropsString*/, const std::string& sF
     if (!trap.Run([&] { next = Must(cursor).Next(); })) return false;
     if (!next) break;
     current = next;
-    DataRecordPtr record;
-    if (!trap.Run([&] { record = BuildRecord(*current); })) return false;
-    if (!trap.Run([&] { collection->Add(record); })) return false;
+    if (!trap.Run([&] { collection->Add(BuildRecord(*current)); })) return false;
     ++i;
     if (!trap.Run([&] { stop = RaiseExpOneRow(i, ExportRate(i, n), "正在导出币别资料，当前记录名称为：" + TextOf(current->Get("Name"))); }))
       return false;

@@ -49,9 +49,7 @@ bool CSettle::Export(const std::string& /*PropsString*/, const std::string& sFil
   collection = std::make_shared<RecordCollection>();
   for (int32_t i = 1; i <= n; ++i) {
     if (!trap.Run([&] { current = Must(set_).GetNext(); })) return false;
-    DataRecordPtr record;
-    if (!trap.Run([&] { record = BuildRecord(Must(current)); })) return false;
-    if (!trap.Run([&] { collection->Add(record); })) return false;
+    if (!trap.Run([&] { collection->Add(BuildRecord(Must(current))); })) return false;
     if (!trap.Run([&] {
           stop = RaiseExpOneRow(i, ExportRate(i, n), "正在导出结算方式资料，当前记录名称为：" + TextOf(Must(current).Get("Name")));
         }))

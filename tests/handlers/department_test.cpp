@@ -178,6 +178,18 @@ TEST_F(DepartmentTest, GetIDCreatesAMissingParentBare) {
   EXPECT_EQ(Items(ledger, 2).size(), 2u);
 }
 
+TEST_F(DepartmentTest, GetIDTakesNumbersThatAreNotText) {
+  // A record made in memory may carry numbers as numbers.
+  Bind(ledger, 1, 2);
+  CDepartment d;
+  auto r = Rec({{"Number", int32_t{801}}, {"Name", "仓储部"}});
+  r->SetValue("DeptGroup", Rec({{"Name", "物流中心"}, {"Number", int32_t{8}}}));
+  EXPECT_GT(d.GetID(r), 0);
+  auto items = Items(ledger, 2);
+  EXPECT_EQ(items["8.01"].parentNumber, "8");
+  EXPECT_EQ(items["8"].name, "物流中心");
+}
+
 TEST_F(DepartmentTest, SecondChildUnderAParentHandledThroughAMarker) {
   // Undotted, children before their parents: the second child meets the
   // marker of 0101 and must still find it stored as 01.01.
