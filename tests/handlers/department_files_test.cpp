@@ -1,6 +1,9 @@
 // Departments through whole data files: the two field sets, round trips
 // against golden files, and the export's answers to the client.
 #include "context/glfunc.h"
+#include "context/props.h"
+#include "front/export_base.h"
+#include "front/import_base.h"
 #include "items/department.h"
 #include "platform/registry.h"
 #include "suite/ledger_admin.h"
@@ -117,6 +120,49 @@ TEST_F(DepartmentFiles, AnItemSetThatCannotBeOpenedIsReportedWithoutAName) {
   ASSERT_EQ(exp.errors.size(), 1u);
   EXPECT_EQ(exp.errors[0], "导出部门资料出错，当前记录名称为：\r错误信息：\r" + description);
   EXPECT_FALSE(FileExist(out));
+}
+
+TEST_F(DepartmentFiles, WithoutAcctTypeEachRecordFailsAndTheRunGoesOn) {
+  std::string l = NewLedger("l.db");
+  ASSERT_TRUE(Import(l, 120, Fixture("departments_in.xml"), 1, 1).result);
+  const std::string props = "Data Source=" + l;
+  ParseProps(props);
+  std::string missing;
+  try {
+    GetProp("AcctType");
+  } catch (const Error& e) {
+    missing = e.Description();
+  }
+  ASSERT_FALSE(missing.empty());
+
+  std::vector<std::string> errors;
+  auto pass = [&](const std::string& m, bool& cancel) {
+    errors.push_back(m);
+    cancel = false;
+  };
+  ExportBase exp;
+  exp.Error = pass;
+  std::string file = home.file("out.xml");
+  EXPECT_TRUE(exp.ExportXMLData(props, 120, file));
+  ASSERT_EQ(errors.size(), 6u);
+  EXPECT_EQ(errors[0], "导出部门资料出错，当前记录名称为：财务部\r错误信息：\r" + missing);
+  // Each failed item left the empty record made for it.
+  auto collection = std::make_shared<RecordCollection>();
+  std::string err;
+  ASSERT_TRUE(ReadDataFile(collection, file, SchemaPath("SchemaDepartment.xml"), "Department", err)) << err;
+  ASSERT_EQ(collection->UBound(), 6);
+  EXPECT_EQ(collection->Item(1)->Count(), 0u);
+
+  // Importing stops each record at the field-set test, after its first save.
+  errors.clear();
+  ImportBase imp;
+  imp.Error = pass;
+  std::string in = WriteRecords("in.xml", "Department", {Rec({{"Number", "09"}, {"Name", "新部"}, {"Note", "备注"}})});
+  EXPECT_TRUE(imp.ImportXMLData(props, 120, in));
+  ASSERT_EQ(errors.size(), 1u);
+  EXPECT_EQ(errors[0], "引入部门资料错误，当前记录名称为：新部\r错误信息：\r" + missing);
+  EXPECT_EQ(Items(l, 2)["09"].name, "新部");
+  EXPECT_TRUE(ItemField(l, 2, "09", "FNote").IsNull());
 }
 
 TEST_F(DepartmentFiles, LookupsServeOtherHandlers) {
