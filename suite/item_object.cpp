@@ -115,6 +115,14 @@ void ItemObject::Load() const {
   loaded_ = true;
 }
 
+void ItemObject::Preload(const std::vector<std::pair<std::string, Variant>>& values) {
+  for (const auto& [field, value] : values) {
+    FieldRef f = ResolveField(catalogue_, field);
+    if (f.def) values_.emplace(f.def, value);
+  }
+  loaded_ = true;
+}
+
 Variant ItemObject::Stored(const FieldDef* def) const {
   Load();
   auto it = values_.find(def);

@@ -49,6 +49,10 @@ class ItemObject : public LedgerObject, public std::enable_shared_from_this<Item
   Variant Call(const std::string& member, const std::vector<Variant>& args, const NamedArgs& named) override;
   void SaveChanges() override;
 
+  // Fills the fields from values read with the item's row (field name,
+  // stored value), so that reading them costs no query of its own.
+  void Preload(const std::vector<std::pair<std::string, Variant>>& values);
+
   int32_t ItemID() const { return row_.id; }
   int32_t ClassID() const { return row_.classId; }
   // Whether the class carries the field (any spelling the item accepts).

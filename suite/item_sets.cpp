@@ -1,5 +1,7 @@
 #include "suite/item_sets.h"
 
+#include <map>
+
 #include "platform/error.h"
 #include "platform/text.h"
 #include "suite/item_common.h"
@@ -43,6 +45,32 @@ std::vector<ItemRow> ItemPage(LedgerStore& store, int32_t classId, bool fromStar
   return rows;
 }
 
+using FieldValues = std::vector<std::pair<std::string, Variant>>;
+
+// The stored fields of every item of a page, read in one query over the same
+// key range the page covers.
+std::map<int32_t, FieldValues> PageValues(LedgerStore& store, int32_t classId, bool fromStart, int32_t afterClass,
+                                          const std::string& afterNumber, const ItemRow& last) {
+  std::string sql =
+      "SELECT v.FItemID, v.FField, v.FValue FROM t_Item i JOIN t_ItemValue v ON v.FItemID = i.FItemID WHERE ";
+  if (classId != 0)
+    sql += fromStart ? "i.FItemClassID = ?1 AND i.FNumber <= ?5"
+                     : "i.FItemClassID = ?1 AND i.FNumber > ?3 AND i.FNumber <= ?5";
+  else
+    sql += fromStart ? "(i.FItemClassID, i.FNumber) <= (?4, ?5)"
+                     : "(i.FItemClassID, i.FNumber) > (?2, ?3) AND (i.FItemClassID, i.FNumber) <= (?4, ?5)";
+  auto q = store.Prepare(sql);
+  if (classId != 0) q.Bind(1, classId);
+  if (!fromStart) {
+    q.Bind(2, afterClass);
+    q.Bind(3, afterNumber);
+  }
+  q.Bind(4, last.classId).Bind(5, last.number);
+  std::map<int32_t, FieldValues> out;
+  while (q.Next()) out[static_cast<int32_t>(q.Int(0))].emplace_back(q.Text(1), q.Get(2));
+  return out;
+}
+
 class ItemCursor : public ObjectCursor {
  public:
   ItemCursor(LedgerStorePtr store, int32_t classId) : store_(std::move(store)), classId_(classId) {}
@@ -57,14 +85,19 @@ class ItemCursor : public ObjectCursor {
       pos_ = 0;
       done_ = page_.size() < static_cast<size_t>(kPageSize);
       if (page_.empty()) return nullptr;
+      values_ = PageValues(*store_, classId_, fromStart, afterClass, afterNumber, page_.back());
     }
-    return std::make_shared<ItemObject>(store_, page_[pos_++]);
+    auto item = std::make_shared<ItemObject>(store_, page_[pos_]);
+    auto it = values_.find(page_[pos_++].id);
+    item->Preload(it == values_.end() ? FieldValues{} : it->second);
+    return item;
   }
 
  private:
   LedgerStorePtr store_;
   int32_t classId_;
   std::vector<ItemRow> page_;
+  std::map<int32_t, FieldValues> values_;
   size_t pos_ = 0;
   bool started_ = false;
   bool done_ = false;

@@ -140,6 +140,39 @@ TEST_F(ItemSetTest, ItemsEnumerateInNumberOrderParentsFirst) {
   EXPECT_EQ(Set(kItemSet)->Count(), 607) << "an unrestricted set counts every class";
 }
 
+TEST_F(ItemSetTest, EnumeratedItemsCarryTheirOwnStoredFields) {
+  // Enough items of two classes that pages end inside a class and across one.
+  for (int16_t cls : {int16_t{1}, int16_t{8}})
+    for (int i = 1; i <= 300; ++i) {
+      char number[8];
+      std::snprintf(number, sizeof number, "%03d", i);
+      auto item = NewItem(cls, number, "单位");
+      if (i % 2) item->SetProperties("FAddress", Variant(std::to_string(cls) + "-" + number));
+      if (i % 3 == 0) item->SetProperties("FCreditDays", Variant(i));
+      item->SaveChanges();
+    }
+  for (int16_t restriction : {int16_t{0}, int16_t{8}}) {
+    auto set = Set(kItemSet);
+    set->SetRestriction("ItemClassID", Variant(restriction));
+    int seen = 0;
+    auto cursor = set->Enumerate();
+    while (auto item = cursor->Next()) {
+      ++seen;
+      int cls = item->Get("ItemClassID").ToLong();
+      int i = std::stoi(item->Number());
+      if (i % 2)
+        EXPECT_EQ(item->Properties("FAddress").ToText(), std::to_string(cls) + "-" + item->Number());
+      else
+        EXPECT_TRUE(item->Properties("FAddress").IsNull()) << item->Number();
+      if (i % 3 == 0)
+        EXPECT_EQ(item->Properties("FCreditDays").ToLong(), i);
+      else
+        EXPECT_TRUE(item->Properties("FCreditDays").IsNull());
+    }
+    EXPECT_EQ(seen, restriction == 0 ? 600 : 300);
+  }
+}
+
 TEST_F(ItemSetTest, NumbersAreUniqueWithinAClassOnly) {
   auto first = NewItem(1, "01", "华联商厦");
   NewItem(8, "01", "华联商厦");   // another class: allowed
