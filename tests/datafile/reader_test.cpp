@@ -41,6 +41,21 @@ TEST_F(Reader, AcceptsKeysInAnyOrder) {
             "{MeasureUnitGroup={Number=\"2\",Name=\"重量组\"},Standard=\"1\",Number=\"kg\",Name=\"千克\"}");
 }
 
+TEST_F(Reader, TheDocumentedExampleReadsAsDescribed) {
+  auto c = std::make_shared<RecordCollection>();
+  ASSERT_EQ(ReadWithComponent(c, FixtureDir() + "/datafile/customer-example.xml", "Customer", SourceSchemaDir()), "");
+  ASSERT_EQ(c->UBound(), 2);
+  auto r = c->Item(2);
+  EXPECT_EQ(r->FileRow(), 2);
+  EXPECT_EQ(c->Item(1)->Value("CreditLevel").RawText(), "");
+  EXPECT_TRUE(r->Value("Phone").IsNull());
+  EXPECT_EQ(r->Value("ShortName").RawText(), " 浦发 ");
+  EXPECT_EQ(r->Value("Address").RawText(), "上海市浦东新区\r\n世纪大道 100 号");
+  EXPECT_EQ(Describe(r->Value("SettleCurrency")),
+            "{Name=\"人民币\",Number=\"RMB\",ExchangeRate=\"1\",Operator=\"*\",Scale=\"2\"}");
+  EXPECT_EQ(Describe(r->Value("CustomerType")), "{Name=\"华东区\",Number=\"01\"}");
+}
+
 TEST_F(Reader, TextForms) {
   ASSERT_EQ(Read("Settle",
                  "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
