@@ -45,6 +45,8 @@ class HandlerLookup : public LookupHandler {
   int32_t GetID(const DataRecordPtr& record, int16_t itemClassId, const std::string& property) override {
     if constexpr (requires(H h) { h.GetID(record, itemClassId, property); })
       return handler_.GetID(record, itemClassId, property);
+    else if constexpr (requires(H h) { h.GetID(*record, itemClassId, property); })
+      return handler_.GetID(Must(record), itemClassId, property);
     else if constexpr (requires(H h) { h.GetID(record); })
       return handler_.GetID(record);
     else

@@ -2,6 +2,7 @@
 // references through registered lookups, a parent as plain keys, another
 // number width, a preset field, the first save placed among the fields,
 // a field left out when empty and a field with its own conversion.
+#include "items/department.h"
 #include "items/item_frame.h"
 #include "ledger/currency.h"
 #include "ledger/settle.h"
@@ -184,6 +185,58 @@ TEST_F(FrameKindTest, CustomFieldsAndThePlacedFirstSave) {
   EXPECT_THROW(Store(bad), Error);
   EXPECT_EQ(ItemField(ledger, 8, "S07", "FShortName").ToText(), "丁记");
   EXPECT_TRUE(ItemField(ledger, 8, "S07", "FPhone").IsNull());
+}
+
+// A handler of the assist-data shape: the property name travels with the ID.
+struct AssistShaped {
+  bool CheckID(int32_t id) { return id == 7; }
+  DataRecordPtr GetInfo(int32_t id, const std::string& property) {
+    return Rec({{"Name", property + std::to_string(id)}});
+  }
+  int32_t GetID(const DataRecord& r, int16_t cls, const std::string& property) {
+    return r.Value("Name").ToText() == property ? cls : -1;
+  }
+};
+
+TEST(LookupAdapter, PassesWhatEachHandlerShapeTakes) {
+  auto lookup = LookupOf<AssistShaped>()();
+  EXPECT_TRUE(lookup->CheckID(7));
+  EXPECT_EQ(lookup->GetInfo(7, "区域")->Value("Name").ToText(), "区域7");
+  EXPECT_EQ(lookup->GetID(Rec({{"Name", "行业"}}), 8, "行业"), 8);
+  EXPECT_THROW(lookup->GetID(nullptr, 8, "行业"), Error);
+}
+
+// Another kind whose reference is a department, as employees carry one.
+const ItemKind& WithDepartment() {
+  static const ItemKind kind = [] {
+    ItemKind k;
+    k.itemClassId = 3;
+    k.parent.subRecordKey = "EmpGroup";
+    k.lookups = {{"Department", LookupOf<CDepartment>()}};
+    ItemField dept = ReferenceField("Department", "FDepartmentID", "Department");
+    dept.exportAccess = Access::DictionaryNoDefault;
+    k.fields = {dept};
+    return k;
+  }();
+  return kind;
+}
+
+TEST_F(FrameKindTest, ADepartmentLookupServesAnotherKind) {
+  ledger = NewLedger("l.db");
+  Bind(ledger);
+  CItemFrame employees(WithDepartment());
+  auto r = Rec({{"Number", "E001"}, {"Name", "张伟"}});
+  r->SetValue("Department", ItemRecord("01.02", "出纳科", "DeptGroup", "01", "财务部"));
+  int32_t id = employees.GetID(r);
+  auto depts = Items(ledger, 2);
+  ASSERT_EQ(depts.size(), 2u);  // the department and its bare parent
+  EXPECT_EQ(ItemField(ledger, 3, "E001", "FDepartmentID_ID").ToLong(), depts["01.02"].id);
+  Bind(ledger);
+  auto info = employees.GetInfo(id);
+  auto dept = info->Record("Department");
+  ASSERT_TRUE(dept);
+  EXPECT_EQ(dept->Value("Number").ToText(), "01.02");
+  EXPECT_EQ(dept->Record("DeptGroup")->Value("Name").ToText(), "财务部");
 }
 
 }  // namespace
