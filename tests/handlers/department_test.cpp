@@ -247,6 +247,13 @@ TEST_F(DepartmentTest, ASelfNamedRecordAlreadyInTheLedgerIsKept) {
   ASSERT_EQ(items.size(), 1u);  // no "07." below it
   EXPECT_EQ(items["07"].id, id);
   EXPECT_EQ(items["07"].name, "行政中心");
+  // Overwriting: the record is stored once, as itself.
+  run = Run({Dept("07", "改名", "07")}, 2, 2);
+  EXPECT_TRUE(run.result);
+  EXPECT_TRUE(run.errors.empty()) << run.errors.front();
+  items = Items(ledger, 2);
+  ASSERT_EQ(items.size(), 1u);
+  EXPECT_EQ(items["07"].name, "改名");
 }
 
 }  // namespace
