@@ -3,6 +3,7 @@
 #include <map>
 #include <vector>
 
+#include "suite/ledger_store.h"
 #include "tests/ledger_items/items_fixture.h"
 
 namespace morvent::test {
@@ -109,6 +110,24 @@ TEST_F(AssistTest, EntryNumbersAreUniqueWithinATypeOnly) {
   EXPECT_EQ(ErrorOf([&] { lost->SaveChanges(); }), "辅助资料类别（ID 999）不存在");
   EXPECT_EQ(ErrorOf([&] { entries->CreateNew({}, {{"Number", Variant("01")}, {"TypeID", Variant(0)}}); }),
             "新增辅助资料时没有指定辅助资料类别");
+}
+
+TEST_F(AssistTest, IdsStayWithinTheRangeTheProtocolCarries) {
+  // Type IDs travel as 16-bit "FSearch" codes, item IDs as Longs.
+  auto store = LedgerStore::ForPath(path);
+  store->Exec("INSERT INTO t_SubMesType (FTypeID, FName) VALUES (32767, '最后')");
+  auto types = Set(kSubMesTypeSet);
+  int32_t before = types->Count();
+  auto t = types->CreateNew({}, {});
+  t->Let("Name", Variant("溢出"));
+  EXPECT_EQ(ErrorOf([&] { t->SaveChanges(); }), "辅助资料类别的编号已用尽（上限 32767），不能再新增");
+  EXPECT_EQ(types->Count(), before);
+  EXPECT_EQ(t->Get("TypeID").ToLong(), 0);
+
+  store->Exec("INSERT INTO t_Item (FItemID, FItemClassID, FNumber, FName) VALUES (2147483647, 1, '99', '最后')");
+  auto item = Items(1)->CreateNew({Variant(int16_t{1}), Variant(0)}, {{"Number", Variant("01")}});
+  EXPECT_EQ(ErrorOf([&] { item->SaveChanges(); }), "核算项目的编号已用尽（上限 2147483647），不能再新增");
+  EXPECT_LT(Items(1)->ExistenceCheck({{"Number", Variant("01")}}), 1);
 }
 
 TEST_F(AssistTest, GetDetailDescribesTheClassPropertiesBoundToTypesOfTheirName) {
