@@ -205,8 +205,9 @@ std::shared_ptr<LedgerStore> LedgerStore::OpenExisting(const std::string& path) 
   try {
     version = std::stoi(store->Meta("schema_version", "0"));
   } catch (const std::exception&) {
-    ThrowLedgerError("不是账套文件：" + path);
+    version = 0;
   }
+  if (version < 1) ThrowLedgerError("不是账套文件：" + path);
   UpgradeSchema(*store, version);
 
   store->Exec("PRAGMA journal_mode = WAL");
@@ -308,13 +309,15 @@ void LedgerStore::RollbackTo() noexcept {
 void LedgerStore::Write(const std::function<void()>& fn) {
   auto self = shared_from_this();
   if (writeDepth_ == 0 && !InTransaction()) Begin();
-  Prepare("SAVEPOINT w").Run();
   ++writeDepth_;
+  bool opened = false;
   try {
+    Prepare("SAVEPOINT w").Run();
+    opened = true;
     fn();
   } catch (...) {
     --writeDepth_;
-    RollbackTo();
+    if (opened) RollbackTo();
     if (writeDepth_ == 0 && !InPublicCall()) {
       try {
         Commit();

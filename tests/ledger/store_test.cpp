@@ -99,6 +99,13 @@ TEST(LedgerOpening, NewerSchemaVersionIsRefused) {
   sqlite3_close(db);
   EXPECT_EQ(ErrorOf([&] { LedgerStore::ForPath(path); }),
             "账套 " + fs::canonical(path).string() + " 的结构版本为 99，高于本程序支持的版本 1，无法打开");
+
+  // A file that has lost its version is no ledger, and is not "upgraded" into one.
+  sqlite3_open(path.c_str(), &db);
+  sqlite3_exec(db, "DELETE FROM ledger_meta WHERE FKey = 'schema_version'", nullptr, nullptr, nullptr);
+  sqlite3_close(db);
+  EXPECT_EQ(ErrorOf([&] { LedgerStore::ForPath(path); }), "不是账套文件：" + path);
+  EXPECT_EQ(ErrorOf([&] { LedgerStore::ForPath(path); }), "不是账套文件：" + path);
 }
 
 TEST(LedgerOpening, OneStorePerFileAndThreadWalMode) {
