@@ -1,6 +1,5 @@
 #include "suite/item_common.h"
 
-#include "context/props.h"
 #include "platform/error.h"
 #include "platform/text.h"
 
@@ -25,8 +24,6 @@ const Variant* Positional(const std::vector<Variant>& args, size_t index) {
   if (index >= args.size() || args[index].IsEmpty()) return nullptr;
   return &args[index];
 }
-
-LedgerStorePtr CurrentLedger() { return LedgerStore::ForProps(Context().gPropsString); }
 
 void ThrowUnknownProperty(const std::string& what, const std::string& name) {
   ThrowLedgerError(what + "没有属性“" + name + "”");

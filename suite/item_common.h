@@ -27,10 +27,6 @@ class ArgReader {
 // The positional argument at index, or nullptr when not given (or Empty).
 const Variant* Positional(const std::vector<Variant>& args, size_t index);
 
-// The store of the ledger named by the thread's current property string;
-// sets bind to it when they are created.
-LedgerStorePtr CurrentLedger();
-
 // Raised when a value reaches a property the object does not have.
 [[noreturn]] void ThrowUnknownProperty(const std::string& what, const std::string& name);
 

@@ -4,19 +4,19 @@
 
 #include "context/ledger_api.h"
 #include "platform/registry.h"
-#include "suite/item_common.h"
 #include "suite/item_metadata.h"
 #include "suite/item_services.h"
 #include "suite/item_sets.h"
 #include "suite/item_submes.h"
+#include "suite/ledger_table.h"
 
 namespace morvent {
 
 void RegisterItemLedgerComponents() {
-  RegisterFactory(kItemClassSet, [] { return std::make_shared<ItemClassSet>(CurrentLedger()); });
-  RegisterFactory(kItemSet, [] { return std::make_shared<ItemSet>(CurrentLedger()); });
-  RegisterFactory(kSubMesTypeSet, [] { return std::make_shared<SubMesTypeSet>(CurrentLedger()); });
-  RegisterFactory(kSubMesSet, [] { return std::make_shared<SubMesSet>(CurrentLedger()); });
+  RegisterFactory(kItemClassSet, [] { return std::make_shared<ItemClassSet>(LedgerOfCurrentCall()); });
+  RegisterFactory(kItemSet, [] { return std::make_shared<ItemSet>(LedgerOfCurrentCall()); });
+  RegisterFactory(kSubMesTypeSet, [] { return std::make_shared<SubMesTypeSet>(LedgerOfCurrentCall()); });
+  RegisterFactory(kSubMesSet, [] { return std::make_shared<SubMesSet>(LedgerOfCurrentCall()); });
   RegisterFactory(kItemClassInfo, [] { return std::make_shared<LedgerItemClassInfo>(); });
   RegisterFactory(kItemInfo, [] { return std::make_shared<LedgerItemInfo>(); });
 }
