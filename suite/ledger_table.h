@@ -109,7 +109,7 @@ class TableSet : public ObjectSet, public std::enable_shared_from_this<TableSet>
   TableSet(LedgerStorePtr store, const TableSpec& spec);
 
   void SetListOptions(int16_t options) override { listOptions_ = options; }
-  // The spec's restriction, effective at once for Count, enumeration,
+  // The table's restriction, effective at once for Count, enumeration,
   // GetNext and ExistenceCheck; other names raise "not supported".
   void SetRestriction(const std::string& name, const Variant& value) override;
   // Cheap: loads nothing, only restarts GetNext.
