@@ -10,7 +10,7 @@
 #include "platform/error.h"
 #include "suite/item_ledger.h"
 #include "suite/item_sets.h"
-#include "suite/item_submes.h"
+#include "suite/item_tables.h"
 #include "suite/ledger_store.h"
 
 namespace morvent {
@@ -41,18 +41,19 @@ const std::vector<std::pair<const char*, std::vector<const char*>>> kDemoEntries
 
 class DemoBuilder {
  public:
-  explicit DemoBuilder(LedgerStorePtr store) : store_(store), items_(store), types_(store), entries_(store) {}
+  explicit DemoBuilder(LedgerStorePtr store)
+      : store_(store), items_(store), types_(NewSubMesTypeSet(store)), entries_(NewSubMesSet(store)) {}
 
   void Entries() {
     for (const auto& [type, names] : kDemoEntries) {
-      int32_t typeId = types_.ExistenceCheck({{"Name", Variant(type)}});
+      int32_t typeId = types_->ExistenceCheck({{"Name", Variant(type)}});
       if (typeId < 1) continue;
       int n = 0;
       for (const char* name : names) {
         char number[8];
         std::snprintf(number, sizeof number, "%02d", ++n);
-        if (entries_.ExistenceCheck({{"Number", Variant(number)}, {"TypeID", Variant(typeId)}}) > 0) continue;
-        auto e = entries_.CreateNew({Variant(typeId)}, {{"Number", Variant(number)}, {"Name", Variant(name)}});
+        if (entries_->ExistenceCheck({{"Number", Variant(number)}, {"TypeID", Variant(typeId)}}) > 0) continue;
+        auto e = entries_->CreateNew({Variant(typeId)}, {{"Number", Variant(number)}, {"Name", Variant(name)}});
         e->SaveChanges();
       }
     }
@@ -60,8 +61,8 @@ class DemoBuilder {
 
   // The ID of an assist entry by type and name, 0 when there is none.
   int32_t Entry(const char* type, const char* name) {
-    int32_t typeId = types_.ExistenceCheck({{"Name", Variant(type)}});
-    return typeId < 1 ? 0 : entries_.ExistenceCheck({{"Name", Variant(name)}, {"TypeID", Variant(typeId)}});
+    int32_t typeId = types_->ExistenceCheck({{"Name", Variant(type)}});
+    return typeId < 1 ? 0 : entries_->ExistenceCheck({{"Name", Variant(name)}, {"TypeID", Variant(typeId)}});
   }
 
   // The first ID of a core table whose column matches, or the first row.
@@ -92,8 +93,8 @@ class DemoBuilder {
  private:
   LedgerStorePtr store_;
   ItemSet items_;
-  SubMesTypeSet types_;
-  SubMesSet entries_;
+  ObjectSetPtr types_;
+  ObjectSetPtr entries_;
   std::map<std::pair<int16_t, std::string>, int32_t> ids_;
 };
 

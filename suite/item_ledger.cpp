@@ -7,16 +7,16 @@
 #include "suite/item_metadata.h"
 #include "suite/item_services.h"
 #include "suite/item_sets.h"
-#include "suite/item_submes.h"
+#include "suite/item_tables.h"
 #include "suite/ledger_table.h"
 
 namespace morvent {
 
 void RegisterItemLedgerComponents() {
-  RegisterFactory(kItemClassSet, [] { return std::make_shared<ItemClassSet>(LedgerOfCurrentCall()); });
+  RegisterFactory(kItemClassSet, [] { return NewItemClassSet(LedgerOfCurrentCall()); });
   RegisterFactory(kItemSet, [] { return std::make_shared<ItemSet>(LedgerOfCurrentCall()); });
-  RegisterFactory(kSubMesTypeSet, [] { return std::make_shared<SubMesTypeSet>(LedgerOfCurrentCall()); });
-  RegisterFactory(kSubMesSet, [] { return std::make_shared<SubMesSet>(LedgerOfCurrentCall()); });
+  RegisterFactory(kSubMesTypeSet, [] { return NewSubMesTypeSet(LedgerOfCurrentCall()); });
+  RegisterFactory(kSubMesSet, [] { return NewSubMesSet(LedgerOfCurrentCall()); });
   RegisterFactory(kItemClassInfo, [] { return std::make_shared<LedgerItemClassInfo>(); });
   RegisterFactory(kItemInfo, [] { return std::make_shared<LedgerItemInfo>(); });
 }

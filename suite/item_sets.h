@@ -1,9 +1,8 @@
 #pragma once
-// "Corabin.ItemSet" and "Corabin.ItemClassSet" of the embedded ledger.
+// "Corabin.ItemSet" of the embedded ledger.
 //
-// Orders (stable): items of one class by Number (text order, so a parent
-// comes before its children), items of all classes by class, then Number;
-// item classes by ID. Refresh costs nothing: every read goes to the ledger
+// Order (stable): items of one class by Number (text order, so a parent
+// comes before its children), items of all classes by class, then Number. Refresh costs nothing: every read goes to the ledger
 // through an index, and GetNext / Enumerate page by key, so items stored
 // meanwhile are seen and no table is ever loaded whole.
 #include <optional>
@@ -49,51 +48,6 @@ class ItemSet : public ObjectSet {
   bool atEnd_ = false;
   int32_t lastClass_ = 0;
   std::string lastNumber_;
-};
-
-class ItemClassObject : public LedgerObject {
- public:
-  ItemClassObject(LedgerStorePtr store, int32_t id, std::string number, std::string name)
-      : store_(std::move(store)), id_(id), number_(std::move(number)), name_(std::move(name)) {}
-  // "Name", "Number", "ItemClassID".
-  Variant Get(const std::string& property) const override;
-  void Let(const std::string& property, const Variant& value) override;
-  // "FItemClassID", "FNumber", "FName".
-  Variant Properties(const std::string& field) const override;
-  void SetProperties(const std::string& field, const Variant& value) override;
-  std::shared_ptr<DataRecord> Dictionary() override;
-  Variant Call(const std::string& member, const std::vector<Variant>& args, const NamedArgs& named) override;
-  void SaveChanges() override;
-
- private:
-  LedgerStorePtr store_;
-  int32_t id_;
-  std::string number_;
-  std::string name_;
-};
-
-class ItemClassSet : public ObjectSet {
- public:
-  explicit ItemClassSet(LedgerStorePtr store) : store_(std::move(store)) {}
-  void SetListOptions(int16_t options) override { listOptions_ = options; }
-  void SetRestriction(const std::string& name, const Variant& value) override;
-  void Refresh() override { lastId_ = 0; }
-  int32_t Count() override;
-  std::unique_ptr<ObjectCursor> Enumerate() override;
-  LedgerObjectPtr GetNext() override;
-  LedgerObjectPtr Item(int32_t id, const std::optional<Variant>& second = std::nullopt) override;
-  LedgerObjectPtr GetUnit(int32_t id) override;
-  // Named "Number" or "Name" (first by ID).
-  int32_t ExistenceCheck(const NamedArgs& named) override;
-  // Named "Number" and "Name" optional.
-  LedgerObjectPtr CreateNew(const std::vector<Variant>& args, const NamedArgs& named) override;
-
-  std::vector<std::shared_ptr<ItemClassObject>> Page(int32_t afterId, int limit);
-
- private:
-  LedgerStorePtr store_;
-  int16_t listOptions_ = 0;
-  int32_t lastId_ = 0;
 };
 
 }  // namespace morvent
