@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <fstream>
+#include <thread>
 
 #include "tests/datafile/helpers.h"
 
@@ -154,11 +155,15 @@ TEST_F(Reader, DeclaredEncodingsAreHonoured) {
 TEST_F(Reader, AnyDoctypeIsRefusedBeforeItsDeclarationsAreParsed) {
   const std::string kRefused = "不接受含有 DOCTYPE 声明的数据文件";
   // An external entity would pull in a local file.
-  EXPECT_EQ(Read("Customer", "<?xml version=\"1.0\"?>\n<!DOCTYPE CustomerList [\n"
-                             "<!ENTITY x SYSTEM \"file:///etc/passwd\">]>\n"
-                             "<CustomerList><Customer><Name>&x;</Name></Customer></CustomerList>\n"),
-            Failed(2, kRefused));
-  EXPECT_EQ(out->UBound(), 0);
+  std::string secret = dir.file("secret.txt");
+  WriteFile(secret, "top-secret");
+  for (const std::string target : {"file://" + secret, secret, std::string("file:///etc/passwd")}) {
+    std::string error = Read("Customer", "<?xml version=\"1.0\"?>\n<!DOCTYPE CustomerList [\n"
+                                         "<!ENTITY x SYSTEM \"" + target + "\">]>\n"
+                                         "<CustomerList><Customer><Name>&x;</Name></Customer></CustomerList>\n");
+    EXPECT_EQ(error, Failed(2, kRefused));
+    EXPECT_EQ(out->UBound(), 0);
+  }
   EXPECT_EQ(Read("Customer", "<!DOCTYPE CustomerList SYSTEM \"http://example.invalid/x.dtd\">\n<CustomerList/>"),
             Failed(1, kRefused));
 
@@ -230,6 +235,39 @@ TEST_F(Reader, AFailedReadLeavesTheCollectionAsGiven) {
   EXPECT_NE(ReadWithComponent(none, dir.file("bad.xml"), "Customer", SourceSchemaDir()), "");
   ASSERT_NE(none, nullptr);
   EXPECT_EQ(none->UBound(), 0);
+}
+
+// Errors are collected per read, never through process-wide handlers: reads
+// on several threads each get their own answer.
+TEST_F(Reader, ConcurrentReadsKeepTheirOwnErrors) {
+  const int kThreads = 4;
+  for (int t = 0; t < kThreads; ++t)
+    WriteFile(dir.file("t" + std::to_string(t) + ".xml"),
+              "<CustomerList>\n<Customer><Name>" + std::to_string(t) + "</Name></Customer>\n" +
+                  std::string(static_cast<size_t>(t), '\n') + (t % 2 ? "<Customer><K" + std::to_string(t) + "/></Customer>" : "") +
+                  "</CustomerList>");
+  std::vector<std::string> errors(kThreads);
+  std::vector<std::string> names(kThreads);
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t)
+    threads.emplace_back([&, t] {
+      for (int round = 0; round < 20; ++round) {
+        auto c = std::make_shared<RecordCollection>();
+        errors[t] = ReadWithComponent(c, dir.file("t" + std::to_string(t) + ".xml"), "Customer", SourceSchemaDir());
+        names[t] = c->UBound() ? c->Item(1)->Value("Name").ToText() : "";
+      }
+    });
+  for (auto& th : threads) th.join();
+  for (int t = 0; t < kThreads; ++t) {
+    std::string f = dir.file("t" + std::to_string(t) + ".xml");
+    if (t % 2) {
+      EXPECT_EQ(errors[t], "读取数据文件 " + f + " 出错：第 " + std::to_string(3 + t) + " 行：元素 Customer 中有未知的键 K" +
+                               std::to_string(t));
+    } else {
+      EXPECT_EQ(errors[t], "");
+      EXPECT_EQ(names[t], std::to_string(t));
+    }
+  }
 }
 
 TEST_F(Reader, ShapeIsTakenFromTheSchemaFile) {
