@@ -47,6 +47,9 @@ DataFileShape::DataFileShape(xmlDoc* schemaDoc, const std::string& elementName) 
     if (IsXsd(n, "complexType")) namedComplex_[name] = n;
     else if (IsXsd(n, "simpleType")) namedSimple_[name] = n;
     else if (IsXsd(n, "element")) globalElements_[name] = n;
+    // A schema file must stand alone: nothing is loaded from elsewhere.
+    else if (IsXsd(n, "include") || IsXsd(n, "import") || IsXsd(n, "redefine"))
+      throw ShapeError("不接受引用其他文件的 xs:" + std::string(reinterpret_cast<const char*>(n->name)));
   }
   auto leaf = std::make_unique<ShapeNode>();
   leaf_ = leaf.get();

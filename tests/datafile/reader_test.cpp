@@ -221,6 +221,11 @@ TEST_F(Reader, MissingFilesAndBrokenSchemas) {
             "</xs:complexType></xs:element></xs:schema>");
   EXPECT_EQ(ReadWithComponent(c, data, "Customer", dir.path()),
             "Morvent接口定义文件 " + dir.file("SchemaCustomer.xml") + " 无效：引用了未定义的类型 Missing");
+
+  WriteFile(dir.file("SchemaCustomer.xml"), "<xs:schema xmlns:xs=\"http://www.w3.org/2001/XMLSchema\">"
+                                            "<xs:include schemaLocation=\"http://example.invalid/more.xsd\"/></xs:schema>");
+  EXPECT_EQ(ReadWithComponent(c, data, "Customer", dir.path()),
+            "Morvent接口定义文件 " + dir.file("SchemaCustomer.xml") + " 无效：不接受引用其他文件的 xs:include");
 }
 
 TEST_F(Reader, AFailedReadLeavesTheCollectionAsGiven) {
