@@ -36,16 +36,11 @@ class ItemSet : public ObjectSet {
   // the restriction.
   LedgerObjectPtr CreateNew(const std::vector<Variant>& args, const NamedArgs& named) override;
 
-  // Up to limit items after the key (class, number), in the set's order.
-  std::vector<ItemRow> Page(int32_t afterClass, const std::string& afterNumber, bool fromStart, int limit);
-  const LedgerStorePtr& Store() const { return store_; }
-
  private:
   LedgerStorePtr store_;
   int16_t listOptions_ = 0;
   int32_t classId_ = 0;
   bool atStart_ = true;
-  bool atEnd_ = false;
   int32_t lastClass_ = 0;
   std::string lastNumber_;
 };
