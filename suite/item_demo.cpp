@@ -50,7 +50,7 @@ class DemoBuilder {
       if (typeId < 1) continue;
       int n = 0;
       for (const char* name : names) {
-        char number[8];
+        char number[16];
         std::snprintf(number, sizeof number, "%02d", ++n);
         if (entries_->ExistenceCheck({{"Number", Variant(number)}, {"TypeID", Variant(typeId)}}) > 0) continue;
         auto e = entries_->CreateNew({Variant(typeId)}, {{"Number", Variant(number)}, {"Name", Variant(name)}});
