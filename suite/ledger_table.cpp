@@ -35,7 +35,10 @@ bool EndsWithId(const std::string& name) {
 // Streams a table in key order, one batch of rows per query.
 class BatchCursor : public ObjectCursor {
  public:
-  BatchCursor(std::shared_ptr<TableSet> set) : set_(std::move(set)), scope_(set_->Scope()) {}
+  // owner keeps the set alive for a cursor handed out; the set's own GetNext
+  // cursor passes none, since the set owns it (a cycle would leak both).
+  BatchCursor(TableSet* set, std::shared_ptr<TableSet> owner)
+      : set_(set), owner_(std::move(owner)), scope_(set_->Scope()) {}
 
   LedgerObjectPtr Next() override {
     if (pos_ == batch_.size()) {
@@ -74,7 +77,8 @@ class BatchCursor : public ObjectCursor {
     }
   }
 
-  std::shared_ptr<TableSet> set_;
+  TableSet* set_;
+  std::shared_ptr<TableSet> owner_;
   std::optional<int64_t> scope_;
   std::vector<TableObjectPtr> batch_;
   size_t pos_ = 0;
@@ -261,10 +265,10 @@ int32_t TableSet::Count() {
   return store_->CountRows(spec_.table);
 }
 
-std::unique_ptr<ObjectCursor> TableSet::Enumerate() { return std::make_unique<BatchCursor>(shared_from_this()); }
+std::unique_ptr<ObjectCursor> TableSet::Enumerate() { return std::make_unique<BatchCursor>(this, shared_from_this()); }
 
 LedgerObjectPtr TableSet::GetNext() {
-  if (!next_) next_ = Enumerate();
+  if (!next_) next_ = std::make_unique<BatchCursor>(this, nullptr);
   return next_->Next();
 }
 

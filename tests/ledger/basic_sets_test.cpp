@@ -1,6 +1,7 @@
 // Currencies, settlement methods and voucher groups through their sets.
 #include <vector>
 
+#include "suite/ledger_store.h"
 #include "tests/ledger/ledger_fixture.h"
 
 namespace morvent::test {
@@ -125,6 +126,20 @@ TEST_F(CurrencySetTest, EnumerationStreamsInIdOrderAcrossBatchesAndGetNextRestar
   EXPECT_EQ(second->Number(), "C599");
   set->Refresh();
   EXPECT_EQ(set->GetNext()->Number(), "C600");
+}
+
+TEST_F(CurrencySetTest, ReleasingASetAfterGetNextClosesTheLedger) {
+  std::weak_ptr<LedgerStore> weak;
+  {
+    auto set = Set(kCurrencySet);
+    NewCurrency(*set, "RMB", "人民币", 1);
+    EXPECT_TRUE(set->GetNext());
+    auto cursor = set->Enumerate();
+    set.reset();
+    EXPECT_TRUE(cursor->Next());  // a cursor handed out keeps its set alive
+    weak = LedgerStore::ForProps(props);
+  }
+  EXPECT_TRUE(weak.expired());
 }
 
 TEST_F(CurrencySetTest, EmptySetEnumeratesNothing) {
