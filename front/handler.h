@@ -10,6 +10,9 @@
 
 namespace morvent {
 
+struct ExportWalk;
+struct ImportWalk;
+
 using RowEvent = std::function<void(int32_t lRow, double dblRate, const std::string& sStatusMes, bool& Cancel)>;
 using ErrEvent = std::function<void(const std::string& sErrMsg, bool& Cancel)>;
 
@@ -35,6 +38,10 @@ class EntityHandler {
   bool RaiseImpOneRow(int32_t lRow, double dblRate, const std::string& sStatusMes);
   bool RaiseExpErr(const std::string& sErrMsg);
   bool RaiseImpErr(const std::string& sErrMsg);
+
+  // The shared loops (front/walks.h); each answers the operation's result.
+  bool RunExportWalk(const ExportWalk& walk, const std::string& sFile);
+  bool RunImportWalk(const ImportWalk& walk, const std::string& sFile);
 };
 
 // Export rate: Int(i × 100 ÷ n).

@@ -5,16 +5,13 @@
 
 #include "context/glfunc.h"
 #include "context/props.h"
-#include "front/trap.h"
+#include "front/walks.h"
 #include "platform/registry.h"
 #include "platform/text.h"
 
 namespace morvent {
 
 namespace {
-
-// Text of a value as "&" joins it: Null and Empty give "".
-std::string TextOf(const Variant& v) { return v.IsNull() || v.IsEmpty() ? std::string() : v.ToText(); }
 
 // Asks the ledger's kind at most once per record, and only when a field
 // depends on it.
@@ -142,46 +139,24 @@ DataRecordPtr CItemFrame::BuildRecord(LedgerObject& item) {
 }
 
 bool CItemFrame::Export(const std::string& /*PropsString*/, const std::string& sFile) {
-  RecordCollectionPtr collection;
   std::unique_ptr<ObjectCursor> cursor;
-  LedgerObjectPtr current;
-  int32_t n = 0, i = 0;
-  bool stop = false;
-
-  ErrorTrap trap(
-      kind_.exportError, [&] { return current ? TextOf(current->Get("Name")) : std::string(); },
-      [this](const std::string& m) { return RaiseExpErr(m); });
-
-  auto refused = trap.Test([&] { return !CheckExportFiles(kind_.schemaFile, sFile); });
-  if (!refused || *refused) return false;
-  if (!trap.Run([&] {
-        if (!items_) LoadItems();
-      }))
-    return false;
-  if (!trap.Run([&] { n = ItemSet().Count(); })) return false;
-  collection = std::make_shared<RecordCollection>();
-  if (!trap.Run([&] { cursor = ItemSet().Enumerate(); })) return false;
-  while (true) {
-    LedgerObjectPtr next;
-    if (!trap.Run([&] { next = Must(cursor).Next(); })) return false;
-    if (!next) break;
-    current = next;
-    // An item whose record cannot be built, let pass, leaves this empty one.
-    DataRecordPtr record = NewRecord();
-    if (!trap.Run([&] { record = BuildRecord(*current); })) return false;
-    collection->Add(record);
-    ++i;
-    if (!trap.Run([&] { stop = RaiseExpOneRow(i, ExportRate(i, n), kind_.exportProgress + TextOf(current->Get("Name"))); }))
-      return false;
-    if (stop) return false;
-  }
-  current.reset();
-  if (!trap.Run([&] {
-        std::string err;
-        WriteDataFile(collection, sFile, SchemaPath(kind_.schemaFile), kind_.element, err);
-      }))
-    return false;
-  return true;
+  return RunExportWalk({.schemaFile = kind_.schemaFile,
+                        .element = kind_.element,
+                        .errorPrefix = kind_.exportError,
+                        .progressPrefix = kind_.exportProgress,
+                        .open =
+                            [this] {
+                              if (!items_) LoadItems();
+                            },
+                        .count = [this] { return ItemSet().Count(); },
+                        .next =
+                            [&] {
+                              if (!cursor) cursor = ItemSet().Enumerate();
+                              return cursor->Next();
+                            },
+                        .build = [this](LedgerObject& item) { return BuildRecord(item); },
+                        .addEmptyOnFailure = true},
+                       sFile);
 }
 
 bool CItemFrame::CheckID(int32_t id) {
@@ -201,46 +176,20 @@ DataRecordPtr CItemFrame::GetInfo(int32_t id) {
 }
 
 bool CItemFrame::Import(const std::string& sFile) {
-  RecordCollectionPtr collection;
-  DataRecordPtr current;
-  bool stop = false;
-
-  ErrorTrap trap(
-      kind_.importError, [&] { return current ? TextOf(current->Value("Name")) : std::string(); },
-      [this](const std::string& m) { return RaiseImpErr(m); });
-
-  auto failed = trap.Test([&] {
-    collection = std::make_shared<RecordCollection>();
-    parents_.SetCollection(collection);
-    std::string err;
-    bool read = ReadDataFile(collection, sFile, SchemaPath(kind_.schemaFile), kind_.element, err);
-    parents_.SetCollection(collection);  // the reader may hand back another one
-    return !read;
-  });
-  if (!failed || *failed) return false;
-  if (!trap.Run([&] { LoadItems(); })) return false;
-
-  int32_t lb = 1, ub = 0;
-  if (!trap.Run([&] {
-        lb = Must(collection).LBound();
-        ub = collection->UBound();
-      }))
-    return false;
-  const int32_t count = ub - lb + 1;
-  for (int32_t i = lb; i <= ub; ++i) {
-    current = collection->Item(i);
-    auto fromFile = trap.Test([&] { return current->FileRow() > 0; });
-    if (!fromFile) return false;
-    if (*fromFile && !trap.Run([&] {
-          std::string number;
-          ImportRecord(current, number);
-        }))
-      return false;
-    if (!trap.Run([&] { stop = RaiseImpOneRow(i, ImportRate(i, count), kind_.importProgress + TextOf(current->Value("Name"))); }))
-      return false;
-    if (stop) return false;
-  }
-  return true;
+  return RunImportWalk({.schemaFile = kind_.schemaFile,
+                        .element = kind_.element,
+                        .errorPrefix = kind_.importError,
+                        .progressPrefix = kind_.importProgress,
+                        .open = [this] { LoadItems(); },
+                        .adopt = [this](const RecordCollectionPtr& c) { parents_.SetCollection(c); },
+                        // Markers and records made in memory are not imported again.
+                        .selects = [](const DataRecord& r) { return r.FileRow() > 0; },
+                        .importRecord =
+                            [this](const DataRecordPtr& r) {
+                              std::string number;
+                              ImportRecord(r, number);
+                            }},
+                       sFile);
 }
 
 int32_t CItemFrame::GetID(const DataRecordPtr& record) {

@@ -1,0 +1,101 @@
+#include "front/walks.h"
+
+#include "context/glfunc.h"
+#include "context/props.h"
+#include "front/handler.h"
+#include "front/trap.h"
+
+namespace morvent {
+
+std::string TextOf(const Variant& v) { return v.IsNull() || v.IsEmpty() ? std::string() : v.ToText(); }
+
+ImportTarget ChooseImportTarget(ObjectSet& set, int32_t foundId, const std::function<LedgerObjectPtr()>& createNew) {
+  if (foundId < 1) return {createNew(), false};
+  switch (Context().gImpStyle) {
+    case 1:
+      return {nullptr, true};
+    case 2:
+      return {set.Item(foundId), false};
+    default:
+      return {};
+  }
+}
+
+bool EntityHandler::RunExportWalk(const ExportWalk& w, const std::string& sFile) {
+  RecordCollectionPtr collection;
+  LedgerObjectPtr current;
+  int32_t n = 0, i = 0;
+  bool stop = false;
+
+  // Before the first object and after the last there is no name to show.
+  ErrorTrap trap(
+      w.errorPrefix, [&] { return current ? TextOf(current->Get("Name")) : std::string(); },
+      [this](const std::string& m) { return RaiseExpErr(m); });
+
+  auto refused = trap.Test([&] { return !CheckExportFiles(w.schemaFile, sFile); });
+  if (!refused || *refused) return false;
+  if (!trap.Run(w.open)) return false;
+  if (!trap.Run([&] { n = w.count(); })) return false;
+  collection = std::make_shared<RecordCollection>();
+  while (!w.counted || i < n) {
+    LedgerObjectPtr next;
+    if (!trap.Run([&] { next = w.next(); })) return false;
+    if (!next && !w.counted) break;
+    current = next;
+    DataRecordPtr record = w.addEmptyOnFailure ? NewRecord() : nullptr;
+    if (!trap.Run([&] { record = w.build(Must(current)); })) return false;
+    if (record) collection->Add(record);
+    ++i;
+    if (!trap.Run([&] { stop = RaiseExpOneRow(i, ExportRate(i, n), w.progressPrefix + TextOf(Must(current).Get("Name"))); }))
+      return false;
+    if (stop) return false;
+  }
+  current.reset();
+  if (!trap.Run([&] {
+        std::string err;
+        WriteDataFile(collection, sFile, SchemaPath(w.schemaFile), w.element, err);
+      }))
+    return false;
+  return true;
+}
+
+bool EntityHandler::RunImportWalk(const ImportWalk& w, const std::string& sFile) {
+  RecordCollectionPtr collection;
+  DataRecordPtr current;
+  bool stop = false;
+
+  ErrorTrap trap(
+      w.errorPrefix, [&] { return current ? TextOf(current->Value("Name")) : std::string(); },
+      [this](const std::string& m) { return RaiseImpErr(m); });
+
+  auto failed = trap.Test([&] {
+    collection = std::make_shared<RecordCollection>();
+    if (w.adopt) w.adopt(collection);
+    std::string err;
+    bool read = ReadDataFile(collection, sFile, SchemaPath(w.schemaFile), w.element, err);
+    if (w.adopt) w.adopt(collection);
+    return !read;
+  });
+  if (!failed || *failed) return false;
+  if (!trap.Run(w.open)) return false;
+
+  int32_t lb = 1, ub = 0;
+  if (!trap.Run([&] {
+        lb = Must(collection).LBound();
+        ub = collection->UBound();
+      }))
+    return false;
+  const int32_t count = ub - lb + 1;
+  for (int32_t i = lb; i <= ub; ++i) {
+    current = collection->Item(i);
+    auto selected = w.selects ? trap.Test([&] { return w.selects(*current); }) : std::optional<bool>(true);
+    if (!selected) return false;
+    if (*selected && !trap.Run([&] { w.importRecord(current); })) return false;
+    if (!trap.Run([&] { stop = RaiseImpOneRow(i, ImportRate(i, count), w.progressPrefix + TextOf(current->Value("Name"))); }))
+      return false;
+    if (stop) return false;
+  }
+  return true;
+}
+
+}  // namespace morvent

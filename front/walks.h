@@ -1,0 +1,60 @@
+#pragma once
+// The export and import walks the handlers share. Each runs every step
+// under one ErrorTrap, raises the progress events with the rates of the
+// contract, and stops with False when the client cancels or leaves an error
+// cancelled. A handler supplies only what differs: its texts, how it opens
+// its ledger set, how it builds or imports one record.
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "context/ledger_api.h"
+#include "context/record.h"
+
+namespace morvent {
+
+struct ExportWalk {
+  std::string schemaFile;      // "SchemaCurrency.xml"
+  std::string element;         // "Currency"
+  std::string errorPrefix;     // "导出币别资料出错，当前记录名称为："
+  std::string progressPrefix;  // "正在导出币别资料，当前记录名称为："
+  std::function<void()> open;             // opens the ledger set
+  std::function<int32_t()> count;         // the total the rates divide by
+  std::function<LedgerObjectPtr()> next;  // the next object; nullptr after the last
+  std::function<DataRecordPtr(LedgerObject&)> build;
+  // Walk exactly count() objects (a set read with GetNext) instead of until
+  // next() answers nullptr.
+  bool counted = false;
+  // An object whose record cannot be built, let pass, still adds an empty
+  // record and gets its progress event.
+  bool addEmptyOnFailure = false;
+};
+
+struct ImportWalk {
+  std::string schemaFile;
+  std::string element;
+  std::string errorPrefix;     // "引入币别资料错误，当前记录名称为："
+  std::string progressPrefix;  // "引入币别资料，当前记录名称为"
+  std::function<void()> open;
+  // Told the collection being walked (the reader may hand back another one).
+  std::function<void(const RecordCollectionPtr&)> adopt;
+  // Which records are imported (all when empty); a failing test counts as
+  // a yes once the client lets it pass.
+  std::function<bool(const DataRecord&)> selects;
+  std::function<void(const DataRecordPtr&)> importRecord;
+};
+
+// The object an import writes: a new one when nothing matched; for a match,
+// ImpStyle 1 keeps it (keep = true, no object), 2 takes it for overwriting,
+// and any other value leaves no object, so the next write fails and the
+// record is reported.
+struct ImportTarget {
+  LedgerObjectPtr object;
+  bool keep = false;
+};
+ImportTarget ChooseImportTarget(ObjectSet& set, int32_t foundId, const std::function<LedgerObjectPtr()>& createNew);
+
+// Text of a value as "&" joins it: Null and Empty give "".
+std::string TextOf(const Variant& v);
+
+}  // namespace morvent
