@@ -1,12 +1,16 @@
 #include "context/glfunc.h"
 
 #include "context/datafile.h"
+#include "platform/call_scope.h"
 #include "platform/msgbox.h"
 #include "platform/registry.h"
 
 namespace morvent {
 
-void ShowWarning(const std::string& message) { CurrentMessageBoxes()->Warning(message); }
+void ShowWarning(const std::string& message) {
+  BeforeClientWait();
+  CurrentMessageBoxes()->Warning(message);
+}
 
 bool CheckExportFiles(const std::string& schemaFileName, const std::string& target) {
   if (!FileExist(SchemaPath(schemaFileName))) {
@@ -14,6 +18,7 @@ bool CheckExportFiles(const std::string& schemaFileName, const std::string& targ
     return false;
   }
   if (FileExist(target)) {
+    BeforeClientWait();
     if (!CurrentMessageBoxes()->Question(target + "文件已存在，是否覆盖？")) return false;
   }
   return true;

@@ -1,5 +1,7 @@
 #include "front/handler.h"
 
+#include "platform/call_scope.h"
+
 namespace morvent {
 
 namespace {
@@ -9,6 +11,7 @@ bool Row(const RowEvent& e, int32_t lRow, double dblRate, const std::string& s) 
   return cancel;
 }
 bool Err(const ErrEvent& e, const std::string& s) {
+  BeforeClientWait();
   bool cancel = true;
   if (e) e(s, cancel);
   return cancel;

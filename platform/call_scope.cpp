@@ -15,16 +15,15 @@ std::vector<std::function<void()>>& Hooks() {
   static std::vector<std::function<void()>> h;
   return h;
 }
-}  // namespace
-
-PublicCallScope::PublicCallScope() { ++depth; }
-
-PublicCallScope::~PublicCallScope() {
-  if (--depth > 0) return;
+std::vector<std::function<void()>>& WaitHooks() {
+  static std::vector<std::function<void()>> h;
+  return h;
+}
+void RunAll(const std::vector<std::function<void()>>& list) {
   std::vector<std::function<void()>> hooks;
   {
     std::lock_guard lock(HookMutex());
-    hooks = Hooks();
+    hooks = list;
   }
   for (auto& h : hooks) {
     try {
@@ -34,12 +33,29 @@ PublicCallScope::~PublicCallScope() {
     }
   }
 }
+}  // namespace
+
+PublicCallScope::PublicCallScope() { ++depth; }
+
+PublicCallScope::~PublicCallScope() {
+  if (--depth > 0) return;
+  RunAll(Hooks());
+}
 
 bool InPublicCall() { return depth > 0; }
 
 void RegisterCallEndHook(std::function<void()> hook) {
   std::lock_guard lock(HookMutex());
   Hooks().push_back(std::move(hook));
+}
+
+void RegisterClientWaitHook(std::function<void()> hook) {
+  std::lock_guard lock(HookMutex());
+  WaitHooks().push_back(std::move(hook));
+}
+
+void BeforeClientWait() {
+  if (depth > 0) RunAll(WaitHooks());
 }
 
 }  // namespace morvent

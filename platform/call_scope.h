@@ -23,4 +23,10 @@ bool InPublicCall();
 // per process (at component registration).
 void RegisterCallEndHook(std::function<void()> hook);
 
+// Runs before control goes to someone who may take long to answer (an
+// error event, a message box), so deferred work (grouped saves) does not
+// stay uncommitted, holding other writers off, while they think.
+void RegisterClientWaitHook(std::function<void()> hook);
+void BeforeClientWait();
+
 }  // namespace morvent

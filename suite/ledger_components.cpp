@@ -23,6 +23,7 @@ void RegisterLedgerComponents() {
   RegisterFactory(kAccountInfo, [] { return std::make_shared<LedgerAccountInfo>(); });
   RegisterFactory(kAccountUpdate, [] { return std::make_shared<LedgerAccountUpdate>(); });
   RegisterCallEndHook(CommitThreadStores);
+  RegisterClientWaitHook(CommitThreadStores);
   RegisterItemLedgerComponents();
 }
 

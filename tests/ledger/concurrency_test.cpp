@@ -41,6 +41,15 @@ TEST_F(LedgerCalls, WorkOfAPublicCallIsCommittedWhenTheCallEnds) {
   EXPECT_EQ(CountOutside(path, "t_Currency"), 3);
 }
 
+TEST_F(LedgerCalls, WorkIsCommittedBeforeTheClientIsAskedAnything) {
+  PublicCallScope call;
+  auto set = Set(kCurrencySet);
+  set->CreateNew({}, {{"Number", Variant("RMB")}})->SaveChanges();
+  EXPECT_EQ(CountOutside(path, "t_Currency"), 0);  // grouped, not yet committed
+  BeforeClientWait();                              // an error event or a box is next
+  EXPECT_EQ(CountOutside(path, "t_Currency"), 1);
+}
+
 TEST_F(LedgerCalls, FailedCallKeepsWhatWasStoredBeforeTheFailure) {
   try {
     PublicCallScope call;
