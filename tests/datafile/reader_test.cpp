@@ -179,11 +179,10 @@ TEST_F(Reader, AnyDoctypeIsRefusedBeforeItsDeclarationsAreParsed) {
   for (int i = 0; i < 50000; ++i) quadratic += "&a;";
   quadratic += "</Name></Customer></CustomerList>";
 
-  for (const auto* bomb : {&laughs, &quadratic}) {
-    auto start = std::chrono::steady_clock::now();
+  // Refused before any entity is expanded (an expansion would take
+  // gigabytes, which the test's time limit would show).
+  for (const auto* bomb : {&laughs, &quadratic})
     EXPECT_EQ(Read("Customer", *bomb), Failed(bomb == &laughs ? 2 : 1, kRefused));
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
-  }
 }
 
 TEST_F(Reader, SchemaLocationInTheFileIsIgnored) {
