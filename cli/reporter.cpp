@@ -12,11 +12,11 @@
 namespace morvent::cli {
 
 namespace {
-void PrintJson(const nlohmann::json& j) {
+void PrintJson(const nlohmann::ordered_json& j) {
   std::cout << j.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) << std::endl;
 }
 // A whole rate prints without a fraction.
-nlohmann::json Number(double d) {
+nlohmann::ordered_json Number(double d) {
   if (std::floor(d) == d && std::fabs(d) < 1e15) return static_cast<int64_t>(d);
   return d;
 }

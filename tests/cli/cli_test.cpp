@@ -44,11 +44,11 @@ Outcome RunTool(const ProgramHome& home, const std::string& args) {
   return o;
 }
 
-std::vector<nlohmann::json> Lines(const std::string& out) {
-  std::vector<nlohmann::json> v;
+std::vector<nlohmann::ordered_json> Lines(const std::string& out) {
+  std::vector<nlohmann::ordered_json> v;
   std::istringstream in(out);
   for (std::string line; std::getline(in, line);)
-    if (!line.empty()) v.push_back(nlohmann::json::parse(line));
+    if (!line.empty()) v.push_back(nlohmann::ordered_json::parse(line));
   return v;
 }
 
@@ -64,7 +64,7 @@ TEST(Tool, ExportsAccountTypesOfANewLedger) {
     EXPECT_EQ(lines[static_cast<size_t>(i)]["event"], "ExportOneRow");
     EXPECT_EQ(lines[static_cast<size_t>(i)]["lRow"], i + 1);
   }
-  EXPECT_EQ(lines[0].dump(), R"({"dblRate":16,"event":"ExportOneRow","lRow":1})");
+  EXPECT_EQ(lines[0].dump(), R"({"event":"ExportOneRow","lRow":1,"dblRate":16})");
   EXPECT_EQ(lines[5]["dblRate"], 100);
   EXPECT_EQ(lines[6].dump(), R"({"event":"Result","value":true})");
   std::string lint = "xmllint --noout --nonet --schema " + Quote(home.file("SchemaAccountType.xml")) + " " +
