@@ -127,5 +127,42 @@ TEST(Tool, ExistingTargetIsKeptWithoutConsent) {
   EXPECT_NE(ReadFile(file).find("AccountTypeList"), std::string::npos);
 }
 
+TEST(Tool, OnErrorStopsOrSkipsAndEveryErrorIsLogged) {
+  ProgramHome home;
+  std::string ledger = home.file("l.db"), file = home.file("d.xml");
+  ASSERT_EQ(RunTool(home, "ledger init " + Quote(ledger)).status, 0);
+  WriteFile(file,
+            "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<DepartmentList>\n"
+            "<Department><Number>01</Number><Name>总部</Name></Department>\n"
+            "<Department><Number>01.02</Number><Name>孤儿</Name></Department>\n"
+            "<Department><Number>02</Number><Name>分部</Name></Department>\n"
+            "</DepartmentList>\n");
+  const std::string message = "引入部门资料错误，当前记录名称为：孤儿\r错误信息：\r代码01.02 编码中不能打点，该记录无法引入！";
+
+  auto stop = RunTool(home, "import --ledger " + Quote(ledger) + " --type 120 --file " + Quote(file) + " --events jsonl");
+  EXPECT_EQ(stop.status, 1);
+  auto lines = Lines(stop.out);
+  ASSERT_EQ(lines.size(), 3u);
+  EXPECT_EQ(lines[0]["event"], "ImportOneRow");
+  EXPECT_EQ(lines[1].dump(), nlohmann::ordered_json({{"event", "Error"}, {"sErrMsg", message}, {"cancel", true}}).dump());
+  EXPECT_EQ(lines[2].dump(), R"({"event":"Result","value":false})");
+
+  auto skip = RunTool(home, "import --ledger " + Quote(ledger) + " --type 120 --file " + Quote(file) +
+                                " --on-error skip --events jsonl");
+  EXPECT_EQ(skip.status, 0);
+  lines = Lines(skip.out);
+  ASSERT_EQ(lines.size(), 5u);
+  EXPECT_EQ(lines[1]["cancel"], false);
+  EXPECT_EQ(lines[2].dump(), R"({"event":"ImportOneRow","lRow":2,"dblRate":66})");
+  EXPECT_EQ(lines[4].dump(), R"({"event":"Result","value":true})");
+
+  auto log = ReadLogEntries(home.file("Morvent_log.xml"));
+  ASSERT_EQ(log.size(), 2u);
+  for (const auto& entry : log) {
+    EXPECT_EQ(entry.direct, "导入基础资料数据");
+    EXPECT_EQ(entry.message, message);
+  }
+}
+
 }  // namespace
 }  // namespace morvent::test
