@@ -4,6 +4,16 @@
 // members are those the handlers call, with named arguments passed as small
 // argument lists. The embedded SQLite ledger (suite/) implements them; a
 // test may register its own implementation under the same name.
+//
+// Members reached by default member or by name map to these calls:
+// - a set's default member with an ID, and the unit set's Item with the
+//   named argument MeasureUnitID: Item(id);
+// - an account's default member with "_Items": Get("_Items");
+// - an item's Properties taken without an argument, then Dictionary:
+//   Dictionary(); its GetValue(field[, default]) reads, and
+//   Dictionary(field) = value is SetValue(field, value);
+// - the GetDetail result's default member with "_PropDesc":
+//   Value("_PropDesc"), a RecordCollection.
 #include <cstdint>
 #include <memory>
 #include <optional>

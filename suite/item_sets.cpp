@@ -114,6 +114,7 @@ ItemSet::ItemSet(LedgerStorePtr store) : store_(std::move(store)) {}
 void ItemSet::SetRestriction(const std::string& name, const Variant& value) {
   if (!EqualsNoCase(name, "ItemClassID")) ThrowNotSupported(name);
   classId_ = value.IsNull() ? 0 : ToClassId(value);
+  Refresh();  // GetNext's position is a number of the old class
 }
 
 void ItemSet::Refresh() {

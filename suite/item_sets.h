@@ -20,6 +20,7 @@ class ItemSet : public ObjectSet {
 
   void SetListOptions(int16_t options) override { listOptions_ = options; }
   // "ItemClassID": the class whose items the set shows; 0 shows every class.
+  // GetNext starts over on the new list.
   void SetRestriction(const std::string& name, const Variant& value) override;
   void Refresh() override;
   int32_t Count() override;

@@ -256,6 +256,7 @@ TableObjectPtr TableSet::MakeObject() { return std::make_shared<TableObject>(sto
 void TableSet::SetRestriction(const std::string& name, const Variant& value) {
   if (spec_.restriction.empty() || !EqualsNoCase(name, spec_.restriction)) ThrowNotSupported(name);
   scope_ = (value.IsNull() || value.IsEmpty()) ? 0 : value.ToLong();
+  next_.reset();  // a new list: GetNext starts over instead of walking on in the old one
 }
 
 void TableSet::Refresh() { next_.reset(); }

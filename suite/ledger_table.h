@@ -110,7 +110,8 @@ class TableSet : public ObjectSet, public std::enable_shared_from_this<TableSet>
 
   void SetListOptions(int16_t options) override { listOptions_ = options; }
   // The table's restriction, effective at once for Count, enumeration,
-  // GetNext and ExistenceCheck; other names raise "not supported".
+  // GetNext (which starts over on the new list) and ExistenceCheck; other
+  // names raise "not supported".
   void SetRestriction(const std::string& name, const Variant& value) override;
   // Cheap: loads nothing, only restarts GetNext.
   void Refresh() override;

@@ -85,8 +85,10 @@ TEST_F(AssistContract, TypesAreFoundByWalkingAndCreatedWithoutArguments) {
   auto types = Open(kSubMesTypeSet);
   int32_t region = FindTypeByName(types, "区域");
   EXPECT_GT(region, 0);
+  int32_t before = types->Count();
   std::string longName(35, 'x');
   int32_t made = ImportType(types, longName);
+  EXPECT_EQ(types->Count(), before + 1) << "the walk's bound counts a type made in this run";
   ASSERT_GT(made, 0);
   EXPECT_EQ(types->Item(made)->Name(), longName) << "stored whole";
   EXPECT_NE(ImportType(types, longName), made) << "a name beyond the match width is never matched again";

@@ -164,5 +164,44 @@ TEST_F(UnitContract, MaterialFindsADefaultUnitByGroupAndAGroupByUnitName) {
   EXPECT_EQ(findGroup("吨"), 0);
 }
 
+// A caller that changes a restriction and forgets Refresh must not walk on
+// in the old list, nor skip the start of the new one.
+TEST_F(UnitContract, ChangingARestrictionRestartsGetNextOnTheNewList) {
+  auto groups = Open(kMeasureUnitGroupSet);
+  auto units = CreateObjectAs<ObjectSet>(kMeasureUnitSet);
+  ImportUnit(groups, units, "重量", "千克", Variant("KG"), Variant(int32_t{1}), false);
+  ImportUnit(groups, units, "重量", "克", Variant("G"), Variant(int32_t{1}), false);
+  ImportUnit(groups, units, "长度", "米", Variant("M"), Variant(int32_t{1}), false);
+  units->SetRestriction("UnitGroupID", Variant(ImportGroup("重量")));
+  units->Refresh();
+  EXPECT_EQ(units->GetNext()->Name(), "千克");
+  units->SetRestriction("UnitGroupID", Variant(ImportGroup("长度")));
+  auto next = units->GetNext();
+  ASSERT_TRUE(next);
+  EXPECT_EQ(next->Name(), "米");
+  EXPECT_FALSE(units->GetNext());
+
+  // Items: the class's list starts from its first number.
+  NewItem(1, "09", "客户九");
+  NewItem(2, "01", "部门一");
+  auto items = Items(1);
+  EXPECT_EQ(items->GetNext()->Number(), "09");
+  items->SetRestriction("ItemClassID", Variant(int16_t{2}));
+  next = items->GetNext();
+  ASSERT_TRUE(next);
+  EXPECT_EQ(next->Name(), "部门一");
+
+  // Entries: another type's entries from the first.
+  auto entries = CreateObjectAs<ObjectSet>(kSubMesSet);
+  int32_t first = NewEntry("区域", "01", "华南");
+  entries->SetRestriction("TypeID", Variant(TypeId("性别")));
+  entries->Refresh();
+  EXPECT_EQ(entries->GetNext()->Name(), "男");
+  entries->SetRestriction("TypeID", Variant(TypeId("区域")));
+  next = entries->GetNext();
+  ASSERT_TRUE(next);
+  EXPECT_EQ(next->Get("ItemID").ToLong(), first);
+}
+
 }  // namespace
 }  // namespace morvent::test
