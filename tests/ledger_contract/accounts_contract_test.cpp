@@ -246,6 +246,21 @@ TEST_F(VoucherGroupContract, ExportCountsAndEnumeratesAndNullRangesReadAsNull) {
   EXPECT_FALSE(again->Item(obj->Get("VoucherGroupID").ToLong() + 1));
 }
 
+// A data file may hold a Null key (xsi:nil); matching on it finds nothing
+// rather than failing, on every set the handlers match by a record value.
+TEST_F(ContractTest, MatchingOnANullKeyFindsNothing) {
+  const Variant null = Variant::Null();
+  EXPECT_LT(Open(kAccountSet, int16_t{100})->ExistenceCheck({{"Number", null}}), 1);
+  EXPECT_LT(Open(kVoucherGroupSet, int16_t{1})->ExistenceCheck({{"Name", null}}), 1);
+  auto groups = Open(kMeasureUnitGroupSet);
+  EXPECT_LT(groups->ExistenceCheck({{"Name", null}}), 1);
+  auto g = groups->CreateNew({}, {});
+  g->Let("Name", Variant("重量"));
+  g->SaveChanges();
+  EXPECT_LT(g->Call("ExistenceCheck", {}, {{"Name", null}}).ToLong(), 1);
+  EXPECT_LT(Items(1)->ExistenceCheck({{"Number", null}, {"ItemClassID", Variant(int16_t{1})}}), 1);
+}
+
 // ---- item classes ----------------------------------------------------------
 
 TEST_F(ContractTest, ItemClassLookupWalksNamesAndNumbersOfEveryClass) {
