@@ -24,12 +24,6 @@ std::string ReadWithComponent(RecordCollectionPtr& collection, const std::string
   return error;
 }
 
-DataRecordPtr Rec(std::vector<std::pair<std::string, Variant>> entries) {
-  auto r = NewRecord();
-  for (auto& [k, v] : entries) r->SetValue(k, v);
-  return r;
-}
-
 RecordCollectionPtr List(std::vector<DataRecordPtr> records) {
   auto c = std::make_shared<RecordCollection>();
   for (auto& r : records) c->Add(r);

@@ -21,8 +21,6 @@ void WriteWithComponent(RecordCollectionPtr collection, const std::string& file,
 std::string ReadWithComponent(RecordCollectionPtr& collection, const std::string& file, const std::string& element,
                               const std::string& schemaDir);
 
-// A record from key/value pairs, in order.
-DataRecordPtr Rec(std::vector<std::pair<std::string, Variant>> entries);
 RecordCollectionPtr List(std::vector<DataRecordPtr> records);
 
 // Describes a value tree as text ("{Name=\"a\",Sub={...},L=[{...}],N=null}")

@@ -158,11 +158,6 @@ DataRecordPtr ItemRecord(const std::string& number, const std::string& name, con
   return r;
 }
 
-DataRecordPtr Rec(std::initializer_list<std::pair<const char*, Variant>> values) {
-  auto r = NewRecord();
-  for (const auto& [k, v] : values) r->SetValue(k, v);
-  return r;
-}
 
 }  // namespace morvent::test
 

@@ -80,7 +80,6 @@ class HandlerTest : public ::testing::Test {
 // parentKey when a parent number is given.
 DataRecordPtr ItemRecord(const std::string& number, const std::string& name, const std::string& parentKey = "",
                          const std::string& parentNumber = "", const std::string& parentName = "");
-DataRecordPtr Rec(std::initializer_list<std::pair<const char*, Variant>> values);
 std::string Fixture(const std::string& name);
 // The text without the lines that hold the element.
 std::string WithoutElement(const std::string& text, const std::string& element);

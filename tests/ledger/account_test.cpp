@@ -1,6 +1,6 @@
 // Accounts: the chart derived from numbers, ordering, extended properties.
 #include "suite/ledger_store.h"
-#include "tests/ledger/ledger_fixture.h"
+#include "tests/support/ledger_fixture.h"
 
 namespace morvent::test {
 namespace {

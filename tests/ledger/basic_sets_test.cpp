@@ -2,7 +2,7 @@
 #include <vector>
 
 #include "suite/ledger_store.h"
-#include "tests/ledger/ledger_fixture.h"
+#include "tests/support/ledger_fixture.h"
 
 namespace morvent::test {
 namespace {

@@ -6,7 +6,7 @@
 #include <thread>
 
 #include "platform/call_scope.h"
-#include "tests/ledger/ledger_fixture.h"
+#include "tests/support/ledger_fixture.h"
 
 namespace morvent::test {
 namespace {

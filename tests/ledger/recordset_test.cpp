@@ -1,7 +1,7 @@
 // The information services' record set: moving, finding, reading fields.
 #include "suite/ledger_recordset.h"
 #include "suite/ledger_store.h"
-#include "tests/ledger/ledger_fixture.h"
+#include "tests/support/ledger_fixture.h"
 
 namespace morvent::test {
 namespace {

@@ -8,7 +8,7 @@
 #include "suite/ledger_recordset.h"
 #include "suite/ledger_services.h"
 #include "suite/ledger_store.h"
-#include "tests/ledger/ledger_fixture.h"
+#include "tests/support/ledger_fixture.h"
 
 namespace morvent::test {
 namespace {

@@ -1,5 +1,5 @@
 // Measure-unit groups and their units.
-#include "tests/ledger/ledger_fixture.h"
+#include "tests/support/ledger_fixture.h"
 
 namespace morvent::test {
 namespace {

@@ -4,12 +4,12 @@
 #include <vector>
 
 #include "suite/ledger_store.h"
-#include "tests/ledger_items/items_fixture.h"
+#include "tests/support/ledger_fixture.h"
 
 namespace morvent::test {
 namespace {
 
-using AssistTest = ItemLedgerTest;
+using AssistTest = LedgerTest;
 
 TEST_F(AssistTest, TypesAreCreatedWithoutArgumentsAndListedInIdOrder) {
   auto types = Set(kSubMesTypeSet);

@@ -3,15 +3,15 @@
 
 #include "suite/item_ledger.h"
 #include "suite/ledger_store.h"
-#include "tests/ledger_items/items_fixture.h"
+#include "tests/support/ledger_fixture.h"
 
 namespace morvent::test {
 namespace {
 
-class DemoItemsTest : public ItemLedgerTest {
+class DemoItemsTest : public LedgerTest {
  protected:
   void SetUp() override {
-    ItemLedgerTest::SetUp();
+    LedgerTest::SetUp();
     FillDemoItems(*LedgerStore::ForPath(path));
   }
   int Depth(ObjectSet& set, const LedgerObjectPtr& item) {

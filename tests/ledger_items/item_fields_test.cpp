@@ -1,11 +1,11 @@
 // Fields of items: kinds, references read under two names, the record view,
 // letter case, unknown and read-only fields.
-#include "tests/ledger_items/items_fixture.h"
+#include "tests/support/ledger_fixture.h"
 
 namespace morvent::test {
 namespace {
 
-class ItemFieldsTest : public ItemLedgerTest {
+class ItemFieldsTest : public LedgerTest {
  protected:
   // A fresh copy of the item from the ledger, so reads see what was stored.
   LedgerObjectPtr Reread(int16_t classId, const LedgerObjectPtr& item) {

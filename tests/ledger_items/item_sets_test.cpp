@@ -6,7 +6,7 @@
 #include <tuple>
 #include <vector>
 
-#include "tests/ledger_items/items_fixture.h"
+#include "tests/support/ledger_fixture.h"
 
 namespace morvent::test {
 namespace {
@@ -18,7 +18,7 @@ std::vector<std::string> Numbers(ObjectSet& set) {
   return out;
 }
 
-using ItemSetTest = ItemLedgerTest;
+using ItemSetTest = LedgerTest;
 
 TEST_F(ItemSetTest, EveryComponentIsCreatedByName) {
   for (const char* name : {kItemClassSet, kItemSet, kSubMesTypeSet, kSubMesSet})

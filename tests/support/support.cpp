@@ -75,6 +75,12 @@ std::vector<LogEntry> ReadLogEntries(const std::string& path) {
   return out;
 }
 
+DataRecordPtr Rec(std::vector<std::pair<std::string, Variant>> entries) {
+  auto r = NewRecord();
+  for (auto& [k, v] : entries) r->SetValue(k, v);
+  return r;
+}
+
 std::string SourceSchemaDir() { return std::string(MORVENT_SOURCE_DIR) + "/schemas"; }
 std::string FixtureDir() { return std::string(MORVENT_SOURCE_DIR) + "/tests/fixtures"; }
 

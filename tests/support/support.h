@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "context/record.h"
+#include "platform/error.h"
 #include "platform/msgbox.h"
 
 namespace morvent::test {
@@ -61,6 +63,20 @@ struct LogEntry {
   std::string direct, time, message;
 };
 std::vector<LogEntry> ReadLogEntries(const std::string& path);
+
+// The description of the Error that fn raises, or "" when it raises none.
+template <class F>
+std::string ErrorOf(F&& fn) {
+  try {
+    fn();
+  } catch (const Error& e) {
+    return e.Description();
+  }
+  return "";
+}
+
+// A record of keys in the order given, as a data file gives it.
+DataRecordPtr Rec(std::vector<std::pair<std::string, Variant>> entries);
 
 std::string ReadFile(const std::string& path);
 void WriteFile(const std::string& path, const std::string& content);
