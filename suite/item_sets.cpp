@@ -24,21 +24,31 @@ ItemRow ReadRow(const Query& q) {
   return r;
 }
 
-std::vector<ItemRow> ItemPage(LedgerStore& store, int32_t classId, bool fromStart, int32_t afterClass,
-                              const std::string& afterNumber, int limit) {
-  std::string sql = kItemColumns;
-  if (classId != 0)
-    sql += fromStart ? "WHERE FItemClassID = ?1 ORDER BY FNumber LIMIT ?4"
-                     : "WHERE FItemClassID = ?1 AND FNumber > ?3 ORDER BY FNumber LIMIT ?4";
-  else
-    sql += fromStart ? "ORDER BY FItemClassID, FNumber LIMIT ?4"
-                     : "WHERE (FItemClassID, FNumber) > (?2, ?3) ORDER BY FItemClassID, FNumber LIMIT ?4";
-  auto q = store.Prepare(sql);
+// The lower bound of a page in key order: the restricted class, after the
+// last key read. Empty when the page starts at the first item of all.
+std::string PageStart(int32_t classId, bool fromStart, const std::string& alias) {
+  const std::string cls = alias + "FItemClassID", num = alias + "FNumber";
+  if (classId != 0) return fromStart ? cls + " = ?1" : cls + " = ?1 AND " + num + " > ?3";
+  return fromStart ? "" : "(" + cls + ", " + num + ") > (?2, ?3)";
+}
+
+void BindPageStart(Query& q, int32_t classId, bool fromStart, int32_t afterClass,
+                   const std::string& afterNumber) {
   if (classId != 0) q.Bind(1, classId);
   if (!fromStart) {
     if (classId == 0) q.Bind(2, afterClass);
     q.Bind(3, afterNumber);
   }
+}
+
+std::vector<ItemRow> ItemPage(LedgerStore& store, int32_t classId, bool fromStart, int32_t afterClass,
+                              const std::string& afterNumber, int limit) {
+  const std::string start = PageStart(classId, fromStart, "");
+  std::string sql = kItemColumns;
+  if (!start.empty()) sql += "WHERE " + start + " ";
+  sql += classId != 0 ? "ORDER BY FNumber LIMIT ?4" : "ORDER BY FItemClassID, FNumber LIMIT ?4";
+  auto q = store.Prepare(sql);
+  BindPageStart(q, classId, fromStart, afterClass, afterNumber);
   q.Bind(4, limit);
   std::vector<ItemRow> rows;
   while (q.Next()) rows.push_back(ReadRow(q));
@@ -51,20 +61,13 @@ using FieldValues = std::vector<std::pair<std::string, Variant>>;
 // key range the page covers.
 std::map<int32_t, FieldValues> PageValues(LedgerStore& store, int32_t classId, bool fromStart, int32_t afterClass,
                                           const std::string& afterNumber, const ItemRow& last) {
+  const std::string start = PageStart(classId, fromStart, "i.");
   std::string sql =
       "SELECT v.FItemID, v.FField, v.FValue FROM t_Item i JOIN t_ItemValue v ON v.FItemID = i.FItemID WHERE ";
-  if (classId != 0)
-    sql += fromStart ? "i.FItemClassID = ?1 AND i.FNumber <= ?5"
-                     : "i.FItemClassID = ?1 AND i.FNumber > ?3 AND i.FNumber <= ?5";
-  else
-    sql += fromStart ? "(i.FItemClassID, i.FNumber) <= (?4, ?5)"
-                     : "(i.FItemClassID, i.FNumber) > (?2, ?3) AND (i.FItemClassID, i.FNumber) <= (?4, ?5)";
+  if (!start.empty()) sql += start + " AND ";
+  sql += classId != 0 ? "i.FNumber <= ?5" : "(i.FItemClassID, i.FNumber) <= (?4, ?5)";
   auto q = store.Prepare(sql);
-  if (classId != 0) q.Bind(1, classId);
-  if (!fromStart) {
-    q.Bind(2, afterClass);
-    q.Bind(3, afterNumber);
-  }
+  BindPageStart(q, classId, fromStart, afterClass, afterNumber);
   q.Bind(4, last.classId).Bind(5, last.number);
   std::map<int32_t, FieldValues> out;
   while (q.Next()) out[static_cast<int32_t>(q.Int(0))].emplace_back(q.Text(1), q.Get(2));
