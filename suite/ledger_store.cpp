@@ -177,17 +177,25 @@ std::shared_ptr<LedgerStore> LedgerStore::ForPath(const std::string& path) {
   return store;
 }
 
-std::shared_ptr<LedgerStore> LedgerStore::OpenExisting(const std::string& path) {
+namespace {
+// A connection that waits for other writers; a failure names the path.
+sqlite3* OpenConnection(const std::string& path, int flags, const std::string& failure) {
   sqlite3* db = nullptr;
-  // Never SQLITE_OPEN_CREATE: a ledger is only ever made by CreateLedger.
-  int rc = sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr);
+  int rc = sqlite3_open_v2(path.c_str(), &db, flags, nullptr);
   if (rc != SQLITE_OK) {
     std::string msg = db ? sqlite3_errmsg(db) : sqlite3_errstr(rc);
     sqlite3_close_v2(db);
-    ThrowLedgerError("无法打开账套文件 " + path + "：" + msg);
+    ThrowLedgerError(failure + path + "：" + msg);
   }
   sqlite3_busy_timeout(db, kBusyTimeoutMs);
   sqlite3_extended_result_codes(db, 1);
+  return db;
+}
+}  // namespace
+
+std::shared_ptr<LedgerStore> LedgerStore::OpenExisting(const std::string& path) {
+  // Never SQLITE_OPEN_CREATE: a ledger is only ever made by CreateLedger.
+  sqlite3* db = OpenConnection(path, SQLITE_OPEN_READWRITE, "无法打开账套文件 ");
   std::shared_ptr<LedgerStore> store(new LedgerStore(path, db));
 
   // Checks read only: a file that is not a ledger must come out untouched.
@@ -219,15 +227,8 @@ std::shared_ptr<LedgerStore> LedgerStore::CreateFile(const std::string& path) {
   std::error_code ec;
   if (path.empty()) ThrowLedgerError("没有指定账套文件");
   if (fs::exists(fs::path(path), ec)) ThrowLedgerError("文件已存在，不能新建账套：" + path);
-  sqlite3* db = nullptr;
-  int rc = sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_EXCLUSIVE, nullptr);
-  if (rc != SQLITE_OK) {
-    std::string msg = db ? sqlite3_errmsg(db) : sqlite3_errstr(rc);
-    sqlite3_close_v2(db);
-    ThrowLedgerError("无法新建账套文件 " + path + "：" + msg);
-  }
-  sqlite3_busy_timeout(db, kBusyTimeoutMs);
-  sqlite3_extended_result_codes(db, 1);
+  sqlite3* db = OpenConnection(path, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_EXCLUSIVE,
+                               "无法新建账套文件 ");
   std::shared_ptr<LedgerStore> store(new LedgerStore(CanonicalPath(path), db));
   store->Exec("PRAGMA journal_mode = WAL");
   store->Exec("PRAGMA synchronous = NORMAL");

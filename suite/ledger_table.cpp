@@ -164,14 +164,15 @@ Variant TableObject::Get(const std::string& property) const {
   ThrowLedgerError(spec_.what + "没有属性“" + property + "”");
 }
 
+void TableObject::AssignNamed(int column, const std::string& name, bool isId, const char* noun, const Variant& value) {
+  if (column < 0 && !isId) ThrowLedgerError(spec_.what + "没有" + noun + "“" + name + "”");
+  if (column < 0 || spec_.columns[column].readOnly)
+    ThrowLedgerError(spec_.what + "的" + noun + "“" + name + "”是只读的");
+  Assign(column, value);
+}
+
 void TableObject::Let(const std::string& property, const Variant& value) {
-  int c = spec_.ByProperty(property);
-  if (c < 0) {
-    if (EqualsNoCase(property, spec_.idProperty)) ThrowLedgerError(spec_.what + "的属性“" + property + "”是只读的");
-    ThrowLedgerError(spec_.what + "没有属性“" + property + "”");
-  }
-  if (spec_.columns[c].readOnly) ThrowLedgerError(spec_.what + "的属性“" + property + "”是只读的");
-  Assign(c, value);
+  AssignNamed(spec_.ByProperty(property), property, EqualsNoCase(property, spec_.idProperty), "属性", value);
 }
 
 Variant TableObject::Properties(const std::string& field) const {
@@ -186,13 +187,7 @@ Variant TableObject::Properties(const std::string& field) const {
 }
 
 void TableObject::SetProperties(const std::string& field, const Variant& value) {
-  int c = spec_.ByField(field);
-  if (c < 0) {
-    if (EqualsNoCase(field, spec_.idField)) ThrowLedgerError(spec_.what + "的字段“" + field + "”是只读的");
-    ThrowLedgerError(spec_.what + "没有字段“" + field + "”");
-  }
-  if (spec_.columns[c].readOnly) ThrowLedgerError(spec_.what + "的字段“" + field + "”是只读的");
-  Assign(c, value);
+  AssignNamed(spec_.ByField(field), field, EqualsNoCase(field, spec_.idField), "字段", value);
 }
 
 std::shared_ptr<DataRecord> TableObject::Dictionary() { ThrowNotSupported("Dictionary"); }

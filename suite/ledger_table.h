@@ -80,6 +80,9 @@ class TableObject : public LedgerObject {
   Variant Value(const std::string& field) const;
   // Writes a column, derived ones included, converting by the column kind.
   void Assign(int column, const Variant& value);
+  // Assigns through a named property or field (column -1: no such name);
+  // an unknown or read-only name is refused with the ledger's message.
+  void AssignNamed(int column, const std::string& name, bool isId, const char* noun, const Variant& value);
 
  protected:
   // Kind-specific properties beyond the table's columns; true when handled.
