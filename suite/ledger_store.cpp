@@ -1,5 +1,7 @@
 #include "suite/ledger_store.h"
 
+#include <map>
+
 #include <sqlite3.h>
 
 #include <filesystem>
@@ -153,6 +155,18 @@ LedgerStore::~LedgerStore() {
 }
 
 std::shared_ptr<LedgerStore> LedgerStore::ForProps(const std::string& propsString) {
+  // Handlers create sets per looked-up record; while a store for the same
+  // string is open on this thread, skip the parse and the file checks.
+  thread_local std::map<std::string, std::weak_ptr<LedgerStore>> byProps;
+  if (auto it = byProps.find(propsString); it != byProps.end())
+    if (auto live = it->second.lock()) return live;
+  auto store = ForPropsUncached(propsString);
+  for (auto it = byProps.begin(); it != byProps.end();) it = it->second.expired() ? byProps.erase(it) : std::next(it);
+  byProps[propsString] = store;
+  return store;
+}
+
+std::shared_ptr<LedgerStore> LedgerStore::ForPropsUncached(const std::string& propsString) {
   auto table = ParsePropertyString(propsString);
   auto it = table.find("Data Source");
   if (it == table.end() || it->second.empty())

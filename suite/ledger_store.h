@@ -126,6 +126,7 @@ class LedgerStore : public std::enable_shared_from_this<LedgerStore> {
 
  private:
   friend class Query;
+  static std::shared_ptr<LedgerStore> ForPropsUncached(const std::string& propsString);
   LedgerStore(std::string path, sqlite3* db);
   static std::shared_ptr<LedgerStore> OpenExisting(const std::string& canonicalPath);
   void Release(const std::string& sql, sqlite3_stmt* stmt) noexcept;
