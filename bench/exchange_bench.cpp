@@ -15,7 +15,7 @@
 #include "front/import_base.h"
 #include "platform/call_scope.h"
 #include "platform/registry.h"
-#include "suite/ledger_admin.h"
+#include "store/ledger_admin.h"
 
 namespace {
 

@@ -15,9 +15,9 @@
 #include "context/props.h"
 #include "platform/call_scope.h"
 #include "platform/registry.h"
-#include "suite/item_sets.h"
-#include "suite/ledger_admin.h"
-#include "suite/ledger_store.h"
+#include "store/item_sets.h"
+#include "store/ledger_admin.h"
+#include "store/ledger_store.h"
 
 namespace morvent {
 namespace {

@@ -14,8 +14,8 @@
 #include "context/props.h"
 #include "platform/call_scope.h"
 #include "platform/registry.h"
-#include "suite/ledger_admin.h"
-#include "suite/ledger_store.h"
+#include "store/ledger_admin.h"
+#include "store/ledger_store.h"
 
 namespace {
 

@@ -11,7 +11,7 @@
 #include "front/import_base.h"
 #include "platform/error.h"
 #include "platform/progdir.h"
-#include "suite/ledger_admin.h"
+#include "store/ledger_admin.h"
 
 namespace morvent::cli {
 

@@ -2,7 +2,7 @@
 // The ledger's business objects as the handlers see them. Object sets and
 // information services are created by name through the registry; their
 // members are those the handlers call, with named arguments passed as small
-// argument lists. The embedded SQLite ledger (suite/) implements them; a
+// argument lists. The embedded SQLite ledger (store/) implements them; a
 // test may register its own implementation under the same name.
 //
 // Members reached by default member or by name map to these calls:

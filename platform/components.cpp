@@ -6,8 +6,8 @@
 
 namespace morvent {
 
-void RegisterDataFileComponents();  // suite/datafile_*.cpp
-void RegisterLedgerComponents();    // suite/ledger_*.cpp
+void RegisterDataFileComponents();  // datafile/datafile_xml.cpp
+void RegisterLedgerComponents();    // store/ledger_*.cpp
 
 void EnsureComponentsRegistered() {
   static std::once_flag once;

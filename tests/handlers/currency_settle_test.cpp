@@ -3,7 +3,7 @@
 #include "ledger/currency.h"
 #include "ledger/settle.h"
 #include "platform/registry.h"
-#include "suite/ledger_admin.h"
+#include "store/ledger_admin.h"
 #include "tests/handlers/fixture.h"
 
 namespace morvent::test {

@@ -6,7 +6,7 @@
 #include "front/import_base.h"
 #include "items/department.h"
 #include "platform/registry.h"
-#include "suite/ledger_admin.h"
+#include "store/ledger_admin.h"
 #include "tests/handlers/fixture.h"
 
 namespace morvent::test {

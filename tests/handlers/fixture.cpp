@@ -7,7 +7,7 @@
 #include "front/export_base.h"
 #include "front/import_base.h"
 #include "platform/registry.h"
-#include "suite/ledger_admin.h"
+#include "store/ledger_admin.h"
 
 namespace morvent::test {
 

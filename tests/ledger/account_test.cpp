@@ -1,5 +1,5 @@
 // Accounts: the chart derived from numbers, ordering, extended properties.
-#include "suite/ledger_store.h"
+#include "store/ledger_store.h"
 #include "tests/support/ledger_fixture.h"
 
 namespace morvent::test {

@@ -1,7 +1,7 @@
 // Currencies, settlement methods and voucher groups through their sets.
 #include <vector>
 
-#include "suite/ledger_store.h"
+#include "store/ledger_store.h"
 #include "tests/support/ledger_fixture.h"
 
 namespace morvent::test {

@@ -1,7 +1,7 @@
 // The demonstration ledger is consistent by the ledger's own rules.
 #include <set>
 
-#include "suite/ledger_store.h"
+#include "store/ledger_store.h"
 #include "tests/support/ledger_fixture.h"
 
 namespace morvent::test {

@@ -1,6 +1,6 @@
 // The information services' record set: moving, finding, reading fields.
-#include "suite/ledger_recordset.h"
-#include "suite/ledger_store.h"
+#include "store/ledger_recordset.h"
+#include "store/ledger_store.h"
 #include "tests/support/ledger_fixture.h"
 
 namespace morvent::test {

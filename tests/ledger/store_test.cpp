@@ -5,9 +5,9 @@
 #include <thread>
 
 #include "platform/call_scope.h"
-#include "suite/ledger_recordset.h"
-#include "suite/ledger_services.h"
-#include "suite/ledger_store.h"
+#include "store/ledger_recordset.h"
+#include "store/ledger_services.h"
+#include "store/ledger_store.h"
 #include "tests/support/ledger_fixture.h"
 
 namespace morvent::test {

@@ -3,7 +3,7 @@
 #include <map>
 #include <vector>
 
-#include "suite/ledger_store.h"
+#include "store/ledger_store.h"
 #include "tests/support/ledger_fixture.h"
 
 namespace morvent::test {

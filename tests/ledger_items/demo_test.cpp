@@ -1,8 +1,8 @@
 // The demonstration items.
 #include <set>
 
-#include "suite/item_ledger.h"
-#include "suite/ledger_store.h"
+#include "store/item_ledger.h"
+#include "store/ledger_store.h"
 #include "tests/support/ledger_fixture.h"
 
 namespace morvent::test {

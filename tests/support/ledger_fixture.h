@@ -10,7 +10,7 @@
 #include "context/ledger_api.h"
 #include "context/props.h"
 #include "platform/registry.h"
-#include "suite/ledger_admin.h"
+#include "store/ledger_admin.h"
 #include "tests/support/support.h"
 
 namespace morvent::test {

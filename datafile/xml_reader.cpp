@@ -1,0 +1,424 @@
+#include "datafile/xml_reader.h"
+
+#include <fcntl.h>
+#include <libxml/SAX2.h>
+#include <libxml/parser.h>
+#include <libxml/xmlreader.h>
+#include <libxml/xmlschemas.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+
+#include "platform/progdir.h"
+#include "datafile/schema_model.h"
+#include "datafile/xml_support.h"
+
+namespace morvent {
+
+namespace {
+
+using xml::Issue;
+using xml::IssueSink;
+using xml::ShapeNode;
+
+// A failure already worded for the user.
+struct ReadFailure {
+  std::string text;
+};
+
+constexpr const char* kNoDoctype = "不接受含有 DOCTYPE 声明的数据文件";
+
+std::string LinePart(long line) { return line > 0 ? "第 " + std::to_string(line) + " 行：" : ""; }
+
+// The schema, parsed twice over: as a document for the file's shape and as
+// a compiled schema for the validator.
+class Schema {
+ public:
+  Schema(const std::string& path, const std::string& elementName) {
+    if (!FileExist(path)) throw ReadFailure{"Morvent接口定义文件 " + path + " 不存在！"};
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream bytes;
+    bytes << in.rdbuf();
+    if (!in) throw ReadFailure{"无法读取接口定义文件 " + path};
+    std::string text = bytes.str();
+
+    IssueSink sink;
+    xmlParserCtxt* ctxt = xmlNewParserCtxt();
+    if (!ctxt) throw ReadFailure{"内存不足"};
+    ctxt->sax->serror = &Schema::ParserError;
+    ctxt->_private = &sink;
+    doc_.reset(xmlCtxtReadMemory(ctxt, text.data(), static_cast<int>(text.size()), nullptr, nullptr, XML_PARSE_NONET));
+    xmlFreeParserCtxt(ctxt);
+    if (!doc_ || !sink.Empty()) Invalid(path, sink);
+    for (xmlNode* n = doc_->children; n; n = n->next)
+      if (n->type == XML_DTD_NODE) throw ReadFailure{"Morvent接口定义文件 " + path + " 无效：不接受 DOCTYPE 声明"};
+
+    try {
+      shape_ = std::make_unique<xml::DataFileShape>(doc_.get(), elementName);
+    } catch (const xml::ShapeError& e) {
+      throw ReadFailure{"Morvent接口定义文件 " + path + " 无效：" + e.what()};
+    }
+
+    xmlSchemaParserCtxt* pctxt = xmlSchemaNewDocParserCtxt(doc_.get());
+    if (!pctxt) throw ReadFailure{"内存不足"};
+    xmlSchemaSetParserStructuredErrors(pctxt, &IssueSink::Structured, &sink);
+    schema_ = xmlSchemaParse(pctxt);
+    xmlSchemaFreeParserCtxt(pctxt);
+    if (!schema_ || !sink.Empty()) Invalid(path, sink);
+  }
+  ~Schema() {
+    if (schema_) xmlSchemaFree(schema_);
+  }
+  Schema(const Schema&) = delete;
+  Schema& operator=(const Schema&) = delete;
+
+  xmlSchema* compiled() const { return schema_; }
+  const xml::DataFileShape& shape() const { return *shape_; }
+
+ private:
+  // The parser hands its own context to the structured handler.
+  static void ParserError(void* ctxt, xmlError* error) {
+    auto* c = static_cast<xmlParserCtxt*>(ctxt);
+    if (c && c->_private) IssueSink::Structured(c->_private, error);
+  }
+
+  [[noreturn]] static void Invalid(const std::string& path, const IssueSink& sink) {
+    const Issue* first = sink.First();
+    throw ReadFailure{"Morvent接口定义文件 " + path + " 无效：" +
+                      (first ? LinePart(first->line) + first->message : std::string("无法解析"))};
+  }
+
+  xml::DocPtr doc_;  // outlives schema_, which may point into it
+  std::unique_ptr<xml::DataFileShape> shape_;
+  xmlSchema* schema_ = nullptr;
+};
+
+class FileDescriptor {
+ public:
+  explicit FileDescriptor(const std::string& path) {
+    fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd_ < 0) {
+      if (errno == ENOENT) throw ReadFailure{"数据文件 " + path + " 不存在！"};
+      throw ReadFailure{"无法打开数据文件 " + path + "：" + std::strerror(errno)};
+    }
+    struct stat st {};
+    if (::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) throw ReadFailure{"数据文件 " + path + " 不是普通文件"};
+  }
+  ~FileDescriptor() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  FileDescriptor(const FileDescriptor&) = delete;
+  FileDescriptor& operator=(const FileDescriptor&) = delete;
+  int fd() const { return fd_; }
+
+ private:
+  int fd_ = -1;
+};
+
+// Looks at the prolog alone, with a parser that stops at the first tag: a
+// DOCTYPE is refused before any of its declarations is parsed, so entity
+// bombs and external entities never reach the reader (whose validator would
+// even print about entity references).
+class PrologScan {
+ public:
+  // True when the file declares a DOCTYPE; `line` is its line.
+  static bool HasDoctype(int fd, long& line) {
+    PrologScan scan;
+    xmlSAXHandler sax{};
+    sax.initialized = XML_SAX2_MAGIC;
+    sax.internalSubset = &PrologScan::OnDoctype;
+    sax.startElementNs = &PrologScan::OnElement;
+    sax.serror = [](void*, xmlError*) {};  // the reader reports errors itself
+    xmlParserCtxt* ctxt = xmlCreatePushParserCtxt(&sax, &scan, nullptr, 0, nullptr);
+    if (!ctxt) return false;
+    xmlCtxtUseOptions(ctxt, XML_PARSE_NONET);
+    scan.ctxt_ = ctxt;
+    char buf[4096];
+    while (!scan.decided_) {
+      ssize_t n = ::read(fd, buf, sizeof buf);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0 || xmlParseChunk(ctxt, buf, static_cast<int>(n), 0) != 0) break;
+    }
+    xmlFreeParserCtxt(ctxt);
+    ::lseek(fd, 0, SEEK_SET);
+    line = scan.line_;
+    return scan.doctype_;
+  }
+
+ private:
+  static void OnDoctype(void* self, const xmlChar*, const xmlChar*, const xmlChar*) {
+    auto* s = static_cast<PrologScan*>(self);
+    s->doctype_ = true;
+    s->line_ = xmlSAX2GetLineNumber(s->ctxt_);
+    s->Decide();
+  }
+  static void OnElement(void* self, const xmlChar*, const xmlChar*, const xmlChar*, int, const xmlChar**, int, int,
+                        const xmlChar**) {
+    static_cast<PrologScan*>(self)->Decide();
+  }
+  void Decide() {
+    decided_ = true;
+    xmlStopParser(ctxt_);
+  }
+
+  xmlParserCtxt* ctxt_ = nullptr;
+  bool decided_ = false, doctype_ = false;
+  long line_ = 0;
+};
+
+// Stops the walk; the reason is in the sink.
+struct Stop {};
+
+class Walker {
+ public:
+  Walker(xmlTextReader* reader, IssueSink& sink, const xml::DataFileShape& shape, const std::string& elementName)
+      : r_(reader), sink_(sink), shape_(shape), elementName_(elementName) {}
+
+  RecordCollectionPtr Run() {
+    auto out = std::make_shared<RecordCollection>();
+    if (!FindRoot()) return out;
+    if (!xmlTextReaderIsEmptyElement(r_)) {
+      while (Next()) {
+        int type = xmlTextReaderNodeType(r_);
+        if (type == XML_READER_TYPE_END_ELEMENT && xmlTextReaderDepth(r_) == 0) break;
+        if (type != XML_READER_TYPE_ELEMENT) continue;
+        std::string name = Name();
+        if (name != elementName_) Ours("元素 " + shape_.RootName() + " 中只能有 " + elementName_ + " 记录，不能有 " + name);
+        auto record = NewRecord();
+        row_ = out->UBound() + 1;
+        record->SetFileRow(row_);
+        ReadRecord(shape_.RecordShape(), *record, name);
+        out->Add(record);
+      }
+    }
+    while (Next()) {
+    }  // the rest of the file must still be well-formed
+    return out;
+  }
+
+ private:
+  // Advances one node; false at the end of the file. The validator reports
+  // ahead of the walk; its problem stops the walk only once the walk has
+  // passed every tag of that line, so that our own finding on a tag there
+  // (which says more) is made. Text nodes count from the line they end on,
+  // so they don't judge. A parse error stops the walk at once.
+  bool Next() {
+    int at = xmlTextReaderNodeType(r_);
+    bool onTag = at == XML_READER_TYPE_ELEMENT || at == XML_READER_TYPE_END_ELEMENT;
+    if (const Issue* first = sink_.First(); first && onTag && first->line < Line()) throw Stop{};
+    xmlResetLastError();
+    int rc = xmlTextReaderRead(r_);
+    if (rc < 0) {
+      ParseFailed();
+      throw Stop{};
+    }
+    if (rc == 0) return false;
+    if (xmlTextReaderNodeType(r_) == XML_READER_TYPE_DOCUMENT_TYPE) Ours(kNoDoctype);
+    return true;
+  }
+
+  // With a validator plugged in, libxml2 2.9 hands well-formedness errors to
+  // no handler; only the thread's last error keeps them.
+  void ParseFailed() {
+    xmlError* last = xmlGetLastError();
+    if (!last || last->level < XML_ERR_ERROR) {
+      if (sink_.Empty()) sink_.Add(Issue{0, "文件格式不正确", false});
+      return;
+    }
+    std::string text = last->message ? last->message : "文件格式不正确";
+    while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) text.pop_back();
+    // The push parser words a file cut short like one with trailing content,
+    // and it may stop before the walk gets to see which it is.
+    if (last->code == XML_ERR_DOCUMENT_END)
+      text = "文件不完整，或根元素之后还有多余的内容（须有且只有一个完整的根元素 " + shape_.RootName() + "）";
+    else if (last->code == XML_ERR_DOCUMENT_EMPTY)
+      text = "文件中没有任何元素";
+    sink_.Add(Issue{last->line, text, false});
+  }
+
+  bool FindRoot() {
+    while (Next()) {
+      if (xmlTextReaderNodeType(r_) != XML_READER_TYPE_ELEMENT) continue;
+      std::string name = Name();
+      if (name != shape_.RootName()) Ours("根元素应为 " + shape_.RootName() + "，文件中却是 " + name);
+      return true;
+    }
+    return false;
+  }
+
+  void ReadRecord(const ShapeNode& shape, DataRecord& record, const std::string& name) {
+    if (xmlTextReaderIsEmptyElement(r_)) return;
+    int depth = xmlTextReaderDepth(r_);
+    while (Next()) {
+      int type = xmlTextReaderNodeType(r_);
+      if (type == XML_READER_TYPE_END_ELEMENT && xmlTextReaderDepth(r_) == depth) return;
+      if (type != XML_READER_TYPE_ELEMENT) continue;
+      std::string key = Name();
+      const ShapeNode* child = shape.Child(key);
+      if (!child) Ours("元素 " + name + " 中有未知的键 " + key);
+      record.SetValue(key, ReadValue(*child, key));
+    }
+    throw Stop{};  // the file ended inside the record; the parser says why
+  }
+
+  Variant ReadValue(const ShapeNode& shape, const std::string& name) {
+    if (IsNil()) {
+      SkipElement();
+      return Variant::Null();
+    }
+    switch (shape.kind) {
+      case ShapeNode::Kind::Leaf: return ReadText(name);
+      case ShapeNode::Kind::Record: {
+        auto record = NewRecord();
+        record->SetFileRow(row_);
+        ReadRecord(shape, *record, name);
+        return record;
+      }
+      case ShapeNode::Kind::Collection: return ReadCollection(shape, name);
+    }
+    return Variant();
+  }
+
+  Variant ReadText(const std::string& name) {
+    std::string text;
+    if (xmlTextReaderIsEmptyElement(r_)) return text;
+    int depth = xmlTextReaderDepth(r_);
+    while (Next()) {
+      switch (xmlTextReaderNodeType(r_)) {
+        case XML_READER_TYPE_TEXT:
+        case XML_READER_TYPE_CDATA:
+        case XML_READER_TYPE_WHITESPACE:
+        case XML_READER_TYPE_SIGNIFICANT_WHITESPACE:
+          if (const xmlChar* v = xmlTextReaderConstValue(r_)) text += reinterpret_cast<const char*>(v);
+          break;
+        case XML_READER_TYPE_ELEMENT: Ours("键 " + name + " 是文本，其中不能有元素 " + Name());
+        case XML_READER_TYPE_END_ELEMENT:
+          if (xmlTextReaderDepth(r_) == depth) return text;
+          break;
+        default: break;
+      }
+    }
+    throw Stop{};
+  }
+
+  Variant ReadCollection(const ShapeNode& shape, const std::string& name) {
+    auto list = std::make_shared<RecordCollection>();
+    if (xmlTextReaderIsEmptyElement(r_)) return list;
+    const ShapeNode& item = *shape.Child("Record");
+    int depth = xmlTextReaderDepth(r_);
+    while (Next()) {
+      int type = xmlTextReaderNodeType(r_);
+      if (type == XML_READER_TYPE_END_ELEMENT && xmlTextReaderDepth(r_) == depth) return list;
+      if (type != XML_READER_TYPE_ELEMENT) continue;
+      std::string child = Name();
+      if (child != "Record") Ours("元素 " + name + " 中只能有 Record 记录，不能有 " + child);
+      auto record = NewRecord();
+      record->SetFileRow(row_);
+      ReadRecord(item, *record, child);
+      list->Add(record);
+    }
+    throw Stop{};
+  }
+
+  void SkipElement() {
+    if (xmlTextReaderIsEmptyElement(r_)) return;
+    int depth = xmlTextReaderDepth(r_);
+    while (Next())
+      if (xmlTextReaderNodeType(r_) == XML_READER_TYPE_END_ELEMENT && xmlTextReaderDepth(r_) == depth) return;
+    throw Stop{};
+  }
+
+  bool IsNil() {
+    xmlChar* v = xmlTextReaderGetAttributeNs(r_, reinterpret_cast<const xmlChar*>("nil"),
+                                             reinterpret_cast<const xmlChar*>(xml::kXsiNamespace));
+    if (!v) return false;
+    std::string s(reinterpret_cast<const char*>(v));
+    xmlFree(v);
+    auto b = s.find_first_not_of(" \t\r\n"), e = s.find_last_not_of(" \t\r\n");
+    s = b == std::string::npos ? "" : s.substr(b, e - b + 1);
+    return s == "true" || s == "1";
+  }
+
+  std::string Name() {
+    const xmlChar* n = xmlTextReaderConstLocalName(r_);
+    return n ? reinterpret_cast<const char*>(n) : "";
+  }
+
+  long Line() {
+    xmlNode* n = xmlTextReaderCurrentNode(r_);
+    long line = n ? xmlGetLineNo(n) : -1;
+    return line > 0 ? line : xmlTextReaderGetParserLineNumber(r_);
+  }
+
+  [[noreturn]] void Ours(const std::string& message) {
+    sink_.Add(Issue{Line(), message, true});
+    throw Stop{};
+  }
+
+  xmlTextReader* r_;
+  IssueSink& sink_;
+  const xml::DataFileShape& shape_;
+  const std::string& elementName_;
+  int32_t row_ = 0;
+};
+
+struct ReaderFree {
+  void operator()(xmlTextReader* r) const { xmlFreeTextReader(r); }
+};
+struct ValidFree {
+  void operator()(xmlSchemaValidCtxt* v) const { xmlSchemaFreeValidCtxt(v); }
+};
+
+RecordCollectionPtr Read(const std::string& dataFile, const std::string& schemaFile, const std::string& elementName) {
+  xml::EnsureInitialised();
+  Schema schema(schemaFile, elementName);
+  FileDescriptor file(dataFile);
+  std::string failedRead = "读取数据文件 " + dataFile + " 出错：";
+  if (struct stat st {}; ::fstat(file.fd(), &st) == 0 && st.st_size == 0) throw ReadFailure{failedRead + "文件是空的"};
+  if (long line = 0; PrologScan::HasDoctype(file.fd(), line))
+    throw ReadFailure{failedRead + LinePart(line) + kNoDoctype};
+
+  // Declared before the reader and the validator, which report into it up
+  // to their release.
+  IssueSink sink;
+  std::unique_ptr<xmlSchemaValidCtxt, ValidFree> valid(xmlSchemaNewValidCtxt(schema.compiled()));
+  std::unique_ptr<xmlTextReader, ReaderFree> reader(
+      xmlReaderForFd(file.fd(), nullptr, nullptr, XML_PARSE_NONET | XML_PARSE_BIG_LINES));
+  if (!valid || !reader) throw ReadFailure{failedRead + "内存不足"};
+  xmlSchemaSetValidStructuredErrors(valid.get(), &IssueSink::Structured, &sink);
+  xmlTextReaderSetStructuredErrorHandler(reader.get(), &IssueSink::Structured, &sink);
+  if (xmlTextReaderSchemaValidateCtxt(reader.get(), valid.get(), 0) != 0)
+    throw ReadFailure{failedRead + "无法启用接口定义文件 " + schemaFile + " 的校验"};
+
+  RecordCollectionPtr out;
+  try {
+    out = Walker(reader.get(), sink, schema.shape(), elementName).Run();
+  } catch (const Stop&) {
+  }
+  if (sink.Empty() && out && xmlTextReaderIsValid(reader.get()) != 1)
+    sink.Add(Issue{0, "文件不符合接口定义文件 " + schemaFile, false});
+  if (const Issue* first = sink.First()) throw ReadFailure{failedRead + LinePart(first->line) + first->message};
+  return out;
+}
+
+}  // namespace
+
+void XmlDataFileReader::InputXML(RecordCollectionPtr& collection, const std::string& dataFile,
+                                 const std::string& schemaFile, const std::string& elementName,
+                                 std::string& errorText) {
+  errorText.clear();
+  try {
+    collection = Read(dataFile, schemaFile, elementName);
+  } catch (const ReadFailure& f) {
+    errorText = f.text;
+  } catch (const std::bad_alloc&) {
+    errorText = "读取数据文件 " + dataFile + " 出错：内存不足";
+  }
+  if (!collection) collection = std::make_shared<RecordCollection>();
+}
+
+}  // namespace morvent

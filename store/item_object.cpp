@@ -1,0 +1,245 @@
+#include "store/item_object.h"
+
+#include <cmath>
+#include <limits>
+
+#include "platform/error.h"
+#include "platform/text.h"
+#include "store/item_common.h"
+#include "store/item_metadata.h"
+#include "store/item_refs.h"
+
+namespace morvent {
+
+namespace {
+
+// A number is kept as a Long when it is whole and fits, else as a Double.
+Variant StoredNumber(double d) {
+  if (std::floor(d) == d && d >= std::numeric_limits<int32_t>::min() && d <= std::numeric_limits<int32_t>::max())
+    return Variant(static_cast<int32_t>(d));
+  return Variant(d);
+}
+
+Variant ReadAs(const FieldDef& def, const Variant& stored) {
+  if (stored.IsNull()) return stored;
+  switch (def.kind) {
+    case FieldKind::Text:
+      return stored.IsText() ? stored : Variant(stored.ToText());
+    case FieldKind::Date:
+      return Variant(DateValue{stored.ToDouble()});
+    case FieldKind::Flag:
+      return Variant(stored.ToDouble() != 0);
+    case FieldKind::Number:
+    case FieldKind::Ref:
+      return stored;
+  }
+  return stored;
+}
+
+class ItemDictionary : public DataRecord {
+ public:
+  explicit ItemDictionary(std::shared_ptr<ItemObject> item) : item_(std::move(item)) {}
+  Variant Value(const std::string& key) const override {
+    return item_->Carries(key) ? item_->Properties(key) : Variant();
+  }
+  void SetValue(const std::string& key, const Variant& value) override { item_->SetProperties(key, value); }
+  Variant GetValue(const std::string& key, const Variant& def) const override {
+    return item_->Carries(key) ? item_->Properties(key) : def;
+  }
+  bool Has(const std::string& key) const override { return item_->Carries(key); }
+  const std::vector<Entry>& Entries() const override {
+    snapshot_ = item_->FieldEntries();
+    return snapshot_;
+  }
+
+ private:
+  std::shared_ptr<ItemObject> item_;
+  mutable std::vector<Entry> snapshot_;
+};
+
+}  // namespace
+
+ItemObject::ItemObject(LedgerStorePtr store, ItemRow row)
+    : store_(std::move(store)), catalogue_(FindCatalogue(static_cast<int16_t>(row.classId))), row_(std::move(row)) {}
+
+std::shared_ptr<ItemObject> ItemObject::New(LedgerStorePtr store, int32_t classId, int32_t parentId,
+                                            std::string number, std::string name) {
+  ItemRow row;
+  row.classId = classId;
+  row.parentId = parentId;
+  row.number = std::move(number);
+  row.name = std::move(name);
+  auto item = std::make_shared<ItemObject>(std::move(store), std::move(row));
+  item->loaded_ = true;
+  return item;
+}
+
+Variant ItemObject::Get(const std::string& property) const {
+  if (EqualsNoCase(property, "Name")) return Variant(row_.name);
+  if (EqualsNoCase(property, "Number")) return Variant(row_.number);
+  if (EqualsNoCase(property, "ItemID")) return Variant(row_.id);
+  if (EqualsNoCase(property, "ItemClassID")) return Variant(row_.classId);
+  if (EqualsNoCase(property, "ParentID")) return Variant(row_.parentId);
+  ThrowUnknownProperty("核算项目", property);
+}
+
+void ItemObject::Let(const std::string& property, const Variant& value) {
+  if (EqualsNoCase(property, "Name")) {
+    row_.name = value.ToText();
+  } else if (EqualsNoCase(property, "Number")) {
+    row_.number = value.ToText();
+  } else if (EqualsNoCase(property, "ItemID") || EqualsNoCase(property, "ItemClassID") ||
+             EqualsNoCase(property, "ParentID")) {
+    ThrowLedgerError("核算项目的属性“" + property + "”是只读的");
+  } else {
+    ThrowUnknownProperty("核算项目", property);
+  }
+}
+
+bool ItemObject::Carries(const std::string& field) const { return static_cast<bool>(ResolveField(catalogue_, field)); }
+
+void ItemObject::Unknown(const std::string& field) const {
+  auto cls = ItemClassName(*store_, row_.classId);
+  ThrowLedgerError("核算项目类别“" + cls.value_or(std::to_string(row_.classId)) + "”没有字段“" + field + "”");
+}
+
+void ItemObject::Load() const {
+  if (loaded_) return;
+  auto q = store_->Prepare("SELECT FField, FValue FROM t_ItemValue WHERE FItemID = ?");
+  q.Bind(1, row_.id);
+  while (q.Next()) {
+    FieldRef f = ResolveField(catalogue_, q.Text(0));
+    // Values written since the item was read win over the stored ones.
+    if (f.def) values_.emplace(f.def, q.Get(1));
+  }
+  loaded_ = true;
+}
+
+void ItemObject::Preload(const std::vector<std::pair<std::string, Variant>>& values) {
+  for (const auto& [field, value] : values) {
+    FieldRef f = ResolveField(catalogue_, field);
+    if (f.def) values_.emplace(f.def, value);
+  }
+  loaded_ = true;
+}
+
+Variant ItemObject::Stored(const FieldDef* def) const {
+  Load();
+  auto it = values_.find(def);
+  return it == values_.end() ? Variant::Null() : it->second;
+}
+
+Variant ItemObject::Properties(const std::string& field) const {
+  FieldRef f = ResolveField(catalogue_, field);
+  switch (f.core) {
+    case CoreField::ItemID: return Variant(row_.id);
+    case CoreField::ItemClassID: return Variant(row_.classId);
+    case CoreField::Number: return Variant(row_.number);
+    case CoreField::Name: return Variant(row_.name);
+    case CoreField::ParentID: return Variant(row_.parentId);
+    case CoreField::None: break;
+  }
+  if (!f.def) Unknown(field);
+  Variant stored = Stored(f.def);
+  if (f.def->kind == FieldKind::Ref && !f.idName)
+    return stored.IsNull() ? stored : ReferencedName(*store_, *f.def, stored.ToLong());
+  return ReadAs(*f.def, stored);
+}
+
+void ItemObject::SetProperties(const std::string& field, const Variant& value) {
+  FieldRef f = ResolveField(catalogue_, field);
+  switch (f.core) {
+    case CoreField::Number: row_.number = value.ToText(); return;
+    case CoreField::Name: row_.name = value.ToText(); return;
+    case CoreField::ItemID:
+    case CoreField::ItemClassID:
+    case CoreField::ParentID: ThrowLedgerError("核算项目的字段“" + field + "”是只读的");
+    case CoreField::None: break;
+  }
+  if (!f.def) Unknown(field);
+  Variant stored;
+  if (value.IsNull()) {
+    stored = Variant::Null();
+  } else {
+    switch (f.def->kind) {
+      case FieldKind::Text: stored = Variant(value.ToText()); break;
+      case FieldKind::Number: stored = StoredNumber(value.ToDouble()); break;
+      case FieldKind::Date: stored = value.IsEmpty() ? Variant::Null() : Variant(value.ToDate()); break;
+      case FieldKind::Flag: stored = Variant(value.ToBool()); break;
+      case FieldKind::Ref:
+        if (!f.idName && value.IsText())
+          stored = Variant(LookupReference(*store_, row_.classId, *f.def, value.RawText()));
+        else
+          stored = Variant(value.ToLong());
+        break;
+    }
+  }
+  values_[f.def] = stored;
+  dirty_.insert(f.def);
+}
+
+std::shared_ptr<DataRecord> ItemObject::Dictionary() {
+  return std::make_shared<ItemDictionary>(shared_from_this());
+}
+
+std::vector<DataRecord::Entry> ItemObject::FieldEntries() const {
+  std::vector<DataRecord::Entry> out;
+  if (!catalogue_) return out;
+  for (const auto& def : catalogue_->fields) {
+    if (def.aliasOf) continue;
+    if (def.kind == FieldKind::Ref)
+      out.emplace_back(std::string(def.name) + "_ID", Stored(&def));
+    else
+      out.emplace_back(def.name, ReadAs(def, Stored(&def)));
+  }
+  return out;
+}
+
+Variant ItemObject::Call(const std::string& member, const std::vector<Variant>&, const NamedArgs&) {
+  ThrowNotSupported(member);
+}
+
+void ItemObject::SaveChanges() {
+  auto className = [&] {
+    return ItemClassName(*store_, row_.classId).value_or(std::to_string(row_.classId));
+  };
+  int32_t id = row_.id;
+  store_->Write([&] {
+    auto dup = store_->Prepare("SELECT FItemID FROM t_Item WHERE FItemClassID = ? AND FNumber = ? AND FItemID <> ?");
+    dup.Bind(1, row_.classId).Bind(2, row_.number).Bind(3, id);
+    if (dup.Next()) ThrowLedgerError("核算项目类别“" + className() + "”中代码“" + row_.number + "”已存在");
+    if (id == 0) {
+      if (!ItemClassName(*store_, row_.classId))
+        ThrowLedgerError("核算项目类别（ID " + std::to_string(row_.classId) + "）不存在");
+      if (row_.parentId != 0) {
+        auto p = store_->Prepare("SELECT 1 FROM t_Item WHERE FItemID = ? AND FItemClassID = ?");
+        p.Bind(1, row_.parentId).Bind(2, row_.classId);
+        if (!p.Next())
+          ThrowLedgerError("上级核算项目（ID " + std::to_string(row_.parentId) + "）不在类别“" + className() + "”中");
+      }
+      auto ins = store_->Prepare("INSERT INTO t_Item (FItemClassID, FNumber, FName, FParentID) VALUES (?, ?, ?, ?)");
+      ins.Bind(1, row_.classId).Bind(2, row_.number).Bind(3, row_.name).Bind(4, row_.parentId).Run();
+      id = CheckedNewId(store_->LastInsertId(), std::numeric_limits<int32_t>::max(), "核算项目");
+    } else {
+      auto upd = store_->Prepare("UPDATE t_Item SET FNumber = ?, FName = ? WHERE FItemID = ?");
+      upd.Bind(1, row_.number).Bind(2, row_.name).Bind(3, id).Run();
+      if (store_->Changes() == 0) ThrowLedgerError("核算项目（ID " + std::to_string(id) + "）已不存在");
+    }
+    for (const FieldDef* def : dirty_) {
+      const Variant& v = values_[def];
+      if (v.IsNull()) {
+        auto del = store_->Prepare("DELETE FROM t_ItemValue WHERE FItemID = ? AND FField = ?");
+        del.Bind(1, id).Bind(2, def->name).Run();
+      } else {
+        auto put = store_->Prepare(
+            "INSERT INTO t_ItemValue (FItemID, FField, FValue) VALUES (?, ?, ?) "
+            "ON CONFLICT (FItemID, FField) DO UPDATE SET FValue = excluded.FValue");
+        put.Bind(1, id).Bind(2, def->name).Bind(3, v).Run();
+      }
+    }
+  });
+  row_.id = id;
+  dirty_.clear();
+}
+
+}  // namespace morvent

@@ -1,0 +1,416 @@
+#include "store/ledger_store.h"
+
+#include <map>
+
+#include <sqlite3.h>
+
+#include <filesystem>
+#include <system_error>
+
+#include "context/props.h"
+#include "platform/call_scope.h"
+#include "platform/error.h"
+#include "store/ledger_schema.h"
+
+namespace morvent {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr const char* kSource = "MorventLedger";
+constexpr int kBusyTimeoutMs = 5000;
+constexpr size_t kSpareStatements = 4;
+
+std::map<std::string, std::weak_ptr<LedgerStore>>& ThreadStores() {
+  thread_local std::map<std::string, std::weak_ptr<LedgerStore>> stores;
+  return stores;
+}
+
+std::string CanonicalPath(const std::string& path) {
+  std::error_code ec;
+  auto canonical = fs::canonical(fs::path(path), ec);
+  return ec ? fs::absolute(fs::path(path)).lexically_normal().string() : canonical.string();
+}
+
+}  // namespace
+
+void ThrowLedgerError(const std::string& description) { throw Error(kErrLedger, kSource, description); }
+
+// ---- Query -----------------------------------------------------------------
+
+Query::Query(std::shared_ptr<LedgerStore> store, std::string sql, sqlite3_stmt* stmt)
+    : store_(std::move(store)), sql_(std::move(sql)), stmt_(stmt) {}
+
+Query::Query(Query&& other) noexcept
+    : store_(std::move(other.store_)), sql_(std::move(other.sql_)), stmt_(other.stmt_) {
+  other.stmt_ = nullptr;
+}
+
+Query::~Query() {
+  if (stmt_ && store_) store_->Release(sql_, stmt_);
+}
+
+Query& Query::Bind(int index, const Variant& value) {
+  switch (value.Type()) {
+    case VarType::Empty:
+    case VarType::Null:
+      return BindNull(index);
+    case VarType::Boolean:
+      return Bind(index, static_cast<int64_t>(value.RawBool() ? 1 : 0));
+    case VarType::Integer:
+    case VarType::Long:
+      return Bind(index, static_cast<int64_t>(value.ToLong()));
+    case VarType::Double:
+      return Bind(index, value.ToDouble());
+    case VarType::Date:
+      return Bind(index, value.ToDate().serial);
+    case VarType::String:
+      return Bind(index, std::string_view(value.RawText()));
+    case VarType::Object:
+      break;
+  }
+  ThrowTypeMismatch();
+}
+
+Query& Query::Bind(int index, int64_t value) {
+  if (sqlite3_bind_int64(stmt_, index, value) != SQLITE_OK) store_->Fail("bind");
+  return *this;
+}
+
+Query& Query::Bind(int index, double value) {
+  if (sqlite3_bind_double(stmt_, index, value) != SQLITE_OK) store_->Fail("bind");
+  return *this;
+}
+
+Query& Query::Bind(int index, std::string_view text) {
+  if (sqlite3_bind_text(stmt_, index, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT) != SQLITE_OK)
+    store_->Fail("bind");
+  return *this;
+}
+
+Query& Query::BindNull(int index) {
+  if (sqlite3_bind_null(stmt_, index) != SQLITE_OK) store_->Fail("bind");
+  return *this;
+}
+
+bool Query::Next() {
+  int rc = sqlite3_step(stmt_);
+  if (rc == SQLITE_ROW) return true;
+  if (rc == SQLITE_DONE) return false;
+  sqlite3_reset(stmt_);
+  store_->Fail(sql_);
+}
+
+void Query::Run() {
+  while (Next()) {
+  }
+}
+
+void Query::Reset() { sqlite3_reset(stmt_); }
+
+int Query::Columns() const { return sqlite3_column_count(stmt_); }
+
+std::string Query::ColumnName(int column) const {
+  const char* n = sqlite3_column_name(stmt_, column);
+  return n ? n : "";
+}
+
+Variant Query::Get(int column) const {
+  switch (sqlite3_column_type(stmt_, column)) {
+    case SQLITE_NULL:
+      return Variant::Null();
+    case SQLITE_INTEGER: {
+      int64_t v = sqlite3_column_int64(stmt_, column);
+      if (v >= INT32_MIN && v <= INT32_MAX) return Variant(static_cast<int32_t>(v));
+      return Variant(static_cast<double>(v));
+    }
+    case SQLITE_FLOAT:
+      return Variant(sqlite3_column_double(stmt_, column));
+    default:
+      return Variant(Text(column));
+  }
+}
+
+bool Query::IsNull(int column) const { return sqlite3_column_type(stmt_, column) == SQLITE_NULL; }
+int64_t Query::Int(int column) const { return sqlite3_column_int64(stmt_, column); }
+double Query::Real(int column) const { return sqlite3_column_double(stmt_, column); }
+
+std::string Query::Text(int column) const {
+  auto* p = reinterpret_cast<const char*>(sqlite3_column_text(stmt_, column));
+  if (!p) return "";
+  return std::string(p, static_cast<size_t>(sqlite3_column_bytes(stmt_, column)));
+}
+
+// ---- LedgerStore: opening --------------------------------------------------
+
+LedgerStore::LedgerStore(std::string path, sqlite3* db) : path_(std::move(path)), db_(db) {}
+
+LedgerStore::~LedgerStore() {
+  // Work stored by a finished call must survive the last object going away.
+  if (db_ && !sqlite3_get_autocommit(db_)) sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr);
+  for (auto& [sql, list] : cache_)
+    for (auto* s : list) sqlite3_finalize(s);
+  if (db_) sqlite3_close_v2(db_);
+}
+
+std::shared_ptr<LedgerStore> LedgerStore::ForProps(const std::string& propsString) {
+  // Handlers create sets per looked-up record; while a store for the same
+  // string is open on this thread, skip the parse and the file checks.
+  thread_local std::map<std::string, std::weak_ptr<LedgerStore>> byProps;
+  if (auto it = byProps.find(propsString); it != byProps.end())
+    if (auto live = it->second.lock()) return live;
+  auto store = ForPropsUncached(propsString);
+  for (auto it = byProps.begin(); it != byProps.end();) it = it->second.expired() ? byProps.erase(it) : std::next(it);
+  byProps[propsString] = store;
+  return store;
+}
+
+std::shared_ptr<LedgerStore> LedgerStore::ForPropsUncached(const std::string& propsString) {
+  auto table = ParsePropertyString(propsString);
+  auto it = table.find("Data Source");
+  if (it == table.end() || it->second.empty())
+    ThrowLedgerError("属性串中没有指定账套文件（Data Source），无法打开账套");
+  return ForPath(it->second);
+}
+
+std::shared_ptr<LedgerStore> LedgerStore::ForPath(const std::string& path) {
+  if (path.empty()) ThrowLedgerError("属性串中没有指定账套文件（Data Source），无法打开账套");
+  std::error_code ec;
+  if (!fs::exists(fs::path(path), ec)) ThrowLedgerError("账套文件不存在：" + path);
+  if (!fs::is_regular_file(fs::path(path), ec)) ThrowLedgerError("不是账套文件：" + path);
+  std::string key = CanonicalPath(path);
+  auto& stores = ThreadStores();
+  if (auto it = stores.find(key); it != stores.end()) {
+    if (auto live = it->second.lock()) return live;
+  }
+  auto store = OpenExisting(key);
+  stores[key] = store;
+  // Drop entries of closed stores so the map does not grow without end.
+  for (auto it = stores.begin(); it != stores.end();) it = it->second.expired() ? stores.erase(it) : std::next(it);
+  return store;
+}
+
+namespace {
+// A connection that waits for other writers; a failure names the path.
+sqlite3* OpenConnection(const std::string& path, int flags, const std::string& failure) {
+  sqlite3* db = nullptr;
+  int rc = sqlite3_open_v2(path.c_str(), &db, flags, nullptr);
+  if (rc != SQLITE_OK) {
+    std::string msg = db ? sqlite3_errmsg(db) : sqlite3_errstr(rc);
+    sqlite3_close_v2(db);
+    ThrowLedgerError(failure + path + "：" + msg);
+  }
+  sqlite3_busy_timeout(db, kBusyTimeoutMs);
+  sqlite3_extended_result_codes(db, 1);
+  return db;
+}
+}  // namespace
+
+std::shared_ptr<LedgerStore> LedgerStore::OpenExisting(const std::string& path) {
+  // Never SQLITE_OPEN_CREATE: a ledger is only ever made by CreateLedger.
+  sqlite3* db = OpenConnection(path, SQLITE_OPEN_READWRITE, "无法打开账套文件 ");
+  std::shared_ptr<LedgerStore> store(new LedgerStore(path, db));
+
+  // Checks read only: a file that is not a ledger must come out untouched.
+  int64_t appId = 0;
+  bool hasMeta = false;
+  try {
+    auto q = store->Prepare("PRAGMA application_id");
+    if (q.Next()) appId = q.Int(0);
+    hasMeta = store->TableExists("ledger_meta");
+  } catch (const Error&) {
+    ThrowLedgerError("不是账套文件：" + path);
+  }
+  if (appId != kLedgerApplicationId || !hasMeta) ThrowLedgerError("不是账套文件：" + path);
+  int version = 0;
+  try {
+    version = std::stoi(store->Meta("schema_version", "0"));
+  } catch (const std::exception&) {
+    version = 0;
+  }
+  if (version < 1) ThrowLedgerError("不是账套文件：" + path);
+  UpgradeSchema(*store, version);
+
+  store->Exec("PRAGMA journal_mode = WAL");
+  store->Exec("PRAGMA synchronous = NORMAL");
+  return store;
+}
+
+std::shared_ptr<LedgerStore> LedgerStore::CreateFile(const std::string& path) {
+  std::error_code ec;
+  if (path.empty()) ThrowLedgerError("没有指定账套文件");
+  if (fs::exists(fs::path(path), ec)) ThrowLedgerError("文件已存在，不能新建账套：" + path);
+  sqlite3* db = OpenConnection(path, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_EXCLUSIVE,
+                               "无法新建账套文件 ");
+  std::shared_ptr<LedgerStore> store(new LedgerStore(CanonicalPath(path), db));
+  store->Exec("PRAGMA journal_mode = WAL");
+  store->Exec("PRAGMA synchronous = NORMAL");
+  return store;
+}
+
+// ---- LedgerStore: statements -----------------------------------------------
+
+void LedgerStore::Fail(const std::string& what) const {
+  int code = sqlite3_extended_errcode(db_);
+  std::string msg = sqlite3_errmsg(db_);
+  if ((code & 0xFF) == SQLITE_BUSY || (code & 0xFF) == SQLITE_LOCKED)
+    ThrowLedgerError("账套 " + path_ + " 正被其他程序使用，等待超时：" + msg);
+  if ((code & 0xFF) == SQLITE_READONLY) ThrowLedgerError("账套 " + path_ + " 是只读的，不能保存：" + msg);
+  (void)what;
+  ThrowLedgerError("账套操作失败：" + msg);
+}
+
+Query LedgerStore::Prepare(const std::string& sql) {
+  sqlite3_stmt* stmt = nullptr;
+  auto it = cache_.find(sql);
+  if (it != cache_.end() && !it->second.empty()) {
+    stmt = it->second.back();
+    it->second.pop_back();
+  } else if (sqlite3_prepare_v3(db_, sql.c_str(), static_cast<int>(sql.size()), SQLITE_PREPARE_PERSISTENT, &stmt,
+                                nullptr) != SQLITE_OK) {
+    Fail(sql);
+  }
+  return Query(shared_from_this(), sql, stmt);
+}
+
+void LedgerStore::Release(const std::string& sql, sqlite3_stmt* stmt) noexcept {
+  sqlite3_reset(stmt);
+  sqlite3_clear_bindings(stmt);
+  try {
+    auto& list = cache_[sql];
+    if (list.size() < kSpareStatements) {
+      list.push_back(stmt);
+      return;
+    }
+  } catch (...) {
+  }
+  sqlite3_finalize(stmt);
+}
+
+void LedgerStore::Exec(const std::string& sql) {
+  char* err = nullptr;
+  if (sqlite3_exec(db_, sql.c_str(), nullptr, nullptr, &err) != SQLITE_OK) {
+    sqlite3_free(err);
+    Fail(sql);
+  }
+}
+
+int64_t LedgerStore::LastInsertId() const { return sqlite3_last_insert_rowid(db_); }
+int LedgerStore::Changes() const { return sqlite3_changes(db_); }
+
+bool LedgerStore::TableExists(const std::string& table) {
+  auto q = Prepare("SELECT 1 FROM sqlite_master WHERE type = 'table' AND name = ?");
+  q.Bind(1, table);
+  return q.Next();
+}
+
+// ---- LedgerStore: transactions ---------------------------------------------
+
+bool LedgerStore::InTransaction() const { return !sqlite3_get_autocommit(db_); }
+
+void LedgerStore::Begin() {
+  // IMMEDIATE takes the write lock up front, so two processes queue on the
+  // busy timeout instead of deadlocking on a read-to-write upgrade.
+  Prepare("BEGIN IMMEDIATE").Run();
+  txStart_ = std::chrono::steady_clock::now();
+}
+
+void LedgerStore::RollbackTo() noexcept {
+  if (sqlite3_get_autocommit(db_)) return;  // SQLite already rolled everything back
+  sqlite3_exec(db_, "ROLLBACK TO w; RELEASE w", nullptr, nullptr, nullptr);
+}
+
+void LedgerStore::Write(const std::function<void()>& fn) {
+  auto self = shared_from_this();
+  if (writeDepth_ == 0 && !InTransaction()) Begin();
+  ++writeDepth_;
+  bool opened = false;
+  try {
+    Prepare("SAVEPOINT w").Run();
+    opened = true;
+    fn();
+  } catch (...) {
+    --writeDepth_;
+    if (opened) RollbackTo();
+    if (writeDepth_ == 0 && !InPublicCall()) {
+      try {
+        Commit();
+      } catch (...) {
+      }
+    }
+    throw;
+  }
+  --writeDepth_;
+  Prepare("RELEASE w").Run();
+  if (writeDepth_ > 0) return;
+  if (!InPublicCall() || std::chrono::steady_clock::now() - txStart_ >= kCommitInterval) Commit();
+}
+
+void LedgerStore::Commit() {
+  if (writeDepth_ > 0 || !InTransaction()) return;
+  Prepare("COMMIT").Run();
+}
+
+std::string LedgerStore::Meta(const std::string& key, const std::string& def) {
+  auto q = Prepare("SELECT FValue FROM ledger_meta WHERE FKey = ?");
+  q.Bind(1, key);
+  return q.Next() ? q.Text(0) : def;
+}
+
+void LedgerStore::SetMeta(const std::string& key, const std::string& value) {
+  Write([&] {
+    auto q = Prepare("INSERT INTO ledger_meta (FKey, FValue) VALUES (?, ?) "
+                     "ON CONFLICT (FKey) DO UPDATE SET FValue = excluded.FValue");
+    q.Bind(1, key).Bind(2, value).Run();
+  });
+}
+
+int32_t LedgerStore::CountRows(const std::string& table) {
+  auto q = Prepare("SELECT FCount FROM ledger_counts WHERE FTable = ? AND FScope = 0");
+  q.Bind(1, table);
+  return q.Next() ? static_cast<int32_t>(q.Int(0)) : 0;
+}
+
+int32_t LedgerStore::CountRows(const std::string& table, const std::string& scopeColumn, int64_t scope) {
+  auto q = Prepare("SELECT FCount FROM ledger_counts WHERE FTable = ? AND FScope = ?");
+  q.Bind(1, table + ":" + scopeColumn).Bind(2, scope);
+  return q.Next() ? static_cast<int32_t>(q.Int(0)) : 0;
+}
+
+void CommitThreadStores() noexcept {
+  for (auto& [path, weak] : ThreadStores()) {
+    if (auto store = weak.lock()) {
+      try {
+        store->Commit();
+      } catch (...) {
+        // Nothing can be reported from a call-end hook; the next save retries.
+      }
+    }
+  }
+}
+
+std::string CountTriggersSql(const std::string& table, const std::string& scopeColumn) {
+  const std::string upsert = " ON CONFLICT (FTable, FScope) DO UPDATE SET FCount = FCount + 1;";
+  std::string scoped = "'" + table + ":" + scopeColumn + "'";
+  std::string sql = "CREATE TRIGGER tc_" + table + "_ins AFTER INSERT ON " + table + " BEGIN\n" +
+                    "INSERT INTO ledger_counts VALUES ('" + table + "', 0, 1)" + upsert;
+  if (!scopeColumn.empty())
+    sql += "INSERT INTO ledger_counts VALUES (" + scoped + ", coalesce(NEW." + scopeColumn + ", 0), 1)" + upsert;
+  sql += "END;\nCREATE TRIGGER tc_" + table + "_del AFTER DELETE ON " + table + " BEGIN\n" +
+         "UPDATE ledger_counts SET FCount = FCount - 1 WHERE FTable = '" + table + "' AND FScope = 0;";
+  if (!scopeColumn.empty())
+    sql += "UPDATE ledger_counts SET FCount = FCount - 1 WHERE FTable = " + scoped + " AND FScope = coalesce(OLD." +
+           scopeColumn + ", 0);";
+  sql += "END;\n";
+  if (!scopeColumn.empty()) {
+    sql += "CREATE TRIGGER tc_" + table + "_upd AFTER UPDATE OF " + scopeColumn + " ON " + table + " WHEN OLD." +
+           scopeColumn + " IS NOT NEW." + scopeColumn + " BEGIN\n" +
+           "UPDATE ledger_counts SET FCount = FCount - 1 WHERE FTable = " + scoped + " AND FScope = coalesce(OLD." +
+           scopeColumn + ", 0);" + "INSERT INTO ledger_counts VALUES (" + scoped + ", coalesce(NEW." + scopeColumn +
+           ", 0), 1)" + upsert + "END;\n";
+  }
+  return sql;
+}
+
+}  // namespace morvent
