@@ -1,0 +1,284 @@
+// Assist-data types (121) and entries (122) through the public classes:
+// golden round trips, matching on import, error paths, progress texts.
+#include "context/glfunc.h"
+#include "items/assist_detail.h"
+#include "items/assist_type.h"
+#include "platform/registry.h"
+#include "store/item_tables.h"
+#include "store/ledger_admin.h"
+#include "store/ledger_store.h"
+#include "tests/handlers/fixture.h"
+
+namespace morvent::test {
+namespace {
+
+std::string AssistFixture(const std::string& name) { return FixtureDir() + "/assist/" + name; }
+
+DataRecordPtr TypeRec(const std::string& name) { return Rec({{"Name", name}, {"Number", "0"}}); }
+DataRecordPtr EntryRec(const std::string& type, const std::string& number, const std::string& name,
+                       const std::string& typeNumber = "0") {
+  return Rec({{"Name", name}, {"Number", number}, {"AssistType", Rec({{"Name", type}, {"Number", typeNumber}})}});
+}
+
+const std::string kLong31 = "一二三四五六七八九十一二三四五六七八九十一二三四五六七八九十甲";
+
+class AssistExchangeTest : public HandlerTest {
+ protected:
+  void SetUp() override {
+    HandlerTest::SetUp();
+    ledger = NewLedger("l.db");
+  }
+  RunResult Run(int32_t code, const std::vector<DataRecordPtr>& records, int imp, Client client = {}) {
+    const char* element = code == 121 ? "AssistType" : "AssistDetail";
+    return Import(ledger, code, WriteRecords("in" + std::to_string(++files) + ".xml", element, records), imp, 1, client);
+  }
+  std::vector<std::string> TypeNames() {
+    std::vector<std::string> out;
+    for (const auto& t : Objects(ledger, kSubMesTypeSet, 0)) out.push_back(t->Name());
+    return out;
+  }
+  // Entries as "type/number/name", in the ledger's order.
+  std::vector<std::string> Entries() {
+    std::map<int32_t, std::string> types;
+    for (const auto& t : Objects(ledger, kSubMesTypeSet, 0)) types[t->Get("TypeID").ToLong()] = t->Name();
+    std::vector<std::string> out;
+    for (const auto& e : Objects(ledger, kSubMesSet, 1))
+      out.push_back(types[e->Get("TypeID").ToLong()] + "/" + e->Number() + "/" + e->Name());
+    return out;
+  }
+  std::string ledger;
+  int files = 0;
+};
+
+TEST_F(AssistExchangeTest, FilesRoundTripThroughANewLedger) {
+  std::string demo = home.file("demo.db");
+  CreateLedger(demo);
+  FillDemoLedger(demo);
+  const struct {
+    int32_t code;
+    const char* in;      // imported into a new ledger first; nullptr: the demo ledger
+    const char* golden;  // the first export; nullptr: not compared
+  } cases[] = {{121, "types_in.xml", "types.xml"}, {122, "details_in.xml", "details.xml"}, {121, nullptr, nullptr},
+               {122, nullptr, nullptr}};
+  int n = 0;
+  for (const auto& c : cases) {
+    const std::string tag = "rt" + std::to_string(++n);
+    SCOPED_TRACE(tag);
+    std::string source = demo;
+    if (c.in) {
+      source = NewLedger(tag + ".db");
+      RunResult in = Import(source, c.code, AssistFixture(c.in), 1, 1);
+      ASSERT_TRUE(in.result);
+      ASSERT_TRUE(in.errors.empty());
+    }
+    auto [first, second] = RoundTrip(source, c.code, tag);
+    if (c.golden) EXPECT_EQ(first, ReadFile(AssistFixture(c.golden)));
+    EXPECT_EQ(second, first);
+  }
+}
+
+TEST_F(AssistExchangeTest, TypesBeyondTheMatchWidthAreMetAgainByTheirWholeName) {
+  const std::string first30 = LeftChars(kLong31, 30);
+  const struct {
+    std::vector<std::string> stored;  // imported first
+    std::string record;               // then imported twice
+    int imp;
+    std::vector<std::string> after;   // the types besides the standard ones
+  } cases[] = {
+      {{}, kLong31, 1, {kLong31}},
+      {{}, kLong31, 2, {kLong31}},
+      {{first30}, kLong31, 1, {first30}},   // the cut key still matches as before
+      {{first30}, kLong31, 2, {kLong31}},   // and the overwrite writes the whole name
+      {{"Region"}, "region", 1, {"Region", "region"}},
+      {{"区域 "}, "区域", 1, {"区域 "}},    // the standard type, not the blank-ended one
+  };
+  int n = 0;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(++n);
+    ledger = NewLedger("long" + std::to_string(n) + ".db");
+    const auto standard = TypeNames();
+    for (const auto& s : c.stored) ASSERT_TRUE(Run(121, {TypeRec(s)}, 1).result);
+    ASSERT_TRUE(Run(121, {TypeRec(c.record)}, c.imp).result);
+    ASSERT_TRUE(Run(121, {TypeRec(c.record)}, c.imp).result);
+    auto expected = standard;
+    expected.insert(expected.end(), c.after.begin(), c.after.end());
+    EXPECT_EQ(TypeNames(), expected);
+  }
+  // An entry's long type name is met again too.
+  ASSERT_TRUE(Run(122, {EntryRec(kLong31, "01", "甲")}, 1).result);
+  ASSERT_TRUE(Run(122, {EntryRec(kLong31, "01", "甲")}, 1).result);
+  auto entries = Entries();
+  EXPECT_EQ(std::count(entries.begin(), entries.end(), kLong31 + "/01/甲"), 1);
+}
+
+TEST_F(AssistExchangeTest, EntriesMatchByCutNumberWithinTheTypeNamedInTheFile) {
+  const std::string long34 = "0102030405060708091011121314151617";
+  ASSERT_TRUE(Run(122, {EntryRec("区域", "01", "华南", "999"), EntryRec("行业", "01", "制造业"),
+                        EntryRec("客户等级", long34, "甲级")},
+                  1).result);
+  ASSERT_TRUE(Run(122, {EntryRec("区域", "01", "华南（旧）"), EntryRec("客户等级", LeftChars(long34, 30), "乙级")}, 1)
+                  .result);
+  ASSERT_TRUE(Run(122, {EntryRec("行业", "01", "工业"), EntryRec("行业", "01", "重工业")}, 2).result);
+  EXPECT_EQ(Entries(), (std::vector<std::string>{"性别/01/男", "性别/02/女", "区域/01/华南", "行业/01/重工业",
+                                                  "客户等级/" + LeftChars(long34, 30) + "/甲级"}));
+  EXPECT_EQ(TypeNames().back(), "客户等级");
+}
+
+TEST_F(AssistExchangeTest, FailedRecordsAreReportedAndTheRestImported) {
+  const struct {
+    int32_t code;
+    DataRecordPtr bad;
+    int imp;
+    std::string message;
+  } cases[] = {
+      {121, TypeRec("区域"), 5, "引入辅助资料类别错误，当前记录名称为：区域\r错误信息：\r对象变量未设置"},
+      {122, Rec({{"Name", "华南"}, {"Number", "01"}}), 1, "引入辅助资料错误，当前记录名称为：华南\r错误信息：\r对象变量未设置"},
+      // An existing type under ImpStyle 5 fails before its entry is looked at.
+      {122, EntryRec("性别", "01", "男性"), 5, "引入辅助资料错误，当前记录名称为：男性\r错误信息：\r对象变量未设置"},
+  };
+  int n = 0;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(++n);
+    ledger = NewLedger("err" + std::to_string(n) + ".db");
+    const auto good = c.code == 121 ? TypeRec("好类别") : EntryRec("好类别", "09", "好");
+    const int logged = LogEntries();
+    RunResult run = Run(c.code, {c.bad, good}, c.imp, Client{.letErrorsPass = true});
+    EXPECT_TRUE(run.result);
+    EXPECT_EQ(run.errors, std::vector<std::string>{c.message});
+    EXPECT_EQ(run.rows.size(), 2u);
+    EXPECT_EQ(c.code == 121 ? TypeNames().back() : Entries().back(), c.code == 121 ? "好类别" : "好类别/09/好");
+    EXPECT_EQ(LogEntries(), logged + 1);
+    run = Run(c.code, {c.bad}, c.imp);
+    EXPECT_FALSE(run.result);
+    EXPECT_TRUE(run.rows.empty());
+  }
+}
+
+TEST_F(AssistExchangeTest, FailedWritesAreReportedAndLeaveNothingBehind) {
+  // The ledger's type IDs are used up: the next new type cannot be stored.
+  Bind(ledger);
+  LedgerStore::ForProps(Props(ledger))->Exec("INSERT INTO t_SubMesType (FTypeID, FName) VALUES (32767, '满')");
+  const std::string full = "辅助资料类别的编号已用尽（上限 32767），不能再新增";
+  const auto types = TypeNames();
+  const auto entries = Entries();
+  RunResult run = Run(121, {TypeRec("新类别")}, 1);
+  EXPECT_FALSE(run.result);
+  EXPECT_EQ(run.errors, std::vector<std::string>{"引入辅助资料类别错误，当前记录名称为：新类别\r错误信息：\r" + full});
+  run = Run(122, {EntryRec("新类别", "01", "甲")}, 1);
+  EXPECT_FALSE(run.result);
+  EXPECT_EQ(run.errors, std::vector<std::string>{"引入辅助资料错误，当前记录名称为：甲\r错误信息：\r" + full});
+  EXPECT_EQ(TypeNames(), types);
+  EXPECT_EQ(Entries(), entries);
+
+  // A data file that cannot be written: no name is current any more.
+  const std::string target = home.file("missing/out.xml");
+  const struct {
+    int32_t code;
+    const char* prefix;
+  } exports[] = {{121, "导出辅助资料类别出错，当前类别名称为："}, {122, "导出辅助资料出错，当前类别名称为："}};
+  for (const auto& e : exports) {
+    run = Export(ledger, e.code, target);
+    EXPECT_FALSE(run.result);
+    ASSERT_EQ(run.errors.size(), 1u);
+    EXPECT_EQ(run.errors[0], std::string(e.prefix) + "\r错误信息：\r写数据文件 " + target + " 出错：无法在 " +
+                                 home.file("missing") + " 中建立临时文件：No such file or directory");
+    EXPECT_FALSE(FileExist(target));
+  }
+}
+
+// An entry set that cannot list the entries of one type.
+class FailingEntrySet : public ObjectSet {
+ public:
+  FailingEntrySet(ObjectSetPtr real, int32_t failType) : real_(std::move(real)), failType_(failType) {}
+  void SetListOptions(int16_t o) override { real_->SetListOptions(o); }
+  void SetRestriction(const std::string& n, const Variant& v) override {
+    type_ = v.ToLong();
+    real_->SetRestriction(n, v);
+  }
+  void Refresh() override {
+    if (type_ == failType_) throw Error(kErrLedger, "Fake", "辅助资料读取失败");
+    real_->Refresh();
+  }
+  int32_t Count() override { return real_->Count(); }
+  std::unique_ptr<ObjectCursor> Enumerate() override { return real_->Enumerate(); }
+  LedgerObjectPtr GetNext() override { return real_->GetNext(); }
+  LedgerObjectPtr Item(int32_t id, const std::optional<Variant>& s) override { return real_->Item(id, s); }
+  LedgerObjectPtr GetUnit(int32_t id) override { return real_->GetUnit(id); }
+  int32_t ExistenceCheck(const NamedArgs& n) override { return real_->ExistenceCheck(n); }
+  LedgerObjectPtr CreateNew(const std::vector<Variant>& a, const NamedArgs& n) override { return real_->CreateNew(a, n); }
+
+ private:
+  ObjectSetPtr real_;
+  int32_t failType_, type_ = 0;
+};
+
+TEST_F(AssistExchangeTest, ExportReportsATypeWhoseEntriesCannotBeReadAndGoesOnWhenLetPass) {
+  ASSERT_TRUE(Run(122, {EntryRec("区域", "01", "华南"), EntryRec("状态", "01", "正常")}, 1).result);
+  Bind(ledger);
+  const int32_t region = CreateObjectAs<ObjectSet>(kSubMesTypeSet)->ExistenceCheck({{"Name", "区域"}});
+  auto store = LedgerStore::ForProps(Props(ledger));
+  ScopedFactory failing(kSubMesSet, [&] { return std::make_shared<FailingEntrySet>(NewSubMesSet(store), region); });
+  const std::string file = home.file("d.xml");
+  RunResult run = Export(ledger, 122, file, Client{.letErrorsPass = true});
+  EXPECT_TRUE(run.result);
+  EXPECT_EQ(run.errors, std::vector<std::string>{"导出辅助资料出错，当前类别名称为：区域\r错误信息：\r辅助资料读取失败"});
+  EXPECT_EQ(run.rows.size(), TypeNames().size()) << "the failed type still reports progress";
+  const std::string text = ReadFile(file);
+  EXPECT_EQ(text.find("华南"), std::string::npos);
+  EXPECT_NE(text.find("正常"), std::string::npos);
+
+  const std::string stopped = home.file("s.xml");
+  run = Export(ledger, 122, stopped);
+  EXPECT_FALSE(run.result);
+  EXPECT_EQ(run.errors.size(), 1u);
+  EXPECT_FALSE(FileExist(stopped));
+}
+
+TEST_F(AssistExchangeTest, ProgressNamesTheTypeOnExportAndTheNumberOnEntryImport) {
+  Bind(ledger);
+  const std::string types = home.file("t.xml"), entries = home.file("e.xml");
+  const auto typeCount = static_cast<int32_t>(TypeNames().size());
+  CAssistType t;
+  CAssistDetail d;
+  std::vector<std::string> messages;
+  std::vector<int32_t> rows;
+  int32_t cancelAt = 0;
+  auto row = [&](int32_t r, double, const std::string& m, bool& cancel) {
+    rows.push_back(r);
+    messages.push_back(m);
+    cancel = r == cancelAt;
+  };
+  t.events = {row, nullptr, row, nullptr};
+  d.events = {row, nullptr, row, nullptr};
+  const struct {
+    std::function<bool()> run;
+    int32_t rows;
+    const char* first;
+  } cases[] = {
+      {[&] { return t.Export("", types); }, typeCount, "正在导出辅助资料类别，当前记录名称为：区域"},
+      {[&] { return d.Export("", entries); }, typeCount, "正在导出辅助资料，当前类别名称为：区域"},
+      {[&] { return t.Import(types); }, typeCount, "引入辅助资料类别，当前记录名称为区域"},
+      {[&] { return d.Import(WriteRecords("one.xml", "AssistDetail", {EntryRec("区域", "07", "华中")})); }, 1,
+       "引入辅助资料，代码为07"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.first);
+    messages.clear();
+    rows.clear();
+    EXPECT_TRUE(c.run());
+    ASSERT_EQ(static_cast<int32_t>(rows.size()), c.rows);
+    EXPECT_EQ(rows.back(), c.rows);
+    EXPECT_EQ(messages.front(), c.first);
+  }
+  // Cancelled at the first row: the export writes no file, the import stops.
+  cancelAt = 1;
+  const std::string cancelled = home.file("c.xml");
+  EXPECT_FALSE(t.Export("", cancelled));
+  EXPECT_FALSE(d.Export("", cancelled));
+  EXPECT_FALSE(FileExist(cancelled));
+  EXPECT_FALSE(d.Import(WriteRecords("two.xml", "AssistDetail", {EntryRec("区域", "08", "甲"), EntryRec("区域", "09", "乙")})));
+  EXPECT_EQ(Entries().back(), "区域/08/甲");
+}
+
+}  // namespace
+}  // namespace morvent::test
