@@ -77,15 +77,11 @@ DataRecordPtr CAssistDetail::BuildRecord(LedgerObject& entry, const std::string&
 int32_t CAssistDetail::FindDetail(int32_t typeId, const std::string& number) {
   auto& entries = Must(entries_);
   entries.Refresh();
-  const int32_t n = entries.Count();
-  for (int32_t i = 1; i <= n; ++i) {
-    auto e = entries.GetNext();
-    Must(e);
-    const Variant type = e->Get("TypeID");
-    if (SameText(e->Get("Number"), number) && !type.IsNull() && type.ToLong() == typeId)
-      return e->Get("ItemID").ToLong();
-  }
-  return 0;
+  // Numbers are unique within a type, so the ledger's own exact search
+  // answers what a walk over the type's entries would, without making an
+  // import quadratic in the number of entries.
+  const int32_t id = entries.ExistenceCheck({{"Number", number}, {"TypeID", typeId}});
+  return id < 1 ? 0 : id;
 }
 
 int32_t CAssistDetail::ImportAssistDetail(const DataRecord& record) {

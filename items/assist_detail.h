@@ -52,6 +52,7 @@ class CAssistDetail : public EntityHandler {
   // Walks its own copy of the type set, so that an export's walk over the
   // types keeps its place whatever this walk meets.
   bool TypeExists(int32_t typeId);
+  // The ID of the type's entry with exactly that number; 0 when none.
   int32_t FindDetail(int32_t typeId, const std::string& number);
   void CollectEntries(LedgerObject& type, RecordCollection& collection);
 
