@@ -43,13 +43,9 @@ DataRecordPtr CAssistDetail::GetInfo(int32_t id, const std::string& typeName) {
 }
 
 bool CAssistDetail::TypeExists(int32_t typeId) {
-  if (!typeCheck_) typeCheck_ = CreateObjectAs<ObjectSet>(kSubMesTypeSet);
-  auto& types = *typeCheck_;
-  const int32_t n = types.Count();
-  types.Refresh();
-  for (int32_t i = 1; i <= n; ++i)
-    if (Must(types.GetNext()).Get("TypeID").ToLong() == typeId) return true;
-  return false;
+  // A fetch by ID answers what a walk over the types would, without moving
+  // the place of the export's own walk.
+  return Must(types_).Item(typeId) != nullptr;
 }
 
 DataRecordPtr CAssistDetail::BuildRecord(LedgerObject& entry, const std::string& typeName) {
@@ -60,7 +56,7 @@ DataRecordPtr CAssistDetail::BuildRecord(LedgerObject& entry, const std::string&
     auto type = NewRecord();
     const int32_t typeId = entry.Get("TypeID").ToLong();
     if (TypeExists(typeId))
-      type->SetValue("Name", Must(typeCheck_->Item(typeId)).Get("Name"));
+      type->SetValue("Name", Must(types_->Item(typeId)).Get("Name"));
     else
       type->SetValue("Name", typeName);
     type->SetValue("Number", entry.Get("TypeID").ToText());

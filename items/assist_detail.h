@@ -49,14 +49,14 @@ class CAssistDetail : public EntityHandler {
   // Never fails once the record exists: a failure leaves a type record with
   // the type ID and an empty name.
   DataRecordPtr BuildRecord(LedgerObject& entry, const std::string& typeName);
-  // Walks its own copy of the type set, so that an export's walk over the
-  // types keeps its place whatever this walk meets.
+  // Leaves the place of the export's walk over the types untouched, so the
+  // export visits every type once.
   bool TypeExists(int32_t typeId);
   // The ID of the type's entry with exactly that number; 0 when none.
   int32_t FindDetail(int32_t typeId, const std::string& number);
   void CollectEntries(LedgerObject& type, RecordCollection& collection);
 
-  ObjectSetPtr types_, entries_, typeCheck_;
+  ObjectSetPtr types_, entries_;
 };
 
 }  // namespace morvent
