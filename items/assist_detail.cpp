@@ -96,15 +96,29 @@ int32_t CAssistDetail::ImportAssistDetail(const DataRecord& record) {
   entry.Let("Name", record.Value("Name"));
   entry.Let("Number", number);
   entry.SaveChanges();
+  values_.clear();
   return entry.Get("ItemID").ToLong();
 }
 
 int32_t CAssistDetail::GetID(const DataRecord& record, int32_t itemClassId, const std::string& propertyName) {
   const std::string name = record.Value("Name").ToText();
+  const auto& values = PropertyValues(itemClassId, propertyName);
+  auto it = values.find(name);
+  return it == values.end() ? 0 : it->second;
+}
+
+const CAssistDetail::NameIndex& CAssistDetail::PropertyValues(int32_t itemClassId, const std::string& propertyName) {
   const std::string& props = Context().gPropsString;
+  if (props != valuesProps_) {
+    values_.clear();
+    valuesProps_ = props;
+  }
+  auto key = std::make_pair(itemClassId, propertyName);
+  if (auto it = values_.find(key); it != values_.end()) return it->second;
+
   auto detail = CreateObjectAs<ItemClassInfo>(kItemClassInfo)->GetDetail(props, itemClassId);
   auto desc = Must(detail).Value("_PropDesc").As<RecordCollection>();
-  int16_t search = 0;
+  int16_t search = 0;  // a property the class lacks asks for list 0, which is empty
   for (int32_t i = Must(desc).LBound(); i <= desc->UBound(); ++i) {
     auto row = desc->Item(i);
     Must(row);
@@ -115,10 +129,13 @@ int32_t CAssistDetail::GetID(const DataRecord& record, int32_t itemClassId, cons
   }
   auto rows = CreateObjectAs<ItemInfo>(kItemInfo)->GetSubMesList(props, search);
   auto& list = Must(rows);
-  if (list.BOF() && list.EOF_()) return 0;
-  for (; !list.EOF_(); list.MoveNext())
-    if (SameText(list.Field("FName"), name)) return list.Field("FItemID").ToLong();
-  return 0;
+  NameIndex index;
+  if (!(list.BOF() && list.EOF_()))
+    for (; !list.EOF_(); list.MoveNext()) {
+      const Variant name = list.Field("FName");
+      if (!name.IsNull()) index.emplace(name.ToText(), list.Field("FItemID").ToLong());  // the first of a name wins
+    }
+  return values_.emplace(std::move(key), std::move(index)).first->second;
 }
 
 void CAssistDetail::CollectEntries(LedgerObject& type, RecordCollection& collection) {

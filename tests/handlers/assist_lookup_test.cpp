@@ -48,6 +48,10 @@ TEST_F(AssistLookupTest, GetIDFindsOnlyTheExactNameAmongThePropertysValues) {
     EXPECT_EQ(lookup->GetID(Rec({{"Name", c.name}}), int16_t(c.classId), c.property), c.expected)
         << c.name << " " << c.classId << " " << c.property;
   EXPECT_EQ(ErrorOf([&] { entries.GetID(*Rec({{"Name", "华南"}}), 77, "区域"); }), "核算项目类别（ID 77）不存在");
+  // A handler that imports an entry finds it afterwards.
+  EXPECT_EQ(entries.GetID(*Rec({{"Name", "华中"}}), 1, "区域"), 0);
+  const int32_t middle = entries.ImportAssistDetail(*EntryRecord("区域", "03", "华中"));
+  EXPECT_EQ(entries.GetID(*Rec({{"Name", "华中"}}), 1, "区域"), middle);
 }
 
 TEST_F(AssistLookupTest, GetInfoNestsTheStoredTypeOrTheCallersNameWhenTheTypeIsGone) {
