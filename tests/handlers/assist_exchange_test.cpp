@@ -180,6 +180,7 @@ TEST_F(AssistExchangeTest, FailedWritesAreReportedAndLeaveNothingBehind) {
   } exports[] = {
       {121, nullptr, "导出辅助资料类别出错，当前类别名称为：\r错误信息：\r" + unwritable},
       {122, nullptr, "导出辅助资料出错，当前类别名称为：\r错误信息：\r" + unwritable},
+      {121, kSubMesTypeSet, "导出辅助资料类别出错，当前类别名称为：\r错误信息：\r部件不能创建对象：Corabin.SubMesTypeSet"},
       {122, kSubMesSet, "导出辅助资料出错，当前类别名称为：\r错误信息：\r部件不能创建对象：Corabin.SubMesSet"},
   };
   for (const auto& e : exports) {
