@@ -120,7 +120,8 @@ TEST_F(AssistExchangeTest, EntriesMatchByCutNumberWithinTheTypeNamedInTheFile) {
   ASSERT_TRUE(Run(122, {EntryRec("行业", "01", "工业"), EntryRec("行业", "01", "重工业")}, 2).result);
   EXPECT_EQ(Entries(), (std::vector<std::string>{"性别/01/男", "性别/02/女", "区域/01/华南", "行业/01/重工业",
                                                   "客户等级/" + LeftChars(long34, 30) + "/甲级"}));
-  EXPECT_EQ(TypeNames().back(), "客户等级");
+  const auto types = TypeNames();
+  EXPECT_EQ(std::count(types.begin(), types.end(), "客户等级"), 1) << "made once, then met by name";
 }
 
 TEST_F(AssistExchangeTest, FailedRecordsAreReportedAndTheRestImported) {
