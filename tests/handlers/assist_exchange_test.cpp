@@ -79,7 +79,7 @@ TEST_F(AssistExchangeTest, FilesRoundTripThroughANewLedger) {
 TEST_F(AssistExchangeTest, TypesBeyondTheMatchWidthAreMetAgainByTheirWholeName) {
   const std::string first30 = LeftChars(kLong31, 30);
   const struct {
-    std::vector<std::string> stored;  // imported first
+    std::vector<std::string> stored;  // stored first
     std::string record;               // then imported twice
     int imp;
     std::vector<std::string> after;   // the types besides the standard ones
@@ -88,6 +88,7 @@ TEST_F(AssistExchangeTest, TypesBeyondTheMatchWidthAreMetAgainByTheirWholeName) 
       {{}, kLong31, 2, {kLong31}},
       {{first30}, kLong31, 1, {first30}},   // the cut key still matches as before
       {{first30}, kLong31, 2, {kLong31}},   // and the overwrite writes the whole name
+      {{first30, kLong31}, kLong31, 2, {first30, kLong31}},  // the whole name goes first
       {{"Region"}, "region", 1, {"Region", "region"}},
       {{"区域 "}, "区域", 1, {"区域 "}},    // the standard type, not the blank-ended one
   };
@@ -96,7 +97,11 @@ TEST_F(AssistExchangeTest, TypesBeyondTheMatchWidthAreMetAgainByTheirWholeName) 
     SCOPED_TRACE(++n);
     ledger = NewLedger("long" + std::to_string(n) + ".db");
     const auto standard = TypeNames();
-    for (const auto& s : c.stored) ASSERT_TRUE(Run(121, {TypeRec(s)}, 1).result);
+    for (const auto& s : c.stored) {
+      auto t = CreateObjectAs<ObjectSet>(kSubMesTypeSet)->CreateNew({}, {});
+      t->Let("Name", s);
+      t->SaveChanges();
+    }
     ASSERT_TRUE(Run(121, {TypeRec(c.record)}, c.imp).result);
     ASSERT_TRUE(Run(121, {TypeRec(c.record)}, c.imp).result);
     auto expected = standard;
