@@ -127,7 +127,8 @@ int Run(const RunOptions& o, bool exporting) {
     if (!result && reporter.Events() == 0) reporter.Notice(WhyFalse(*target, exporting));
     reporter.Result(result);
     if (reporter.OutputLost()) {
-      std::cerr << "输出已无法写入（" << reporter.LostReason() << "），运行在第 " << reporter.Rows() << " 行后取消"
+      std::cerr << "输出已无法写入（" << reporter.LostReason() << "），"
+                << (result ? "运行已完成，但结果未能输出" : "运行在第 " + std::to_string(reporter.Rows()) + " 行后取消")
                 << std::endl;
       status = result ? kExitError : kExitFalse;
     } else {
