@@ -7,7 +7,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <ctime>
@@ -398,11 +397,12 @@ void SpliceInto(int fd, off_t size, off_t at, std::string_view bytes, const std:
 }
 
 // Writes beside the log and renames over it: used only when the log is new
-// or holds no entry yet, so it appears whole or not at all.
+// or holds no entry yet, so it appears whole or not at all. The side file
+// has a fixed name (the lock is held), so one left by a killed writer is
+// simply reused by the next.
 void ReplaceFile(const std::string& path, const std::string& content) {
-  static std::atomic<unsigned> serial{0};
-  const std::string temp = path + ".tmp." + std::to_string(::getpid()) + "." + std::to_string(serial++);
-  Fd fd(::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666));
+  const std::string temp = path + ".new";
+  Fd fd(::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0666));
   if (fd.get() < 0) FailIo(path, errno);
   auto fail = [&](int err) {
     fd.Close();

@@ -14,6 +14,7 @@
 
 #include "front/exchange_log.h"
 #include "platform/error.h"
+#include "platform/progdir.h"
 #include "tests/log/log_reader.h"
 #include "tests/support/support.h"
 
@@ -66,6 +67,13 @@ TEST_F(LogRepair, ALogCutAnywhereInItsLastEntryIsCutBackToTheLastWholeEntry) {
     const size_t keptBytes = kept == 0 ? whole.find("<ErrLog") : kept == 2 ? secondEnd : thirdEnd;
     EXPECT_EQ(bytes.substr(0, keptBytes), whole.substr(0, keptBytes));
   }
+}
+
+TEST_F(LogRepair, AWriterKilledWhileCreatingTheLogLeavesNothingInTheWay) {
+  WriteFile(LogPath() + ".new", "<?xml version=\"1.0\" encoding=\"GB2312\" ?>\n<Morv");
+  WriteErrLog(true, "一");
+  EXPECT_EQ(Messages(LogPath()), std::vector<std::string>{"一"});
+  EXPECT_FALSE(FileExist(LogPath() + ".new"));
 }
 
 // The next number the child reported on its pipe; false at its end.
