@@ -101,6 +101,17 @@ TEST_F(LogSafety, AFolderInThePlaceOfTheLogIsLeftAloneAndNothingIsLeftBehind) {
   EXPECT_EQ(FilesInHome(), (std::set<std::string>{kLogFileName, std::string(kLogFileName) + ".lock"}));
 }
 
+// Appending through a link would write into whatever file it names.
+TEST_F(LogSafety, ALinkInThePlaceOfTheLogIsNotFollowed) {
+  const std::string target = home.file("elsewhere.txt");
+  const std::string log = "<?xml version=\"1.0\" ?>\n<Morvent>\n</Morvent>\n";
+  WriteFile(target, log);
+  fs::create_symlink(target, LogPath());
+  EXPECT_EQ(FailureOf(true, "m"), "无法写入交换日志 " + LogPath() + "：" + std::strerror(ELOOP));
+  EXPECT_EQ(ReadFile(target), log);
+  EXPECT_TRUE(fs::is_symlink(LogPath()));
+}
+
 TEST_F(LogSafety, ASuccessfulWriteLeavesOnlyTheLogAndItsLock) {
   for (int i = 0; i < 3; ++i) WriteErrLog(i % 2 == 0, "m" + std::to_string(i));
   EXPECT_EQ(FilesInHome(), (std::set<std::string>{kLogFileName, std::string(kLogFileName) + ".lock"}));
