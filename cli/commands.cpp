@@ -1,6 +1,9 @@
 #include "cli/commands.h"
 
+#include <climits>
 #include <cstdlib>
+#include <optional>
+#include <string_view>
 #include <iostream>
 
 #include "cli/reporter.h"
@@ -11,6 +14,7 @@
 #include "front/import_base.h"
 #include "platform/error.h"
 #include "platform/progdir.h"
+#include "platform/text.h"
 #include "store/ledger_admin.h"
 
 namespace morvent::cli {
@@ -23,17 +27,51 @@ std::string PropValue(const std::string& v) { return v.find(';') != std::string:
 struct Target {
   int32_t code = 0;
   std::string title;
-  bool assigned = false;
+  const BaseType* type = nullptr;  // null for an unassigned code
 };
 
+bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
+
+// A code however it is spelled (blanks around it, a sign, leading zeros),
+// so that "0120" is 120 in every respect; nullopt when not a number.
+std::optional<int32_t> ParseCode(std::string_view text) {
+  while (!text.empty() && IsBlank(text.front())) text.remove_prefix(1);
+  while (!text.empty() && IsBlank(text.back())) text.remove_suffix(1);
+  bool negative = false;
+  if (!text.empty() && (text.front() == '+' || text.front() == '-')) {
+    negative = text.front() == '-';
+    text.remove_prefix(1);
+  }
+  if (text.empty()) return std::nullopt;
+  int64_t value = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') return std::nullopt;
+    value = value * 10 + (c - '0');
+    if (value > int64_t{INT32_MAX} + 1) return std::nullopt;
+  }
+  if (negative) value = -value;
+  if (value < INT32_MIN || value > INT32_MAX) return std::nullopt;
+  return static_cast<int32_t>(value);
+}
+
 // A code (assigned or not) or a known name; anything else is a usage error.
+// Whatever the spelling, an assigned code resolves through the code table.
 std::optional<Target> ResolveType(const std::string& text) {
-  if (const BaseType* b = FindBaseType(text)) return Target{b->code, b->title, true};
-  char* end = nullptr;
-  long code = std::strtol(text.c_str(), &end, 10);
-  if (!text.empty() && end && *end == 0 && code >= INT32_MIN && code <= INT32_MAX)
-    return Target{static_cast<int32_t>(code), "代码 " + text, false};
+  if (auto code = ParseCode(text)) {
+    const BaseType* b = FindBaseType(*code);
+    return Target{*code, b ? b->title : "代码 " + std::to_string(*code), b};
+  }
+  if (const BaseType* b = FindBaseType(TrimBlanks(text))) return Target{b->code, b->title, b};
   return std::nullopt;
+}
+
+// Why a call answered False without a single event, in one line.
+std::string WhyFalse(const Target& t, bool exporting) {
+  if (!t.type) return std::to_string(t.code) + " 不是已分配的基础资料代码（见 morvent types）";
+  const std::string named = t.type->title + "（" + std::to_string(t.code) + "）";
+  if (!t.type->create) return named + "尚未提供，调用返回 False";
+  if (!exporting && !t.type->importable) return named + "只能导出，不能引入";
+  return "调用返回 False，没有任何事件说明原因";
 }
 
 int Run(const RunOptions& o, bool exporting) {
@@ -57,7 +95,7 @@ int Run(const RunOptions& o, bool exporting) {
       props = "Data Source=" + PropValue(o.ledger);
       std::string kind = o.acctType;
       // An unassigned code never reaches the ledger, so it needs no kind.
-      if (kind.empty() && target->assigned) kind = LedgerKind(o.ledger);
+      if (kind.empty() && target->type) kind = LedgerKind(o.ledger);
       if (!kind.empty()) props += ";AcctType=" + PropValue(kind);
     } else if (!o.acctType.empty()) {
       props += ";AcctType=" + PropValue(o.acctType);
@@ -86,8 +124,16 @@ int Run(const RunOptions& o, bool exporting) {
       }
       result = imp.ImportXMLData(props, target->code, o.file, dict.get());
     }
+    if (!result && reporter.Events() == 0) reporter.Notice(WhyFalse(*target, exporting));
     reporter.Result(result);
-    status = result ? kExitTrue : kExitFalse;
+    if (reporter.OutputLost()) {
+      std::cerr << "输出已无法写入（" << reporter.LostReason() << "），"
+                << (result ? "运行已完成，但结果未能输出" : "运行在第 " + std::to_string(reporter.Rows()) + " 行后取消")
+                << std::endl;
+      status = result ? kExitError : kExitFalse;
+    } else {
+      status = !result ? kExitFalse : reporter.Errors() > 0 ? kExitLetPass : kExitTrue;
+    }
   } catch (const std::exception& e) {
     reporter.Failure(ToError(e).Description());
     status = kExitError;
@@ -122,7 +168,8 @@ int RunTypes(bool servedOnly) {
     }
     std::cout << b.code << "\t" << b.element << "\t" << b.title << "\t" << (b.create ? "可用" : "尚未提供") << "\n";
   }
-  return kExitTrue;
+  std::cout.flush();
+  return std::cout ? kExitTrue : kExitError;
 }
 
 }  // namespace morvent::cli

@@ -8,7 +8,10 @@ namespace morvent::cli {
 inline constexpr int kExitTrue = 0;
 inline constexpr int kExitFalse = 1;
 inline constexpr int kExitUsage = 2;
+// Also when the tool's own output could not be written after a True call.
 inline constexpr int kExitError = 3;
+// True, but errors were let pass (--on-error skip).
+inline constexpr int kExitLetPass = 4;
 
 struct RunOptions {
   std::string ledger;

@@ -1,5 +1,6 @@
 // morvent: the command-line tool around ExportBase and ImportBase.
 #include <CLI/CLI.hpp>
+#include <csignal>
 #include <iostream>
 #include <memory>
 #include <optional>
@@ -9,9 +10,12 @@
 
 int main(int argc, char** argv) {
   using namespace morvent::cli;
+  // A reader that goes away must not kill the run half-way: a failed write
+  // is noticed by the reporter, which stops the run cleanly.
+  std::signal(SIGPIPE, SIG_IGN);
   CLI::App app{"Morvent：在账套与 XML 数据文件之间交换基础资料"};
   app.require_subcommand(1);
-  app.footer("退出状态：0 调用返回 True，1 返回 False，2 用法错误，3 调用以错误结束。详见 docs/cli.md。");
+  app.footer("退出状态：0 调用返回 True 且没有错误，1 返回 False，2 用法错误，3 调用以错误结束，4 返回 True 但有错误被跳过。详见 docs/cli.md。");
 
   RunOptions exp, imp;
   auto addRunOptions = [](CLI::App* cmd, RunOptions& o) {

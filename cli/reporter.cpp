@@ -2,8 +2,11 @@
 
 #include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <iostream>
 #include <nlohmann/json.hpp>
 
@@ -12,8 +15,8 @@
 namespace morvent::cli {
 
 namespace {
-void PrintJson(const nlohmann::ordered_json& j) {
-  std::cout << j.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) << std::endl;
+std::string Dump(const nlohmann::ordered_json& j) {
+  return j.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
 }
 // A whole rate prints without a fraction.
 nlohmann::ordered_json Number(double d) {
@@ -33,80 +36,103 @@ Reporter::Reporter(EventFormat format, std::string kindTitle, bool exporting)
 
 void Reporter::ClearBar() {
   if (barShown_) {
+    errno = 0;
     std::cerr << "\r\033[K";
+    Check(std::cerr);
     barShown_ = false;
   }
 }
 
-void Reporter::Row(int32_t lRow, double dblRate, bool cancel) {
-  rows_ = lRow;
-  if (format_ == EventFormat::Jsonl) {
-    PrintJson({{"event", exporting_ ? "ExportOneRow" : "ImportOneRow"}, {"lRow", lRow}, {"dblRate", Number(dblRate)}});
-    (void)cancel;
-    return;
-  }
-  if (!terminal_) return;
-  double secs = std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
-  int width = 30;
-  int filled = static_cast<int>(std::clamp(dblRate, 0.0, 100.0) * width / 100);
-  char rate[64];
-  std::snprintf(rate, sizeof rate, "%.0f 行/秒", secs > 0 ? lRow / secs : 0.0);
-  std::cerr << "\r" << kindTitle_ << " [" << std::string(static_cast<size_t>(filled), '#')
-            << std::string(static_cast<size_t>(width - filled), '.') << "] " << lRow << " 行 "
-            << static_cast<int>(dblRate) << "% " << rate << "\033[K" << std::flush;
-  barShown_ = true;
+void Reporter::Check(std::ostream& out) {
+  if (out.good() || OutputLost()) return;
+  lostReason_ = std::strerror(errno ? errno : EIO);
 }
 
-void Reporter::ErrorEvent(const std::string& sErrMsg, bool cancel) {
-  ++errors_;
-  if (format_ == EventFormat::Jsonl) {
-    PrintJson({{"event", "Error"}, {"sErrMsg", sErrMsg}, {"cancel", cancel}});
-    return;
-  }
+void Reporter::Json(const std::string& line) {
+  errno = 0;
+  std::cout << line << std::endl;
+  Check(std::cout);
+}
+
+void Reporter::Text(const std::string& line) {
   ClearBar();
-  std::cerr << "错误：" << ForTerminal(sErrMsg) << (cancel ? "（已停止）" : "（已跳过）") << std::endl;
+  errno = 0;
+  std::cerr << line << std::endl;
+  Check(std::cerr);
+}
+
+void Reporter::Row(int32_t lRow, double dblRate, bool& Cancel) {
+  rows_ = lRow;
+  ++events_;
+  if (format_ == EventFormat::Jsonl) {
+    Json(Dump({{"event", exporting_ ? "ExportOneRow" : "ImportOneRow"}, {"lRow", lRow}, {"dblRate", Number(dblRate)}}));
+  } else if (terminal_) {
+    double secs = std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
+    int width = 30;
+    int filled = static_cast<int>(std::clamp(dblRate, 0.0, 100.0) * width / 100);
+    char rate[64];
+    std::snprintf(rate, sizeof rate, "%.0f 行/秒", secs > 0 ? lRow / secs : 0.0);
+    errno = 0;
+    std::cerr << "\r" << kindTitle_ << " [" << std::string(static_cast<size_t>(filled), '#')
+              << std::string(static_cast<size_t>(width - filled), '.') << "] " << lRow << " 行 "
+              << static_cast<int>(dblRate) << "% " << rate << "\033[K" << std::flush;
+    Check(std::cerr);
+    barShown_ = true;
+  }
+  if (OutputLost()) Cancel = true;
+}
+
+void Reporter::ErrorEvent(const std::string& sErrMsg, bool& Cancel) {
+  ++errors_;
+  ++events_;
+  if (OutputLost()) Cancel = true;
+  if (format_ == EventFormat::Jsonl)
+    Json(Dump({{"event", "Error"}, {"sErrMsg", sErrMsg}, {"cancel", Cancel}}));
+  else
+    Text("错误：" + ForTerminal(sErrMsg) + (Cancel ? "（已停止）" : "（已跳过）"));
+  if (OutputLost()) Cancel = true;
 }
 
 void Reporter::Warning(const std::string& text) {
-  if (format_ == EventFormat::Jsonl) {
-    PrintJson({{"event", "Warning"}, {"text", text}});
-    return;
-  }
-  ClearBar();
-  std::cerr << "\a警告：" << ForTerminal(text) << std::endl;
+  ++events_;
+  if (format_ == EventFormat::Jsonl)
+    Json(Dump({{"event", "Warning"}, {"text", text}}));
+  else
+    Text("\a警告：" + ForTerminal(text));
 }
 
-void Reporter::Question(const std::string& text, bool answer) {
-  if (format_ == EventFormat::Jsonl) {
-    PrintJson({{"event", "Question"}, {"text", text}, {"answer", answer ? "yes" : "no"}});
-    return;
-  }
-  ClearBar();
-  std::cerr << "询问：" << text << " → " << (answer ? "是" : "否") << std::endl;
+void Reporter::Notice(const std::string& text) {
+  if (format_ == EventFormat::Jsonl)
+    Json(Dump({{"event", "Warning"}, {"text", text}}));
+  else
+    Text("警告：" + text);
+}
+
+bool Reporter::Question(const std::string& text, bool answer) {
+  ++events_;
+  if (OutputLost()) answer = false;
+  if (format_ == EventFormat::Jsonl)
+    Json(Dump({{"event", "Question"}, {"text", text}, {"answer", answer ? "yes" : "no"}}));
+  else
+    Text("询问：" + text + " → " + (answer ? "是" : "否"));
+  return answer && !OutputLost();
 }
 
 void Reporter::Result(bool value) {
   if (format_ == EventFormat::Jsonl) {
-    PrintJson({{"event", "Result"}, {"value", value}});
+    Json(Dump({{"event", "Result"}, {"value", value}}));
     return;
   }
-  ClearBar();
   double secs = std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
   char t[32];
   std::snprintf(t, sizeof t, "%.2f", secs);
-  std::cerr << kindTitle_ << (exporting_ ? " 导出" : " 引入") << (value ? "完成" : "未完成") << "：" << rows_ << " 行，"
-            << errors_ << " 个错误，用时 " << t << " 秒" << std::endl;
+  Text(kindTitle_ + (exporting_ ? " 导出" : " 引入") + (value ? "完成" : "未完成") + "：" + std::to_string(rows_) +
+       " 行，" + std::to_string(errors_) + " 个错误，用时 " + t + " 秒");
 }
 
-void Reporter::Failure(const std::string& description) {
-  ClearBar();
-  std::cerr << "失败：" << ForTerminal(description) << std::endl;
-}
+void Reporter::Failure(const std::string& description) { Text("失败：" + ForTerminal(description)); }
 
-void Reporter::Diagnostic(const std::string& text) {
-  ClearBar();
-  std::cerr << "诊断：" << text << std::endl;
-}
+void Reporter::Diagnostic(const std::string& text) { Text("诊断：" + text); }
 
 void ToolBoxes::Warning(const std::string& text) { reporter_.Warning(text); }
 
@@ -117,8 +143,7 @@ bool ToolBoxes::Question(const std::string& text) {
     std::string line;
     answer = std::getline(std::cin, line) && (line == "y" || line == "Y" || line == "yes" || line == "是");
   }
-  reporter_.Question(text, answer);
-  return answer;
+  return reporter_.Question(text, answer);
 }
 
 }  // namespace morvent::cli

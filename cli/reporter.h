@@ -1,9 +1,14 @@
 #pragma once
 // How the tool shows a run: a progress bar with errors above it on a
 // terminal, plain lines otherwise, or one JSON object per event.
+//
+// Output that can no longer be written (a reader that went away) answers
+// the next event's cancel, so the run stops cleanly instead of going on
+// unseen; the tool then says so and exits with a status other than 0.
 #include <chrono>
 #include <cstdint>
 #include <memory>
+#include <ostream>
 #include <string>
 
 #include "platform/msgbox.h"
@@ -16,17 +21,33 @@ class Reporter {
  public:
   Reporter(EventFormat format, std::string kindTitle, bool exporting);
 
-  void Row(int32_t lRow, double dblRate, bool cancel);
-  void ErrorEvent(const std::string& sErrMsg, bool cancel);
+  // Each shows the event and sets Cancel once the output is lost.
+  void Row(int32_t lRow, double dblRate, bool& Cancel);
+  void ErrorEvent(const std::string& sErrMsg, bool& Cancel);
   void Warning(const std::string& text);
-  void Question(const std::string& text, bool answer);
+  // Answers the answer to show, No once the output is lost.
+  bool Question(const std::string& text, bool answer);
+  // Why a call answered False with nothing else to show for it: a warning
+  // line, without the bell of a message box.
+  void Notice(const std::string& text);
   void Result(bool value);
   // A failure that left the call as an error.
   void Failure(const std::string& description);
   void Diagnostic(const std::string& text);
 
+  int32_t Errors() const { return errors_; }
+  // Events shown so far: rows, errors, warnings, questions.
+  int32_t Events() const { return events_; }
+  // Whether a write failed, and why (the system's text).
+  bool OutputLost() const { return !lostReason_.empty(); }
+  const std::string& LostReason() const { return lostReason_; }
+  int32_t Rows() const { return rows_; }
+
  private:
   void ClearBar();
+  void Json(const std::string& line);
+  void Text(const std::string& line);
+  void Check(std::ostream& out);
   EventFormat format_;
   std::string kindTitle_;
   bool exporting_;
@@ -34,6 +55,8 @@ class Reporter {
   bool barShown_ = false;
   int32_t rows_ = 0;
   int32_t errors_ = 0;
+  int32_t events_ = 0;
+  std::string lostReason_;
   std::chrono::steady_clock::time_point start_;
 };
 

@@ -22,7 +22,7 @@ std::function<std::unique_ptr<EntityHandler>()> Make() {
 
 std::vector<BaseType> BuildTable() {
   std::vector<BaseType> t = {
-      {101, "AccountType", "SchemaAccountType.xml", "科目大类", Make<CAccountType>()},
+      {101, "AccountType", "SchemaAccountType.xml", "科目大类", Make<CAccountType>(), false},
       {102, "Account", "SchemaAccount.xml", "科目", nullptr},
       {103, "Currency", "SchemaCurrency.xml", "币别", Make<CCurrency>()},
       {104, "VoucherGroup", "SchemaVoucherGroup.xml", "凭证字", nullptr},

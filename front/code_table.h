@@ -19,6 +19,8 @@ struct BaseType {
   // Empty while the kind's handler is not built yet: the code then answers
   // False like an unassigned one.
   std::function<std::unique_ptr<EntityHandler>()> create;
+  // False for a kind whose import answers False by design (export only).
+  bool importable = true;
 };
 
 const std::vector<BaseType>& BaseTypes();

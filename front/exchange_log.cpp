@@ -1,20 +1,19 @@
 #include "front/exchange_log.h"
 
 #include <fcntl.h>
-#include <libxml/parser.h>
-#include <libxml/tree.h>
-#include <libxml/xmlsave.h>
+#include <iconv.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
-#include <atomic>
+#include <algorithm>
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <iostream>
-#include <memory>
 #include <mutex>
+#include <optional>
+#include <string_view>
 
 #include "platform/error.h"
 #include "platform/progdir.h"
@@ -24,11 +23,12 @@ namespace morvent {
 
 namespace {
 
-// Written by hand: the parser never reports the declaration as a node, and
-// its own would lack the blank before "?>".
-constexpr const char* kDeclaration = "<?xml version=\"1.0\" encoding=\"GB2312\" ?>\n";
-constexpr const char* kRoot = "Morvent";
-constexpr const char* kEntry = "ErrLog";
+constexpr std::string_view kDeclaration = "<?xml version=\"1.0\" encoding=\"GB2312\" ?>\n";
+constexpr std::string_view kRootOpen = "<Morvent";
+constexpr std::string_view kRootClose = "</Morvent>\n";
+constexpr std::string_view kBom = "\xEF\xBB\xBF";
+// The declaration and the root's start tag must lie within this many bytes.
+constexpr size_t kHeadBytes = 4096;
 
 [[noreturn]] void Fail(const std::string& description) { throw Error(kErrFile, "Morvent", description); }
 
@@ -36,14 +36,9 @@ constexpr const char* kEntry = "ErrLog";
   Fail("无法写入交换日志 " + path + "：" + std::strerror(err));
 }
 
-struct DocFree {
-  void operator()(xmlDoc* d) const { xmlFreeDoc(d); }
-};
-using DocPtr = std::unique_ptr<xmlDoc, DocFree>;
-
-struct CtxtFree {
-  void operator()(xmlParserCtxt* c) const { xmlFreeParserCtxt(c); }
-};
+[[noreturn]] void FailDamaged(const std::string& path) {
+  Fail("交换日志 " + path + " 无法载入或格式不符，原文件保留未改");
+}
 
 // Holds an open descriptor and closes it once.
 class Fd {
@@ -69,9 +64,9 @@ std::mutex& WriterMutex() {
   return m;
 }
 
-// Keeps other processes out while this one loads, appends and replaces the
-// log. The lock lives on a file of its own because the log is replaced by
-// rename, which would leave a lock on the old file meaningless.
+// Keeps other processes out while this one appends. The lock lives on a
+// file of its own: a new log appears by rename, and a lock on the file it
+// replaced would guard nothing.
 class ProcessLock {
  public:
   explicit ProcessLock(const std::string& logPath) {
@@ -112,112 +107,301 @@ bool XmlAllows(uint32_t cp) {
   return cp != 0xFFFE && cp != 0xFFFF;
 }
 
-void AppendUtf8(std::string& out, uint32_t cp) {
-  if (cp < 0x80) {
-    out += static_cast<char>(cp);
-  } else if (cp < 0x800) {
-    out += static_cast<char>(0xC0 | (cp >> 6));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else if (cp < 0x10000) {
-    out += static_cast<char>(0xE0 | (cp >> 12));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (cp >> 18));
-    out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  }
-}
+std::string CharRef(uint32_t cp) { return "&#" + std::to_string(cp) + ";"; }
 
-// A message with bytes that are not UTF-8, or with control characters, would
-// be written raw and leave a log no parser accepts; those become U+FFFD.
-std::string XmlSafe(std::string_view s) {
-  constexpr uint32_t kReplacement = 0xFFFD;
+// An attribute value in UTF-8 with every markup character escaped, so that
+// "<" and ">" in the log only ever delimit elements (the tail repair relies
+// on it). Bytes that are not UTF-8 and characters XML cannot carry become
+// U+FFFD: written raw they would leave a log no parser accepts.
+std::string AttrValue(std::string_view s) {
+  constexpr std::string_view kReplacement = "\xEF\xBF\xBD";
   std::string out;
-  out.reserve(s.size());
+  out.reserve(s.size() + 16);
   size_t i = 0;
   while (i < s.size()) {
     size_t len = Utf8SequenceLength(s.substr(i));
     if (len == 0) {
-      AppendUtf8(out, kReplacement);
+      out += kReplacement;
       ++i;
       continue;
     }
     uint32_t cp = DecodeUtf8(s.substr(i, len));
-    if (XmlAllows(cp))
-      out.append(s.substr(i, len));
-    else
-      AppendUtf8(out, kReplacement);
+    switch (cp) {
+      case '&': out += "&amp;"; break;
+      case '<': out += "&lt;"; break;
+      case '>': out += "&gt;"; break;
+      case '"': out += "&quot;"; break;
+      case '\t':
+      case '\n':
+      case '\r': out += CharRef(cp); break;
+      default:
+        if (XmlAllows(cp))
+          out.append(s.substr(i, len));
+        else
+          out += kReplacement;
+    }
     i += len;
   }
   return out;
 }
 
-void RefuseDoctype(void* ctx, const xmlChar*, const xmlChar*, const xmlChar*) {
-  auto* ctxt = static_cast<xmlParserCtxt*>(ctx);
-  ctxt->wellFormed = 0;
-  xmlStopParser(ctxt);
+std::string EntryText(bool bExport, const std::string& sErrMsg) {
+  return "<ErrLog Direct=\"" + std::string(bExport ? kDirectExport : kDirectImport) + "\" Time=\"" + TimeOfNow() +
+         "\" ErrMsg=\"" + AttrValue(sErrMsg) + "\"/>";
 }
 
-// Whether the bytes start with an XML declaration.
-bool StartsWithDeclaration(const std::string& path) {
-  std::FILE* f = std::fopen(path.c_str(), "rb");
-  if (!f) return false;
-  char head[6] = {};
-  size_t n = std::fread(head, 1, sizeof head, f);
-  std::fclose(f);
-  if (n < 6 || std::memcmp(head, "<?xml", 5) != 0) return false;
-  return head[5] == ' ' || head[5] == '\t' || head[5] == '\r' || head[5] == '\n';
+// How new text must be encoded to match the bytes already in the log.
+struct Charset {
+  enum Kind { Utf8, Ascii, Converted } kind = Utf8;
+  std::string name;  // for Converted
+};
+
+// Encodings whose multi-byte characters never contain the bytes of "<",
+// ">" or "/", so the log can be scanned from its end byte by byte.
+std::optional<Charset> CharsetOf(std::string_view declared, bool bom) {
+  const std::string name = ToUpperAscii(declared);
+  if (name.empty() || name == "UTF-8" || name == "UTF8") return Charset{Charset::Utf8, ""};
+  // A byte-order mark says UTF-8 and the declaration says otherwise: parsers
+  // disagree on which wins, so add only ASCII, which reads alike either way.
+  if (bom) return Charset{Charset::Ascii, ""};
+  if (name == "US-ASCII" || name == "ASCII") return Charset{Charset::Ascii, ""};
+  for (const char* known : {"GB2312", "GBK", "GB18030", "EUC-CN", "ISO-8859-1", "LATIN1"})
+    if (name == known) return Charset{Charset::Converted, name};
+  return std::nullopt;
 }
 
-// Loads the existing log, or raises: a log that is not ours in the expected
-// shape is left exactly as it is.
-DocPtr LoadLog(const std::string& path) {
-  auto damaged = [&path]() { Fail("交换日志 " + path + " 无法载入或格式不符，原文件保留未改"); };
-  if (!StartsWithDeclaration(path)) damaged();
-  std::unique_ptr<xmlParserCtxt, CtxtFree> ctxt(xmlNewParserCtxt());
-  if (!ctxt) throw std::bad_alloc();
-  ctxt->sax->internalSubset = RefuseDoctype;
-  DocPtr doc(xmlCtxtReadFile(ctxt.get(), path.c_str(), nullptr,
-                             XML_PARSE_NONET | XML_PARSE_NOBLANKS | XML_PARSE_NOERROR | XML_PARSE_NOWARNING));
-  if (!doc || !ctxt->wellFormed || doc->intSubset || doc->extSubset) damaged();
-  // The root must follow the declaration directly.
-  xmlNode* first = doc->children;
-  if (!first || first->type != XML_ELEMENT_NODE || first->ns ||
-      xmlStrcmp(first->name, BAD_CAST kRoot) != 0)
-    damaged();
-  return doc;
-}
-
-DocPtr NewLog() {
-  DocPtr doc(xmlNewDoc(BAD_CAST "1.0"));
-  if (!doc) throw std::bad_alloc();
-  xmlNode* root = xmlNewDocNode(doc.get(), nullptr, BAD_CAST kRoot, nullptr);
-  if (!root) throw std::bad_alloc();
-  xmlDocSetRootElement(doc.get(), root);
-  return doc;
-}
-
-std::string Serialize(xmlDoc* doc, const std::string& path) {
-  xmlBuffer* buf = xmlBufferCreate();
-  if (!buf) throw std::bad_alloc();
-  std::unique_ptr<xmlBuffer, void (*)(xmlBuffer*)> holder(buf, xmlBufferFree);
-  // A character GB2312 lacks comes out as a character reference.
-  xmlSaveCtxt* save = xmlSaveToBuffer(buf, "GB2312", XML_SAVE_NO_DECL | XML_SAVE_FORMAT);
-  if (!save) Fail("无法写入交换日志 " + path + "：没有 GB2312 编码转换");
-  long rc = xmlSaveDoc(save, doc);
-  if (xmlSaveClose(save) < 0 || rc < 0) Fail("无法写入交换日志 " + path + "：保存文档失败");
-  std::string out = kDeclaration;
-  out.append(reinterpret_cast<const char*>(xmlBufferContent(buf)), static_cast<size_t>(xmlBufferLength(buf)));
+// Characters the encoding lacks become character references.
+std::string Encode(const std::string& utf8, const Charset& cs, const std::string& path) {
+  if (cs.kind == Charset::Utf8) return utf8;
+  std::string out;
+  if (cs.kind == Charset::Ascii) {
+    for (size_t i = 0; i < utf8.size();) {
+      size_t len = Utf8SequenceLength(std::string_view(utf8).substr(i));
+      len = std::max<size_t>(1, len);
+      if (len == 1)
+        out += utf8[i];
+      else
+        out += CharRef(DecodeUtf8(std::string_view(utf8).substr(i, len)));
+      i += len;
+    }
+    return out;
+  }
+  iconv_t cd = iconv_open(cs.name.c_str(), "UTF-8");
+  if (cd == reinterpret_cast<iconv_t>(-1)) Fail("无法写入交换日志 " + path + "：没有 " + cs.name + " 编码转换");
+  std::string in = utf8;
+  char* ip = in.data();
+  size_t il = in.size();
+  out.resize(in.size() * 2 + 16);
+  size_t used = 0;
+  while (il > 0) {
+    char* op = out.data() + used;
+    size_t ol = out.size() - used;
+    size_t rc = iconv(cd, &ip, &il, &op, &ol);
+    used = out.size() - ol;
+    if (rc != static_cast<size_t>(-1)) break;
+    if (errno == E2BIG) {
+      out.resize(out.size() * 2);
+    } else {
+      // Well-formed by construction, so only an unconvertible character.
+      size_t len = std::max<size_t>(1, Utf8SequenceLength(std::string_view(ip, il)));
+      std::string ref = CharRef(DecodeUtf8(std::string_view(ip, len)));
+      if (out.size() - used < ref.size()) out.resize(out.size() * 2 + ref.size());
+      out.replace(used, ref.size(), ref);
+      used += ref.size();
+      ip += len;
+      il -= len;
+    }
+  }
+  iconv_close(cd);
+  out.resize(used);
   return out;
 }
 
-// Writes beside the log and renames over it, so the log is always either
-// the old file or the new one, never a half-written one.
+void ReadAt(int fd, std::string& buf, off_t offset, const std::string& path) {
+  size_t done = 0;
+  while (done < buf.size()) {
+    ssize_t n = ::pread(fd, buf.data() + done, buf.size() - done, offset + static_cast<off_t>(done));
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) FailIo(path, errno);
+    if (n == 0) FailDamaged(path);  // shrank under us: someone writes without the lock
+    done += static_cast<size_t>(n);
+  }
+}
+
+// 0, or the error that stopped the write.
+int WriteAt(int fd, std::string_view bytes, off_t offset) {
+  size_t done = 0;
+  while (done < bytes.size()) {
+    ssize_t n = ::pwrite(fd, bytes.data() + done, bytes.size() - done, offset + static_cast<off_t>(done));
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return errno;
+    if (n == 0) return EIO;
+    done += static_cast<size_t>(n);
+  }
+  return 0;
+}
+
+bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+size_t SkipSpace(std::string_view s, size_t i) {
+  while (i < s.size() && IsSpace(s[i])) ++i;
+  return i;
+}
+
+// What the start of the log says: its encoding and where the root begins.
+struct Head {
+  Charset charset;
+  off_t rootStart = 0;   // offset of "<Morvent"
+  off_t rootEnd = 0;     // just after its start tag
+  bool emptyRoot = false;  // "<Morvent/>"
+  std::string bytes;     // what was read
+};
+
+// Only a declaration, then directly the root "Morvent" without attributes:
+// anything else (a document type, a comment, a namespace) is not a log this
+// writer extends.
+Head ReadHead(int fd, off_t size, const std::string& path) {
+  Head h;
+  h.bytes.resize(static_cast<size_t>(std::min<off_t>(size, kHeadBytes)));
+  ReadAt(fd, h.bytes, 0, path);
+  std::string_view s = h.bytes;
+  bool bom = s.substr(0, kBom.size()) == kBom;
+  size_t i = bom ? kBom.size() : 0;
+  if (s.substr(i, 5) != "<?xml" || i + 5 >= s.size() || !IsSpace(s[i + 5])) FailDamaged(path);
+  size_t declEnd = s.find("?>", i);
+  if (declEnd == std::string_view::npos) FailDamaged(path);
+  std::string_view decl = s.substr(i, declEnd - i);
+  std::string_view encoding;
+  if (size_t e = decl.find("encoding"); e != std::string_view::npos) {
+    size_t q = SkipSpace(decl, e + 8);
+    if (q >= decl.size() || decl[q] != '=') FailDamaged(path);
+    q = SkipSpace(decl, q + 1);
+    if (q >= decl.size() || (decl[q] != '"' && decl[q] != '\'')) FailDamaged(path);
+    size_t close = decl.find(decl[q], q + 1);
+    if (close == std::string_view::npos) FailDamaged(path);
+    encoding = decl.substr(q + 1, close - q - 1);
+  }
+  auto charset = CharsetOf(encoding, bom);
+  if (!charset) FailDamaged(path);
+  h.charset = *charset;
+  i = SkipSpace(s, declEnd + 2);
+  if (s.substr(i, kRootOpen.size()) != kRootOpen) FailDamaged(path);
+  h.rootStart = static_cast<off_t>(i);
+  size_t j = SkipSpace(s, i + kRootOpen.size());
+  if (j == i + kRootOpen.size() && j < s.size() && s[j] != '>' && s[j] != '/') FailDamaged(path);  // <MorventX
+  if (s.substr(j, 1) == ">") {
+    h.rootEnd = static_cast<off_t>(j + 1);
+  } else if (s.substr(j, 2) == "/>") {
+    h.emptyRoot = true;
+    h.rootEnd = static_cast<off_t>(j + 2);
+    // An empty root must end the file, and the file must lie in the head.
+    if (static_cast<off_t>(s.size()) != size || SkipSpace(s, j + 2) != s.size()) FailDamaged(path);
+  } else {
+    FailDamaged(path);
+  }
+  return h;
+}
+
+// "<ErrLog a="..." b='...'/>" with well-formed attributes.
+bool IsWholeEntry(std::string_view e) {
+  constexpr std::string_view kOpen = "<ErrLog";
+  if (e.substr(0, kOpen.size()) != kOpen || e.size() < kOpen.size() + 2) return false;
+  if (e.substr(e.size() - 2) != "/>") return false;
+  std::string_view body = e.substr(kOpen.size(), e.size() - kOpen.size() - 2);
+  size_t i = 0;
+  while (true) {
+    size_t k = SkipSpace(body, i);
+    if (k == body.size()) return true;
+    if (k == i) return false;  // attributes need blanks between them
+    size_t eq = body.find('=', k);
+    if (eq == std::string_view::npos) return false;
+    std::string_view name = body.substr(k, eq - k);
+    while (!name.empty() && IsSpace(name.back())) name.remove_suffix(1);
+    if (name.empty() || name.find_first_of(" \t\r\n/\"'<>") != std::string_view::npos) return false;
+    size_t q = SkipSpace(body, eq + 1);
+    if (q >= body.size() || (body[q] != '"' && body[q] != '\'')) return false;
+    size_t close = body.find(body[q], q + 1);
+    if (close == std::string_view::npos || body.substr(q, close - q).find('<') != std::string_view::npos)
+      return false;
+    i = close + 1;
+  }
+}
+
+// What follows the last whole element when a writer was killed mid-entry:
+// a start of "<ErrLog ..." or of "</Morvent", or (after a crash of the
+// machine) bytes never written.
+bool IsCutTail(std::string_view rest) {
+  size_t i = SkipSpace(rest, 0);
+  std::string_view s = rest.substr(i);
+  if (s.empty() || s.find_first_not_of('\0') == std::string_view::npos) return true;
+  if (s[0] != '<') return false;
+  s.remove_prefix(1);
+  if (s.find('<') != std::string_view::npos) return false;
+  auto startsEither = [&s](std::string_view name) {
+    if (s.size() <= name.size()) return name.substr(0, s.size()) == s;
+    return s.substr(0, name.size()) == name && IsSpace(s[name.size()]);
+  };
+  if (startsEither("ErrLog")) return true;
+  return startsEither("/Morvent") && (s.size() <= 8 || SkipSpace(s, 8) == s.size());
+}
+
+// Where a new entry goes, and what it replaces.
+struct Splice {
+  off_t at = 0;
+  bool afterElement = false;  // at the end of a whole element: start a new line
+};
+
+// Works back from the end only as far as the last element, so the cost
+// depends on the last entry, not on the log.
+Splice FindSplice(int fd, off_t size, const Head& head, const std::string& path) {
+  std::string tail;
+  off_t from = size;
+  size_t gt = std::string::npos, lt = std::string::npos;
+  while (true) {
+    off_t chunk = std::min<off_t>(from - head.rootStart, std::max<off_t>(kHeadBytes, static_cast<off_t>(tail.size())));
+    from -= chunk;
+    std::string more(static_cast<size_t>(chunk), '\0');
+    ReadAt(fd, more, from, path);
+    tail.insert(0, more);
+    gt = tail.rfind('>');
+    if (gt != std::string::npos) lt = tail.rfind('<', gt);
+    if (lt != std::string::npos || from == head.rootStart) break;
+  }
+  if (lt == std::string::npos) FailDamaged(path);
+  std::string_view t = tail;
+  std::string_view element = t.substr(lt, gt - lt + 1);
+  std::string_view rest = t.substr(gt + 1);
+  const off_t ltAt = from + static_cast<off_t>(lt);
+  if (element.substr(0, 9) == "</Morvent" && SkipSpace(element, 9) == element.size() - 1) {
+    if (SkipSpace(rest, 0) != rest.size()) FailDamaged(path);
+    return {ltAt, false};
+  }
+  const bool rootTag = ltAt == head.rootStart && from + static_cast<off_t>(gt) + 1 == head.rootEnd;
+  bool whole = rootTag || IsWholeEntry(element) ||
+               (element.substr(0, 8) == "</ErrLog" && SkipSpace(element, 8) == element.size() - 1);
+  if (!whole || !IsCutTail(rest)) FailDamaged(path);
+  return {from + static_cast<off_t>(gt + 1), true};
+}
+
+// Replaces everything from `at` to the end with `bytes`. The file is cut
+// first, so a writer killed at any moment leaves whole entries followed by
+// a start of the new one, which the next append cuts away again. A failed
+// write puts back what was there.
+void SpliceInto(int fd, off_t size, off_t at, std::string_view bytes, const std::string& path) {
+  std::string old(static_cast<size_t>(size - at), '\0');
+  ReadAt(fd, old, at, path);
+  if (::ftruncate(fd, at) != 0) FailIo(path, errno);
+  const int err = WriteAt(fd, bytes, at);
+  if (err == 0) return;
+  if (::ftruncate(fd, at) == 0) WriteAt(fd, old, at);
+  FailIo(path, err);
+}
+
+// Writes beside the log and renames over it: used only when the log is new
+// or holds no entry yet, so it appears whole or not at all. The side file
+// has a fixed name (the lock is held), so one left by a killed writer is
+// simply reused by the next.
 void ReplaceFile(const std::string& path, const std::string& content) {
-  static std::atomic<unsigned> serial{0};
-  const std::string temp = path + ".tmp." + std::to_string(::getpid()) + "." + std::to_string(serial++);
+  const std::string temp = path + ".new";
   Fd fd(::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0666));
   if (fd.get() < 0) FailIo(path, errno);
   auto fail = [&](int err) {
@@ -225,15 +409,7 @@ void ReplaceFile(const std::string& path, const std::string& content) {
     ::unlink(temp.c_str());
     FailIo(path, err);
   };
-  size_t done = 0;
-  while (done < content.size()) {
-    ssize_t n = ::write(fd.get(), content.data() + done, content.size() - done);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      fail(errno);
-    }
-    done += static_cast<size_t>(n);
-  }
+  if (int err = WriteAt(fd.get(), content, 0)) fail(err);
   if (::fsync(fd.get()) != 0) fail(errno);
   if (fd.Close() != 0) fail(errno);
   if (::rename(temp.c_str(), path.c_str()) != 0) {
@@ -241,6 +417,29 @@ void ReplaceFile(const std::string& path, const std::string& content) {
     ::unlink(temp.c_str());
     FailIo(path, err);
   }
+}
+
+void AppendEntry(const std::string& path, const std::string& entry) {
+  Fd fd(::open(path.c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW));
+  if (fd.get() < 0 && errno == ENOENT) {
+    ReplaceFile(path, std::string(kDeclaration) + "<Morvent>\n  " +
+                          Encode(entry, Charset{Charset::Converted, "GB2312"}, path) + "\n" + std::string(kRootClose));
+    return;
+  }
+  if (fd.get() < 0) FailIo(path, errno);
+  struct stat st {};
+  if (::fstat(fd.get(), &st) != 0) FailIo(path, errno);
+  if (!S_ISREG(st.st_mode)) FailDamaged(path);
+  const Head head = ReadHead(fd.get(), st.st_size, path);
+  const std::string encoded = Encode(entry, head.charset, path);
+  if (head.emptyRoot) {
+    ReplaceFile(path, head.bytes.substr(0, static_cast<size_t>(head.rootStart)) + "<Morvent>\n  " + encoded + "\n" +
+                          std::string(kRootClose));
+    return;
+  }
+  const Splice splice = FindSplice(fd.get(), st.st_size, head, path);
+  std::string bytes = (splice.afterElement ? "\n  " : "  ") + encoded + "\n" + std::string(kRootClose);
+  SpliceInto(fd.get(), st.st_size, splice.at, bytes, path);
 }
 
 std::mutex& SinkMutex() {
@@ -255,22 +454,10 @@ DiagnosticSink& InstalledSink() {
 }  // namespace
 
 void WriteErrLog(bool bExport, const std::string& sErrMsg) {
-  static std::once_flag init;
-  std::call_once(init, [] { xmlInitParser(); });
-
   const std::string path = JoinPath(ProgramDirectory(), kLogFileName);
   std::lock_guard threads(WriterMutex());
   ProcessLock processes(path);
-
-  DocPtr doc = FileExist(path) ? LoadLog(path) : NewLog();
-  xmlNode* entry = xmlNewDocNode(doc.get(), nullptr, BAD_CAST kEntry, nullptr);
-  if (!entry) throw std::bad_alloc();
-  xmlAddChild(xmlDocGetRootElement(doc.get()), entry);
-  const std::string message = XmlSafe(sErrMsg);
-  xmlSetProp(entry, BAD_CAST "Direct", BAD_CAST(bExport ? kDirectExport : kDirectImport));
-  xmlSetProp(entry, BAD_CAST "Time", BAD_CAST TimeOfNow().c_str());
-  xmlSetProp(entry, BAD_CAST "ErrMsg", BAD_CAST message.c_str());
-  ReplaceFile(path, Serialize(doc.get(), path));
+  AppendEntry(path, EntryText(bExport, sErrMsg));
 }
 
 DiagnosticSink SetDiagnosticSink(DiagnosticSink sink) {

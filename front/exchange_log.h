@@ -1,9 +1,13 @@
 #pragma once
 // The exchange log "Morvent_log.xml" in the program's directory: one
-// "ErrLog" entry (Direct, Time, ErrMsg) per error event, oldest first, saved
-// in GB2312. Writers in other threads and processes are serialized, the file
-// is replaced atomically, and a log that cannot be loaded is never
-// overwritten.
+// "ErrLog" entry (Direct, Time, ErrMsg) per error event, oldest first. A new
+// log is written in GB2312; an existing one is extended in the encoding it
+// already has, in place before its closing tag, so an entry costs the same
+// however long the log is and nothing written before is touched again.
+// Writers in other threads and processes take turns through the lock file
+// "Morvent_log.xml.lock" (docs/log.md). A log cut short by a killed writer is
+// cut back to its last whole entry; a log damaged in any other way is never
+// written to.
 #include <functional>
 #include <string>
 
@@ -15,7 +19,7 @@ inline constexpr const char* kDirectImport = "导入基础资料数据";
 
 // Appends one entry; raises an Error when the log cannot be written or the
 // existing file is not a log this writer can extend (it is then left as it
-// is). "Time" is the local "yyyy-mm-dd hh:mm:ss". Text that XML cannot carry
+// is). Only the start and the end of an existing log are read. "Time" is the local "yyyy-mm-dd hh:mm:ss". Text that XML cannot carry
 // (control characters, bytes that are not UTF-8) is stored as U+FFFD.
 void WriteErrLog(bool bExport, const std::string& sErrMsg);
 

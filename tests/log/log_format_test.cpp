@@ -3,10 +3,12 @@
 #include <gtest/gtest.h>
 #include <iconv.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <ctime>
 #include <regex>
 #include <string>
+#include <vector>
 
 #include "front/exchange_log.h"
 #include "platform/error.h"
@@ -129,19 +131,71 @@ TEST_F(LogFormat, TextThatXmlCannotCarryIsReplacedAndTheLogStaysUsable) {
   EXPECT_EQ(log.entries[1].Attr("ErrMsg"), "next");
 }
 
-TEST_F(LogFormat, AnEntryWrittenByAnotherToolInUtf8IsKept) {
-  test::WriteFile(LogPath(),
-                  "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-                  "<Morvent><ErrLog Direct=\"导入基础资料数据\" Time=\"2020-01-02 03:04:05\" ErrMsg=\"旧的&#13;条目\"/>"
-                  "</Morvent>");
-  WriteErrLog(true, "新的");
+// A log is extended in the encoding it has; what it holds is never encoded
+// again (a name outside GB2312 would not survive that).
+TEST_F(LogFormat, AnotherToolsUtf8LogIsExtendedInUtf8AndItsBytesAreKept) {
+  const std::string before =
+      "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+      "<Morvent><ErrLog Direct=\"导入基础资料数据\" Time=\"2020-01-02 03:04:05\" ErrMsg=\"旧的&#13;条目\"/>"
+      "<straße note=\"ß\"/>";
+  test::WriteFile(LogPath(), before + "</Morvent>");
+  WriteErrLog(true, "新的ß");
 
+  const std::string bytes = ReadFile(LogPath());
+  EXPECT_EQ(bytes.substr(0, before.size()), before);
+  EXPECT_NE(bytes.find("ErrMsg=\"新的ß\""), std::string::npos) << "UTF-8 bytes expected";
   auto log = ParseLog(LogPath());
   ASSERT_EQ(log.entries.size(), 2u);
   EXPECT_EQ(log.entries[0].Attr("ErrMsg"), "旧的\r条目");
   EXPECT_EQ(log.entries[0].Attr("Time"), "2020-01-02 03:04:05");
-  EXPECT_EQ(log.entries[1].Attr("ErrMsg"), "新的");
-  EXPECT_EQ(log.declaredEncoding, "GB2312");
+  EXPECT_EQ(log.entries[1].Attr("ErrMsg"), "新的ß");
+  EXPECT_EQ(log.otherChildren, std::vector<std::string>{"straße"});
+  EXPECT_EQ(log.declaredEncoding, "UTF-8");
+}
+
+// Logs that a person or another tool saved: a byte-order mark, an empty
+// root, a closing tag without a line break. Each takes the entry and keeps
+// every byte before the closing tag.
+TEST_F(LogFormat, LogsOfOtherShapesAreExtendedWithoutTouchingTheirContent) {
+  const std::string bom = "\xEF\xBB\xBF";
+  const std::string old = "<ErrLog Direct=\"x\" Time=\"t\" ErrMsg=\"旧\"/>";
+  struct Case {
+    const char* what;
+    std::string kept, closing;
+    size_t oldEntries;
+  };
+  const std::vector<Case> cases = {
+      {"UTF-8 mark and declaration", bom + "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<Morvent>" + old,
+       "</Morvent>\r\n", 1},
+      {"UTF-8 mark, no encoding named", bom + "<?xml version=\"1.0\"?>\n<Morvent>\n" + old + "\n", "</Morvent >", 1},
+      {"empty root", "<?xml version=\"1.0\" encoding=\"GB2312\" ?>\n", "<Morvent/>\n", 0},
+      {"empty root, end tag", "<?xml version=\"1.0\" encoding=\"GB2312\" ?>\n<Morvent>", "</Morvent>", 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    test::WriteFile(LogPath(), c.kept + c.closing);
+    WriteErrLog(false, "新的条目");
+    const std::string bytes = ReadFile(LogPath());
+    EXPECT_EQ(bytes.substr(0, c.kept.size()), c.kept);
+    auto log = ParseLog(LogPath());
+    ASSERT_EQ(log.entries.size(), c.oldEntries + 1);
+    EXPECT_EQ(log.entries.back().Attr("ErrMsg"), "新的条目");
+    EXPECT_EQ(log.entries.back().Attr("Direct"), kDirectImport);
+  }
+}
+
+// The mark says UTF-8 and the declaration GB2312: parsers differ on which
+// wins, so the entry is added in ASCII, which reads alike either way.
+TEST_F(LogFormat, AMarkThatContradictsTheDeclarationGetsAnAsciiEntry) {
+  const std::string kept = "\xEF\xBB\xBF<?xml version=\"1.0\" encoding=\"GB2312\" ?>\n<Morvent>\n";
+  test::WriteFile(LogPath(), kept + "</Morvent>\n");
+  WriteErrLog(true, "错误");
+  const std::string bytes = ReadFile(LogPath());
+  EXPECT_EQ(bytes.substr(0, kept.size()), kept);
+  EXPECT_NE(bytes.find("ErrMsg=\"&#38169;&#35823;\""), std::string::npos) << bytes;
+  EXPECT_TRUE(std::all_of(bytes.begin() + static_cast<long>(kept.size()), bytes.end(),
+                          [](char c) { return static_cast<unsigned char>(c) < 0x80; }))
+      << "only ASCII is added";
 }
 
 // Local time as the log writes it, to check an entry against the clock.

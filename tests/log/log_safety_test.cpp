@@ -54,7 +54,6 @@ class LogSafety : public ::testing::Test {
 
 TEST_F(LogSafety, ALogThatIsNotOursIsNeverOverwritten) {
   const std::vector<std::pair<const char*, std::string>> damaged = {
-      {"truncated", "<?xml version=\"1.0\" encoding=\"GB2312\" ?>\n<Morvent>\n  <ErrLog Direct=\"x\" Ti"},
       {"not XML", "just some notes\n"},
       {"empty file", ""},
       {"declaration missing", "<Morvent><ErrLog Direct=\"x\" Time=\"t\" ErrMsg=\"m\"/></Morvent>"},
@@ -64,6 +63,17 @@ TEST_F(LogSafety, ALogThatIsNotOursIsNeverOverwritten) {
       {"document type", "<?xml version=\"1.0\" ?>\n<!DOCTYPE Morvent [<!ENTITY e \"x\">]>\n<Morvent/>"},
       {"external entity",
        "<?xml version=\"1.0\" ?>\n<!DOCTYPE Morvent SYSTEM \"http://127.0.0.1:9/x.dtd\">\n<Morvent/>"},
+      {"root with an attribute", "<?xml version=\"1.0\" ?>\n<Morvent a=\"1\">\n</Morvent>\n"},
+      {"cut inside the declaration", "<?xml version=\"1.0\" enc"},
+      {"cut inside the root tag", "<?xml version=\"1.0\" ?>\n<Morv"},
+      {"UTF-16", std::string("\xFF\xFE<\0?\0x\0m\0l\0 \0?\0>\0", 16)},
+      {"encoding not ASCII-safe", "<?xml version=\"1.0\" encoding=\"UTF-16\"?>\n<Morvent>\n</Morvent>\n"},
+      {"text after the root", "<?xml version=\"1.0\" ?>\n<Morvent>\n</Morvent>\nnotes"},
+      {"comment after the root", "<?xml version=\"1.0\" ?>\n<Morvent></Morvent><!-- x -->"},
+      {"notes after the last entry",
+       "<?xml version=\"1.0\" ?>\n<Morvent>\n  <ErrLog Direct=\"x\" Time=\"t\" ErrMsg=\"m\"/>\nnotes"},
+      {"cut after another element", "<?xml version=\"1.0\" ?>\n<Morvent>\n  <Note/>\n  <ErrLo"},
+      {"cut after a broken entry", "<?xml version=\"1.0\" ?>\n<Morvent>\n  <ErrLog Direct=x/>\n  <ErrLo"},
   };
   const std::string expected = "交换日志 " + LogPath() + " 无法载入或格式不符，原文件保留未改";
   for (const auto& [what, content] : damaged) {
@@ -89,6 +99,17 @@ TEST_F(LogSafety, AFolderInThePlaceOfTheLogIsLeftAloneAndNothingIsLeftBehind) {
   EXPECT_EQ(FailureOf(true, "m"), "无法写入交换日志 " + LogPath() + "：" + std::strerror(EISDIR));
   EXPECT_EQ(ReadFile(LogPath() + "/inside.txt"), "keep");
   EXPECT_EQ(FilesInHome(), (std::set<std::string>{kLogFileName, std::string(kLogFileName) + ".lock"}));
+}
+
+// Appending through a link would write into whatever file it names.
+TEST_F(LogSafety, ALinkInThePlaceOfTheLogIsNotFollowed) {
+  const std::string target = home.file("elsewhere.txt");
+  const std::string log = "<?xml version=\"1.0\" ?>\n<Morvent>\n</Morvent>\n";
+  WriteFile(target, log);
+  fs::create_symlink(target, LogPath());
+  EXPECT_EQ(FailureOf(true, "m"), "无法写入交换日志 " + LogPath() + "：" + std::strerror(ELOOP));
+  EXPECT_EQ(ReadFile(target), log);
+  EXPECT_TRUE(fs::is_symlink(LogPath()));
 }
 
 TEST_F(LogSafety, ASuccessfulWriteLeavesOnlyTheLogAndItsLock) {
@@ -129,7 +150,7 @@ TEST_F(LogSafety, ThreadsWritingAtOnceLoseNoEntry) {
 }
 
 TEST_F(LogSafety, ProcessesWritingAtOnceLoseNoEntry) {
-  constexpr int kProcesses = 2, kEach = 50;
+  constexpr int kProcesses = 4, kEach = 50;
   std::vector<pid_t> children;
   for (int p = 0; p < kProcesses; ++p) {
     pid_t pid = fork();

@@ -1,0 +1,73 @@
+#pragma once
+// Runs the built tool as a user would: a real process with the program home
+// of the test and stdin closed.
+#include <sys/wait.h>
+
+#include <array>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <nlohmann/json.hpp>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "tests/support/support.h"
+
+namespace morvent::test {
+
+struct Outcome {
+  int status = -1;
+  std::string out;
+};
+
+// The tool is built beside the test executable.
+inline std::string Tool() {
+  if (const char* bin = std::getenv("MORVENT_BIN")) return std::string(bin) + "/morvent";
+  std::string self = std::filesystem::read_symlink("/proc/self/exe").string();
+  return self.substr(0, self.find_last_of('/')) + "/morvent";
+}
+
+inline std::string Quote(const std::string& s) { return "'" + s + "'"; }
+
+// Runs the tool with the program home of the test, stdin closed.
+// The shell command: stderr goes to stderr.txt in the program home.
+inline std::string ToolCommand(const ProgramHome& home, const std::string& args) {
+  return "MORVENT_HOME=" + Quote(home.path()) + " " + Quote(Tool()) + " " + args + " </dev/null 2>" +
+         Quote(home.file("stderr.txt"));
+}
+
+inline Outcome RunTool(const ProgramHome& home, const std::string& args) {
+  Outcome o;
+  FILE* p = popen(ToolCommand(home, args).c_str(), "r");
+  if (!p) return o;
+  std::array<char, 4096> buf{};
+  size_t n;
+  while ((n = fread(buf.data(), 1, buf.size(), p)) > 0) o.out.append(buf.data(), n);
+  int rc = pclose(p);
+  o.status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
+  return o;
+}
+
+// Runs the tool, reads the first line of its output and closes the pipe, as
+// "| head -1" does; the first line is in out.
+inline Outcome RunToolReadingOneLine(const ProgramHome& home, const std::string& args) {
+  Outcome o;
+  FILE* p = popen(ToolCommand(home, args).c_str(), "r");
+  if (!p) return o;
+  std::array<char, 4096> buf{};
+  if (fgets(buf.data(), static_cast<int>(buf.size()), p)) o.out = buf.data();
+  int rc = pclose(p);
+  o.status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
+  return o;
+}
+
+inline std::vector<nlohmann::ordered_json> Lines(const std::string& out) {
+  std::vector<nlohmann::ordered_json> v;
+  std::istringstream in(out);
+  for (std::string line; std::getline(in, line);)
+    if (!line.empty()) v.push_back(nlohmann::ordered_json::parse(line));
+  return v;
+}
+
+}  // namespace morvent::test
