@@ -1,0 +1,149 @@
+#!/usr/bin/env bash
+# Department exchanges of the `morvent` tool side by side with the least work
+# the same job needs (bench/least_work.cpp): builds Release with benchmarks,
+# generates files of 9,905 and 99,050 departments in three levels, then, in
+# alternating rounds, imports each into a new ledger and exports it again with
+# both programs. Prints the best time of each, the ratios, the growth from the
+# small file to the large one, and the peak resident memory against the file.
+#
+#   scripts/bench-exchange.sh [ROUNDS]       ROUNDS defaults to 5
+#
+# MORVENT_BENCH_DIR names the build directory (default build-bench);
+# MORVENT_BENCH_NO_BUILD=1 skips the build. Every file lives in a temporary
+# folder that is removed at the end. The two exports of each size are
+# compared byte for byte: a difference means the two programs did not do the
+# same job, and the run fails.
+set -euo pipefail
+root="$(cd "$(dirname "$0")/.." && pwd)"
+rounds="${1:-5}"
+build="${MORVENT_BENCH_DIR:-$root/build-bench}"
+
+if [ "${MORVENT_BENCH_NO_BUILD:-0}" != 1 ]; then
+  bash "$root/scripts/setup.sh"
+  cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DMORVENT_BENCH=ON -DMORVENT_TESTS=OFF >/dev/null
+  cmake --build "$build" -j2 --target morvent least_work >/dev/null
+fi
+lw="$build/bin/least_work"
+tool="$build/bin/morvent"
+work="$(mktemp -d "${TMPDIR:-/tmp}/morvent-bench-exchange.XXXXXX")"
+trap 'rm -rf "$work"' EXIT
+# The tool finds its schema and writes its exchange log in MORVENT_HOME.
+cp "$root"/schemas/*.xml "$work/"
+export MORVENT_HOME="$work"
+schema="$work/SchemaDepartment.xml"
+
+# measure NAME CMD...: runs CMD under the wrapper, keeps "wall cpu peak" in
+# $work/NAME.times (one line per round) and fails loudly when CMD fails.
+measure() {
+  local name="$1"
+  shift
+  if ! "$lw" run "$@" 2>"$work/last.err" >/dev/null; then
+    echo "failed: $*" >&2
+    cat "$work/last.err" >&2
+    exit 1
+  fi
+  tail -n 1 "$work/last.err" >>"$work/$name.times"
+}
+
+# The tool's summary must count every record and no error.
+check_summary() {
+  local want="$1"
+  if ! grep -q "：$want 行，0 个错误" "$work/last.err"; then
+    echo "the tool did not exchange all $want departments without error:" >&2
+    cat "$work/last.err" >&2
+    exit 1
+  fi
+}
+
+# The yardstick must refuse what the tool refuses, or it would be measuring
+# less than the job: a DOCTYPE, a key the schema does not know, a file cut
+# short. Each refusal must leave no ledger behind.
+hostile=(
+  '<?xml version="1.0"?><!DOCTYPE d [<!ENTITY a "aa">]><DepartmentList><Department><Number>&a;</Number></Department></DepartmentList>'
+  '<DepartmentList><Department><Number>01</Number><Boss>x</Boss></Department></DepartmentList>'
+  '<DepartmentList><Department><Number>01</Number>'
+)
+for text in "${hostile[@]}"; do
+  printf '%s' "$text" >"$work/hostile.xml"
+  if "$lw" import "$work/hostile.xml" "$schema" "$work/hostile.db" 2>/dev/null || ls "$work"/hostile.db* >/dev/null 2>&1; then
+    echo "least_work accepted, or left a ledger after, the file: $text" >&2
+    exit 1
+  fi
+done
+
+sizes=(5 50)  # top-level departments: 5 × (1 + 20 × 99) = 9,905; 50 × ... = 99,050
+declare -A count bytes
+for tops in "${sizes[@]}"; do
+  file="$work/dept-$tops.xml"
+  "$lw" gen "$tops" "$file" 2>/dev/null
+  count[$tops]=$((tops * (1 + 20 * 99)))
+  bytes[$tops]=$(stat -c %s "$file")
+  printf 'file of %d departments: %.1f MB\n' "${count[$tops]}" "$(awk "BEGIN{print ${bytes[$tops]}/1e6}")"
+  for ((r = 1; r <= rounds; r++)); do
+    lwdb="$work/lw-$tops.db" tooldb="$work/tool-$tops.db"
+    lwout="$work/lw-$tops-out.xml" toolout="$work/tool-$tops-out.xml"
+    rm -f "$lwdb"* "$tooldb"* "$lwout" "$toolout"
+    "$tool" ledger init "$tooldb" >/dev/null 2>&1
+    # Alternate who goes first, so that a change in the machine's load
+    # weighs on both.
+    steps=(lw_import tool_import lw_export tool_export)
+    ((r % 2 == 0)) && steps=(tool_import lw_import tool_export lw_export)
+    for step in "${steps[@]}"; do
+      case $step in
+        lw_import) measure "lw-import-$tops" "$lw" import "$file" "$schema" "$lwdb" ;;
+        tool_import)
+          measure "tool-import-$tops" "$tool" import --ledger "$tooldb" --type 120 --file "$file" --on-error skip
+          check_summary "${count[$tops]}" ;;
+        lw_export) measure "lw-export-$tops" "$lw" export "$lwdb" "$lwout" ;;
+        tool_export)
+          measure "tool-export-$tops" "$tool" export --ledger "$tooldb" --type 120 --file "$toolout" --on-error skip
+          check_summary "${count[$tops]}" ;;
+      esac
+    done
+    if ! cmp -s "$lwout" "$toolout"; then
+      echo "the two exports of $tops top-level departments differ:" >&2
+      diff "$lwout" "$toolout" | head -n 20 >&2
+      exit 1
+    fi
+    echo "  round $r done"
+  done
+  rm -f "$work"/lw-"$tops"* "$work"/tool-"$tops"*
+done
+
+# best NAME COLUMN: the least value of a column over the rounds (1 wall,
+# 2 CPU, 3 peak kB is taken as the greatest instead).
+best() { awk -v c="$2" 'NR==1||(c<3&&$c<m)||(c==3&&$c>m){m=$c} END{print m}' "$work/$1.times"; }
+ratio() { awk "BEGIN{printf \"%.2f\", $1/$2}"; }
+
+echo
+echo "best of $rounds rounds; wall and CPU (user + system) seconds, peak resident MB"
+printf '%-9s %-14s %8s %8s %8s %10s\n' records run wall cpu peak peak/file
+for tops in "${sizes[@]}"; do
+  for run in lw-import tool-import lw-export tool-export; do
+    n="$run-$tops"
+    printf '%-9s %-14s %8.3f %8.3f %8.1f %10.2f\n' "${count[$tops]}" "$run" "$(best "$n" 1)" "$(best "$n" 2)" \
+      "$(awk "BEGIN{print $(best "$n" 3)*1024/1e6}")" "$(awk "BEGIN{print $(best "$n" 3)*1024/${bytes[$tops]}}")"
+  done
+done
+
+echo
+echo "tool / least work (target: import ≤ 2.5, export ≤ 2)"
+for tops in "${sizes[@]}"; do
+  for op in import export; do
+    printf '  %-6s %6d: wall %s  cpu %s\n' "$op" "${count[$tops]}" \
+      "$(ratio "$(best "tool-$op-$tops" 1)" "$(best "lw-$op-$tops" 1)")" \
+      "$(ratio "$(best "tool-$op-$tops" 2)" "$(best "lw-$op-$tops" 2)")"
+  done
+done
+
+echo
+echo "t(${count[50]}) / t(${count[5]}) (target ≤ 11)"
+for run in lw-import tool-import lw-export tool-export; do
+  printf '  %-12s wall %s  cpu %s\n' "$run" "$(ratio "$(best "$run-50" 1)" "$(best "$run-5" 1)")" \
+    "$(ratio "$(best "$run-50" 2)" "$(best "$run-5" 2)")"
+done
+
+echo
+printf 'peak memory of the tool'"'"'s import of %d: %.1f MB, %.2f × the %.1f MB file (target ≤ 3)\n' "${count[50]}" \
+  "$(awk "BEGIN{print $(best tool-import-50 3)*1024/1e6}")" \
+  "$(awk "BEGIN{print $(best tool-import-50 3)*1024/${bytes[50]}}")" "$(awk "BEGIN{print ${bytes[50]}/1e6}")"
