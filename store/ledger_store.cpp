@@ -480,6 +480,13 @@ int64_t LedgerStore::SettleNewId(const std::string& table, const std::string& id
     id = floor + 1;
     auto q = Prepare("UPDATE " + table + " SET " + idField + " = ? WHERE " + idField + " = ?");
     q.Bind(1, id).Bind(2, inserted).Run();
+    // The sequence learns only from inserts; without this, removing the
+    // moved row would let its ID come back.
+    if (!hasSequence_) hasSequence_ = TableExists("sqlite_sequence");
+    if (*hasSequence_) {
+      auto seq = Prepare("UPDATE sqlite_sequence SET seq = ? WHERE name = ? AND seq < ?");
+      seq.Bind(1, id).Bind(2, table).Bind(3, id).Run();
+    }
   }
   auto& most = txIds_[table];
   most = std::max(most, id);

@@ -25,6 +25,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -166,6 +167,7 @@ class LedgerStore : public std::enable_shared_from_this<LedgerStore> {
   std::chrono::steady_clock::time_point txStart_{};
   // The highest ID handed out per table in the open transaction.
   std::map<std::string, int64_t> txIds_;
+  std::optional<bool> hasSequence_;  // tables with AUTOINCREMENT (new ledgers)
 };
 using LedgerStorePtr = std::shared_ptr<LedgerStore>;
 
