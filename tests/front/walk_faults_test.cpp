@@ -171,7 +171,7 @@ TEST_F(WalkFaults, AFullDiskEndsTheImportWithOneErrorAndOnlyWholeRecords) {
             0);
 }
 
-TEST_F(WalkFaults, ExportThatCannotReadItsLedgerWritesNothingAndAnswersFalse) {
+TEST_F(WalkFaults, WalksThatCannotOpenTheirLedgerStopWithFalseAndWriteNothing) {
   struct Case {
     int32_t code;
     const char* prefix;
@@ -188,6 +188,10 @@ TEST_F(WalkFaults, ExportThatCannotReadItsLedgerWritesNothingAndAnswersFalse) {
     EXPECT_EQ(errors, std::vector<std::string>{std::string(c.prefix) + "\r错误信息：\r账套文件不存在：" + missing});
     EXPECT_EQ(ReadFile(target), "good old file");
   }
+  // An import without its ledger stops at once instead of failing each record.
+  errors.clear();
+  EXPECT_FALSE(imp.ImportXMLData("Data Source=" + missing, 120, Write("two.xml", "Department", Departments(2))));
+  EXPECT_EQ(errors, std::vector<std::string>{"引入部门资料错误，当前记录名称为：\r错误信息：\r账套文件不存在：" + missing});
 }
 
 // A writer that fails as a full disk would, after touching nothing.
