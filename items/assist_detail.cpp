@@ -167,7 +167,8 @@ bool CAssistDetail::Import(const std::string& sFile) {
                         .progressPrefix = "引入辅助资料，代码为",
                         .progressKey = "Number",
                         .open = [this] { PrepareSets(); },
-                        .importRecord = [this](const DataRecordPtr& r) { ImportAssistDetail(Must(r)); }},
+                        .importRecord = [this](const DataRecordPtr& r) { ImportAssistDetail(Must(r)); },
+                        .matchKey = "Number"},
                        sFile);
 }
 

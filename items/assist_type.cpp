@@ -83,7 +83,8 @@ bool CAssistType::Import(const std::string& sFile) {
                         .errorPrefix = "引入辅助资料类别错误，当前记录名称为：",
                         .progressPrefix = "引入辅助资料类别，当前记录名称为",
                         .open = [this] { GetList(); },
-                        .importRecord = [this](const DataRecordPtr& r) { ImportRecord(Must(r)); }},
+                        .importRecord = [this](const DataRecordPtr& r) { ImportRecord(Must(r)); },
+                        .matchKey = "Name"},
                        sFile);
 }
 
