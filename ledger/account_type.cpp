@@ -33,16 +33,16 @@ bool CAccountType::Export(const std::string& PropsString, const std::string& sFi
   bool proceed = true;
   if (!trap.Run([&] { proceed = CheckExportFiles(kSchema, sFile); })) return false;
   if (!proceed) return false;
-  if (!trap.Run([&] { info = CreateObjectAs<AccountInfo>(kAccountInfo); })) return false;
-  if (!trap.Run([&] { list = Must(info).GetAccountGroupList(PropsString); })) return false;
+  if (!trap.RunRequired([&] { info = CreateObjectAs<AccountInfo>(kAccountInfo); })) return false;
+  if (!trap.RunRequired([&] { list = Must(info).GetAccountGroupList(PropsString); })) return false;
   if (!trap.Run([&] { collection = std::make_shared<RecordCollection>(); })) return false;
 
   auto notEmpty = trap.Test([&] { return !(Must(list).BOF() && Must(list).EOF_()); });
   if (!notEmpty) return false;
   if (*notEmpty) {
-    if (!trap.Run([&] { Must(list).MoveLast(); })) return false;
-    if (!trap.Run([&] { n = Must(list).RecordCount(); })) return false;
-    if (!trap.Run([&] { Must(list).MoveFirst(); })) return false;
+    if (!trap.RunRequired([&] { Must(list).MoveLast(); })) return false;
+    if (!trap.RunRequired([&] { n = Must(list).RecordCount(); })) return false;
+    if (!trap.RunRequired([&] { Must(list).MoveFirst(); })) return false;
     while (true) {
       auto more = trap.Test([&] { return !Must(list).EOF_(); });
       if (!more) return false;
@@ -62,10 +62,10 @@ bool CAccountType::Export(const std::string& PropsString, const std::string& sFi
           return false;
         if (stop) return false;
       }
-      if (!trap.Run([&] { Must(list).MoveNext(); })) return false;
+      if (!trap.RunRequired([&] { Must(list).MoveNext(); })) return false;
     }
   }
-  if (!trap.Run([&] {
+  if (!trap.RunRequired([&] {
         std::string err;
         WriteDataFile(collection, sFile, SchemaPath(kSchema), kElement, err);
       }))

@@ -121,6 +121,15 @@ TEST_F(AccountTypeExport, FailureLetPassResumesWithNextStep) {
   EXPECT_EQ(ReadLogEntries(home.file(kLogFileName)).size(), 2u);
 }
 
+// After the last row no name can be read, so a failed write leaves the call
+// as the write's own error: never a True.
+TEST_F(AccountTypeExport, FileThatCouldNotBeWrittenIsNeverASuccess) {
+  writer->failWith = "写数据文件 t.xml 出错：No space left on device";
+  letErrorsPass = true;
+  EXPECT_EQ(ErrorOf([&] { (void)exp.ExportXMLData("", 101, home.file("t.xml")); }), writer->failWith);
+  EXPECT_TRUE(writer->written.empty());
+}
+
 TEST_F(AccountTypeExport, MissingSchemaWarnsByBareNameAndAsksNothing) {
   home.RemoveSchema("SchemaAccountType.xml");
   WriteFile(home.file("t.xml"), "old");

@@ -66,9 +66,14 @@ class FakeAccountInfo : public AccountInfo {
 class CapturingWriter : public DataFileWriter {
  public:
   void OutputXML(RecordCollectionPtr& collection, const std::string& dataFile, const std::string& schemaFile,
-                 const std::string& elementName, std::string&) override {
+                 const std::string& elementName, std::string& errorText) override {
+    if (!failWith.empty()) {
+      errorText = failWith;
+      throw Error(kErrDataFile, "XMLPellam.Write", errorText);
+    }
     written.push_back({collection, dataFile, schemaFile, elementName});
   }
+  std::string failWith;  // when set, every write fails with this text
   struct Call {
     RecordCollectionPtr collection;
     std::string file, schema, element;
