@@ -5,9 +5,11 @@
 #include "items/assist_detail.h"
 #include "items/assist_type.h"
 #include "items/department.h"
+#include "items/son_company.h"
 #include "ledger/account_type.h"
 #include "ledger/currency.h"
 #include "ledger/settle.h"
+#include "ledger/voucher_group.h"
 #include "platform/error.h"
 #include "platform/text.h"
 
@@ -25,11 +27,11 @@ std::vector<BaseType> BuildTable() {
       {101, "AccountType", "SchemaAccountType.xml", "科目大类", Make<CAccountType>(), false},
       {102, "Account", "SchemaAccount.xml", "科目", nullptr},
       {103, "Currency", "SchemaCurrency.xml", "币别", Make<CCurrency>()},
-      {104, "VoucherGroup", "SchemaVoucherGroup.xml", "凭证字", nullptr},
+      {104, "VoucherGroup", "SchemaVoucherGroup.xml", "凭证字", Make<CVoucherGroup>()},
       {105, "MeasureUnitGroup", "SchemaMeasureUnitGroup.xml", "计量单位组", nullptr},
       {106, "MeasureUnit", "SchemaMeasureUnit.xml", "计量单位", nullptr},
       {107, "Settle", "SchemaSettle.xml", "结算方式", Make<CSettle>()},
-      {108, "SonCompany", "SchemaSonCompany.xml", "分支机构", nullptr},
+      {108, "SonCompany", "SchemaSonCompany.xml", "分支机构", Make<CSonCompany>()},
       {110, "Customer", "SchemaCustomer.xml", "客户", nullptr},
       {112, "Stock", "SchemaStock.xml", "仓库", nullptr},
       {114, "Supplier", "SchemaSupplier.xml", "供应商", nullptr},

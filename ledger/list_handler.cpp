@@ -37,12 +37,12 @@ int32_t CListHandler::GetID(const DataRecord& record) {
 
 int32_t CListHandler::ImportRecord(const DataRecord& record) {
   auto& set = Must(set_);
-  const std::string number = LeftChars(record.Value("Number").ToText(), kind_.numberWidth);
-  const int32_t id = set.ExistenceCheck({{"Number", number}});
-  auto target = ChooseImportTarget(set, id, [&] { return set.CreateNew({}, {{"Number", number}}); });
+  const std::string key = LeftChars(record.Value(kind_.matchKey).ToText(), kind_.numberWidth);
+  const int32_t id = set.ExistenceCheck({{kind_.matchKey, key}});
+  auto target = ChooseImportTarget(set, id, [&] { return set.CreateNew({}, {{kind_.matchKey, key}}); });
   if (target.keep) return id;
   auto& object = Must(target.object);
-  WriteFields(object, record, number);
+  WriteFields(object, record, key);
   object.SaveChanges();
   return object.Get(kind_.idProperty).ToLong();
 }
@@ -73,7 +73,7 @@ bool CListHandler::Import(const std::string& sFile) {
                         .progressPrefix = kind_.importProgress,
                         .open = [this] { GetList(); },
                         .importRecord = [this](const DataRecordPtr& r) { ImportRecord(Must(r)); },
-                        .matchKey = "Number"},
+                        .matchKey = kind_.matchKey},
                        sFile);
 }
 

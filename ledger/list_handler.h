@@ -1,6 +1,7 @@
 #pragma once
 // The frame of handlers whose objects stand alone in one ledger set and are
-// matched by their number (currencies, settlement methods): the set opened
+// matched by one key, their number (currencies, settlement methods) or their
+// name (voucher groups): the set opened
 // once per handler, the lookups other handlers use to nest and resolve such
 // an object, and the shared export and import walks. A kind supplies its
 // constants, how it builds a record, and how it writes one.
@@ -20,7 +21,7 @@ namespace morvent {
 struct ListKind {
   const char* progId;      // "Corabin.CurrencySet"
   int16_t listOptions;     // set before the one Refresh
-  size_t numberWidth;      // the match key is the number cut to this many characters
+  size_t numberWidth;      // the match key is cut to this many characters
   const char* idProperty;  // "CurrencyID": the ID GetID answers
   const char* schemaFile;
   const char* element;
@@ -30,6 +31,9 @@ struct ListKind {
   const char* importProgress;
   // Export reads Count objects with GetNext rather than enumerating.
   bool exportWithGetNext;
+  // The record key and object property objects are matched by, and the
+  // named argument the set's ExistenceCheck and CreateNew take.
+  const char* matchKey = "Number";
 };
 
 class CListHandler : public EntityHandler {
@@ -50,9 +54,9 @@ class CListHandler : public EntityHandler {
 
  protected:
   virtual DataRecordPtr BuildRecord(LedgerObject& object) = 0;
-  // Writes a record to a new or overwritten object; number is the record's
-  // number cut to the kind's width. SaveChanges follows.
-  virtual void WriteFields(LedgerObject& object, const DataRecord& record, const std::string& number) = 0;
+  // Writes a record to a new or overwritten object; key is the record's
+  // match key cut to the kind's width. SaveChanges follows.
+  virtual void WriteFields(LedgerObject& object, const DataRecord& record, const std::string& key) = 0;
 
  private:
   int32_t ImportRecord(const DataRecord& record);

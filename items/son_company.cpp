@@ -1,0 +1,90 @@
+#include "items/son_company.h"
+
+#include "items/assist_detail.h"
+#include "platform/text.h"
+
+namespace morvent {
+
+namespace {
+
+constexpr int16_t kClass = 10;
+
+ItemField AcctMode() {
+  ItemField f;
+  f.key = "AcctMode";
+  f.kind = FieldKind::Custom;
+  f.exportFn = [](CItemFrame&, LedgerObject& item, DataRecord& r) {
+    r.SetValue("AcctMode", NullToDefault(item.Properties("FAcctModeID"), "").ToText());
+  };
+  f.importFn = [](CItemFrame& frame, LedgerObject& item, const DataRecord& r) {
+    if (TrimBlanks(r.GetValue("AcctMode", "").ToText()).empty()) return;
+    auto mode = NewRecord();
+    mode->SetValue("Name", r.Value("AcctMode"));
+    item.SetProperties("FAcctModeID", frame.Lookup("AssistDetail").GetID(mode, kClass, "核算模式"));
+  };
+  return f;
+}
+
+ItemField IsDetail() {
+  ItemField f;
+  f.key = "IsDetail";
+  f.kind = FieldKind::Custom;
+  f.exportFn = [](CItemFrame&, LedgerObject& item, DataRecord& r) {
+    r.SetValue("IsDetail", NullToDefault(item.Properties("FDetail"), true).ToBool() ? "1" : "0");
+  };
+  f.importFn = [](CItemFrame&, LedgerObject& item, const DataRecord& r) {
+    item.SetProperties("FDetail", VarEquals(r.GetValue("IsDetail", int32_t{1}), int32_t{1}));
+  };
+  return f;
+}
+
+// An assist-data reference whose export field name differs from the
+// written one in letter case only.
+ItemField Assist(const char* key, const char* exportField, const char* importField, const char* property) {
+  ItemField f = ReferenceField(key, importField, "AssistDetail", property);
+  f.exportField = exportField;
+  return f;
+}
+
+ItemKind Build() {
+  ItemKind k;
+  k.code = 108;
+  k.itemClassId = kClass;
+  k.schemaFile = "SchemaSonCompany.xml";
+  k.element = "SonCompany";
+  k.parent.nameKey = "ParentName";
+  k.parent.numberKey = "ParentNumber";
+  k.exportProgress = "正在导出分支机构，当前记录名称为：";
+  k.exportError = "导出分支机构资料出错，当前记录名称为：";
+  k.importProgress = "引入分支机构资料，当前记录名称为";
+  k.importError = "引入分支机构资料错误，当前记录名称为：";
+  k.numberWidth = 80;
+  k.keepItemSet = true;
+  k.lookups = {{"AssistDetail", LookupOf<CAssistDetail>()}};
+  k.fields = {
+      AcctMode(),
+      NumberField("InvestAmt", "FInvestAmt"),
+      NumberField("InvestRate", "FInvestRate"),
+      NumberField("BadDebtsRate", "FBadDebtsRate"),
+      NumberField("BondInvestAmt", "FBondInvestAmt"),
+      NumberField("Level", "FLevel"),
+      IsDetail(),
+      Assist("Trade", "FTrade_ID", "FTrade", "行业"),
+      Assist("Region", "FRegionID_ID", "FRegionID", "区域"),
+      Assist("OwnerShip", "FOwnershipID_ID", "FOwnerShipID", "所有制"),
+      Assist("AssetShip", "FAssetshipID_ID", "FAssetShipID", "资产关系"),
+      Assist("SuperDept", "FSuperDeptID_ID", "FSuperDeptID", "上级主管"),
+  };
+  k.importOrder = {"AcctMode", "InvestAmt", "InvestRate", "BadDebtsRate", "BondInvestAmt", "Level", "IsDetail",
+                   kFirstSave, "Trade", "Region", "OwnerShip", "AssetShip", "SuperDept"};
+  return k;
+}
+
+}  // namespace
+
+const ItemKind& SonCompanyKind() {
+  static const ItemKind kind = Build();
+  return kind;
+}
+
+}  // namespace morvent
