@@ -2,6 +2,8 @@
 
 #include <set>
 
+#include "items/assist_detail.h"
+#include "items/assist_type.h"
 #include "items/customer.h"
 #include "items/department.h"
 #include "items/supplier.h"
@@ -36,8 +38,8 @@ std::vector<BaseType> BuildTable() {
       {116, "Material", "SchemaMaterial.xml", "物料", nullptr},
       {118, "Employee", "SchemaEmployee.xml", "职员", nullptr},
       {120, "Department", "SchemaDepartment.xml", "部门", Make<CDepartment>()},
-      {121, "AssistType", "SchemaAssistType.xml", "辅助资料类别", nullptr},
-      {122, "AssistDetail", "SchemaAssistDetail.xml", "辅助资料", nullptr},
+      {121, "AssistType", "SchemaAssistType.xml", "辅助资料类别", Make<CAssistType>()},
+      {122, "AssistDetail", "SchemaAssistDetail.xml", "辅助资料", Make<CAssistDetail>()},
   };
   // A code or element listed twice would shadow a handler: refuse loudly.
   std::set<int32_t> codes;

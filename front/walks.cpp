@@ -42,9 +42,13 @@ bool EntityHandler::RunExportWalk(const ExportWalk& w, const std::string& sFile)
     if (!trap.Run([&] { next = w.next(); })) return false;
     if (!next && !w.counted) break;
     current = next;
-    DataRecordPtr record = w.addEmptyOnFailure ? NewRecord() : nullptr;
-    if (!trap.Run([&] { record = w.build(Must(current)); })) return false;
-    if (record) collection->Add(record);
+    if (w.collect) {
+      if (!trap.Run([&] { w.collect(Must(current), *collection); })) return false;
+    } else {
+      DataRecordPtr record = w.addEmptyOnFailure ? NewRecord() : nullptr;
+      if (!trap.Run([&] { record = w.build(Must(current)); })) return false;
+      if (record) collection->Add(record);
+    }
     ++i;
     if (!trap.Run([&] { stop = RaiseExpOneRow(i, ExportRate(i, n), w.progressPrefix + TextOf(Must(current).Get("Name"))); }))
       return false;
@@ -91,7 +95,7 @@ bool EntityHandler::RunImportWalk(const ImportWalk& w, const std::string& sFile)
     auto selected = w.selects ? trap.Test([&] { return w.selects(*current); }) : std::optional<bool>(true);
     if (!selected) return false;
     if (*selected && !trap.Run([&] { w.importRecord(current); })) return false;
-    if (!trap.Run([&] { stop = RaiseImpOneRow(i, ImportRate(i, count), w.progressPrefix + TextOf(current->Value("Name"))); }))
+    if (!trap.Run([&] { stop = RaiseImpOneRow(i, ImportRate(i, count), w.progressPrefix + TextOf(current->Value(w.progressKey))); }))
       return false;
     if (stop) return false;
   }

@@ -22,6 +22,9 @@ struct ExportWalk {
   std::function<int32_t()> count;         // the total the rates divide by
   std::function<LedgerObjectPtr()> next;  // the next object; nullptr after the last
   std::function<DataRecordPtr(LedgerObject&)> build;
+  // Instead of build: adds the object's records (any number) to the file's
+  // collection, for a walk whose progress counts groups of records.
+  std::function<void(LedgerObject&, RecordCollection&)> collect;
   // Walk exactly count() objects (a set read with GetNext) instead of until
   // next() answers nullptr.
   bool counted = false;
@@ -35,6 +38,7 @@ struct ImportWalk {
   std::string element;
   std::string errorPrefix;     // "引入币别资料错误，当前记录名称为："
   std::string progressPrefix;  // "引入币别资料，当前记录名称为"
+  std::string progressKey = "Name";  // the record's key the progress shows
   std::function<void()> open;
   // Told the collection being walked (the reader may hand back another one).
   std::function<void(const RecordCollectionPtr&)> adopt;

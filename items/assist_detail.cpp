@@ -1,0 +1,165 @@
+#include "items/assist_detail.h"
+
+#include "context/props.h"
+#include "front/walks.h"
+#include "items/assist_type.h"
+#include "platform/registry.h"
+#include "platform/text.h"
+
+namespace morvent {
+
+namespace {
+constexpr const char* kSchema = "SchemaAssistDetail.xml";
+constexpr const char* kElement = "AssistDetail";
+// The second argument of the entry set's Item that finds an entry of any type.
+constexpr int32_t kAnyType = 866;
+
+// A null on either side is no match.
+bool SameText(const Variant& v, const std::string& text) { return !v.IsNull() && v.ToText() == text; }
+}  // namespace
+
+void CAssistDetail::PrepareSets() {
+  if (types_) return;
+  auto types = CreateObjectAs<ObjectSet>(kSubMesTypeSet);
+  types->Refresh();
+  entries_ = CreateObjectAs<ObjectSet>(kSubMesSet);
+  types_ = types;
+}
+
+bool CAssistDetail::CheckID(int32_t id) {
+  try {
+    PrepareSets();
+    return entries_->Item(id, Variant(kAnyType)) != nullptr;
+  } catch (...) {
+    return false;
+  }
+}
+
+DataRecordPtr CAssistDetail::GetInfo(int32_t id, const std::string& typeName) {
+  PrepareSets();
+  auto entry = Must(entries_).Item(id, Variant(kAnyType));
+  if (!entry) return NewRecord();
+  return BuildRecord(*entry, typeName);
+}
+
+bool CAssistDetail::TypeExists(int32_t typeId) {
+  if (!typeCheck_) typeCheck_ = CreateObjectAs<ObjectSet>(kSubMesTypeSet);
+  auto& types = *typeCheck_;
+  const int32_t n = types.Count();
+  types.Refresh();
+  for (int32_t i = 1; i <= n; ++i)
+    if (Must(types.GetNext()).Get("TypeID").ToLong() == typeId) return true;
+  return false;
+}
+
+DataRecordPtr CAssistDetail::BuildRecord(LedgerObject& entry, const std::string& typeName) {
+  auto record = NewRecord();
+  try {
+    record->SetValue("Name", entry.Get("Name"));
+    record->SetValue("Number", entry.Get("Number"));
+    auto type = NewRecord();
+    const int32_t typeId = entry.Get("TypeID").ToLong();
+    if (TypeExists(typeId))
+      type->SetValue("Name", Must(typeCheck_->Item(typeId)).Get("Name"));
+    else
+      type->SetValue("Name", typeName);
+    type->SetValue("Number", entry.Get("TypeID").ToText());
+    record->SetValue("AssistType", type);
+  } catch (const std::exception&) {
+    auto type = NewRecord();
+    record->SetValue("AssistType", type);
+    type->SetValue("Number", entry.Get("TypeID").ToText());
+    type->SetValue("Name", "");
+  }
+  return record;
+}
+
+int32_t CAssistDetail::FindDetail(int32_t typeId, const std::string& number) {
+  auto& entries = Must(entries_);
+  entries.Refresh();
+  const int32_t n = entries.Count();
+  for (int32_t i = 1; i <= n; ++i) {
+    auto e = entries.GetNext();
+    Must(e);
+    const Variant type = e->Get("TypeID");
+    if (SameText(e->Get("Number"), number) && !type.IsNull() && type.ToLong() == typeId)
+      return e->Get("ItemID").ToLong();
+  }
+  return 0;
+}
+
+int32_t CAssistDetail::ImportAssistDetail(const DataRecord& record) {
+  PrepareSets();  // public: a caller need not have imported a file first
+  auto typeRecord = record.Value("AssistType").As<DataRecord>();
+  CAssistType typeHandler;
+  const int32_t typeId = typeHandler.GetID(Must(typeRecord));
+  auto& entries = Must(entries_);
+  entries.SetRestriction("TypeID", Variant(typeId));
+  entries.Refresh();
+  const std::string number = LeftChars(record.Value("Number").ToText(), kNumberWidth);
+  const int32_t id = FindDetail(typeId, number);
+  auto target = ChooseImportTarget(entries, id, [&] { return entries.CreateNew({Variant(typeId)}, {{"Number", number}}); });
+  if (target.keep) return id;
+  auto& entry = Must(target.object);
+  entry.Let("Name", record.Value("Name"));
+  entry.Let("Number", number);
+  entry.SaveChanges();
+  return entry.Get("ItemID").ToLong();
+}
+
+int32_t CAssistDetail::GetID(const DataRecord& record, int32_t itemClassId, const std::string& propertyName) {
+  const std::string name = record.Value("Name").ToText();
+  const std::string& props = Context().gPropsString;
+  auto detail = CreateObjectAs<ItemClassInfo>(kItemClassInfo)->GetDetail(props, itemClassId);
+  auto desc = Must(detail).Value("_PropDesc").As<RecordCollection>();
+  int16_t search = 0;
+  for (int32_t i = Must(desc).LBound(); i <= desc->UBound(); ++i) {
+    auto row = desc->Item(i);
+    Must(row);
+    if (SameText(row->Value("FName"), propertyName)) {
+      search = row->Value("FSearch").ToInteger();
+      break;
+    }
+  }
+  auto rows = CreateObjectAs<ItemInfo>(kItemInfo)->GetSubMesList(props, search);
+  auto& list = Must(rows);
+  if (list.BOF() && list.EOF_()) return 0;
+  for (; !list.EOF_(); list.MoveNext())
+    if (SameText(list.Field("FName"), name)) return list.Field("FItemID").ToLong();
+  return 0;
+}
+
+void CAssistDetail::CollectEntries(LedgerObject& type, RecordCollection& collection) {
+  auto& entries = Must(entries_);
+  entries.SetListOptions(1);
+  entries.SetRestriction("TypeID", type.Get("TypeID"));
+  entries.Refresh();
+  const int32_t m = entries.Count();
+  for (int32_t k = 1; k <= m; ++k) collection.Add(BuildRecord(Must(entries.GetNext()), ""));
+}
+
+bool CAssistDetail::Export(const std::string& /*PropsString*/, const std::string& sFile) {
+  return RunExportWalk({.schemaFile = kSchema,
+                        .element = kElement,
+                        .errorPrefix = "导出辅助资料出错，当前类别名称为：",
+                        .progressPrefix = "正在导出辅助资料，当前类别名称为：",
+                        .open = [this] { PrepareSets(); },
+                        .count = [this] { return Must(types_).Count(); },
+                        .next = [this] { return Must(types_).GetNext(); },
+                        .collect = [this](LedgerObject& t, RecordCollection& c) { CollectEntries(t, c); },
+                        .counted = true},
+                       sFile);
+}
+
+bool CAssistDetail::Import(const std::string& sFile) {
+  return RunImportWalk({.schemaFile = kSchema,
+                        .element = kElement,
+                        .errorPrefix = "引入辅助资料错误，当前记录名称为：",
+                        .progressPrefix = "引入辅助资料，代码为",
+                        .progressKey = "Number",
+                        .open = [this] { PrepareSets(); },
+                        .importRecord = [this](const DataRecordPtr& r) { ImportAssistDetail(Must(r)); }},
+                       sFile);
+}
+
+}  // namespace morvent
