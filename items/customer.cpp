@@ -1,5 +1,6 @@
 #include "items/customer.h"
 
+#include "items/assist_detail.h"
 #include "ledger/currency.h"
 #include "ledger/settle.h"
 
@@ -52,13 +53,18 @@ ItemKind Build() {
 }  // namespace
 
 std::vector<std::pair<std::string, LookupFactory>> PartnerLookups() {
-  return {{"Currency", LookupOf<CCurrency>()}, {"Settle", LookupOf<CSettle>()}};
+  return {{"AssistDetail", LookupOf<CAssistDetail>()},
+          {"Currency", LookupOf<CCurrency>()},
+          {"Settle", LookupOf<CSettle>()}};
 }
 
 std::vector<ItemField> PartnerReferences() {
   const auto gy = FieldSet::GY;
   return {ReferenceField("SettleCurrency", "FCyID", "Currency", {}, gy),
-          ReferenceField("SettleMode", "FSetID", "Settle", {}, gy)};
+          ReferenceField("Region", "FRegionID", "AssistDetail", "区域", gy),
+          ReferenceField("Trade", "FTrade", "AssistDetail", "行业", gy),
+          ReferenceField("SettleMode", "FSetID", "Settle", {}, gy),
+          ReferenceField("Status", "FStatus", "AssistDetail", "状态", gy)};
 }
 
 std::vector<ItemField> CreditFields() {
