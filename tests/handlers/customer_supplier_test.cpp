@@ -6,6 +6,7 @@
 #include "front/export_base.h"
 #include "front/import_base.h"
 #include "platform/registry.h"
+#include "store/ledger_admin.h"
 #include "tests/handlers/fixture.h"
 
 namespace morvent::test {
@@ -152,6 +153,29 @@ TEST_F(PartnerFiles, WithoutAcctTypeEveryRecordFailsThroughTheErrorEvent) {
     } else {
       EXPECT_EQ(items.count("07"), 0u);
     }
+  }
+}
+
+// The demonstration ledger's customers and suppliers carry every kind of
+// reference, and a ledger given its assist data takes them over unchanged.
+TEST_F(PartnerFiles, TheDemoLedgersPartnersRoundTripWithEveryReference) {
+  std::string demo = NewLedger("demo.db", "GY"), target = NewLedger("target.db", "GY");
+  FillDemoLedger(demo);
+  std::string entries = home.file("entries.xml");
+  ASSERT_TRUE(Export(demo, 122, entries).result);
+  ASSERT_TRUE(Import(target, 122, entries, 1, 1).result);
+  for (const Kind& k : {kCustomers, kSuppliers}) {
+    SCOPED_TRACE(k.name);
+    std::string first = home.file(std::string(k.name) + "-1.xml"), second = home.file(std::string(k.name) + "-2.xml");
+    ASSERT_TRUE(Export(demo, k.code, first).errors.empty());
+    ASSERT_TRUE(Import(target, k.code, first, 1, 1).errors.empty());
+    ASSERT_TRUE(Export(target, k.code, second).errors.empty());
+    const std::string text = ReadFile(first);
+    for (const std::string key : {"SettleCurrency", "Region", "Trade", "SettleMode", "Status", "CompanyCode",
+                                  k.code == kCustomers.code ? "CustomerType" : "SupplierType"})
+      EXPECT_NE(text.find("<" + key + ">"), std::string::npos) << key;
+    // A settlement method's branch code is exported but never imported.
+    EXPECT_EQ(WithoutElement(ReadFile(second), "CompanyCode"), WithoutElement(text, "CompanyCode"));
   }
 }
 
