@@ -5,6 +5,7 @@
 #include "context/props.h"
 #include "front/export_base.h"
 #include "front/import_base.h"
+#include "ledger/currency.h"
 #include "platform/registry.h"
 #include "store/ledger_admin.h"
 #include "tests/handlers/fixture.h"
@@ -176,6 +177,31 @@ TEST_F(PartnerFiles, TheDemoLedgersPartnersRoundTripWithEveryReference) {
       EXPECT_NE(text.find("<" + key + ">"), std::string::npos) << key;
     // A settlement method's branch code is exported but never imported.
     EXPECT_EQ(WithoutElement(ReadFile(second), "CompanyCode"), WithoutElement(text, "CompanyCode"));
+  }
+}
+
+// A reference that cannot be had ends the record after its first save: the
+// item keeps its name and number, none of the fields written after, and the
+// failure is reported with the record's name.
+TEST_F(PartnerFiles, AFailingLookupLeavesOnlyTheFirstSave) {
+  for (const Kind& k : {kCustomers, kSuppliers}) {
+    SCOPED_TRACE(k.name);
+    std::string l = Ledger(std::string(k.name) + "-lookup", "GY");
+    auto r = Rec({{"Number", "09"}, {"Name", "坏币别"}, {"Phone", "020-1"}, {"ShortName", "坏"}});
+    r->SetValue("SettleCurrency", Rec({{"Number", Variant::Null()}, {"Name", "无代码"}}));
+    std::string file = WriteRecords(std::string(k.name) + "-bad.xml", k.code == kCustomers.code ? "Customer" : "Supplier",
+                                    {r});
+    Bind(l);
+    const std::string failure = ErrorOf([&] { CCurrency().GetID(*r->Record("SettleCurrency")); });
+    ASSERT_FALSE(failure.empty());
+    RunResult in = Import(l, k.code, file, 1, 1);
+    EXPECT_FALSE(in.result);
+    const std::string what = k.code == kCustomers.code ? "客户" : "供应商";
+    EXPECT_EQ(in.errors, std::vector<std::string>{"引入" + what + "资料错误，当前记录名称为：坏币别\r错误信息：\r" + failure});
+    EXPECT_EQ(Items(l, k.cls)["09"].name, "坏币别");
+    EXPECT_EQ(Field(l, k, "09", "FPhone"), "<null>");
+    EXPECT_EQ(Field(l, k, "09", "FShortName"), "<null>");
+    EXPECT_EQ(Objects(l, kCurrencySet, 2).size(), 0u);
   }
 }
 
