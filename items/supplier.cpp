@@ -21,23 +21,26 @@ ItemKind Build() {
   k.presets = {{"FTypeID", int16_t{0}, FieldSet::NonGY}};
 
   const auto gy = FieldSet::GY;
-  k.fields = {TextField("ShortName", "FShortName", gy), TextField("LinkMan", "FContact", gy),
-              TextField("PostalCode", "FPostalCode", gy), TextField("Email", "FEmail", gy),
-              CreditLimitField(),                  TextField("City", "FCity", gy),
-              TextField("Province", "FProvince", gy),   TextField("Country", "FCountry", gy),
+  k.fields = {TextField("ShortName", "FShortName", gy),
+              TextField("LinkMan", "FContact", gy),
+              TextField("PostalCode", "FPostalCode", gy),
+              TextField("Email", "FEmail", gy),
+              CreditLimitField(),
+              TextField("City", "FCity", gy),
+              TextField("Province", "FProvince", gy),
+              TextField("Country", "FCountry", gy),
               TextField("HomePage", "FHomePage", gy)};
   for (auto& f : PartnerReferences()) k.fields.push_back(std::move(f));
   for (auto& f : CreditFields()) k.fields.push_back(std::move(f));
-  for (auto& f : {TextField("Address", "FAddress"), TextField("Phone", "FPhone"), TextField("Fax", "FFax"),
-                  TextField("Bank", "FBank"), TextField("Account", "FAccount"), TextField("TaxNum", "FTaxNum"),
-                  CompanyCodeField()})
+  for (const auto& f : {TextField("Address", "FAddress"), TextField("Phone", "FPhone"), TextField("Fax", "FFax"),
+                        TextField("Bank", "FBank"), TextField("Account", "FAccount"), TextField("TaxNum", "FTaxNum"),
+                        CompanyCodeField()})
     k.fields.push_back(f);
 
-  // Common fields first; the GY set with the credit limit and the address
-  // lines before postal code and e-mail.
-  k.importOrder = {"Address",  "Phone",    "Fax",      "Bank",       "Account",    "TaxNum",
-                   "CompanyCode", "ShortName", "LinkMan", "CreditLimit", "City",   "Province",
-                   "Country",  "HomePage", "PostalCode", "Email"};
+  // Common fields first; then the GY set, its credit limit, city, province,
+  // country and home page before postal code and e-mail, or the credit set.
+  k.importOrder = {"Address", "Phone",       "Fax",  "Bank",     "Account", "TaxNum",   "CompanyCode", "ShortName",
+                   "LinkMan", "CreditLimit", "City", "Province", "Country", "HomePage", "PostalCode",  "Email"};
   for (const auto& f : PartnerReferences()) k.importOrder.push_back(f.key);
   for (const auto& f : CreditFields()) k.importOrder.push_back(f.key);
   return k;
