@@ -43,13 +43,9 @@ DataRecordPtr CAssistDetail::GetInfo(int32_t id, const std::string& typeName) {
 }
 
 bool CAssistDetail::TypeExists(int32_t typeId) {
-  if (!typeCheck_) typeCheck_ = CreateObjectAs<ObjectSet>(kSubMesTypeSet);
-  auto& types = *typeCheck_;
-  const int32_t n = types.Count();
-  types.Refresh();
-  for (int32_t i = 1; i <= n; ++i)
-    if (Must(types.GetNext()).Get("TypeID").ToLong() == typeId) return true;
-  return false;
+  // A fetch by ID answers what a walk over the types would, without moving
+  // the place of the export's own walk.
+  return Must(types_).Item(typeId) != nullptr;
 }
 
 DataRecordPtr CAssistDetail::BuildRecord(LedgerObject& entry, const std::string& typeName) {
@@ -60,7 +56,7 @@ DataRecordPtr CAssistDetail::BuildRecord(LedgerObject& entry, const std::string&
     auto type = NewRecord();
     const int32_t typeId = entry.Get("TypeID").ToLong();
     if (TypeExists(typeId))
-      type->SetValue("Name", Must(typeCheck_->Item(typeId)).Get("Name"));
+      type->SetValue("Name", Must(types_->Item(typeId)).Get("Name"));
     else
       type->SetValue("Name", typeName);
     type->SetValue("Number", entry.Get("TypeID").ToText());
@@ -77,15 +73,11 @@ DataRecordPtr CAssistDetail::BuildRecord(LedgerObject& entry, const std::string&
 int32_t CAssistDetail::FindDetail(int32_t typeId, const std::string& number) {
   auto& entries = Must(entries_);
   entries.Refresh();
-  const int32_t n = entries.Count();
-  for (int32_t i = 1; i <= n; ++i) {
-    auto e = entries.GetNext();
-    Must(e);
-    const Variant type = e->Get("TypeID");
-    if (SameText(e->Get("Number"), number) && !type.IsNull() && type.ToLong() == typeId)
-      return e->Get("ItemID").ToLong();
-  }
-  return 0;
+  // Numbers are unique within a type, so the ledger's own exact search
+  // answers what a walk over the type's entries would, without making an
+  // import quadratic in the number of entries.
+  const int32_t id = entries.ExistenceCheck({{"Number", number}, {"TypeID", typeId}});
+  return id < 1 ? 0 : id;
 }
 
 int32_t CAssistDetail::ImportAssistDetail(const DataRecord& record) {
@@ -104,15 +96,29 @@ int32_t CAssistDetail::ImportAssistDetail(const DataRecord& record) {
   entry.Let("Name", record.Value("Name"));
   entry.Let("Number", number);
   entry.SaveChanges();
+  values_.clear();
   return entry.Get("ItemID").ToLong();
 }
 
 int32_t CAssistDetail::GetID(const DataRecord& record, int32_t itemClassId, const std::string& propertyName) {
   const std::string name = record.Value("Name").ToText();
+  const auto& values = PropertyValues(itemClassId, propertyName);
+  auto it = values.find(name);
+  return it == values.end() ? 0 : it->second;
+}
+
+const CAssistDetail::NameIndex& CAssistDetail::PropertyValues(int32_t itemClassId, const std::string& propertyName) {
   const std::string& props = Context().gPropsString;
+  if (props != valuesProps_) {
+    values_.clear();
+    valuesProps_ = props;
+  }
+  auto key = std::make_pair(itemClassId, propertyName);
+  if (auto it = values_.find(key); it != values_.end()) return it->second;
+
   auto detail = CreateObjectAs<ItemClassInfo>(kItemClassInfo)->GetDetail(props, itemClassId);
   auto desc = Must(detail).Value("_PropDesc").As<RecordCollection>();
-  int16_t search = 0;
+  int16_t search = 0;  // a property the class lacks asks for list 0, which is empty
   for (int32_t i = Must(desc).LBound(); i <= desc->UBound(); ++i) {
     auto row = desc->Item(i);
     Must(row);
@@ -123,10 +129,13 @@ int32_t CAssistDetail::GetID(const DataRecord& record, int32_t itemClassId, cons
   }
   auto rows = CreateObjectAs<ItemInfo>(kItemInfo)->GetSubMesList(props, search);
   auto& list = Must(rows);
-  if (list.BOF() && list.EOF_()) return 0;
-  for (; !list.EOF_(); list.MoveNext())
-    if (SameText(list.Field("FName"), name)) return list.Field("FItemID").ToLong();
-  return 0;
+  NameIndex index;
+  if (!(list.BOF() && list.EOF_()))
+    for (; !list.EOF_(); list.MoveNext()) {
+      const Variant name = list.Field("FName");
+      if (!name.IsNull()) index.emplace(name.ToText(), list.Field("FItemID").ToLong());  // the first of a name wins
+    }
+  return values_.emplace(std::move(key), std::move(index)).first->second;
 }
 
 void CAssistDetail::CollectEntries(LedgerObject& type, RecordCollection& collection) {

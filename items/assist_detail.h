@@ -13,7 +13,10 @@
 // back into an entry ID on import, looking the entry up by name among the
 // values the item class's property draws from. GetID never creates one.
 #include <cstdint>
+#include <map>
 #include <string>
+#include <unordered_map>
+#include <utility>
 
 #include "context/ledger_api.h"
 #include "context/record.h"
@@ -38,7 +41,10 @@ class CAssistDetail : public EntityHandler {
   // The ID of the entry whose name equals the record's "Name" exactly,
   // among the entries the property (its Chinese name, "区域") of the item
   // class draws from; 0 when there is none or the class has no such
-  // property. Asks the ledger under the current exchange's property string.
+  // property. Asks the ledger under the current exchange's property string,
+  // once per property for the handler's life: an item exchange using it as
+  // a lookup never changes assist data (this handler's own imports start
+  // the reading afresh).
   int32_t GetID(const DataRecord& record, int32_t itemClassId, const std::string& propertyName);
 
   // Characters of "Number" that make the match key and the stored number.
@@ -49,13 +55,20 @@ class CAssistDetail : public EntityHandler {
   // Never fails once the record exists: a failure leaves a type record with
   // the type ID and an empty name.
   DataRecordPtr BuildRecord(LedgerObject& entry, const std::string& typeName);
-  // Walks its own copy of the type set, so that an export's walk over the
-  // types keeps its place whatever this walk meets.
+  // Leaves the place of the export's walk over the types untouched, so the
+  // export visits every type once.
   bool TypeExists(int32_t typeId);
+  // The ID of the type's entry with exactly that number; 0 when none.
   int32_t FindDetail(int32_t typeId, const std::string& number);
   void CollectEntries(LedgerObject& type, RecordCollection& collection);
 
-  ObjectSetPtr types_, entries_, typeCheck_;
+  // Entry IDs by name, the first of each name in the ledger's list.
+  using NameIndex = std::unordered_map<std::string, int32_t>;
+  const NameIndex& PropertyValues(int32_t itemClassId, const std::string& propertyName);
+
+  ObjectSetPtr types_, entries_;
+  std::string valuesProps_;
+  std::map<std::pair<int32_t, std::string>, NameIndex> values_;
 };
 
 }  // namespace morvent

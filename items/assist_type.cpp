@@ -39,15 +39,17 @@ int32_t CAssistType::FindTypeByName(const std::string& key, const std::string& w
   auto& set = Must(set_);
   set.Refresh();
   const int32_t n = set.Count();
+  int32_t byKey = 0;
   for (int32_t i = 1; i <= n; ++i) {
     auto type = set.GetNext();
     Must(type);
     const Variant name = type->Get("Name");
     if (name.IsNull()) continue;
     const std::string text = name.ToText();
-    if (text == key || text == whole) return type->Get("TypeID").ToLong();
+    if (text == whole) return type->Get("TypeID").ToLong();
+    if (text == key && byKey == 0) byKey = type->Get("TypeID").ToLong();
   }
-  return 0;
+  return byKey;
 }
 
 int32_t CAssistType::ImportRecord(const DataRecord& record) {

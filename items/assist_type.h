@@ -37,10 +37,10 @@ class CAssistType : public EntityHandler {
  private:
   DataRecordPtr BuildRecord(LedgerObject& type);
   int32_t ImportRecord(const DataRecord& record);
-  // The first type, in the set's order, whose name equals the key (the
-  // record's name cut to the match width) or the record's whole name, so a
-  // type stored under a longer name is met again; 0 when none. Exact,
-  // case-sensitive comparison.
+  // The type whose name equals the record's whole name, so a type stored
+  // under a name longer than the match width is met again; else the first,
+  // in the set's order, whose name equals the key (the record's name cut to
+  // the match width); 0 when none. Exact, case-sensitive comparison.
   int32_t FindTypeByName(const std::string& key, const std::string& whole);
 
   ObjectSetPtr set_;

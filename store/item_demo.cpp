@@ -19,7 +19,8 @@ namespace {
 
 using Fields = std::vector<std::pair<const char*, Variant>>;
 
-// Entries of every standard assist-data type (性别 is seeded with the ledger).
+// Entries of every standard assist-data type (性别 is seeded with the ledger)
+// and of one type the demo adds.
 const std::vector<std::pair<const char*, std::vector<const char*>>> kDemoEntries = {
     {"区域", {"华北", "华东", "华南", "西南", "东北"}},
     {"行业", {"制造业", "批发零售业", "信息技术业", "建筑业"}},
@@ -37,6 +38,8 @@ const std::vector<std::pair<const char*, std::vector<const char*>>> kDemoEntries
     {"所有制", {"国有", "集体", "私营", "外资"}},
     {"资产关系", {"全资", "控股", "参股"}},
     {"上级主管", {"集团总部", "区域公司"}},
+    // A type of the demo's own, bound to no item property.
+    {"信用等级", {"AAA", "AA", "A", "BBB"}},
 };
 
 class DemoBuilder {
@@ -47,7 +50,12 @@ class DemoBuilder {
   void Entries() {
     for (const auto& [type, names] : kDemoEntries) {
       int32_t typeId = types_->ExistenceCheck({{"Name", Variant(type)}});
-      if (typeId < 1) continue;
+      if (typeId < 1) {
+        auto t = types_->CreateNew({}, {});
+        t->Let("Name", Variant(type));
+        t->SaveChanges();
+        typeId = t->Get("TypeID").ToLong();
+      }
       int n = 0;
       for (const char* name : names) {
         char number[16];
