@@ -4,8 +4,10 @@
 
 #include "items/assist_detail.h"
 #include "items/assist_type.h"
+#include "items/customer.h"
 #include "items/department.h"
 #include "items/son_company.h"
+#include "items/supplier.h"
 #include "ledger/account_type.h"
 #include "ledger/currency.h"
 #include "ledger/settle.h"
@@ -32,9 +34,9 @@ std::vector<BaseType> BuildTable() {
       {106, "MeasureUnit", "SchemaMeasureUnit.xml", "计量单位", nullptr},
       {107, "Settle", "SchemaSettle.xml", "结算方式", Make<CSettle>()},
       {108, "SonCompany", "SchemaSonCompany.xml", "分支机构", Make<CSonCompany>()},
-      {110, "Customer", "SchemaCustomer.xml", "客户", nullptr},
+      {110, "Customer", "SchemaCustomer.xml", "客户", Make<CCustomer>()},
       {112, "Stock", "SchemaStock.xml", "仓库", nullptr},
-      {114, "Supplier", "SchemaSupplier.xml", "供应商", nullptr},
+      {114, "Supplier", "SchemaSupplier.xml", "供应商", Make<CSupplier>()},
       {116, "Material", "SchemaMaterial.xml", "物料", nullptr},
       {118, "Employee", "SchemaEmployee.xml", "职员", nullptr},
       {120, "Department", "SchemaDepartment.xml", "部门", Make<CDepartment>()},

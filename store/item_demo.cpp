@@ -159,27 +159,38 @@ void Employees(DemoBuilder& d) {
 }
 
 Fields Partner(DemoBuilder& d, int32_t currency, int32_t settle, const char* region, const char* trade,
-               const char* address, const char* phone, const char* taxNum) {
+               const char* address, const char* phone, const char* taxNum, const char* status = "正常") {
   return {{"FCyID", currency},
           {"FSetID", settle},
           {"FRegionID", d.Entry("区域", region)},
           {"FTrade", d.Entry("行业", trade)},
-          {"FStatus", d.Entry("状态", "正常")},
+          {"FStatus", d.Entry("状态", status)},
           {"FAddress", address},
           {"FPhone", phone},
           {"FTaxNum", taxNum},
           {"FCountry", "中国"}};
 }
 
+Fields With(Fields f, const Fields& more) {
+  f.insert(f.end(), more.begin(), more.end());
+  return f;
+}
+
+// Customers and suppliers refer to a currency, a settlement method, three
+// assist values and a parent; some to a foreign currency and a wire
+// transfer, some to nothing at all.
 void Customers(DemoBuilder& d, int32_t cy, int32_t st) {
+  int32_t hkd = d.Core("t_Currency", "FCurrencyID", "FNumber", "HKD");
+  int32_t wire = d.Core("t_SettleType", "FItemID", "FNumber", "JF04");
   d.Add(1, "01", "华北客户");
   d.Add(1, "01.01", "北京地区");
-  auto f = Partner(d, cy, st, "华北", "批发零售业", "北京市西城区西单北大街120号", "010-66012345", "110102100012345");
-  f.push_back({"FShortName", "华联商厦"});
-  f.push_back({"FCreditLimit", 500000.0});
-  f.push_back({"FCreditDays", 30});
-  f.push_back({"FContact", "马晓东"});
-  d.Add(1, "01.01.001", "北京华联商厦有限公司", f);
+  d.Add(1, "01.01.001", "北京华联商厦有限公司",
+        With(Partner(d, cy, st, "华北", "批发零售业", "北京市西城区西单北大街120号", "010-66012345", "110102100012345"),
+             {{"FShortName", "华联商厦"}, {"FContact", "马晓东"}, {"FCreditLimit", 500000.0},
+              {"FCIQNumber", "1100000001"}, {"FCreditDays", 30}, {"FCreditAmount", 200000.0},
+              {"FCreditLevel", "A"}, {"FPostalCode", "100032"}, {"FEmail", "caigou@hualian.example.cn"},
+              {"FCity", "北京"}, {"FProvince", "北京"}, {"FHomePage", "http://hualian.example.cn"},
+              {"FBrNo", "BJ01"}}));
   d.Add(1, "01.01.002", "北京京客隆商业集团股份有限公司",
         Partner(d, cy, st, "华北", "批发零售业", "北京市朝阳区新源街24号", "010-64671234", "110105633712345"));
   d.Add(1, "01.02", "天津地区");
@@ -192,21 +203,29 @@ void Customers(DemoBuilder& d, int32_t cy, int32_t st) {
   d.Add(1, "02.02", "江苏地区");
   d.Add(1, "02.02.001", "苏州工业园区恒通贸易有限公司", {{"FRegionID", d.Entry("区域", "华东")}});  // mostly Null
   d.Add(1, "03", "华南客户");
-  d.Add(1, "03.001", "广州市天河电子有限公司",
-        Partner(d, cy, st, "华南", "信息技术业", "广州市天河区天河路385号", "020-38881234", "440106190412345"));
+  d.Add(1, "03.001", "香港天河电子有限公司",
+        With(Partner(d, hkd, wire, "华南", "信息技术业", "香港九龙尖沙咀广东道33号", "00852-23881234", "", "冻结"),
+             {{"FCountry", "中国香港"}, {"FBrNo", "HK01"}}));
 }
 
 void Suppliers(DemoBuilder& d, int32_t cy, int32_t st) {
+  int32_t usd = d.Core("t_Currency", "FCurrencyID", "FNumber", "USD");
+  int32_t wire = d.Core("t_SettleType", "FItemID", "FNumber", "JF04");
   d.Add(8, "01", "原材料供应商");
   d.Add(8, "01.01", "钢材");
   d.Add(8, "01.01.001", "宝山钢铁股份有限公司",
-        Partner(d, cy, st, "华东", "制造业", "上海市宝山区富锦路885号", "021-26641234", "310113631712345"));
+        With(Partner(d, cy, st, "华东", "制造业", "上海市宝山区富锦路885号", "021-26641234", "310113631712345"),
+             {{"FShortName", "宝钢"}, {"FContact", "徐建平"}, {"FCreditLimit", 2000000.0},
+              {"FPostalCode", "201900"}, {"FEmail", "sales@baosteel.example.cn"}, {"FCity", "上海"},
+              {"FProvince", "上海"}, {"FHomePage", "http://baosteel.example.cn"}, {"FCreditDays", 60},
+              {"FCreditLevel", "AA"}, {"FBrNo", "SH01"}}));
   d.Add(8, "01.01.002", "鞍钢股份有限公司",
-        Partner(d, cy, st, "东北", "制造业", "辽宁省鞍山市铁西区鞍钢厂区", "0412-6721234", "210300242612345"));
+        Partner(d, usd, wire, "东北", "制造业", "辽宁省鞍山市铁西区鞍钢厂区", "0412-6721234", "210300242612345"));
   d.Add(8, "01.02", "辅料");
   d.Add(8, "01.02.001", "温州永固紧固件有限公司",
-        Partner(d, cy, 0, "华东", "制造业", "浙江省温州市龙湾区永强大道1号", "0577-86901234", "330303145612345"));
+        Partner(d, cy, 0, "华东", "制造业", "浙江省温州市龙湾区永强大道1号", "0577-86901234", "330303145612345", "停用"));
   d.Add(8, "02", "服务供应商");
+  // No city, province, country or home page: each exports as empty text.
   d.Add(8, "02.001", "成都天府物流有限公司", {{"FRegionID", d.Entry("区域", "西南")}, {"FPhone", "028-85501234"}});
 }
 
