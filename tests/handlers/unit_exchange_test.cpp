@@ -25,6 +25,28 @@ DataRecordPtr UnitRec(const std::string& group, const std::string& name, const s
   return r;
 }
 
+// The ledger's group set, except that one group cannot be fetched by ID.
+class GroupSetHiding : public ObjectSet {
+ public:
+  GroupSetHiding(ObjectSetPtr inner, int32_t hidden) : inner_(std::move(inner)), hidden_(hidden) {}
+  void SetListOptions(int16_t o) override { inner_->SetListOptions(o); }
+  void SetRestriction(const std::string& n, const Variant& v) override { inner_->SetRestriction(n, v); }
+  void Refresh() override { inner_->Refresh(); }
+  int32_t Count() override { return inner_->Count(); }
+  std::unique_ptr<ObjectCursor> Enumerate() override { return inner_->Enumerate(); }
+  LedgerObjectPtr GetNext() override { return inner_->GetNext(); }
+  LedgerObjectPtr Item(int32_t id, const std::optional<Variant>& second) override {
+    return id == hidden_ ? nullptr : inner_->Item(id, second);
+  }
+  LedgerObjectPtr GetUnit(int32_t id) override { return inner_->GetUnit(id); }
+  int32_t ExistenceCheck(const NamedArgs& named) override { return inner_->ExistenceCheck(named); }
+  LedgerObjectPtr CreateNew(const std::vector<Variant>& a, const NamedArgs& n) override { return inner_->CreateNew(a, n); }
+
+ private:
+  ObjectSetPtr inner_;
+  int32_t hidden_;
+};
+
 class UnitExchangeTest : public HandlerTest {
  protected:
   void SetUp() override {
@@ -216,6 +238,25 @@ TEST_F(UnitExchangeTest, ExportsReportProgressPerGroupAndFailuresWithoutAFile) {
     size_t count = 0;
     for (size_t p = text.find(c.records); p != std::string::npos; p = text.find(c.records, p + 1)) ++count;
     EXPECT_EQ(count, 2u);
+  }
+
+  // A unit whose record cannot be built is named and left out; the rest of
+  // its group and the other groups still reach the file.
+  ASSERT_TRUE(Run(106, {UnitRec("重量", "克", "G", "0.001", "1")}, 1).result);
+  {
+    Factory real = ReplaceFactory(kMeasureUnitGroupSet, nullptr);
+    ReplaceFactory(kMeasureUnitGroupSet, real);
+    ScopedFactory hiding(kMeasureUnitGroupSet, [real] {
+      return std::make_shared<GroupSetHiding>(std::dynamic_pointer_cast<ObjectSet>(real()), 1);
+    });
+    const std::string file = home.file("hidden.xml");
+    RunResult run = Export(ledger, 106, file, Client{.letErrorsPass = true});
+    EXPECT_TRUE(run.result);
+    EXPECT_EQ(run.errors, std::vector<std::string>{"导出计量单位资料出错，当前记录名称为：个\r错误信息：\r对象变量未设置"});
+    EXPECT_EQ(run.rows.size(), 3u);
+    const std::string text = ReadFile(file);
+    EXPECT_EQ(text.find("<Name>个</Name>"), std::string::npos);
+    EXPECT_NE(text.find("<Name>克</Name>"), std::string::npos);
   }
 
   const std::string target = home.file("missing/out.xml");
