@@ -2,7 +2,6 @@
 
 #include <optional>
 
-#include "context/props.h"
 #include "front/walks.h"
 #include "platform/call_scope.h"
 #include "platform/registry.h"
@@ -122,9 +121,9 @@ void CMeasureUnit::ImportDefaultUnits() {
   for (int32_t i = records.LBound(); i <= records.UBound(); ++i) {
     RecordScope scope;
     try {
-      const auto& record = Must(records.Item(i));
-      if (!IsDefault(record)) continue;
-      ImportRecord(record);
+      const DataRecordPtr record = records.Item(i);
+      if (!IsDefault(Must(record))) continue;
+      ImportRecord(*record);
       scope.Stored();
     } catch (const std::exception&) {
       // The second pass imports the record again and reports its failure.
