@@ -6,12 +6,15 @@
 #include "items/assist_type.h"
 #include "items/customer.h"
 #include "items/department.h"
+#include "items/employee.h"
 #include "items/son_company.h"
 #include "items/supplier.h"
 #include "ledger/account_type.h"
 #include "ledger/currency.h"
 #include "ledger/settle.h"
 #include "ledger/voucher_group.h"
+#include "units/measure_unit.h"
+#include "units/unit_group.h"
 #include "platform/error.h"
 #include "platform/text.h"
 
@@ -30,15 +33,15 @@ std::vector<BaseType> BuildTable() {
       {102, "Account", "SchemaAccount.xml", "科目", nullptr},
       {103, "Currency", "SchemaCurrency.xml", "币别", Make<CCurrency>()},
       {104, "VoucherGroup", "SchemaVoucherGroup.xml", "凭证字", Make<CVoucherGroup>()},
-      {105, "MeasureUnitGroup", "SchemaMeasureUnitGroup.xml", "计量单位组", nullptr},
-      {106, "MeasureUnit", "SchemaMeasureUnit.xml", "计量单位", nullptr},
+      {105, "MeasureUnitGroup", "SchemaMeasureUnitGroup.xml", "计量单位组", Make<CMeasureUnitGroup>()},
+      {106, "MeasureUnit", "SchemaMeasureUnit.xml", "计量单位", Make<CMeasureUnit>()},
       {107, "Settle", "SchemaSettle.xml", "结算方式", Make<CSettle>()},
       {108, "SonCompany", "SchemaSonCompany.xml", "分支机构", Make<CSonCompany>()},
       {110, "Customer", "SchemaCustomer.xml", "客户", Make<CCustomer>()},
       {112, "Stock", "SchemaStock.xml", "仓库", nullptr},
       {114, "Supplier", "SchemaSupplier.xml", "供应商", Make<CSupplier>()},
       {116, "Material", "SchemaMaterial.xml", "物料", nullptr},
-      {118, "Employee", "SchemaEmployee.xml", "职员", nullptr},
+      {118, "Employee", "SchemaEmployee.xml", "职员", Make<CEmployee>()},
       {120, "Department", "SchemaDepartment.xml", "部门", Make<CDepartment>()},
       {121, "AssistType", "SchemaAssistType.xml", "辅助资料类别", Make<CAssistType>()},
       {122, "AssistDetail", "SchemaAssistDetail.xml", "辅助资料", Make<CAssistDetail>()},
