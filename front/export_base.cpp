@@ -12,17 +12,6 @@ namespace morvent {
 ExportBase::ExportBase() = default;
 ExportBase::~ExportBase() = default;
 
-bool ExportBase::FinishCall(bool result) {
-  // The call's last commit runs here, while the client still hears of it.
-  RunCallEndHooks();
-  if (auto lost = TakeLostWrite()) {
-    bool cancel = true;
-    ReportError(*lost, cancel);
-    return false;
-  }
-  return result;
-}
-
 void ExportBase::ReportError(const std::string& sErrMsg, bool& Cancel) {
   if (Error) Error(sErrMsg, Cancel);
   try {
@@ -47,7 +36,7 @@ bool ExportBase::ExportXMLData(const std::string& PropsString, int32_t lBaseType
     if (ExportOneRow) ExportOneRow(lRow, dblRate, Cancel);
   };
   slot_->events.ExpErr = [this](const std::string& sErrMsg, bool& Cancel) { ReportError(sErrMsg, Cancel); };
-  bool result = FinishCall(slot_->Export(props, file));
+  bool result = FinishCall(slot_->Export(props, file), [this](const std::string& m, bool& c) { ReportError(m, c); });
   slot_.reset();
   return result;
 }

@@ -27,4 +27,14 @@ bool EntityHandler::RaiseImpOneRow(int32_t lRow, double dblRate, const std::stri
 bool EntityHandler::RaiseExpErr(const std::string& s) { return Err(events.ExpErr, s); }
 bool EntityHandler::RaiseImpErr(const std::string& s) { return Err(events.ImpErr, s); }
 
+bool FinishCall(bool result, const std::function<void(const std::string&, bool&)>& report) {
+  RunCallEndHooks();
+  if (auto lost = TakeLostWrite()) {
+    bool cancel = true;
+    report(*lost, cancel);
+    return false;
+  }
+  return result;
+}
+
 }  // namespace morvent

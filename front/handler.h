@@ -44,6 +44,11 @@ class EntityHandler {
   bool RunImportWalk(const ImportWalk& walk, const std::string& sFile);
 };
 
+// Ends a public call: commits its work while the client still hears of it.
+// A commit that failed (now or earlier, not yet reported) goes to report as
+// one error and makes the result False.
+bool FinishCall(bool result, const std::function<void(const std::string&, bool&)>& report);
+
 // Export rate: Int(i × 100 ÷ n).
 inline double ExportRate(int32_t i, int32_t n) {
   return std::floor(static_cast<double>(i) * 100.0 / static_cast<double>(n));
