@@ -5,6 +5,7 @@
 #include "items/assist_detail.h"
 #include "items/assist_type.h"
 #include "items/department.h"
+#include "ledger/account.h"
 #include "ledger/account_type.h"
 #include "ledger/currency.h"
 #include "ledger/settle.h"
@@ -23,7 +24,7 @@ std::function<std::unique_ptr<EntityHandler>()> Make() {
 std::vector<BaseType> BuildTable() {
   std::vector<BaseType> t = {
       {101, "AccountType", "SchemaAccountType.xml", "科目大类", Make<CAccountType>()},
-      {102, "Account", "SchemaAccount.xml", "科目", nullptr},
+      {102, "Account", "SchemaAccount.xml", "科目", Make<CAccount>()},
       {103, "Currency", "SchemaCurrency.xml", "币别", Make<CCurrency>()},
       {104, "VoucherGroup", "SchemaVoucherGroup.xml", "凭证字", nullptr},
       {105, "MeasureUnitGroup", "SchemaMeasureUnitGroup.xml", "计量单位组", nullptr},

@@ -54,7 +54,7 @@ bool EntityHandler::RunExportWalk(const ExportWalk& w, const std::string& sFile)
 
   // Before the first object and after the last there is no name to show.
   ErrorTrap trap(
-      w.errorPrefix, [&] { return current ? TextOf(current->Get("Name")) : std::string(); },
+      w.errorPrefix, [&] { return current ? TextOf(current->Get(w.nameKey)) : std::string(); },
       [this](const std::string& m) { return RaiseExpErr(m); });
 
   auto refused = trap.Test([&] { return !CheckExportFiles(w.schemaFile, sFile); });
@@ -76,7 +76,7 @@ bool EntityHandler::RunExportWalk(const ExportWalk& w, const std::string& sFile)
       if (record) collection->Add(record);
     }
     ++i;
-    if (!trap.Run([&] { stop = RaiseExpOneRow(i, ExportRate(i, n), w.progressPrefix + TextOf(Must(current).Get("Name"))); }))
+    if (!trap.Run([&] { stop = RaiseExpOneRow(i, ExportRate(i, n), w.progressPrefix + TextOf(Must(current).Get(w.nameKey))); }))
       return false;
     if (stop) return false;
   }
@@ -93,7 +93,7 @@ bool EntityHandler::RunImportWalk(const ImportWalk& w, const std::string& sFile)
   bool stop = false;
 
   ErrorTrap trap(
-      w.errorPrefix, [&] { return current ? TextOf(current->Value("Name")) : std::string(); },
+      w.errorPrefix, [&] { return current ? TextOf(current->Value(w.errorKey)) : std::string(); },
       [this](const std::string& m) { return RaiseImpErr(m); });
 
   auto failed = trap.Test([&] {
