@@ -5,10 +5,13 @@
 #include "items/assist_detail.h"
 #include "items/assist_type.h"
 #include "items/department.h"
+#include "items/employee.h"
 #include "ledger/account.h"
 #include "ledger/account_type.h"
 #include "ledger/currency.h"
 #include "ledger/settle.h"
+#include "units/measure_unit.h"
+#include "units/unit_group.h"
 #include "platform/error.h"
 #include "platform/text.h"
 
@@ -27,15 +30,15 @@ std::vector<BaseType> BuildTable() {
       {102, "Account", "SchemaAccount.xml", "科目", Make<CAccount>()},
       {103, "Currency", "SchemaCurrency.xml", "币别", Make<CCurrency>()},
       {104, "VoucherGroup", "SchemaVoucherGroup.xml", "凭证字", nullptr},
-      {105, "MeasureUnitGroup", "SchemaMeasureUnitGroup.xml", "计量单位组", nullptr},
-      {106, "MeasureUnit", "SchemaMeasureUnit.xml", "计量单位", nullptr},
+      {105, "MeasureUnitGroup", "SchemaMeasureUnitGroup.xml", "计量单位组", Make<CMeasureUnitGroup>()},
+      {106, "MeasureUnit", "SchemaMeasureUnit.xml", "计量单位", Make<CMeasureUnit>()},
       {107, "Settle", "SchemaSettle.xml", "结算方式", Make<CSettle>()},
       {108, "SonCompany", "SchemaSonCompany.xml", "分支机构", nullptr},
       {110, "Customer", "SchemaCustomer.xml", "客户", nullptr},
       {112, "Stock", "SchemaStock.xml", "仓库", nullptr},
       {114, "Supplier", "SchemaSupplier.xml", "供应商", nullptr},
       {116, "Material", "SchemaMaterial.xml", "物料", nullptr},
-      {118, "Employee", "SchemaEmployee.xml", "职员", nullptr},
+      {118, "Employee", "SchemaEmployee.xml", "职员", Make<CEmployee>()},
       {120, "Department", "SchemaDepartment.xml", "部门", Make<CDepartment>()},
       {121, "AssistType", "SchemaAssistType.xml", "辅助资料类别", Make<CAssistType>()},
       {122, "AssistDetail", "SchemaAssistDetail.xml", "辅助资料", Make<CAssistDetail>()},

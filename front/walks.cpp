@@ -54,7 +54,11 @@ bool EntityHandler::RunExportWalk(const ExportWalk& w, const std::string& sFile)
 
   // Before the first object and after the last there is no name to show.
   ErrorTrap trap(
-      w.errorPrefix, [&] { return current ? TextOf(current->Get(w.nameKey)) : std::string(); },
+      w.errorPrefix,
+      [&] {
+        if (!current) return std::string();
+        return w.errorName ? w.errorName() : TextOf(current->Get(w.nameKey));
+      },
       [this](const std::string& m) { return RaiseExpErr(m); });
 
   auto refused = trap.Test([&] { return !CheckExportFiles(w.schemaFile, sFile); });

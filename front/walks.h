@@ -36,6 +36,9 @@ struct ExportWalk {
   // Instead of build: adds the object's records (any number) to the file's
   // collection, for a walk whose progress counts groups of records.
   std::function<void(LedgerObject&, RecordCollection&)> collect;
+  // The name an error message shows while an object is current, when it is
+  // not the object's own (a unit within the current group).
+  std::function<std::string()> errorName;
   // Walk exactly count() objects (a set read with GetNext) instead of until
   // next() answers nullptr.
   bool counted = false;

@@ -5,10 +5,6 @@
 #include "front/walks.h"
 #include "platform/registry.h"
 #include "platform/text.h"
-#if __has_include("units/measure_unit.h")
-#include "units/measure_unit.h"
-#define MORVENT_HAS_UNITS 1
-#endif
 
 namespace morvent {
 
@@ -43,21 +39,6 @@ const AccountField kFields[] = {
     {"IntRate", "IntRate", FieldForm::Value, true, 0},
 };
 
-#ifdef MORVENT_HAS_UNITS
-std::unique_ptr<LookupHandler> UnitLookup() { return LookupOf<CMeasureUnit>()(); }
-#else
-// Measure units are not exchanged yet: an account's unit is left out of its
-// record, and a record naming one fails.
-class NoUnits : public LookupHandler {
- public:
-  bool CheckID(int32_t) override { return false; }
-  DataRecordPtr GetInfo(int32_t, const std::string&) override { return NewRecord(); }
-  int32_t GetID(const DataRecordPtr&, int16_t, const std::string&) override {
-    throw Error(kErrInvalidCall, "Morvent", "计量单位资料尚不能引入");
-  }
-};
-std::unique_ptr<LookupHandler> UnitLookup() { return std::make_unique<NoUnits>(); }
-#endif
 
 const char* FlagText(bool on) { return on ? "1" : "0"; }
 
@@ -112,7 +93,7 @@ void CAccount::PrepareSets() {
   set->Refresh();
   accounts_ = set;
   currencies_ = std::make_unique<CCurrency>();
-  units_ = UnitLookup();
+  units_ = std::make_unique<CMeasureUnit>();
   itemClasses_ = std::make_unique<CItemClass>();
   types_ = std::make_unique<CAccountType>();
 }
@@ -130,7 +111,7 @@ DataRecordPtr CAccount::BuildRecord(LedgerObject& obj) {
   const int32_t group = NullToDefault(obj.Get("GroupID"), int32_t{0}).ToLong();
   if (group > 0) record->SetValue("GroupName", types_->GetInfo(group));
   const int32_t unit = NullToDefault(obj.Get("MeasureUnitID"), int32_t{0}).ToLong();
-  if (unit > 0 && units_->CheckID(unit)) record->SetValue("MeasureUnit", units_->GetInfo(unit, ""));
+  if (unit > 0 && units_->CheckID(unit)) record->SetValue("MeasureUnit", units_->GetInfo(unit));
 
   Variant items = obj.Get("_Items");
   if (items.IsObject()) {
@@ -252,7 +233,7 @@ int32_t CAccount::ImportRecord(const DataRecordPtr& recordPtr, std::string& numb
   for (const auto& f : kFields)
     if (f.imported) obj.Let(f.property, ImportValue(f, record));
   if (auto currency = Nested(record, "Currency")) obj.Let("CurrencyID", currencies_->GetID(*currency));
-  if (auto unit = Nested(record, "MeasureUnit")) obj.Let("MeasureUnitID", units_->GetID(unit, 0, ""));
+  if (auto unit = Nested(record, "MeasureUnit")) obj.Let("MeasureUnitID", units_->GetID(unit));
   obj.SaveChanges();
   id = obj.Get("AccountID").ToLong();
   acct.reset();

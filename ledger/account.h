@@ -28,10 +28,10 @@
 #include "context/record.h"
 #include "front/handler.h"
 #include "items/item_class.h"
-#include "items/item_lookup.h"
 #include "items/item_parent.h"
 #include "ledger/account_type.h"
 #include "ledger/currency.h"
+#include "units/measure_unit.h"
 
 namespace morvent {
 
@@ -61,7 +61,7 @@ class CAccount : public EntityHandler {
 
   ObjectSetPtr accounts_;
   std::unique_ptr<CCurrency> currencies_;
-  std::unique_ptr<LookupHandler> units_;
+  std::unique_ptr<CMeasureUnit> units_;
   std::unique_ptr<CItemClass> itemClasses_;
   std::unique_ptr<CAccountType> types_;
   ParentResolver parents_;

@@ -151,7 +151,8 @@ void Employees(DemoBuilder& d) {
   d.Add(3, "02.02", "华东组");
   d.Add(3, "02.02.001", "陈静",
         {{"FGender", female}, {"FDuty", d.Entry("职务", "业务员")}, {"FDepartmentID", d.Id(2, "03.02.01")},
-         {"FEmpGroup", d.Entry("职员类别", "临时工")}, {"FNote", "试用期"}});
+         {"FEmpGroup", d.Entry("职员类别", "临时工")}, {"FNote", "试用期"}, {"FBrNo", "SH01"},
+         {"FBankID", "交通银行上海分行"}});  // a bank without an account
   d.Add(3, "03", "生产人员");
   d.Add(3, "03.001", "郑国平",
         {{"FGender", male}, {"FDuty", d.Entry("职务", "部门经理")}, {"FDepartmentID", d.Id(2, "05")},

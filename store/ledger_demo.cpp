@@ -45,6 +45,7 @@ struct DemoUnit {
   const char* number;
   const char* name;
   double coefficient;
+  const char* auxClass = nullptr;  // nullptr: left Null
 };
 struct DemoGroup {
   const char* name;
@@ -53,9 +54,9 @@ struct DemoGroup {
 };
 const DemoGroup kUnitGroups[] = {
     {"数量组", {{"GE", "个", 1}, {"TAI", "台", 1}, {"JIAN", "件", 1}, {"TAO", "套", 1}}, 0},
-    {"重量组", {{"G", "克", 0.001}, {"KG", "千克", 1}, {"T", "吨", 1000}}, 1},
-    {"长度组", {{"CM", "厘米", 0.01}, {"M", "米", 1}, {"KM", "千米", 1000}}, 1},
-    {"包装组", {{"XIANG", "箱", 1}, {"HE", "盒", 1}}, 0},
+    {"重量组", {{"KG", "千克", 1}, {"G", "克", 0.001}, {"T", "吨", 1000}}, 0},
+    {"长度组", {{"M", "米", 1}, {"CM", "厘米", 0.01}, {"KM", "千米", 1000}}, 0},
+    {"包装组", {{"XIANG", "箱", 1, "外包装"}, {"HE", "盒", 1, "内包装"}}, 0},
 };
 
 struct DemoAccount {
@@ -169,6 +170,7 @@ void FillCore(const LedgerStorePtr& store) {
       auto unit = units->CreateNew({}, {{"Name", Variant(g.units[i].name)}});
       unit->Let("Number", Variant(g.units[i].number));
       unit->Let("Coefficient", Variant(g.units[i].coefficient));
+      if (g.units[i].auxClass) unit->Let("AuxClass", Variant(g.units[i].auxClass));
       unit->SaveChanges();
       int32_t unitId = unit->Get("MeasureUnitID").ToLong();
       unitIds[g.units[i].name] = unitId;

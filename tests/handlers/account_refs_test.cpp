@@ -48,6 +48,9 @@ TEST_F(AccountRefsTest, NestedReferencesPresentAbsentAndDangling) {
   auto full = Rec({{"Number", "1001"}, {"Name", "现金"}, {"IsDebit", "0"}, {"IsCashFlow", "1"}, {"IntRate", "0.5"}});
   full->SetValue("Currency", Rec({{"Name", "欧元"}, {"Number", "EUR"}, {"ExchangeRate", "7.5"}}));
   full->SetValue("GroupName", Rec({{"Name", "负债"}, {"Number", "2"}}));
+  auto unit = Rec({{"Name", "千克"}, {"Number", "KG"}, {"Standard", "1"}});
+  unit->SetValue("MeasureUnitGroup", Rec({{"Name", "重量组"}, {"Number", "7"}}));
+  full->SetValue("MeasureUnit", unit);
   auto unknownType = Rec({{"Number", "1002"}, {"Name", "银行"}});
   unknownType->SetValue("GroupName", Rec({{"Name", "没有的类别"}, {"Number", "9"}}));
   ASSERT_TRUE(Run({full, unknownType, Rec({{"Number", "1003"}, {"Name", "空"}})}, 1).result);
@@ -57,9 +60,12 @@ TEST_F(AccountRefsTest, NestedReferencesPresentAbsentAndDangling) {
     const char* number;
     int32_t group;         // 0: none
     const char* currency;  // nullptr: none
+    const char* unit;      // nullptr: none
     int32_t dc;
     bool cashFlow, contact;
-  } cases[] = {{"1001", 2, "EUR", 0, true, true}, {"1002", 0, nullptr, 1, false, true}, {"1003", 0, nullptr, 1, false, true}};
+  } cases[] = {{"1001", 2, "EUR", "千克", 0, true, true},
+                {"1002", 0, nullptr, nullptr, 1, false, true},
+                {"1003", 0, nullptr, nullptr, 1, false, true}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.number);
     auto a = Account(c.number);
@@ -72,7 +78,8 @@ TEST_F(AccountRefsTest, NestedReferencesPresentAbsentAndDangling) {
     auto currency = r->Record("Currency");
     EXPECT_EQ(currency ? currency->Value("Number").ToText() : "-", c.currency ? c.currency : "-");
     EXPECT_EQ(r->Has("GroupName"), c.group > 0);
-    EXPECT_FALSE(r->Has("MeasureUnit"));
+    auto unitRecord = r->Record("MeasureUnit");
+    EXPECT_EQ(unitRecord ? unitRecord->Value("Name").ToText() : "-", c.unit ? c.unit : "-");
     EXPECT_FALSE(r->Has("ParentAcct"));
   }
 
