@@ -39,7 +39,6 @@ const AccountField kFields[] = {
     {"IntRate", "IntRate", FieldForm::Value, true, 0},
 };
 
-
 const char* FlagText(bool on) { return on ? "1" : "0"; }
 
 Variant ExportValue(const AccountField& f, const Variant& v) {
