@@ -9,6 +9,7 @@
 #include "items/employee.h"
 #include "items/son_company.h"
 #include "items/supplier.h"
+#include "ledger/account.h"
 #include "ledger/account_type.h"
 #include "ledger/currency.h"
 #include "ledger/settle.h"
@@ -30,7 +31,7 @@ std::function<std::unique_ptr<EntityHandler>()> Make() {
 std::vector<BaseType> BuildTable() {
   std::vector<BaseType> t = {
       {101, "AccountType", "SchemaAccountType.xml", "科目大类", Make<CAccountType>(), false},
-      {102, "Account", "SchemaAccount.xml", "科目", nullptr},
+      {102, "Account", "SchemaAccount.xml", "科目", Make<CAccount>()},
       {103, "Currency", "SchemaCurrency.xml", "币别", Make<CCurrency>()},
       {104, "VoucherGroup", "SchemaVoucherGroup.xml", "凭证字", Make<CVoucherGroup>()},
       {105, "MeasureUnitGroup", "SchemaMeasureUnitGroup.xml", "计量单位组", Make<CMeasureUnitGroup>()},
