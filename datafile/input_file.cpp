@@ -125,6 +125,11 @@ bool InputFile::Scan(char c) {
   last_ = fresh ? 0 : c;
   if (c == '\n') ++line_;
   if (closes) {
+    quiet_ = at_ == At::Tag ? 0 : quiet_ + 1;
+    if (quiet_ > kMaxQuietRun) {
+      overrun_ = Overrun::QuietRun;
+      return false;
+    }
     begin(At::Text);
     return true;
   }
@@ -142,7 +147,7 @@ void InputFile::Rewind() {
   at_ = At::Text;
   opened_.clear();
   quote_ = last_ = beforeLast_ = 0;
-  length_ = 0;
+  length_ = quiet_ = 0;
   line_ = startLine_ = 1;
   overrun_ = Overrun::None;
   errno_ = 0;

@@ -24,6 +24,10 @@ inline constexpr const char* kMaxRunText = "16 MB";
 // somewhat over 10,000,000 bytes.
 inline constexpr size_t kMaxCdata = 8u << 20;
 inline constexpr const char* kMaxCdataText = "8 MB";
+// The most comments, processing instructions and CDATA sections in a row
+// with no tag between: libxml2 2.9's reader keeps such runs in memory
+// (hundreds of bytes each), so a flood of them would balloon.
+inline constexpr size_t kMaxQuietRun = 10000;
 // The longest tag, comment or processing instruction.
 inline constexpr size_t kMaxMarkup = 256u << 10;
 inline constexpr const char* kMaxMarkupText = "256 KB";
@@ -52,7 +56,9 @@ class InputFile {
 
   // DoubleHyphen: "--" inside a comment, which libxml2 2.9 reports so slowly
   // (once per pair, minutes for a comment of dashes) that it is refused here.
-  enum class Overrun { None, Text, Cdata, Markup, DoubleHyphen };
+  // QuietRun: more than kMaxQuietRun comments, processing instructions and
+  // CDATA sections in a row.
+  enum class Overrun { None, Text, Cdata, Markup, DoubleHyphen, QuietRun };
   Overrun Overran() const { return overrun_; }
   // The line (1-based, counting line feeds) where the overlong piece began.
   long OverrunLine() const { return startLine_; }
@@ -70,6 +76,7 @@ class InputFile {
   std::string opened_;  // what follows '<', while At::Open
   char quote_ = 0, last_ = 0, beforeLast_ = 0;
   size_t length_ = 0;  // of the current text run or piece of markup
+  size_t quiet_ = 0;   // comments, instructions and sections since the last tag
   long line_ = 1, startLine_ = 1;
   Overrun overrun_ = Overrun::None;
   int errno_ = 0;

@@ -232,7 +232,9 @@ class Walker {
   void ParseFailed() {
     if (auto overrun = file_.Overran(); overrun != InputFile::Overrun::None) {
       std::string what;
-      if (overrun == InputFile::Overrun::DoubleHyphen)
+      if (overrun == InputFile::Overrun::QuietRun)
+        what = "连续的注释、处理指令或 CDATA 段超过 " + std::to_string(xml::kMaxQuietRun) + " 个，中间没有任何元素，无法读入";
+      else if (overrun == InputFile::Overrun::DoubleHyphen)
         what = "注释中不能有连续的两个减号（--）";
       else if (overrun == InputFile::Overrun::Markup)
         what = std::string("有超过 ") + xml::kMaxMarkupText + " 的标签、注释或处理指令，无法读入";

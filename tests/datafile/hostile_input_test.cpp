@@ -94,6 +94,13 @@ TEST_F(HostileInput, OverlongPiecesAreRefusedWithKeyAndLine) {
   // libxml2 takes minutes over a comment of dashes; it is refused at once.
   Fill("<CustomerList>\n<Customer/>\n<!-- a\n", 200u << 10, '-', "");
   EXPECT_EQ(Read(file), Failed(3, "注释中不能有连续的两个减号（--）"));
+  // libxml2 keeps comments in a row in memory; a flood of them is refused.
+  std::string comments;
+  for (int i = 0; i < 10000; ++i) comments += i % 2 ? "<!-- c -->\n" : "<?pi?>\n";
+  WriteFile(file, "<CustomerList>\n" + comments + "<Customer/>" + comments + "</CustomerList>");
+  EXPECT_EQ(Read(file), "");
+  WriteFile(file, "<CustomerList>\n" + comments + "<![CDATA[]]>\n</CustomerList>");
+  EXPECT_EQ(Read(file), Failed(10002, "连续的注释、处理指令或 CDATA 段超过 10000 个，中间没有任何元素，无法读入"));
   WriteFile(file, "<CustomerList><!----><!-- - x - --><Customer><Name>a<!--->-->&gt;b</Name></Customer></CustomerList>");
   ASSERT_EQ(Read(file), "");
   EXPECT_EQ(out->Item(1)->Value("Name").RawText(), "a>b");
