@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <csignal>
 #include <unistd.h>
 
 #include <algorithm>
@@ -155,6 +156,23 @@ TEST_F(Writer, TemporariesOfDeadRunsAreRemoved) {
   auto names = FolderEntries();
   std::sort(names.begin(), names.end());
   EXPECT_EQ(names, (std::vector<std::string>{alive, "keep.tmp", "out.xml"}));
+}
+
+TEST_F(Writer, ARunKilledMidwayLeavesNothingBehind) {
+  WriteFile(target, "old content");
+  RecordCollectionPtr many = std::make_shared<RecordCollection>();
+  for (int i = 0; i < 200000; ++i) many->Add(Rec({{"Number", std::to_string(i)}, {"Name", std::string(100, 'x')}}));
+  pid_t child = ::fork();
+  if (child == 0) {
+    Write(many);
+    ::_exit(0);
+  }
+  ASSERT_GT(child, 0);
+  ::usleep(100000);  // well into the write
+  ::kill(child, SIGKILL);
+  ::waitpid(child, nullptr, 0);
+  EXPECT_EQ(FolderEntries(), std::vector<std::string>{"out.xml"});
+  EXPECT_EQ(ReadFile(target), "old content");
 }
 
 TEST_F(Writer, MissingFolderIsReported) {
