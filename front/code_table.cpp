@@ -8,7 +8,9 @@
 #include "items/department.h"
 #include "items/employee.h"
 #include "items/son_company.h"
+#include "items/stock.h"
 #include "items/supplier.h"
+#include "ledger/account.h"
 #include "ledger/account_type.h"
 #include "ledger/currency.h"
 #include "ledger/settle.h"
@@ -30,7 +32,7 @@ std::function<std::unique_ptr<EntityHandler>()> Make() {
 std::vector<BaseType> BuildTable() {
   std::vector<BaseType> t = {
       {101, "AccountType", "SchemaAccountType.xml", "科目大类", Make<CAccountType>(), false},
-      {102, "Account", "SchemaAccount.xml", "科目", nullptr},
+      {102, "Account", "SchemaAccount.xml", "科目", Make<CAccount>()},
       {103, "Currency", "SchemaCurrency.xml", "币别", Make<CCurrency>()},
       {104, "VoucherGroup", "SchemaVoucherGroup.xml", "凭证字", Make<CVoucherGroup>()},
       {105, "MeasureUnitGroup", "SchemaMeasureUnitGroup.xml", "计量单位组", Make<CMeasureUnitGroup>()},
@@ -38,7 +40,7 @@ std::vector<BaseType> BuildTable() {
       {107, "Settle", "SchemaSettle.xml", "结算方式", Make<CSettle>()},
       {108, "SonCompany", "SchemaSonCompany.xml", "分支机构", Make<CSonCompany>()},
       {110, "Customer", "SchemaCustomer.xml", "客户", Make<CCustomer>()},
-      {112, "Stock", "SchemaStock.xml", "仓库", nullptr},
+      {112, "Stock", "SchemaStock.xml", "仓库", Make<CStock>()},
       {114, "Supplier", "SchemaSupplier.xml", "供应商", Make<CSupplier>()},
       {116, "Material", "SchemaMaterial.xml", "物料", nullptr},
       {118, "Employee", "SchemaEmployee.xml", "职员", Make<CEmployee>()},

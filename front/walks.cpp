@@ -57,7 +57,7 @@ bool EntityHandler::RunExportWalk(const ExportWalk& w, const std::string& sFile)
       w.errorPrefix,
       [&] {
         if (!current) return std::string();
-        return w.errorName ? w.errorName() : TextOf(current->Get("Name"));
+        return w.errorName ? w.errorName() : TextOf(current->Get(w.nameKey));
       },
       [this](const std::string& m) { return RaiseExpErr(m); });
 
@@ -80,7 +80,7 @@ bool EntityHandler::RunExportWalk(const ExportWalk& w, const std::string& sFile)
       if (record) collection->Add(record);
     }
     ++i;
-    if (!trap.Run([&] { stop = RaiseExpOneRow(i, ExportRate(i, n), w.progressPrefix + TextOf(Must(current).Get("Name"))); }))
+    if (!trap.Run([&] { stop = RaiseExpOneRow(i, ExportRate(i, n), w.progressPrefix + TextOf(Must(current).Get(w.nameKey))); }))
       return false;
     if (stop) return false;
   }
@@ -97,7 +97,7 @@ bool EntityHandler::RunImportWalk(const ImportWalk& w, const std::string& sFile)
   bool stop = false;
 
   ErrorTrap trap(
-      w.errorPrefix, [&] { return current ? TextOf(current->Value("Name")) : std::string(); },
+      w.errorPrefix, [&] { return current ? TextOf(current->Value(w.errorKey)) : std::string(); },
       [this](const std::string& m) { return RaiseImpErr(m); });
 
   auto failed = trap.Test([&] {

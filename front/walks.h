@@ -28,6 +28,7 @@ struct ExportWalk {
   std::string element;         // "Currency"
   std::string errorPrefix;     // "导出币别资料出错，当前记录名称为："
   std::string progressPrefix;  // "正在导出币别资料，当前记录名称为："
+  std::string nameKey = "Name";  // the object's property the messages show
   std::function<void()> open;             // opens the ledger set
   std::function<int32_t()> count;         // the total the rates divide by
   std::function<LedgerObjectPtr()> next;  // the next object; nullptr after the last
@@ -52,6 +53,7 @@ struct ImportWalk {
   std::string errorPrefix;     // "引入币别资料错误，当前记录名称为："
   std::string progressPrefix;  // "引入币别资料，当前记录名称为"
   std::string progressKey = "Name";  // the record's key the progress shows
+  std::string errorKey = "Name";     // the record's key the error shows
   std::function<void()> open;
   // Told the collection being walked (the reader may hand back another one).
   std::function<void(const RecordCollectionPtr&)> adopt;

@@ -75,6 +75,23 @@ class ParentResolver {
   }
   const RecordCollectionPtr& Collection() const { return collection_; }
 
+  // For a lookup's import of one record: the current collection holds only
+  // that record for the guard's life, and none afterwards.
+  class OnlyRecord {
+   public:
+    OnlyRecord(ParentResolver& r, const DataRecordPtr& record) : r_(r) {
+      auto single = std::make_shared<RecordCollection>();
+      single->Add(record);
+      r_.SetCollection(single);
+    }
+    ~OnlyRecord() { r_.SetCollection(nullptr); }
+    OnlyRecord(const OnlyRecord&) = delete;
+    OnlyRecord& operator=(const OnlyRecord&) = delete;
+
+   private:
+    ParentResolver& r_;
+  };
+
   // Marks a record's import as under way for the guard's life. Every
   // import of a record (loop, lookup or parent) starts with one.
   class UnderWay {

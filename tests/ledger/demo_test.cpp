@@ -9,7 +9,7 @@ namespace {
 
 using DemoLedgerTest = LedgerTest;
 
-TEST_F(DemoLedgerTest, ChartIsThreeLevelsDeepWithConsistentParentsAndItemClasses) {
+TEST_F(DemoLedgerTest, ChartIsFourLevelsDeepWithConsistentParentsAndItemClasses) {
   FillDemoLedger(path);
   auto accounts = Set(kAccountSet);
   std::set<int32_t> seen;
@@ -33,7 +33,7 @@ TEST_F(DemoLedgerTest, ChartIsThreeLevelsDeepWithConsistentParentsAndItemClasses
     EXPECT_GE(a->Get("GroupID").ToLong(), 1);
     EXPECT_LE(a->Get("GroupID").ToLong(), 6);
   }
-  EXPECT_EQ(maxLevel, 3);
+  EXPECT_EQ(maxLevel, 4);
   EXPECT_GT(withItems, 5);
   EXPECT_GT(nullHelpers, 0);
   auto receivable = accounts->Item(accounts->ExistenceCheck({{"Number", Variant("1122")}}));
