@@ -101,6 +101,9 @@ TEST_F(StockFiles, OverwritingFollowsTheLedgerKind) {
   auto items = Items(l, kStockClass);
   ASSERT_EQ(items.count(longNumber.substr(0, 40)), 1u);
   EXPECT_EQ(items[longNumber.substr(0, 40)].parentNumber, "02");
+  RunResult bad = Import(l, kStocks, WriteRecords("bad.xml", "Stock", {ItemRecord("04.01", "无上级仓")}), 1, 1);
+  EXPECT_FALSE(bad.result);
+  EXPECT_EQ(bad.errors, std::vector<std::string>{"引入仓库资料错误，当前记录名称为：无上级仓\r错误信息：\r代码04.01 编码中不能打点，该记录无法引入！"});
 }
 
 }  // namespace
