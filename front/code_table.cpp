@@ -7,7 +7,9 @@
 #include "items/customer.h"
 #include "items/department.h"
 #include "items/employee.h"
+#include "items/material.h"
 #include "items/son_company.h"
+#include "items/stock.h"
 #include "items/supplier.h"
 #include "ledger/account.h"
 #include "ledger/account_type.h"
@@ -39,9 +41,9 @@ std::vector<BaseType> BuildTable() {
       {107, "Settle", "SchemaSettle.xml", "结算方式", Make<CSettle>()},
       {108, "SonCompany", "SchemaSonCompany.xml", "分支机构", Make<CSonCompany>()},
       {110, "Customer", "SchemaCustomer.xml", "客户", Make<CCustomer>()},
-      {112, "Stock", "SchemaStock.xml", "仓库", nullptr},
+      {112, "Stock", "SchemaStock.xml", "仓库", Make<CStock>()},
       {114, "Supplier", "SchemaSupplier.xml", "供应商", Make<CSupplier>()},
-      {116, "Material", "SchemaMaterial.xml", "物料", nullptr},
+      {116, "Material", "SchemaMaterial.xml", "物料", Make<CMaterial>()},
       {118, "Employee", "SchemaEmployee.xml", "职员", Make<CEmployee>()},
       {120, "Department", "SchemaDepartment.xml", "部门", Make<CDepartment>()},
       {121, "AssistType", "SchemaAssistType.xml", "辅助资料类别", Make<CAssistType>()},

@@ -293,7 +293,8 @@ void Materials(DemoBuilder& d) {
                              {"FOrderRector", d.Id(3, "01.003")},
                              {"FBatchManager", true},
                              {"FBatch", true},
-                             {"FGoodSpec", "3"}});
+                             // the tax entry's ID, stored as text
+                             {"FGoodSpec", std::to_string(d.Entry("税目代码", "增值税13%"))}});
   d.Add(4, "01.01.001", "冷轧钢板", plate);
   auto hot = common(bought, "01.01", "3.0mm×1500mm", 4300, 4700);
   hot.push_back({"FSource", d.Id(8, "01.01.002")});
