@@ -32,5 +32,9 @@ set(MORVENT_PC_DL "")
 foreach(lib ${CMAKE_DL_LIBS})
   string(APPEND MORVENT_PC_DL " -l${lib}")
 endforeach()
+# The prefix is found from the .pc file's own place, so an install with
+# `cmake --install --prefix` elsewhere, or a moved tree, stays right.
+file(RELATIVE_PATH MORVENT_PC_TO_PREFIX ${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_LIBDIR}/pkgconfig
+     ${CMAKE_INSTALL_PREFIX})
 configure_file(${PROJECT_SOURCE_DIR}/morvent.pc.in ${PROJECT_BINARY_DIR}/morvent.pc @ONLY)
 install(FILES ${PROJECT_BINARY_DIR}/morvent.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)

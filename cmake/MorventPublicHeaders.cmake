@@ -1,5 +1,6 @@
 # The headers a client of the library includes: the two front-end classes and
-# the values, records and errors they use. Each is copied under
+# the values, records and errors they use, and the message boxes through
+# which the library warns and asks. Each is copied under
 # <dir>/morvent/ with its own includes of project headers rewritten to
 # "morvent/...", so a client needs only <dir> on its include path and the
 # in-tree code keeps including them by their paths from the source root.
@@ -9,7 +10,8 @@ set(MORVENT_PUBLIC_HEADERS
   front/import_base.h
   context/record.h
   platform/variant.h
-  platform/error.h)
+  platform/error.h
+  platform/msgbox.h)
 
 function(morvent_public_headers dir)
   foreach(header ${MORVENT_PUBLIC_HEADERS})
@@ -26,7 +28,8 @@ function(morvent_public_headers dir)
     string(REGEX REPLACE "#include \"([^\"]+)\"" "#include \"morvent/\\1\"" text "${text}")
     file(CONFIGURE OUTPUT ${dir}/morvent/${header} CONTENT "${text}" @ONLY)
   endforeach()
-  foreach(forward export_base:front/export_base import_base:front/import_base error:platform/error)
+  foreach(forward export_base:front/export_base import_base:front/import_base error:platform/error
+                  msgbox:platform/msgbox)
     string(REPLACE ":" ";" pair ${forward})
     list(GET pair 0 name)
     list(GET pair 1 target)
