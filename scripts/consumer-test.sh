@@ -2,7 +2,8 @@
 # Installs the library into a temporary prefix with `cmake --install`, then
 # builds the program in tests/consumer twice against the installed copy -
 # once through find_package(Morvent), once through pkg-config - and runs
-# each build on ledgers made by the installed tool. Checks too that the
+# each build on ledgers made by the installed tool; then once more with the
+# source tree as a subproject, which must build no test suite. Checks too that the
 # installed tool finds its schemas in the prefix and that the include folder
 # holds only the public headers.
 #
@@ -36,10 +37,14 @@ mkdir -p "$work/run"
   || fail "the installed tool could not export"
 [ -s "$work/run/dept.xml" ] || fail "the installed tool wrote no data file"
 
-for via in cmake pkgconfig; do
+for via in cmake pkgconfig subdirectory; do
   cb="$work/build-$via"
-  cmake -S "$root/tests/consumer" -B "$cb" -DMORVENT_CONSUMER_VIA=$via -DCMAKE_PREFIX_PATH="$prefix" >/dev/null
-  cmake --build "$cb" >/dev/null
+  cmake -S "$root/tests/consumer" -B "$cb" -DMORVENT_CONSUMER_VIA=$via -DCMAKE_PREFIX_PATH="$prefix" \
+    -DMORVENT_SOURCE="$root" >/dev/null
+  if [ $via = subdirectory ] && cmake --build "$cb" --target help | grep -q 'test_'; then
+    fail "a subproject build has test suites"
+  fi
+  cmake --build "$cb" -j2 --target morvent_consumer >/dev/null
   run="$work/run-$via"
   mkdir -p "$run/home"
   cp "$prefix"/share/morvent/schemas/*.xml "$run/home/"
