@@ -29,9 +29,9 @@ bool ReadDataFile(RecordCollectionPtr& collection, const std::string& dataFile, 
 // "IsImported" = True, FileRow 0.
 DataRecordPtr MakeImportedMark(const std::string& number);
 
-// Full path of a schema file beside the program.
+// Full path of a schema file beside the program (or in an installed tree).
 inline std::string SchemaPath(const std::string& schemaFileName) {
-  return JoinPath(ProgramDirectory(), schemaFileName);
+  return SchemaFilePath(schemaFileName);
 }
 
 }  // namespace morvent

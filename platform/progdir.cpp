@@ -9,6 +9,11 @@
 #include <cstdlib>
 #include <string>
 
+// The schema folder of an installed tree, from its bin folder.
+#ifndef MORVENT_INSTALLED_SCHEMAS
+#define MORVENT_INSTALLED_SCHEMAS "../share/morvent/schemas"
+#endif
+
 namespace morvent {
 
 namespace {
@@ -43,6 +48,18 @@ std::string ProgramDirectory() {
     if (realpath(map->l_name, resolved)) return DirName(resolved);
   }
   return ExecutableDirectory();
+}
+
+std::string SchemaFilePath(const std::string& programDir, const std::string& fileName) {
+  const std::string beside = JoinPath(programDir, fileName);
+  if (FileExist(beside)) return beside;
+  const std::string installed = JoinPath(JoinPath(programDir, MORVENT_INSTALLED_SCHEMAS), fileName);
+  return FileExist(installed) ? installed : beside;
+}
+
+std::string SchemaFilePath(const std::string& fileName) {
+  if (const char* home = std::getenv("MORVENT_HOME"); home && *home) return JoinPath(home, fileName);
+  return SchemaFilePath(ProgramDirectory(), fileName);
 }
 
 std::string JoinPath(const std::string& dir, const std::string& name) {

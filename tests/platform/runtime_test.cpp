@@ -273,6 +273,38 @@ TEST(Paths, JoinAndExistence) {
   EXPECT_FALSE(FileExist(""));
 }
 
+// An installed tool lives in PREFIX/bin with its schemas in
+// PREFIX/share/morvent/schemas; a schema beside the program still wins.
+TEST(SchemaFilePath, BesideTheProgramThenTheInstalledTree) {
+  struct Case {
+    const char* name;
+    bool beside, installed;
+    const char* want;  // relative to the prefix
+  };
+  const Case cases[] = {
+      {"only beside", true, false, "bin/S.xml"},
+      {"both", true, true, "bin/S.xml"},
+      {"only installed", false, true, "bin/../share/morvent/schemas/S.xml"},
+      {"nowhere", false, false, "bin/S.xml"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    test::TempDir prefix;
+    fs::create_directories(prefix.file("bin"));
+    fs::create_directories(prefix.file("share/morvent/schemas"));
+    if (c.beside) test::WriteFile(prefix.file("bin/S.xml"), "x");
+    if (c.installed) test::WriteFile(prefix.file("share/morvent/schemas/S.xml"), "x");
+    EXPECT_EQ(SchemaFilePath(prefix.file("bin"), "S.xml"), prefix.file(c.want));
+  }
+
+  // MORVENT_HOME names the one place, found or not.
+  test::TempDir home;
+  HomeVariable set(home.path().c_str());
+  EXPECT_EQ(SchemaFilePath("S.xml"), JoinPath(home.path(), "S.xml"));
+  HomeVariable unset(nullptr);
+  EXPECT_EQ(SchemaFilePath("SchemaDepartment.xml"), JoinPath(ExecutableDir(), "SchemaDepartment.xml"));
+}
+
 TEST(Errors, AnAbsentObjectIsReportedNotDereferenced) {
   std::shared_ptr<Widget> none;
   try {
