@@ -107,7 +107,7 @@ struct Walk {
     bool nestedA = !Elements(a).empty(), nestedB = !Elements(b).empty();
     if (nestedA && nestedB) return Record(a, b, key, path);
     std::string va = nestedA ? "（子记录）" : Leaf(a), vb = nestedB ? "（子记录）" : Leaf(b);
-    if (va != vb) Differ(path, va + " 与 " + vb + " 不同");
+    if (va != vb) Differ(path, va + "与" + vb + "不同");
   }
 };
 
