@@ -115,6 +115,31 @@ TEST(WholeLedger, CompareReportsFileRecordAndKeyButNotExportOnlyKeys) {
   EXPECT_NE(ReadFile(home.file("stderr.txt")).find("无法读取：" + customer), std::string::npos);
 }
 
+TEST(WholeLedger, UnusableFoldersAreReportedAndNothingIsWritten) {
+  ProgramHome home;
+  const std::string ledger = home.file("l.db"), plain = home.file("plain"), missing = home.file("missing");
+  ASSERT_EQ(RunTool(home, "ledger init " + Quote(ledger)).status, 0);
+  WriteFile(plain, "not a folder");
+  const struct {
+    std::string args;
+    int status;
+    std::string firstLine;
+  } cases[] = {
+      {"export --ledger " + Quote(ledger) + " --all " + Quote(plain + "/sub"), 3, "无法使用文件夹：" + plain + "/sub"},
+      {"import --ledger " + Quote(ledger) + " --all " + Quote(missing), 2, "无法使用文件夹：" + missing},
+      {"compare " + Quote(missing) + " " + Quote(home.path()), 2, "不是文件夹：" + missing},
+      {"export --ledger " + Quote(ledger) + " --all " + Quote(missing) + " --type 101", 2, ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.args);
+    EXPECT_EQ(RunTool(home, c.args).status, c.status);
+    std::string err = ReadFile(home.file("stderr.txt"));
+    if (!c.firstLine.empty()) EXPECT_EQ(err.substr(0, c.firstLine.size()), c.firstLine);
+  }
+  EXPECT_EQ(ReadFile(plain), "not a folder");
+  EXPECT_FALSE(fs::exists(missing));
+}
+
 // Each kind comes after every kind its records refer to.
 TEST(WholeLedger, ImportOrderPutsReferencedKindsFirst) {
   const std::pair<int32_t, int32_t> refersTo[] = {
