@@ -1,10 +1,13 @@
 #include "cli/commands.h"
 
 #include <climits>
+#include <cerrno>
 #include <cstdlib>
+#include <filesystem>
 #include <optional>
 #include <string_view>
 #include <iostream>
+#include <nlohmann/json.hpp>
 
 #include "cli/reporter.h"
 #include "context/record.h"
@@ -74,7 +77,7 @@ std::string WhyFalse(const Target& t, bool exporting) {
   return "调用返回 False，没有任何事件说明原因";
 }
 
-int Run(const RunOptions& o, bool exporting) {
+int Run(const RunOptions& o, bool exporting, bool summary = false) {
   auto target = ResolveType(o.type);
   if (!target) {
     std::cerr << "未知的基础资料类型：" << o.type << "（见 morvent types）" << std::endl;
@@ -138,15 +141,78 @@ int Run(const RunOptions& o, bool exporting) {
     reporter.Failure(ToError(e).Description());
     status = kExitError;
   }
+  if (summary && target->type && !reporter.OutputLost()) {
+    reporter.Summary(target->code, target->type->element, status);
+    if (reporter.OutputLost()) status = kExitError;
+  }
   SetMessageBoxes(previousBoxes);
   SetDiagnosticSink(previousSink);
   return status;
 }
 
+// Ranks the exit statuses from best to worst.
+int Severity(int status) {
+  switch (status) {
+    case kExitTrue: return 0;
+    case kExitLetPass: return 1;
+    case kExitFalse: return 2;
+    default: return 3;
+  }
+}
+
+// A kind left out of a whole-ledger run, said in one line; false once the
+// line could not be written.
+bool Skipped(const RunOptions& o, const BaseType& b, const std::string& why) {
+  const std::string text = b.title + "（" + std::to_string(b.code) + "）" + why + "，跳过";
+  errno = 0;
+  if (o.events == "jsonl") {
+    nlohmann::ordered_json j = {{"event", "Skipped"}, {"code", b.code}, {"element", b.element}, {"text", text}};
+    std::cout << j.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) << std::endl;
+    return static_cast<bool>(std::cout);
+  }
+  std::cerr << text << std::endl;
+  return static_cast<bool>(std::cerr);
+}
+
+// Every kind in import order, one file per kind named by its element; the
+// run goes on after a kind that failed and exits with the worst status.
+int RunAll(const RunOptions& o, bool exporting) {
+  namespace fs = std::filesystem;
+  std::error_code ec;
+  if (exporting) fs::create_directories(o.all, ec);
+  if (ec || !fs::is_directory(o.all, ec)) {
+    std::cerr << "无法使用文件夹：" << o.all << (ec ? "（" + ec.message() + "）" : "") << std::endl;
+    return exporting ? kExitError : kExitUsage;
+  }
+  int worst = kExitTrue;
+  for (const BaseType* b : BaseTypesInImportOrder()) {
+    const std::string file = (fs::path(o.all) / (b->element + ".xml")).string();
+    std::string why;
+    if (!b->create)
+      why = "尚未提供";
+    else if (!exporting && !b->importable)
+      why = "只能导出";
+    else if (!exporting && !fs::exists(file, ec))
+      why = "的文件 " + file + " 不存在";
+    if (!why.empty()) {
+      if (!Skipped(o, *b, why)) return kExitError;
+      continue;
+    }
+    RunOptions one = o;
+    one.type = std::to_string(b->code);
+    one.file = file;
+    int status = Run(one, exporting, true);
+    if (Severity(status) > Severity(worst)) worst = status;
+    // Nobody sees the rest any more: stop rather than run on unseen.
+    if (status == kExitError && (std::cout.fail() || std::cerr.fail())) break;
+  }
+  return worst;
+}
+
 }  // namespace
 
-int RunExport(const RunOptions& options) { return Run(options, true); }
-int RunImport(const RunOptions& options) { return Run(options, false); }
+int RunExport(const RunOptions& options) { return options.all.empty() ? Run(options, true) : RunAll(options, true); }
+int RunImport(const RunOptions& options) { return options.all.empty() ? Run(options, false) : RunAll(options, false); }
 
 int RunLedgerInit(const std::string& path, const std::string& kind, bool demo) {
   try {

@@ -18,6 +18,8 @@ struct RunOptions {
   std::string props;
   std::string type;
   std::string file;
+  // A folder: every kind, one file each named by its element.
+  std::string all;
   std::string acctType;
   std::string onError = "stop";
   std::string events = "text";
@@ -26,6 +28,8 @@ struct RunOptions {
   std::optional<int> codingStyle;
 };
 
+// With options.all: a whole-ledger run, kinds in import order; the exit
+// status is the worst of the kinds'.
 int RunExport(const RunOptions& options);
 int RunImport(const RunOptions& options);
 int RunLedgerInit(const std::string& path, const std::string& kind, bool demo);

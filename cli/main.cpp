@@ -7,6 +7,7 @@
 #include <string>
 
 #include "cli/commands.h"
+#include "cli/compare.h"
 
 int main(int argc, char** argv) {
   using namespace morvent::cli;
@@ -22,8 +23,12 @@ int main(int argc, char** argv) {
     auto* ledger = cmd->add_option("--ledger", o.ledger, "账套文件（SQLite）");
     auto* props = cmd->add_option("--props", o.props, "原样传入的属性串");
     ledger->excludes(props);
-    cmd->add_option("--type", o.type, "基础资料代码或名称（见 morvent types）")->required();
-    cmd->add_option("--file", o.file, "数据文件路径")->required();
+    auto* type = cmd->add_option("--type", o.type, "基础资料代码或名称（见 morvent types）");
+    auto* file = cmd->add_option("--file", o.file, "数据文件路径");
+    auto* all = cmd->add_option("--all", o.all, "整个账套：每种基础资料一个文件，在此文件夹中按元素名命名");
+    all->excludes(type)->excludes(file);
+    type->needs(file);
+    file->needs(type);
     cmd->add_option("--acct-type", o.acctType, "覆盖账套记录的类型（AcctType）");
     cmd->add_option("--on-error", o.onError, "错误事件的回答：stop（默认）或 skip")
         ->check(CLI::IsMember({"stop", "skip"}));
@@ -49,6 +54,12 @@ int main(int argc, char** argv) {
   demoCmd->add_option("PATH", ledgerPath, "新账套文件")->required();
   demoCmd->add_option("--acct-type", ledgerKind, "账套类型，例如 GY");
 
+  auto* compareCmd = app.add_subcommand("compare", "逐个文件、逐条记录比较两次整账套导出的文件夹");
+  std::string dir1, dir2, compareKind;
+  compareCmd->add_option("DIR1", dir1, "第一个文件夹")->required();
+  compareCmd->add_option("DIR2", dir2, "第二个文件夹")->required();
+  compareCmd->add_option("--acct-type", compareKind, "导出时的账套类型，例如 GY");
+
   auto* typesCmd = app.add_subcommand("types", "列出基础资料代码");
   bool servedOnly = false;
   typesCmd->add_flag("--served", servedOnly, "只列出已能交换的代码，每行一个");
@@ -64,8 +75,14 @@ int main(int argc, char** argv) {
     return kExitUsage;
   }
 
+  for (auto [cmd, o] : {std::pair{exportCmd, &exp}, std::pair{importCmd, &imp}})
+    if (*cmd && o->all.empty() && o->type.empty()) {
+      std::cerr << cmd->get_name() << "：需要 --type 与 --file，或 --all" << std::endl;
+      return kExitUsage;
+    }
   if (*exportCmd) return RunExport(exp);
   if (*importCmd) return RunImport(imp);
+  if (*compareCmd) return RunCompare(dir1, dir2, compareKind);
   if (*initCmd) return RunLedgerInit(ledgerPath, ledgerKind, false);
   if (*demoCmd) return RunLedgerInit(ledgerPath, ledgerKind, true);
   if (*typesCmd) return RunTypes(servedOnly);

@@ -3,7 +3,9 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -22,6 +24,12 @@ std::string Dump(const nlohmann::ordered_json& j) {
 nlohmann::ordered_json Number(double d) {
   if (std::floor(d) == d && std::fabs(d) < 1e15) return static_cast<int64_t>(d);
   return d;
+}
+// Rates and seconds must not follow the process locale's decimal mark.
+std::string Fixed(double d, int decimals) {
+  std::array<char, 64> buf{};
+  auto r = std::to_chars(buf.data(), buf.data() + buf.size(), d, std::chars_format::fixed, decimals);
+  return std::string(buf.data(), r.ptr);
 }
 // CR inside messages would garble a terminal line.
 std::string ForTerminal(const std::string& s) { return Replace(s, "\r", "\n  "); }
@@ -70,8 +78,7 @@ void Reporter::Row(int32_t lRow, double dblRate, bool& Cancel) {
     double secs = std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
     int width = 30;
     int filled = static_cast<int>(std::clamp(dblRate, 0.0, 100.0) * width / 100);
-    char rate[64];
-    std::snprintf(rate, sizeof rate, "%.0f 行/秒", secs > 0 ? lRow / secs : 0.0);
+    std::string rate = Fixed(secs > 0 ? lRow / secs : 0.0, 0) + " 行/秒";
     errno = 0;
     std::cerr << "\r" << kindTitle_ << " [" << std::string(static_cast<size_t>(filled), '#')
               << std::string(static_cast<size_t>(width - filled), '.') << "] " << lRow << " 行 "
@@ -123,11 +130,24 @@ void Reporter::Result(bool value) {
     Json(Dump({{"event", "Result"}, {"value", value}}));
     return;
   }
-  double secs = std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
-  char t[32];
-  std::snprintf(t, sizeof t, "%.2f", secs);
+  std::string t = Fixed(Seconds(), 2);
   Text(kindTitle_ + (exporting_ ? " 导出" : " 引入") + (value ? "完成" : "未完成") + "：" + std::to_string(rows_) +
        " 行，" + std::to_string(errors_) + " 个错误，用时 " + t + " 秒");
+}
+
+double Reporter::Seconds() const {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
+}
+
+void Reporter::Summary(int32_t code, const std::string& element, int status) {
+  if (format_ != EventFormat::Jsonl) return;
+  Json(Dump({{"event", "Summary"},
+             {"code", code},
+             {"element", element},
+             {"rows", rows_},
+             {"errors", errors_},
+             {"seconds", std::round(Seconds() * 100) / 100},
+             {"status", status}}));
 }
 
 void Reporter::Failure(const std::string& description) { Text("失败：" + ForTerminal(description)); }

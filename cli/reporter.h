@@ -31,6 +31,9 @@ class Reporter {
   // line, without the bell of a message box.
   void Notice(const std::string& text);
   void Result(bool value);
+  // One kind's line of a whole-ledger run, with --events jsonl (the text
+  // result line already says as much).
+  void Summary(int32_t code, const std::string& element, int status);
   // A failure that left the call as an error.
   void Failure(const std::string& description);
   void Diagnostic(const std::string& text);
@@ -42,6 +45,7 @@ class Reporter {
   bool OutputLost() const { return !lostReason_.empty(); }
   const std::string& LostReason() const { return lostReason_; }
   int32_t Rows() const { return rows_; }
+  double Seconds() const;
 
  private:
   void ClearBar();

@@ -21,11 +21,17 @@ struct BaseType {
   std::function<std::unique_ptr<EntityHandler>()> create;
   // False for a kind whose import answers False by design (export only).
   bool importable = true;
+  // Place in a whole-ledger exchange: a kind comes after every kind its
+  // records refer to (assist data before the items using it, units before
+  // accounts, employees before stocks...).
+  int importRank = 0;
 };
 
 const std::vector<BaseType>& BaseTypes();
 // The entry of an assigned code, or nullptr.
 const BaseType* FindBaseType(int32_t code);
+// Every entry, ordered by importRank: the order a whole ledger is imported in.
+std::vector<const BaseType*> BaseTypesInImportOrder();
 // By element name (case-insensitive) or by code written as text.
 const BaseType* FindBaseType(const std::string& codeOrName);
 // All 17 element names that have a schema (the 16 codes and "ItemClass").
