@@ -12,6 +12,17 @@ namespace morvent {
 ExportBase::ExportBase() = default;
 ExportBase::~ExportBase() = default;
 
+bool ExportBase::FinishCall(bool result) {
+  // The call's last commit runs here, while the client still hears of it.
+  RunCallEndHooks();
+  if (auto lost = TakeLostWrite()) {
+    bool cancel = true;
+    ReportError(*lost, cancel);
+    return false;
+  }
+  return result;
+}
+
 void ExportBase::ReportError(const std::string& sErrMsg, bool& Cancel) {
   if (Error) Error(sErrMsg, Cancel);
   try {
@@ -36,7 +47,7 @@ bool ExportBase::ExportXMLData(const std::string& PropsString, int32_t lBaseType
     if (ExportOneRow) ExportOneRow(lRow, dblRate, Cancel);
   };
   slot_->events.ExpErr = [this](const std::string& sErrMsg, bool& Cancel) { ReportError(sErrMsg, Cancel); };
-  bool result = slot_->Export(props, file);
+  bool result = FinishCall(slot_->Export(props, file));
   slot_.reset();
   return result;
 }

@@ -35,6 +35,9 @@ class ExportBase {
 
  private:
   void ReportError(const std::string& sErrMsg, bool& Cancel);
+  // Commits the call's work; a commit that failed (now or earlier, not yet
+  // reported) is reported as one Error and makes the result False.
+  bool FinishCall(bool result);
   // The handler of the running call; kept after an untrapped failure until
   // the next call or the object's end, as a handler slot is.
   std::unique_ptr<EntityHandler> slot_;

@@ -12,6 +12,17 @@ namespace morvent {
 ImportBase::ImportBase() = default;
 ImportBase::~ImportBase() = default;
 
+bool ImportBase::FinishCall(bool result) {
+  // The call's last commit runs here, while the client still hears of it.
+  RunCallEndHooks();
+  if (auto lost = TakeLostWrite()) {
+    bool cancel = true;
+    ReportError(*lost, cancel);
+    return false;
+  }
+  return result;
+}
+
 void ImportBase::ReportError(const std::string& sErrMsg, bool& Cancel) {
   if (Error) Error(sErrMsg, Cancel);
   try {
@@ -30,7 +41,7 @@ bool ImportBase::Run(const std::string& /*props*/, int32_t lBaseType, const std:
     if (ImportOneRow) ImportOneRow(lRow, dblRate, Cancel);
   };
   slot_->events.ImpErr = [this](const std::string& sErrMsg, bool& Cancel) { ReportError(sErrMsg, Cancel); };
-  bool result = slot_->Import(file);
+  bool result = FinishCall(slot_->Import(file));
   slot_.reset();
   return result;
 }

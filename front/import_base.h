@@ -31,6 +31,9 @@ class ImportBase {
 
  private:
   void ReportError(const std::string& sErrMsg, bool& Cancel);
+  // Commits the call's work; a commit that failed (now or earlier, not yet
+  // reported) is reported as one Error and makes the result False.
+  bool FinishCall(bool result);
   bool Run(const std::string& PropsString, int32_t lBaseType, const std::string& sFile);
   std::unique_ptr<EntityHandler> slot_;
 };

@@ -1,5 +1,6 @@
 #include "front/trap.h"
 
+#include "platform/call_scope.h"
 #include "platform/text.h"
 
 namespace morvent {
@@ -21,22 +22,41 @@ bool ErrorTrap::Report(const Error& error) {
   return !raise_(message);
 }
 
-bool ErrorTrap::Run(const std::function<void()>& step) {
+bool ErrorTrap::StoppedByLostWrite() {
+  if (!LostWritePending()) return false;
+  if (auto message = TakeLostWrite()) raise_(*message);
+  return true;
+}
+
+std::optional<bool> ErrorTrap::Attempt(const std::function<void()>& step) {
   try {
     step();
-    return true;
+    return std::nullopt;
   } catch (const std::exception& e) {
+    // After a lost write the step's own failure is its by-product.
+    if (LostWritePending()) return false;
     return Report(ToError(e));
   }
 }
 
+bool ErrorTrap::Run(const std::function<void()>& step) {
+  auto failed = Attempt(step);
+  if (StoppedByLostWrite()) return false;
+  return !failed || *failed;
+}
+
+bool ErrorTrap::RunRequired(const std::function<void()>& step) {
+  auto failed = Attempt(step);
+  if (StoppedByLostWrite()) return false;
+  return !failed;
+}
+
 std::optional<bool> ErrorTrap::Test(const std::function<bool()>& condition) {
-  try {
-    return condition();
-  } catch (const std::exception& e) {
-    if (!Report(ToError(e))) return std::nullopt;
-    return true;
-  }
+  bool answer = true;
+  auto failed = Attempt([&] { answer = condition(); });
+  if (StoppedByLostWrite()) return std::nullopt;
+  if (failed && !*failed) return std::nullopt;
+  return answer;
 }
 
 }  // namespace morvent

@@ -10,6 +10,12 @@
 // Reading the current name may itself fail (no record is current yet, or
 // the list is past its end); then there is no message to show and the
 // failure leaves the operation as an Error, as the trap it replaces did.
+//
+// A ledger commit that failed during a step (platform/call_scope.h) stops
+// the operation whatever the client answers: its work is gone and going on
+// would build on IDs that no longer exist. Its message is raised once, as
+// it stands (it is about the work since the last commit, not one record);
+// a failure the refused writes cause after it raises nothing more.
 #include <functional>
 #include <optional>
 #include <string>
@@ -30,6 +36,11 @@ class ErrorTrap {
   // Runs one step; false when the client left the error cancelled.
   [[nodiscard]] bool Run(const std::function<void()>& step);
 
+  // Runs a step the operation cannot go on without (opening the ledger,
+  // counting, reading the next object, writing the file): a failure is
+  // reported as by Run and answers false whatever the client answered.
+  [[nodiscard]] bool RunRequired(const std::function<void()>& step);
+
   // Evaluates a condition guarding a branch or a loop. A failure the client
   // lets pass answers true: execution goes on with the first guarded step.
   // nullopt when the client stopped the operation.
@@ -38,8 +49,15 @@ class ErrorTrap {
   // The message for a failure, as the event carries it.
   std::string Compose(const Error& error) const;
 
+  // True when a lost ledger write stops the operation; raises its message
+  // the first time.
+  [[nodiscard]] bool StoppedByLostWrite();
+
  private:
   bool Report(const Error& error);
+  // Runs a step; nullopt when it succeeded, else whether the client let
+  // the failure pass.
+  std::optional<bool> Attempt(const std::function<void()>& step);
 
   std::string prefix_;
   NameReader currentName_;

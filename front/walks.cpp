@@ -4,6 +4,7 @@
 #include "context/props.h"
 #include "front/handler.h"
 #include "front/trap.h"
+#include "platform/call_scope.h"
 
 namespace morvent {
 
@@ -21,6 +22,30 @@ ImportTarget ChooseImportTarget(ObjectSet& set, int32_t foundId, const std::func
   }
 }
 
+namespace {
+// Blanks as a data file may carry them: ASCII white space and the
+// ideographic space.
+bool IsBlank(const std::string& s) {
+  for (size_t i = 0; i < s.size();) {
+    if (s[i] == ' ' || s[i] == '\t' || s[i] == '\r' || s[i] == '\n') {
+      ++i;
+    } else if (s.compare(i, 3, "\xE3\x80\x80") == 0) {
+      i += 3;
+    } else {
+      return false;
+    }
+  }
+  return true;
+}
+}  // namespace
+
+void CheckMatchKey(const DataRecord& record, const std::string& matchKey) {
+  if (matchKey.empty()) return;
+  if (IsBlank(TextOf(record.GetValue(matchKey, "")))) {
+    throw Error(kErrEmptyMatchKey, "PreImport", matchKey == "Name" ? "名称不能为空" : "代码不能为空");
+  }
+}
+
 bool EntityHandler::RunExportWalk(const ExportWalk& w, const std::string& sFile) {
   RecordCollectionPtr collection;
   LedgerObjectPtr current;
@@ -34,18 +59,19 @@ bool EntityHandler::RunExportWalk(const ExportWalk& w, const std::string& sFile)
 
   auto refused = trap.Test([&] { return !CheckExportFiles(w.schemaFile, sFile); });
   if (!refused || *refused) return false;
-  if (!trap.Run(w.open)) return false;
-  if (!trap.Run([&] { n = w.count(); })) return false;
+  // Without its list the export has nothing true to write.
+  if (!trap.RunRequired(w.open)) return false;
+  if (!trap.RunRequired([&] { n = w.count(); })) return false;
   collection = std::make_shared<RecordCollection>();
   while (!w.counted || i < n) {
     LedgerObjectPtr next;
-    if (!trap.Run([&] { next = w.next(); })) return false;
+    if (!trap.RunRequired([&] { next = w.next(); })) return false;
     if (!next && !w.counted) break;
     current = next;
     if (w.collect) {
       if (!trap.Run([&] { w.collect(Must(current), *collection); })) return false;
     } else {
-      DataRecordPtr record = w.addEmptyOnFailure ? NewRecord() : nullptr;
+      DataRecordPtr record;
       if (!trap.Run([&] { record = w.build(Must(current)); })) return false;
       if (record) collection->Add(record);
     }
@@ -55,12 +81,10 @@ bool EntityHandler::RunExportWalk(const ExportWalk& w, const std::string& sFile)
     if (stop) return false;
   }
   current.reset();
-  if (!trap.Run([&] {
-        std::string err;
-        WriteDataFile(collection, sFile, SchemaPath(w.schemaFile), w.element, err);
-      }))
-    return false;
-  return true;
+  return trap.RunRequired([&] {
+    std::string err;
+    WriteDataFile(collection, sFile, SchemaPath(w.schemaFile), w.element, err);
+  });
 }
 
 bool EntityHandler::RunImportWalk(const ImportWalk& w, const std::string& sFile) {
@@ -81,10 +105,11 @@ bool EntityHandler::RunImportWalk(const ImportWalk& w, const std::string& sFile)
     return !read;
   });
   if (!failed || *failed) return false;
-  if (!trap.Run(w.open)) return false;
+  // Every record would fail without the ledger.
+  if (!trap.RunRequired(w.open)) return false;
 
   int32_t lb = 1, ub = 0;
-  if (!trap.Run([&] {
+  if (!trap.RunRequired([&] {
         lb = Must(collection).LBound();
         ub = collection->UBound();
       }))
@@ -94,7 +119,14 @@ bool EntityHandler::RunImportWalk(const ImportWalk& w, const std::string& sFile)
     current = collection->Item(i);
     auto selected = w.selects ? trap.Test([&] { return w.selects(*current); }) : std::optional<bool>(true);
     if (!selected) return false;
-    if (*selected && !trap.Run([&] { w.importRecord(current); })) return false;
+    if (*selected && !trap.Run([&] {
+          // Lookups and parents imported for this record belong to it.
+          RecordScope record;
+          CheckMatchKey(*current, w.matchKey);
+          w.importRecord(current);
+          record.Stored();
+        }))
+      return false;
     if (!trap.Run([&] { stop = RaiseImpOneRow(i, ImportRate(i, count), w.progressPrefix + TextOf(current->Value(w.progressKey))); }))
       return false;
     if (stop) return false;

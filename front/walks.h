@@ -4,12 +4,22 @@
 // contract, and stops with False when the client cancels or leaves an error
 // cancelled. A handler supplies only what differs: its texts, how it opens
 // its ledger set, how it builds or imports one record.
+//
+// Neither walk claims what did not happen. An export whose ledger could not
+// be opened, counted or read, or whose file could not be written, answers
+// False whatever the client answered, and writes no file (the writer
+// replaces a target only when it has written it whole). An object whose
+// record could not be built is reported and left out of the file. An import
+// whose ledger could not be opened, or whose ledger lost its work (a failed
+// commit), stops with False; each record's saves form one RecordScope, so
+// grouped commits fall between records only.
 #include <cstdint>
 #include <functional>
 #include <string>
 
 #include "context/ledger_api.h"
 #include "context/record.h"
+#include "platform/error.h"
 
 namespace morvent {
 
@@ -28,10 +38,10 @@ struct ExportWalk {
   // Walk exactly count() objects (a set read with GetNext) instead of until
   // next() answers nullptr.
   bool counted = false;
-  // An object whose record cannot be built, let pass, still adds an empty
-  // record and gets its progress event.
-  bool addEmptyOnFailure = false;
 };
+
+// The error of a record whose match key is empty or only blanks.
+inline constexpr int32_t kErrEmptyMatchKey = kAppErrorBase + 0x300;
 
 struct ImportWalk {
   std::string schemaFile;
@@ -46,7 +56,15 @@ struct ImportWalk {
   // a yes once the client lets it pass.
   std::function<bool(const DataRecord&)> selects;
   std::function<void(const DataRecordPtr&)> importRecord;
+  // The key the kind matches ledger objects by: "Number", or "Name" for
+  // kinds matched by name. A record whose key is missing, empty or only
+  // blanks fails ("代码不能为空", "名称不能为空") and stores nothing. Empty:
+  // no check.
+  std::string matchKey;
 };
+
+// Raises the empty-key error when the record's matchKey is blank.
+void CheckMatchKey(const DataRecord& record, const std::string& matchKey);
 
 // The object an import writes: a new one when nothing matched; for a match,
 // ImpStyle 1 keeps it (keep = true, no object), 2 takes it for overwriting,

@@ -154,8 +154,7 @@ bool CItemFrame::Export(const std::string& /*PropsString*/, const std::string& s
                               if (!cursor) cursor = ItemSet().Enumerate();
                               return cursor->Next();
                             },
-                        .build = [this](LedgerObject& item) { return BuildRecord(item); },
-                        .addEmptyOnFailure = true},
+                        .build = [this](LedgerObject& item) { return BuildRecord(item); }},
                        sFile);
 }
 
@@ -188,7 +187,8 @@ bool CItemFrame::Import(const std::string& sFile) {
                             [this](const DataRecordPtr& r) {
                               std::string number;
                               ImportRecord(r, number);
-                            }},
+                            },
+                        .matchKey = "Number"},
                        sFile);
 }
 

@@ -72,7 +72,8 @@ bool CListHandler::Import(const std::string& sFile) {
                         .errorPrefix = kind_.importError,
                         .progressPrefix = kind_.importProgress,
                         .open = [this] { GetList(); },
-                        .importRecord = [this](const DataRecordPtr& r) { ImportRecord(Must(r)); }},
+                        .importRecord = [this](const DataRecordPtr& r) { ImportRecord(Must(r)); },
+                        .matchKey = "Number"},
                        sFile);
 }
 

@@ -6,7 +6,18 @@
 namespace morvent {
 
 namespace {
-thread_local int depth = 0;
+struct CallState {
+  int depth = 0;
+  int recordDepth = 0;
+  int64_t pendingRecords = 0;    // stored since the last commit
+  int64_t committedRecords = 0;  // stored and committed
+  bool lost = false;
+  bool lostReported = false;
+  std::string lostReason;
+  int64_t lostAfter = 0;
+};
+thread_local CallState state;
+
 std::mutex& HookMutex() {
   static std::mutex m;
   return m;
@@ -16,6 +27,10 @@ std::vector<std::function<void()>>& Hooks() {
   return h;
 }
 std::vector<std::function<void()>>& WaitHooks() {
+  static std::vector<std::function<void()>> h;
+  return h;
+}
+std::vector<std::function<void()>>& RecordHooks() {
   static std::vector<std::function<void()>> h;
   return h;
 }
@@ -33,29 +48,70 @@ void RunAll(const std::vector<std::function<void()>>& list) {
     }
   }
 }
+void Register(std::vector<std::function<void()>>& list, std::function<void()> hook) {
+  std::lock_guard lock(HookMutex());
+  list.push_back(std::move(hook));
+}
 }  // namespace
 
-PublicCallScope::PublicCallScope() { ++depth; }
+PublicCallScope::PublicCallScope() {
+  if (state.depth++ == 0) state = CallState{.depth = 1};
+}
 
 PublicCallScope::~PublicCallScope() {
-  if (--depth > 0) return;
+  if (state.depth > 1) {
+    --state.depth;
+    return;
+  }
   RunAll(Hooks());
+  state = CallState{};
 }
 
-bool InPublicCall() { return depth > 0; }
+bool InPublicCall() { return state.depth > 0; }
 
-void RegisterCallEndHook(std::function<void()> hook) {
-  std::lock_guard lock(HookMutex());
-  Hooks().push_back(std::move(hook));
-}
+void RegisterCallEndHook(std::function<void()> hook) { Register(Hooks(), std::move(hook)); }
+void RunCallEndHooks() { RunAll(Hooks()); }
 
-void RegisterClientWaitHook(std::function<void()> hook) {
-  std::lock_guard lock(HookMutex());
-  WaitHooks().push_back(std::move(hook));
-}
+void RegisterClientWaitHook(std::function<void()> hook) { Register(WaitHooks(), std::move(hook)); }
 
 void BeforeClientWait() {
-  if (depth > 0) RunAll(WaitHooks());
+  if (state.depth > 0) RunAll(WaitHooks());
+}
+
+RecordScope::RecordScope() { ++state.recordDepth; }
+
+RecordScope::~RecordScope() {
+  if (--state.recordDepth > 0) return;
+  if (stored_) ++state.pendingRecords;
+  RunAll(RecordHooks());
+}
+
+bool InRecord() { return state.recordDepth > 0; }
+void RegisterRecordEndHook(std::function<void()> hook) { Register(RecordHooks(), std::move(hook)); }
+
+void NoteCommitted() {
+  state.committedRecords += state.pendingRecords;
+  state.pendingRecords = 0;
+}
+
+void NoteLostWrite(const std::string& reason) {
+  if (state.depth == 0 || state.lost) return;
+  state.lost = true;
+  state.lostReason = reason;
+  state.lostAfter = state.committedRecords;
+  state.pendingRecords = 0;
+}
+
+bool LostWritePending() { return state.depth > 0 && state.lost; }
+
+std::optional<std::string> TakeLostWrite() {
+  if (!state.lost || state.lostReported) return std::nullopt;
+  state.lostReported = true;
+  return LostWriteMessage(state.lostReason, state.lostAfter);
+}
+
+std::string LostWriteMessage(const std::string& reason, int64_t storedBefore) {
+  return "账套不能写入：" + reason + "；此前已保存 " + std::to_string(storedBefore) + " 条记录。";
 }
 
 }  // namespace morvent

@@ -3,7 +3,16 @@
 // inside a call (the ledger groups its saves into one transaction) register
 // a hook that runs on the calling thread when the outermost scope ends,
 // however the call ends: result, cancel or error.
+//
+// Inside a call the walks mark each record's saves with a RecordScope, so
+// deferred work is committed only between records, never inside one. A
+// commit that fails is noted here (NoteLostWrite) by whoever ran it, since
+// hooks cannot throw; the walk or front end that next looks (TakeLostWrite)
+// reports it once and ends the call with False.
+#include <cstdint>
 #include <functional>
+#include <optional>
+#include <string>
 
 namespace morvent {
 
@@ -22,11 +31,46 @@ bool InPublicCall();
 // thread that made the call. Hooks must not throw; they are registered once
 // per process (at component registration).
 void RegisterCallEndHook(std::function<void()> hook);
+// Runs the call-end hooks now (a front end does, before it answers, so a
+// failed final commit still reaches its client).
+void RunCallEndHooks();
 
 // Runs before control goes to someone who may take long to answer (an
 // error event, a message box), so deferred work (grouped saves) does not
 // stay uncommitted, holding other writers off, while they think.
 void RegisterClientWaitHook(std::function<void()> hook);
 void BeforeClientWait();
+
+// The saves of one record of a walk. While one is open, deferred work is
+// not committed; when the outermost one ends, the record-end hooks run
+// (the ledger commits there when its quarter second is up). Stored() marks
+// the record as stored, for the count a lost write reports.
+class RecordScope {
+ public:
+  RecordScope();
+  ~RecordScope();
+  RecordScope(const RecordScope&) = delete;
+  RecordScope& operator=(const RecordScope&) = delete;
+  void Stored() { stored_ = true; }
+
+ private:
+  bool stored_ = false;
+};
+bool InRecord();
+void RegisterRecordEndHook(std::function<void()> hook);
+
+// Deferred work of this call has reached the ledger file: the records
+// stored so far are safe.
+void NoteCommitted();
+// A commit inside the call failed and its work is gone. The first note of
+// a call wins; later writes of the call are refused (LostWritePending).
+void NoteLostWrite(const std::string& reason);
+bool LostWritePending();
+// The message of a noted, not yet reported lost write, once:
+// "账套不能写入：<reason>；此前已保存 N 条记录。" where N counts the records
+// whose work had been committed. Later calls answer nullopt.
+std::optional<std::string> TakeLostWrite();
+// The message as TakeLostWrite words it.
+std::string LostWriteMessage(const std::string& reason, int64_t storedBefore);
 
 }  // namespace morvent

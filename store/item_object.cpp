@@ -219,7 +219,8 @@ void ItemObject::SaveChanges() {
       }
       auto ins = store_->Prepare("INSERT INTO t_Item (FItemClassID, FNumber, FName, FParentID) VALUES (?, ?, ?, ?)");
       ins.Bind(1, row_.classId).Bind(2, row_.number).Bind(3, row_.name).Bind(4, row_.parentId).Run();
-      id = CheckedNewId(store_->LastInsertId(), std::numeric_limits<int32_t>::max(), "核算项目");
+      id = CheckedNewId(store_->SettleNewId("t_Item", "FItemID", store_->LastInsertId()),
+                        std::numeric_limits<int32_t>::max(), "核算项目");
     } else {
       auto upd = store_->Prepare("UPDATE t_Item SET FNumber = ?, FName = ? WHERE FItemID = ?");
       upd.Bind(1, row_.number).Bind(2, row_.name).Bind(3, id).Run();

@@ -24,6 +24,7 @@ void RegisterLedgerComponents() {
   RegisterFactory(kAccountUpdate, [] { return std::make_shared<LedgerAccountUpdate>(); });
   RegisterCallEndHook(CommitThreadStores);
   RegisterClientWaitHook(CommitThreadStores);
+  RegisterRecordEndHook(CommitDueThreadStores);
   RegisterItemLedgerComponents();
 }
 

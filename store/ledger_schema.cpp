@@ -9,18 +9,22 @@ namespace morvent {
 namespace {
 
 // Version 1. Column names carry the "F" prefix of the ledger's fields so a
-// LedgerObject's Properties(field) maps straight onto them.
+// LedgerObject's Properties(field) maps straight onto them. Tables whose IDs
+// are handed out use AUTOINCREMENT, so an ID is never used twice even if its
+// row goes; ledgers made before lack it and open unchanged (same version):
+// they never delete such rows, and IDs of lost transactions are kept apart
+// by LedgerStore::SettleNewId either way.
 constexpr const char* kCoreV1 = R"SQL(
 CREATE TABLE ledger_meta (FKey TEXT PRIMARY KEY, FValue TEXT) WITHOUT ROWID;
 CREATE TABLE ledger_counts (FTable TEXT NOT NULL, FScope INTEGER NOT NULL, FCount INTEGER NOT NULL,
   PRIMARY KEY (FTable, FScope)) WITHOUT ROWID;
 
 CREATE TABLE t_AccountGroup (
-  FGroupID INTEGER PRIMARY KEY,
+  FGroupID INTEGER PRIMARY KEY AUTOINCREMENT,
   FName TEXT NOT NULL);
 
 CREATE TABLE t_Account (
-  FAccountID INTEGER PRIMARY KEY,
+  FAccountID INTEGER PRIMARY KEY AUTOINCREMENT,
   FNumber TEXT NOT NULL,
   FName TEXT,
   FHelperCode TEXT,
@@ -60,7 +64,7 @@ CREATE TABLE t_AccountItem (
   PRIMARY KEY (FAccountID, FSeq)) WITHOUT ROWID;
 
 CREATE TABLE t_Currency (
-  FCurrencyID INTEGER PRIMARY KEY,
+  FCurrencyID INTEGER PRIMARY KEY AUTOINCREMENT,
   FNumber TEXT NOT NULL,
   FName TEXT,
   FExchangeRate REAL,
@@ -69,13 +73,13 @@ CREATE TABLE t_Currency (
 CREATE UNIQUE INDEX ix_Currency_Number ON t_Currency (FNumber);
 
 CREATE TABLE t_VoucherGroup (
-  FGroupID INTEGER PRIMARY KEY,
+  FGroupID INTEGER PRIMARY KEY AUTOINCREMENT,
   FName TEXT,
   FCRange TEXT, FDRange TEXT, FNCRange TEXT, FNDRange TEXT, FDCRange TEXT, FNDCRange TEXT);
 CREATE INDEX ix_VoucherGroup_Name ON t_VoucherGroup (FName);
 
 CREATE TABLE t_SettleType (
-  FItemID INTEGER PRIMARY KEY,
+  FItemID INTEGER PRIMARY KEY AUTOINCREMENT,
   FNumber TEXT,
   FName TEXT,
   FBrNo TEXT);
@@ -83,13 +87,13 @@ CREATE INDEX ix_SettleType_Number ON t_SettleType (FNumber);
 CREATE INDEX ix_SettleType_Name ON t_SettleType (FName);
 
 CREATE TABLE t_MeasureUnitGroup (
-  FGroupID INTEGER PRIMARY KEY,
+  FGroupID INTEGER PRIMARY KEY AUTOINCREMENT,
   FName TEXT,
   FDefaultUnitID INTEGER NOT NULL DEFAULT 0);
 CREATE INDEX ix_MeasureUnitGroup_Name ON t_MeasureUnitGroup (FName);
 
 CREATE TABLE t_MeasureUnit (
-  FMeasureUnitID INTEGER PRIMARY KEY,
+  FMeasureUnitID INTEGER PRIMARY KEY AUTOINCREMENT,
   FUnitGroupID INTEGER NOT NULL DEFAULT 0,
   FNumber TEXT,
   FName TEXT NOT NULL,

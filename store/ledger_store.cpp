@@ -4,7 +4,9 @@
 
 #include <sqlite3.h>
 
+#include <cstring>
 #include <filesystem>
+#include <mutex>
 #include <system_error>
 
 #include "context/props.h"
@@ -21,6 +23,43 @@ namespace {
 constexpr const char* kSource = "MorventLedger";
 constexpr int kBusyTimeoutMs = 5000;
 constexpr size_t kSpareStatements = 4;
+
+int busyTimeoutMs = kBusyTimeoutMs;
+std::function<bool()>& CommitFault() {
+  static std::function<bool()> fault;
+  return fault;
+}
+
+// Per ledger file and table, the highest ID this process handed out in a
+// transaction that was later lost. Shared by the threads' connections.
+std::mutex floorMutex;
+std::map<std::string, int64_t>& IdFloors() {
+  static std::map<std::string, int64_t> floors;
+  return floors;
+}
+
+// The reason a commit failed, in the user's words with SQLite's after it.
+std::string CommitFailureReason(int code, const std::string& message) {
+  std::string why;
+  switch (code & 0xFF) {
+    case SQLITE_FULL:
+      why = "磁盘已满";
+      break;
+    case SQLITE_IOERR:
+      why = "读写磁盘出错";
+      break;
+    case SQLITE_BUSY:
+    case SQLITE_LOCKED:
+      why = "账套正被其他程序使用";
+      break;
+    case SQLITE_READONLY:
+      why = "账套是只读的";
+      break;
+    default:
+      why = "提交失败";
+  }
+  return why + "（" + message + "）";
+}
 
 std::map<std::string, std::weak_ptr<LedgerStore>>& ThreadStores() {
   thread_local std::map<std::string, std::weak_ptr<LedgerStore>> stores;
@@ -147,8 +186,9 @@ std::string Query::Text(int column) const {
 LedgerStore::LedgerStore(std::string path, sqlite3* db) : path_(std::move(path)), db_(db) {}
 
 LedgerStore::~LedgerStore() {
-  // Work stored by a finished call must survive the last object going away.
-  if (db_ && !sqlite3_get_autocommit(db_)) sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr);
+  // Work stored by a finished call must survive the last object going away;
+  // when it cannot, the call learns of it.
+  if (db_ && !sqlite3_get_autocommit(db_)) CommitNoted();
   for (auto& [sql, list] : cache_)
     for (auto* s : list) sqlite3_finalize(s);
   if (db_) sqlite3_close_v2(db_);
@@ -198,12 +238,40 @@ sqlite3* OpenConnection(const std::string& path, int flags, const std::string& f
   int rc = sqlite3_open_v2(path.c_str(), &db, flags, nullptr);
   if (rc != SQLITE_OK) {
     std::string msg = db ? sqlite3_errmsg(db) : sqlite3_errstr(rc);
+    const int sys = db ? sqlite3_system_errno(db) : 0;
+    if (sys != 0) msg = std::string(std::strerror(sys)) + "，" + msg;
     sqlite3_close_v2(db);
     ThrowLedgerError(failure + path + "：" + msg);
   }
-  sqlite3_busy_timeout(db, kBusyTimeoutMs);
+  sqlite3_busy_timeout(db, busyTimeoutMs);
   sqlite3_extended_result_codes(db, 1);
   return db;
+}
+}  // namespace
+
+namespace {
+// Why the first read of a file that opened failed: the file is in use, its
+// journal cannot be had, or it is no ledger at all.
+std::string OpeningFailure(sqlite3* db, const std::string& path) {
+  const int code = sqlite3_extended_errcode(db);
+  const int sys = sqlite3_system_errno(db);
+  const std::string msg = sqlite3_errmsg(db);
+  const std::string why = sys != 0 ? std::string(std::strerror(sys)) + "，" + msg : msg;
+  switch (code & 0xFF) {
+    case SQLITE_BUSY:
+    case SQLITE_LOCKED:
+      return "账套 " + path + " 正被其他程序使用，无法打开：" + msg;
+    case SQLITE_READONLY:
+      if (code == SQLITE_READONLY_DIRECTORY)
+        return "无法建立账套 " + path + " 的日志文件：账套所在的目录不可写（" + why + "）";
+      return "无法打开账套 " + path + " 的日志文件：" + why;
+    case SQLITE_CANTOPEN:
+      return "无法打开账套 " + path + " 的日志文件：" + why;
+    case SQLITE_IOERR:
+      return "读取账套文件 " + path + " 出错：" + why;
+    default:
+      return "不是账套文件：" + path;
+  }
 }
 }  // namespace
 
@@ -220,7 +288,7 @@ std::shared_ptr<LedgerStore> LedgerStore::OpenExisting(const std::string& path) 
     if (q.Next()) appId = q.Int(0);
     hasMeta = store->TableExists("ledger_meta");
   } catch (const Error&) {
-    ThrowLedgerError("不是账套文件：" + path);
+    ThrowLedgerError(OpeningFailure(db, path));
   }
   if (appId != kLedgerApplicationId || !hasMeta) ThrowLedgerError("不是账套文件：" + path);
   int version = 0;
@@ -323,6 +391,8 @@ void LedgerStore::RollbackTo() noexcept {
 
 void LedgerStore::Write(const std::function<void()>& fn) {
   auto self = shared_from_this();
+  if (LostWritePending())
+    ThrowLedgerError("账套不能写入：本次调用中已有保存失败，不再保存");
   if (writeDepth_ == 0 && !InTransaction()) Begin();
   ++writeDepth_;
   bool opened = false;
@@ -333,23 +403,99 @@ void LedgerStore::Write(const std::function<void()>& fn) {
   } catch (...) {
     --writeDepth_;
     if (opened) RollbackTo();
-    if (writeDepth_ == 0 && !InPublicCall()) {
-      try {
-        Commit();
-      } catch (...) {
-      }
-    }
+    if (writeDepth_ == 0 && !InPublicCall()) CommitNoted();
     throw;
   }
   --writeDepth_;
   Prepare("RELEASE w").Run();
   if (writeDepth_ > 0) return;
-  if (!InPublicCall() || std::chrono::steady_clock::now() - txStart_ >= kCommitInterval) Commit();
+  // Inside a record the due commit waits for the record's end.
+  if (!InPublicCall() || (!InRecord() && std::chrono::steady_clock::now() - txStart_ >= kCommitInterval)) Commit();
+}
+
+std::string LedgerStore::TryCommit() noexcept {
+  int rc = SQLITE_OK;
+  std::string message;
+  if (CommitFault() && CommitFault()()) {
+    rc = SQLITE_FULL;
+    message = sqlite3_errstr(SQLITE_FULL);
+  } else {
+    rc = sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr);
+    if (rc != SQLITE_OK) {
+      rc = sqlite3_extended_errcode(db_);
+      message = sqlite3_errmsg(db_);
+    }
+  }
+  if (rc == SQLITE_OK) {
+    txIds_.clear();
+    return "";
+  }
+  // The work is gone either way; a transaction SQLite kept open goes too.
+  if (!sqlite3_get_autocommit(db_)) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+  {
+    std::lock_guard lock(floorMutex);
+    for (const auto& [table, id] : txIds_) {
+      auto& floor = IdFloors()[path_ + "\n" + table];
+      floor = std::max(floor, id);
+    }
+  }
+  txIds_.clear();
+  return CommitFailureReason(rc, message);
 }
 
 void LedgerStore::Commit() {
   if (writeDepth_ > 0 || !InTransaction()) return;
-  Prepare("COMMIT").Run();
+  std::string reason = TryCommit();
+  if (reason.empty()) {
+    if (InPublicCall()) NoteCommitted();
+    return;
+  }
+  NoteLostWrite(reason);
+  ThrowLedgerError("账套不能写入：" + reason);
+}
+
+void LedgerStore::CommitNoted() noexcept {
+  if (writeDepth_ > 0 || !InTransaction()) return;
+  std::string reason = TryCommit();
+  if (reason.empty()) {
+    if (InPublicCall()) NoteCommitted();
+  } else {
+    NoteLostWrite(reason);
+  }
+}
+
+void LedgerStore::CommitIfDue() noexcept {
+  if (InTransaction() && std::chrono::steady_clock::now() - txStart_ >= kCommitInterval) CommitNoted();
+}
+
+int64_t LedgerStore::SettleNewId(const std::string& table, const std::string& idField, int64_t inserted) {
+  int64_t floor = 0;
+  {
+    std::lock_guard lock(floorMutex);
+    auto& floors = IdFloors();
+    if (auto it = floors.find(path_ + "\n" + table); it != floors.end()) floor = it->second;
+  }
+  int64_t id = inserted;
+  if (id <= floor) {
+    id = floor + 1;
+    auto q = Prepare("UPDATE " + table + " SET " + idField + " = ? WHERE " + idField + " = ?");
+    q.Bind(1, id).Bind(2, inserted).Run();
+    // The sequence learns only from inserts; without this, removing the
+    // moved row would let its ID come back.
+    if (!hasSequence_) hasSequence_ = TableExists("sqlite_sequence");
+    if (*hasSequence_) {
+      auto seq = Prepare("UPDATE sqlite_sequence SET seq = ? WHERE name = ? AND seq < ?");
+      seq.Bind(1, id).Bind(2, table).Bind(3, id).Run();
+    }
+  }
+  auto& most = txIds_[table];
+  most = std::max(most, id);
+  return id;
+}
+
+void LedgerStore::SetCommitFaultForTesting(std::function<bool()> fault) { CommitFault() = std::move(fault); }
+void LedgerStore::SetBusyTimeoutForTesting(int milliseconds) {
+  busyTimeoutMs = milliseconds > 0 ? milliseconds : kBusyTimeoutMs;
 }
 
 std::string LedgerStore::Meta(const std::string& key, const std::string& def) {
@@ -379,15 +525,13 @@ int32_t LedgerStore::CountRows(const std::string& table, const std::string& scop
 }
 
 void CommitThreadStores() noexcept {
-  for (auto& [path, weak] : ThreadStores()) {
-    if (auto store = weak.lock()) {
-      try {
-        store->Commit();
-      } catch (...) {
-        // Nothing can be reported from a call-end hook; the next save retries.
-      }
-    }
-  }
+  for (auto& [path, weak] : ThreadStores())
+    if (auto store = weak.lock()) store->CommitNoted();
+}
+
+void CommitDueThreadStores() noexcept {
+  for (auto& [path, weak] : ThreadStores())
+    if (auto store = weak.lock()) store->CommitIfDue();
 }
 
 std::string CountTriggersSql(const std::string& table, const std::string& scopeColumn) {

@@ -10,14 +10,22 @@
 //
 // Durability: each Write() is atomic (a SAVEPOINT). Outside a public call a
 // Write() commits at once. Inside a public call (platform/call_scope.h)
-// consecutive writes are grouped into one transaction, committed at the
-// first write after a quarter second has passed and, at the latest, when the
-// outermost public call ends (CommitThreadStores is the call-end hook).
+// consecutive writes are grouped into one transaction, committed once a
+// quarter second has passed, but only between records (at the end of a
+// RecordScope, or at a write outside any record), before the client is
+// asked anything and, at the latest, when the outermost public call ends.
+//
+// A commit that fails rolls the whole transaction back. Outside a call the
+// failure is raised; inside one it is noted (NoteLostWrite), later writes
+// of the call are refused, and the walk or front end reports it once. IDs
+// handed out in a lost transaction are never handed out again by this
+// process (SettleNewId), so a stale ID cannot name another object.
 #include <chrono>
 #include <cstdint>
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -105,10 +113,20 @@ class LedgerStore : public std::enable_shared_from_this<LedgerStore> {
 
   // Runs fn as one atomic unit of storing (see the durability note above).
   // When fn throws, everything it stored is rolled back and the error passes.
+  // Inside a call whose earlier commit failed, refused before fn runs.
   void Write(const std::function<void()>& fn);
-  // Commits the grouped work now, if any.
+  // Commits the grouped work now, if any. A failure rolls the transaction
+  // back, is noted for the call (if any) and raised.
   void Commit();
+  // The same for hooks and closing: the failure is only noted.
+  void CommitNoted() noexcept;
+  // Commits when the quarter second is up and no record is open.
+  void CommitIfDue() noexcept;
   bool InTransaction() const;
+
+  // The ID of a row just inserted into table (its rowid), moved above every
+  // ID this process handed out for table in a transaction that was lost.
+  int64_t SettleNewId(const std::string& table, const std::string& idField, int64_t inserted);
 
   // Small key/value facts about the ledger (kind, schema version, ...).
   std::string Meta(const std::string& key, const std::string& def = "");
@@ -124,6 +142,11 @@ class LedgerStore : public std::enable_shared_from_this<LedgerStore> {
   // How long grouped writes may stay uncommitted inside a public call.
   static constexpr std::chrono::milliseconds kCommitInterval{250};
 
+  // Tests only: a fault answering true makes that commit fail as a full
+  // disk would (nullptr: none); and a shorter wait for locked ledgers.
+  static void SetCommitFaultForTesting(std::function<bool()> fault);
+  static void SetBusyTimeoutForTesting(int milliseconds);
+
  private:
   friend class Query;
   static std::shared_ptr<LedgerStore> ForPropsUncached(const std::string& propsString);
@@ -132,6 +155,9 @@ class LedgerStore : public std::enable_shared_from_this<LedgerStore> {
   void Release(const std::string& sql, sqlite3_stmt* stmt) noexcept;
   void Begin();
   void RollbackTo() noexcept;
+  // Runs COMMIT; on failure rolls back, forgets the transaction's IDs into
+  // the process's floors and answers the reason; empty on success.
+  std::string TryCommit() noexcept;
   [[noreturn]] void Fail(const std::string& what) const;
 
   std::string path_;
@@ -139,11 +165,18 @@ class LedgerStore : public std::enable_shared_from_this<LedgerStore> {
   std::map<std::string, std::vector<sqlite3_stmt*>, std::less<>> cache_;
   int writeDepth_ = 0;
   std::chrono::steady_clock::time_point txStart_{};
+  // The highest ID handed out per table in the open transaction.
+  std::map<std::string, int64_t> txIds_;
+  std::optional<bool> hasSequence_;  // tables with AUTOINCREMENT (new ledgers)
 };
 using LedgerStorePtr = std::shared_ptr<LedgerStore>;
 
-// Commits every store of the calling thread; the ledger's call-end hook.
+// Commits every store of the calling thread; the ledger's call-end and
+// client-wait hook. Failures are noted for the call, not raised.
 void CommitThreadStores() noexcept;
+// Commits the stores of the calling thread whose quarter second is up; the
+// ledger's record-end hook.
+void CommitDueThreadStores() noexcept;
 
 // Raises the ledger's own error (number kErrLedger) with a Chinese text.
 [[noreturn]] void ThrowLedgerError(const std::string& description);

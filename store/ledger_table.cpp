@@ -215,7 +215,7 @@ void TableObject::SaveChanges() {
         auto q = store_->Prepare(spec_.insert);
         for (size_t i = 0; i < values_.size(); ++i) q.Bind(static_cast<int>(i) + 1, values_[i]);
         q.Run();
-        int64_t id = store_->LastInsertId();
+        int64_t id = store_->SettleNewId(spec_.table, spec_.idField, store_->LastInsertId());
         if (id < 1 || id > INT32_MAX) ThrowLedgerError(spec_.what + "的内码已用尽，不能再新增");
         id_ = static_cast<int32_t>(id);
       } else {

@@ -1,0 +1,211 @@
+// What the walks claim when things go wrong: a ledger commit that fails, an
+// export that cannot read its ledger or write its file, and records that
+// lack the key their objects are matched by.
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+
+#include <chrono>
+#include <set>
+#include <thread>
+
+#include "context/datafile.h"
+#include "context/glfunc.h"
+#include "front/exchange_log.h"
+#include "front/export_base.h"
+#include "front/import_base.h"
+#include "front/walks.h"
+#include "platform/call_scope.h"
+#include "platform/registry.h"
+#include "store/ledger_admin.h"
+#include "store/ledger_store.h"
+#include "tests/support/support.h"
+
+namespace morvent::test {
+namespace {
+
+// The first column of the first row, read by a plain connection as another
+// program would read the file.
+int64_t Outside(const std::string& path, const std::string& sql) {
+  sqlite3* db = nullptr;
+  sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr);
+  sqlite3_stmt* st = nullptr;
+  int64_t n = -1;
+  if (sqlite3_prepare_v2(db, sql.c_str(), -1, &st, nullptr) == SQLITE_OK && sqlite3_step(st) == SQLITE_ROW)
+    n = sqlite3_column_int64(st, 0);
+  sqlite3_finalize(st);
+  sqlite3_close(db);
+  return n;
+}
+
+class WalkFaults : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    EnsureComponentsRegistered();
+    ledger = home.file("l.db");
+    CreateLedger(ledger);
+    props = "Data Source=" + ledger + ";AcctType=QY";
+    auto error = [this](const std::string& m, bool& cancel) {
+      errors.push_back(m);
+      cancel = false;  // every error is let pass
+    };
+    imp.Error = error;
+    exp.Error = error;
+    imp.ImportOneRow = [this](int32_t row, double, bool&) {
+      rows.push_back(row);
+      // Lets the quarter second pass, so the next record's end commits.
+      if (pauseAfter.count(row)) std::this_thread::sleep_for(LedgerStore::kCommitInterval + std::chrono::milliseconds(30));
+    };
+  }
+  void TearDown() override { LedgerStore::SetCommitFaultForTesting(nullptr); }
+
+  std::string Write(const std::string& name, const std::string& element, const std::vector<DataRecordPtr>& records) {
+    auto collection = std::make_shared<RecordCollection>();
+    for (const auto& r : records) collection->Add(r);
+    std::string path = home.file(name);
+    std::string err;
+    WriteDataFile(collection, path, SchemaPath("Schema" + element + ".xml"), element, err);
+    return path;
+  }
+  std::vector<DataRecordPtr> Departments(int n) {
+    std::vector<DataRecordPtr> list;
+    for (int i = 1; i <= n; ++i)
+      list.push_back(Rec({{"Number", "D" + std::to_string(i)}, {"Name", "部门" + std::to_string(i)}, {"Note", "备注"}}));
+    return list;
+  }
+  int64_t StoredDepartments() { return Outside(ledger, "SELECT count(*) FROM t_Item WHERE FItemClassID = 2"); }
+
+  ProgramHome home;
+  std::string ledger, props;
+  ImportBase imp;
+  ExportBase exp;
+  std::vector<std::string> errors;
+  std::vector<int32_t> rows;
+  std::set<int32_t> pauseAfter;
+};
+
+TEST_F(WalkFaults, AFailedCommitEndsTheImportWithOneErrorAndFalseWhateverTheClientAnswers) {
+  struct Case {
+    const char* name;
+    std::vector<DataRecordPtr> records;
+    std::set<int32_t> pauseAfter;
+    int failingCommit;  // 1-based
+    int64_t stored;
+    std::vector<int32_t> rows;
+    std::vector<std::string> errors;
+  };
+  auto blank = Rec({{"Number", " "}, {"Name", "无码"}});
+  auto five = Departments(5);
+  std::vector<DataRecordPtr> withBlank{five[0], five[1], blank, five[2], five[3]};
+  const std::vector<Case> cases = {
+      {"call end", Departments(5), {}, 1, 0, {1, 2, 3, 4, 5},
+       {"账套不能写入：磁盘已满（database or disk is full）；此前已保存 0 条记录。"}},
+      {"grouped, between records", Departments(6), {2, 4}, 2, 3, {1, 2, 3, 4},
+       {LostWriteMessage("磁盘已满（database or disk is full）", 3)}},
+      {"before the client hears of another error", withBlank, {}, 1, 0, {1, 2},
+       {"引入部门资料错误，当前记录名称为：无码\r错误信息：\r代码不能为空",
+        LostWriteMessage("磁盘已满（database or disk is full）", 0)}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::string l = home.file(std::string("c") + std::to_string(&c - &cases[0]) + ".db");
+    CreateLedger(l);
+    int commits = 0;
+    LedgerStore::SetCommitFaultForTesting([&, fail = c.failingCommit] { return ++commits == fail; });
+    errors.clear();
+    rows.clear();
+    pauseAfter = c.pauseAfter;
+    std::string file = Write("d.xml", "Department", c.records);
+    EXPECT_FALSE(imp.ImportXMLData("Data Source=" + l + ";AcctType=QY", 120, file));
+    LedgerStore::SetCommitFaultForTesting(nullptr);
+    EXPECT_EQ(rows, c.rows);
+    EXPECT_EQ(errors, c.errors);
+    // Exactly the records reported as stored are in the file, and whole.
+    int64_t stored = Outside(l, "SELECT count(*) FROM t_Item WHERE FItemClassID = 2");
+    EXPECT_EQ(stored, c.stored);
+    EXPECT_EQ(Outside(l, "SELECT count(*) FROM t_Item i JOIN t_ItemValue v USING (FItemID) "
+                         "WHERE i.FItemClassID = 2 AND v.FField = 'FNote' AND v.FValue = '备注'"),
+              stored);
+    auto log = ReadLogEntries(home.file(kLogFileName));
+    ASSERT_FALSE(log.empty());
+    EXPECT_EQ(log.back().message, c.errors.back());
+  }
+}
+
+TEST_F(WalkFaults, ExportThatCannotReadItsLedgerWritesNothingAndAnswersFalse) {
+  struct Case {
+    int32_t code;
+    const char* prefix;
+  };
+  const std::string missing = home.file("gone.db");
+  const std::string target = home.file("keep.xml");
+  home.boxes().answer = true;  // overwrite allowed
+  for (const Case& c : {Case{120, "导出部门资料出错，当前记录名称为："}, Case{103, "导出币别资料出错，当前记录名称为："},
+                        Case{107, "导出结算方式资料出错，当前记录名称为："}}) {
+    SCOPED_TRACE(c.code);
+    WriteFile(target, "good old file");
+    errors.clear();
+    EXPECT_FALSE(exp.ExportXMLData("Data Source=" + missing, c.code, target));
+    EXPECT_EQ(errors, std::vector<std::string>{std::string(c.prefix) + "\r错误信息：\r账套文件不存在：" + missing});
+    EXPECT_EQ(ReadFile(target), "good old file");
+  }
+}
+
+// A writer that fails as a full disk would, after touching nothing.
+class FailingWriter : public DataFileWriter {
+ public:
+  void OutputXML(RecordCollectionPtr&, const std::string& dataFile, const std::string&, const std::string&,
+                 std::string& errorText) override {
+    errorText = "写数据文件 " + dataFile + " 出错：No space left on device";
+    throw Error(kErrDataFile, "XMLPellam.Write", errorText);
+  }
+};
+
+TEST_F(WalkFaults, ExportWhoseFileCouldNotBeWrittenAnswersFalse) {
+  ASSERT_TRUE(imp.ImportXMLData(props, 120, Write("in.xml", "Department", Departments(2))));
+  ScopedFactory writer(kWriterProgId, [] { return std::make_shared<FailingWriter>(); });
+  const std::string target = home.file("out.xml");
+  errors.clear();
+  EXPECT_FALSE(exp.ExportXMLData(props, 120, target));
+  EXPECT_EQ(errors, std::vector<std::string>{"导出部门资料出错，当前记录名称为：\r错误信息：\r写数据文件 " + target +
+                                             " 出错：No space left on device"});
+}
+
+TEST_F(WalkFaults, RecordsWithoutTheirKeyFailAndStoreNothing) {
+  struct Kind {
+    int32_t code;
+    const char* element;
+    const char* prefix;
+    const char* count;
+  };
+  const std::vector<std::optional<Variant>> blanks = {Variant(""), Variant("   "), Variant("\t"), Variant("　"),
+                                                      Variant::Null(), std::nullopt};
+  for (const Kind& k : {Kind{120, "Department", "引入部门资料错误，当前记录名称为：",
+                             "SELECT count(*) FROM t_Item WHERE FItemClassID = 2"},
+                        Kind{103, "Currency", "引入币别资料错误，当前记录名称为：", "SELECT count(*) FROM t_Currency"},
+                        Kind{107, "Settle", "引入结算方式错误，当前记录名称为：", "SELECT count(*) FROM t_SettleType"}}) {
+    SCOPED_TRACE(k.element);
+    std::vector<DataRecordPtr> records{Rec({{"Number", "01"}, {"Name", "甲"}})};
+    std::vector<std::string> expected;
+    for (size_t i = 0; i < blanks.size(); ++i) {
+      std::string name = "坏" + std::to_string(i);
+      auto r = Rec({{"Name", name}});
+      if (blanks[i]) r->SetValue("Number", *blanks[i]);
+      records.push_back(r);
+      expected.push_back(k.prefix + name + "\r错误信息：\r代码不能为空");
+    }
+    records.push_back(Rec({{"Number", "02"}, {"Name", "乙"}}));
+    errors.clear();
+    EXPECT_TRUE(imp.ImportXMLData(props, k.code, Write("k.xml", k.element, records)));
+    EXPECT_EQ(errors, expected);
+    EXPECT_EQ(Outside(ledger, k.count), 2);
+  }
+}
+
+TEST(MatchKey, KindsMatchedByNameAskForTheName) {
+  EXPECT_EQ(ErrorOf([] { CheckMatchKey(*Rec({{"Name", " 　"}, {"Number", "7"}}), "Name"); }), "名称不能为空");
+  EXPECT_EQ(ErrorOf([] { CheckMatchKey(*Rec({{"Name", "x"}}), "Name"); }), "");
+  EXPECT_EQ(ErrorOf([] { CheckMatchKey(DataRecord(), ""); }), "");
+}
+
+}  // namespace
+}  // namespace morvent::test

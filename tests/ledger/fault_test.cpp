@@ -1,0 +1,222 @@
+// The ledger under faults: commits that fail, a record's saves that must not
+// be split by a commit, IDs of lost work, and files it cannot open as asked.
+#include <sqlite3.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <thread>
+
+#include "platform/call_scope.h"
+#include "store/ledger_store.h"
+#include "tests/support/ledger_fixture.h"
+
+namespace morvent::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+int64_t Outside(const std::string& path, const std::string& sql) {
+  sqlite3* db = nullptr;
+  sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr);
+  sqlite3_stmt* st = nullptr;
+  int64_t n = -1;
+  if (sqlite3_prepare_v2(db, sql.c_str(), -1, &st, nullptr) == SQLITE_OK && sqlite3_step(st) == SQLITE_ROW)
+    n = sqlite3_column_int64(st, 0);
+  sqlite3_finalize(st);
+  sqlite3_close(db);
+  return n;
+}
+
+const std::string kFull = "磁盘已满（database or disk is full）";
+
+class LedgerFaults : public LedgerTest {
+ protected:
+  void TearDown() override {
+    LedgerStore::SetCommitFaultForTesting(nullptr);
+    LedgerStore::SetBusyTimeoutForTesting(0);
+    LedgerTest::TearDown();
+  }
+  int64_t Groups() { return Outside(path, "SELECT count(*) FROM t_AccountGroup"); }
+  void AddGroup(LedgerStore& store, int id) {
+    store.Write([&] { store.Exec("INSERT INTO t_AccountGroup VALUES (" + std::to_string(id) + ", '组')"); });
+  }
+};
+
+TEST_F(LedgerFaults, ADueCommitWaitsForTheEndOfTheRecord) {
+  PublicCallScope call;
+  auto store = LedgerStore::ForPath(path);
+  {
+    RecordScope record;
+    AddGroup(*store, 7);
+    std::this_thread::sleep_for(LedgerStore::kCommitInterval + std::chrono::milliseconds(20));
+    AddGroup(*store, 8);
+    EXPECT_TRUE(store->InTransaction());
+    EXPECT_EQ(Groups(), 6);
+  }
+  EXPECT_FALSE(store->InTransaction());
+  EXPECT_EQ(Groups(), 8);
+}
+
+TEST_F(LedgerFaults, OutsideACallAFailedCommitRollsBackAndIsRaised) {
+  auto store = LedgerStore::ForPath(path);
+  LedgerStore::SetCommitFaultForTesting([] { return true; });
+  EXPECT_EQ(ErrorOf([&] { AddGroup(*store, 7); }), "账套不能写入：" + kFull);
+  EXPECT_FALSE(store->InTransaction());
+  LedgerStore::SetCommitFaultForTesting(nullptr);
+  EXPECT_EQ(Groups(), 6);
+  EXPECT_EQ(store->CountRows("t_AccountGroup"), 6);
+}
+
+TEST_F(LedgerFaults, InsideACallEveryCommitPathNotesTheLossOnceAndRefusesLaterWrites) {
+  struct Case {
+    const char* name;
+    std::function<void(LedgerStorePtr&)> commit;
+  };
+  const std::vector<Case> cases = {
+      {"call end", [](LedgerStorePtr&) { RunCallEndHooks(); }},
+      {"client wait", [](LedgerStorePtr&) { BeforeClientWait(); }},
+      {"record end",
+       [](LedgerStorePtr&) {
+         RecordScope record;
+         std::this_thread::sleep_for(LedgerStore::kCommitInterval + std::chrono::milliseconds(20));
+       }},
+      {"closing", [](LedgerStorePtr& store) { store.reset(); }},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    PublicCallScope call;
+    auto store = LedgerStore::ForPath(path);
+    {
+      RecordScope record;
+      AddGroup(*store, 7);
+      record.Stored();
+    }
+    LedgerStore::SetCommitFaultForTesting([] { return true; });
+    c.commit(store);
+    LedgerStore::SetCommitFaultForTesting(nullptr);
+    EXPECT_TRUE(LostWritePending());
+    EXPECT_EQ(TakeLostWrite(), LostWriteMessage(kFull, 0));
+    EXPECT_EQ(TakeLostWrite(), std::nullopt);
+    if (!store) store = LedgerStore::ForPath(path);
+    EXPECT_EQ(ErrorOf([&] { AddGroup(*store, 8); }), "账套不能写入：本次调用中已有保存失败，不再保存");
+    EXPECT_EQ(Groups(), 6);
+  }
+  // The next call starts clean.
+  PublicCallScope call;
+  EXPECT_FALSE(LostWritePending());
+}
+
+TEST_F(LedgerFaults, TheLossCountsOnlyRecordsAlreadyCommitted) {
+  PublicCallScope call;
+  auto store = LedgerStore::ForPath(path);
+  for (int id : {7, 8}) {
+    RecordScope record;
+    AddGroup(*store, id);
+    record.Stored();
+  }
+  store->Commit();
+  {
+    RecordScope record;
+    AddGroup(*store, 9);
+    record.Stored();
+  }
+  LedgerStore::SetCommitFaultForTesting([] { return true; });
+  RunCallEndHooks();
+  EXPECT_EQ(TakeLostWrite(), LostWriteMessage(kFull, 2));
+  EXPECT_EQ(Groups(), 8);
+}
+
+TEST_F(LedgerFaults, IdsOfLostWorkAndOfRemovedRowsAreNeverHandedOutAgain) {
+  int32_t lostCurrency = 0, lostItem = 0;
+  {
+    PublicCallScope call;
+    auto c = Set(kCurrencySet)->CreateNew({}, {{"Number", Variant("USD")}});
+    c->SaveChanges();
+    lostCurrency = c->Get("CurrencyID").ToLong();
+    lostItem = NewItem(2, "01", "销售部")->Get("ItemID").ToLong();
+    LedgerStore::SetCommitFaultForTesting([] { return true; });
+    RunCallEndHooks();
+    LedgerStore::SetCommitFaultForTesting(nullptr);
+    EXPECT_EQ(TakeLostWrite(), LostWriteMessage(kFull, 0));
+  }
+  EXPECT_EQ(Outside(path, "SELECT count(*) FROM t_Currency"), 0);
+  auto c = Set(kCurrencySet)->CreateNew({}, {{"Number", Variant("EUR")}});
+  c->SaveChanges();
+  const int32_t kept = c->Get("CurrencyID").ToLong();
+  EXPECT_GT(kept, lostCurrency);
+  EXPECT_GT(NewItem(2, "01", "销售部")->Get("ItemID").ToLong(), lostItem);
+
+  // Another program removes the newest currency; its ID stays used.
+  sqlite3* db = nullptr;
+  sqlite3_open(path.c_str(), &db);
+  sqlite3_exec(db, ("DELETE FROM t_Currency WHERE FCurrencyID = " + std::to_string(kept)).c_str(), nullptr, nullptr,
+               nullptr);
+  sqlite3_close(db);
+  auto next = Set(kCurrencySet)->CreateNew({}, {{"Number", Variant("JPY")}});
+  next->SaveChanges();
+  EXPECT_GT(next->Get("CurrencyID").ToLong(), kept);
+}
+
+TEST_F(LedgerFaults, ALedgerLockedByAnotherProgramIsReportedAsInUse) {
+  sqlite3* other = nullptr;
+  ASSERT_EQ(sqlite3_open(path.c_str(), &other), SQLITE_OK);
+  ASSERT_EQ(sqlite3_exec(other,
+                         "PRAGMA locking_mode = EXCLUSIVE; BEGIN EXCLUSIVE; "
+                         "UPDATE ledger_meta SET FValue = FValue WHERE FKey = 'kind'; COMMIT;",
+                         nullptr, nullptr, nullptr),
+            SQLITE_OK);
+  LedgerStore::SetBusyTimeoutForTesting(50);
+  const std::string canonical = fs::canonical(path).string();
+  EXPECT_EQ(ErrorOf([&] { LedgerStore::ForPath(path); }),
+            "账套 " + canonical + " 正被其他程序使用，无法打开：database is locked");
+  sqlite3_close(other);
+  EXPECT_EQ(ErrorOf([&] { LedgerStore::ForPath(path); }), "");
+}
+
+// What opening answers in a child process that may not write the folder or
+// read the file (root gives up its rights there first).
+std::string OpenAsUnprivileged(const std::string& ledger) {
+  int fds[2];
+  if (pipe(fds) != 0) return "pipe failed";
+  pid_t pid = fork();
+  if (pid == 0) {
+    close(fds[0]);
+    if (getuid() == 0 && setuid(65534) != 0) _exit(2);
+    std::string message = ErrorOf([&] { LedgerStore::ForPath(ledger); });
+    ssize_t written = write(fds[1], message.data(), message.size());
+    _exit(written == static_cast<ssize_t>(message.size()) ? 0 : 3);
+  }
+  close(fds[1]);
+  std::string message;
+  char buffer[512];
+  for (ssize_t n; (n = read(fds[0], buffer, sizeof buffer)) > 0;) message.append(buffer, static_cast<size_t>(n));
+  close(fds[0]);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  return message;
+}
+
+TEST(LedgerOpeningRights, UnwritableFolderAndUnreadableFileSayWhichAndWhy) {
+  TempDir dir;
+  chmod(dir.path().c_str(), 0755);
+  const std::string folder = dir.file("ro");
+  fs::create_directory(folder);
+  const std::string ledger = folder + "/l.db";
+  CreateLedger(ledger);
+  const std::string canonical = fs::canonical(ledger).string();
+  chmod(ledger.c_str(), 0666);
+  chmod(folder.c_str(), 0555);
+  EXPECT_EQ(OpenAsUnprivileged(ledger), "无法建立账套 " + canonical +
+                                            " 的日志文件：账套所在的目录不可写（attempt to write a readonly database）");
+  chmod(folder.c_str(), 0755);
+  chmod(ledger.c_str(), 0000);
+  EXPECT_EQ(OpenAsUnprivileged(ledger),
+            "无法打开账套文件 " + canonical + "：Permission denied，unable to open database file");
+  chmod(ledger.c_str(), 0644);
+}
+
+}  // namespace
+}  // namespace morvent::test
