@@ -118,9 +118,11 @@ int32_t ParentResolver::EnsureParent(const ParentRef& parent, std::string& paren
       Mark(e, pnum, result, parentNumber);
       return result;
     }
-    // Nowhere by its own number: a ledger that stores it dotted still has
-    // it, when exactly one object matches with the dots removed.
-    if (ledger_.findUndotted && !Contains(pnum, ".")) {
+    // Nowhere by its own number: under undotted numbering a ledger that
+    // stores it dotted still has it, when exactly one object matches with
+    // the dots removed. Under dotted numbering an undotted number is a
+    // top-level number of its own (12 is not 1.2).
+    if (ledger_.findUndotted && Context().gCodingStyle == 2 && !Contains(pnum, ".")) {
       auto matches = ledger_.findUndotted(pnum);
       if (matches.size() == 1) {
         parentNumber = matches.front().second;

@@ -62,7 +62,8 @@ class ParentResolver {
     // Unset: such a parent cannot be had (0).
     std::function<int32_t(const std::string& number, const Variant& name)> createBare;
     // The objects whose stored number, dots removed, equals the text: ID and
-    // stored number each. Only a single match is used. Unset: no such search.
+    // stored number each. Asked only under "CodingStyle" 2, and only a
+    // single match is used. Unset: no such search.
     std::function<std::vector<std::pair<int32_t, std::string>>(const std::string& undotted)> findUndotted;
   };
 

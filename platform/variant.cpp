@@ -1,10 +1,11 @@
 #include "platform/variant.h"
 
+#include <algorithm>
+#include <charconv>
 #include <cmath>
-#include <cstdio>
-#include <cstdlib>
 #include <ctime>
 #include <limits>
+#include <system_error>
 
 #include "platform/error.h"
 #include "platform/text.h"
@@ -63,45 +64,109 @@ bool Variant::IsNumber() const {
   }
 }
 
-bool ParseNumber(std::string_view text, double& out) {
-  std::string t = TrimBlanks(std::string(text));
-  if (t.empty()) return false;
+namespace {
+
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+
+// What the syntax pass learns about a number: enough to tell an overflow
+// from an underflow when the digits leave the double range.
+struct NumberShape {
+  bool negative = false;
+  size_t body = 0;            // offset of the unsigned part
+  int64_t leadingPower = 0;   // decimal exponent of the first significant digit, plus one
+};
+
+constexpr int64_t kExponentCap = 1'000'000'000;
+
+// Sign, digits with an optional point, optional exponent; nothing else.
+bool ScanNumber(std::string_view t, NumberShape& shape) {
   size_t i = 0;
-  if (t[i] == '+' || t[i] == '-') ++i;
+  if (i < t.size() && (t[i] == '+' || t[i] == '-')) shape.negative = t[i++] == '-';
+  shape.body = i;
   size_t digits = 0;
-  while (i < t.size() && std::isdigit(static_cast<unsigned char>(t[i]))) ++i, ++digits;
+  int64_t intSignificant = 0, fracZeros = 0;
+  bool seenNonZero = false;
+  for (; i < t.size() && IsDigit(t[i]); ++i, ++digits) {
+    seenNonZero = seenNonZero || t[i] != '0';
+    if (seenNonZero) ++intSignificant;
+  }
   if (i < t.size() && t[i] == '.') {
-    ++i;
-    while (i < t.size() && std::isdigit(static_cast<unsigned char>(t[i]))) ++i, ++digits;
+    for (++i; i < t.size() && IsDigit(t[i]); ++i, ++digits) {
+      if (!seenNonZero && t[i] == '0') ++fracZeros;
+      seenNonZero = seenNonZero || t[i] != '0';
+    }
   }
   if (digits == 0) return false;
+  int64_t exponent = 0;
   if (i < t.size() && (t[i] == 'e' || t[i] == 'E')) {
-    size_t j = i + 1;
-    if (j < t.size() && (t[j] == '+' || t[j] == '-')) ++j;
+    ++i;
+    bool negExp = false;
+    if (i < t.size() && (t[i] == '+' || t[i] == '-')) negExp = t[i++] == '-';
     size_t expDigits = 0;
-    while (j < t.size() && std::isdigit(static_cast<unsigned char>(t[j]))) ++j, ++expDigits;
+    for (; i < t.size() && IsDigit(t[i]); ++i, ++expDigits)
+      exponent = std::min(exponent * 10 + (t[i] - '0'), kExponentCap);
     if (expDigits == 0) return false;
-    i = j;
+    if (negExp) exponent = -exponent;
   }
-  if (i != t.size()) return false;
-  // strtod honours the C locale, which this library never changes.
-  out = std::strtod(t.c_str(), nullptr);
+  shape.leadingPower = (intSignificant > 0 ? intSignificant : -fracZeros) + exponent;
+  return i == t.size();
+}
+
+}  // namespace
+
+bool ParseNumber(std::string_view text, double& out) {
+  const std::string t = TrimBlanks(text);
+  NumberShape shape;
+  if (!ScanNumber(t, shape)) return false;
+  // from_chars reads the same digits the same way in every locale; the sign
+  // stays outside it because it takes no "+".
+  double magnitude = 0;
+  const auto [end, ec] = std::from_chars(t.data() + shape.body, t.data() + t.size(), magnitude);
+  if (ec == std::errc::result_out_of_range) {
+    // A number of at least 1 that does not fit is too large; anything
+    // smaller is too close to zero and becomes zero.
+    magnitude = shape.leadingPower > 0 ? std::numeric_limits<double>::infinity() : 0.0;
+  } else if (ec != std::errc() || end != t.data() + t.size()) {
+    return false;
+  }
+  out = shape.negative ? -magnitude : magnitude;
   return true;
 }
 
 std::string FormatNumber(double d) {
   if (d == 0) return "0";
+  if (std::isnan(d)) return std::signbit(d) ? "-NAN" : "NAN";
+  if (std::isinf(d)) return d < 0 ? "-INF" : "INF";
+  constexpr int kDigits = 15;
+  // Rounded once to 15 significant digits; the exponent is the rounded one.
   char buf[64];
-  std::snprintf(buf, sizeof buf, "%.15G", d);
-  std::string s = buf;
-  auto e = s.find('E');
-  std::string mant = e == std::string::npos ? s : s.substr(0, e);
-  std::string exp = e == std::string::npos ? "" : s.substr(e);
-  if (mant.find('.') != std::string::npos) {
-    while (!mant.empty() && mant.back() == '0') mant.pop_back();
-    if (!mant.empty() && mant.back() == '.') mant.pop_back();
+  const auto res = std::to_chars(buf, buf + sizeof buf, std::fabs(d), std::chars_format::scientific, kDigits - 1);
+  const std::string_view sci(buf, static_cast<size_t>(res.ptr - buf));  // d.dddddddddddddde±XX
+  const size_t e = sci.find('e');
+  std::string digits = std::string(sci.substr(0, 1)) + std::string(sci.substr(2, e - 2));
+  int exponent = 0;
+  std::from_chars(sci.data() + e + 2, sci.data() + sci.size(), exponent);
+  if (sci[e + 1] == '-') exponent = -exponent;
+  while (digits.size() > 1 && digits.back() == '0') digits.pop_back();
+
+  std::string out = d < 0 ? "-" : "";
+  if (exponent < -4 || exponent >= kDigits) {
+    out += digits.substr(0, 1);
+    if (digits.size() > 1) out += "." + digits.substr(1);
+    const std::string expDigits = std::to_string(std::abs(exponent));
+    out += exponent < 0 ? "E-" : "E+";
+    out += (expDigits.size() < 2 ? "0" : "") + expDigits;
+  } else if (exponent < 0) {
+    out += "0." + std::string(static_cast<size_t>(-exponent - 1), '0') + digits;
+  } else {
+    const size_t whole = static_cast<size_t>(exponent) + 1;
+    if (digits.size() <= whole) {
+      out += digits + std::string(whole - digits.size(), '0');
+    } else {
+      out += digits.substr(0, whole) + "." + digits.substr(whole);
+    }
   }
-  return mant + exp;
+  return out;
 }
 
 DateValue MakeDate(int year, int month, int day, int hour, int minute, int second) {
@@ -110,36 +175,77 @@ DateValue MakeDate(int year, int month, int day, int hour, int minute, int secon
   return DateValue{static_cast<double>(days) + frac};
 }
 
+namespace {
+
+constexpr int kMinYear = 100, kMaxYear = 9999;
+
+void AppendPadded(std::string& out, int64_t value, size_t width) {
+  const std::string digits = std::to_string(value);
+  if (digits.size() < width) out.append(width - digits.size(), '0');
+  out += digits;
+}
+
+// Reads minDigits to maxDigits ASCII digits at pos; a further digit makes
+// the part too long.
+bool ReadPart(std::string_view t, size_t& pos, size_t minDigits, size_t maxDigits, int& value) {
+  size_t n = 0;
+  value = 0;
+  while (pos < t.size() && IsDigit(t[pos]) && n < maxDigits) value = value * 10 + (t[pos++] - '0'), ++n;
+  return n >= minDigits && !(pos < t.size() && IsDigit(t[pos]));
+}
+
+bool Expect(std::string_view t, size_t& pos, char c) {
+  if (pos >= t.size() || t[pos] != c) return false;
+  ++pos;
+  return true;
+}
+
+}  // namespace
+
 std::string FormatDate(DateValue d) {
+  // Checked before any integer conversion: far-off serials do not fit one.
+  const double first = MakeDate(kMinYear, 1, 1).serial;
+  const double pastLast = MakeDate(kMaxYear, 12, 31).serial + 1;
+  if (!(d.serial >= first && d.serial < pastLast)) ThrowOverflow();
   double whole = std::floor(d.serial);
   int64_t secs = std::llround((d.serial - whole) * 86400.0);
   int64_t days = static_cast<int64_t>(whole);
   if (secs >= 86400) { ++days; secs -= 86400; }
   int y; unsigned m, dd;
   CivilFromDays(days - kUnixToSerial, y, m, dd);
-  char buf[64];
-  if (secs == 0)
-    std::snprintf(buf, sizeof buf, "%04d-%02u-%02u", y, m, dd);
-  else
-    std::snprintf(buf, sizeof buf, "%04d-%02u-%02u %02d:%02d:%02d", y, m, dd,
-                  static_cast<int>(secs / 3600), static_cast<int>(secs / 60 % 60), static_cast<int>(secs % 60));
-  return buf;
+  if (y > kMaxYear) ThrowOverflow();  // the last second rounded into year 10000
+  std::string out;
+  AppendPadded(out, y, 4);
+  out += '-';
+  AppendPadded(out, m, 2);
+  out += '-';
+  AppendPadded(out, dd, 2);
+  if (secs != 0) {
+    out += ' ';
+    AppendPadded(out, secs / 3600, 2);
+    out += ':';
+    AppendPadded(out, secs / 60 % 60, 2);
+    out += ':';
+    AppendPadded(out, secs % 60, 2);
+  }
+  return out;
 }
 
 bool ParseDate(std::string_view text, DateValue& out) {
-  std::string t = TrimBlanks(std::string(text));
+  const std::string t = TrimBlanks(text);
+  size_t i = 0;
   int y = 0, m = 0, d = 0, hh = 0, mm = 0, ss = 0;
-  char s1 = 0, s2 = 0;
-  int consumed = 0;
-  if (std::sscanf(t.c_str(), "%4d%c%2d%c%2d%n", &y, &s1, &m, &s2, &d, &consumed) != 5) return false;
-  if (s1 != s2 || (s1 != '-' && s1 != '/')) return false;
-  std::string rest = t.substr(static_cast<size_t>(consumed));
-  if (!rest.empty()) {
-    int c2 = 0;
-    if (std::sscanf(rest.c_str(), " %2d:%2d:%2d%n", &hh, &mm, &ss, &c2) != 3 ||
-        static_cast<size_t>(c2) != rest.size())
+  if (!ReadPart(t, i, 4, 4, y) || i >= t.size()) return false;
+  const char sep = t[i];
+  if (sep != '-' && sep != '/') return false;
+  ++i;
+  if (!ReadPart(t, i, 1, 2, m) || !Expect(t, i, sep) || !ReadPart(t, i, 1, 2, d)) return false;
+  if (i < t.size()) {
+    if (!Expect(t, i, ' ') || !ReadPart(t, i, 1, 2, hh) || !Expect(t, i, ':') || !ReadPart(t, i, 1, 2, mm) ||
+        !Expect(t, i, ':') || !ReadPart(t, i, 1, 2, ss) || i != t.size())
       return false;
   }
+  if (y < kMinYear) return false;
   static const int kDays[] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
   if (m < 1 || m > 12 || d < 1 || d > kDays[m - 1]) return false;
   bool leap = (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
@@ -183,7 +289,7 @@ double Variant::ToDouble() const {
     case VarType::String: {
       double d;
       if (!ParseNumber(std::get<std::string>(v_), d)) ThrowTypeMismatch();
-      // strtod answers infinity for a number past the double range.
+      // A number past the double range parses as infinity.
       if (!std::isfinite(d)) ThrowOverflow();
       return d;
     }

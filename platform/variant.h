@@ -89,10 +89,15 @@ bool VarEquals(const Variant& a, const Variant& b);
 bool IsNumeric(const Variant& v);
 
 // Number to text in the invariant form: point, no grouping, at most 15
-// significant digits, trailing zeros dropped.
+// significant digits, trailing zeros dropped. No locale is consulted, here
+// or in ParseNumber.
 std::string FormatNumber(double d);
+// "yyyy-mm-dd", plus " hh:mm:ss" when not midnight; "溢出" outside the
+// years 100 to 9999.
 std::string FormatDate(DateValue d);
-// Parses "yyyy-mm-dd[ hh:mm:ss]" ("/" also accepted, one-digit parts too).
+// Parses "yyyy-mm-dd[ hh:mm:ss]" ("/" also accepted): a four-digit year from
+// 100, month, day, hour, minute and second of one or two ASCII digits, one
+// blank before the time; blanks around the whole are trimmed.
 bool ParseDate(std::string_view text, DateValue& out);
 DateValue MakeDate(int year, int month, int day, int hour = 0, int minute = 0, int second = 0);
 DateValue Now();

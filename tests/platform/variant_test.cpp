@@ -2,8 +2,11 @@
 // fields into records and back.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <functional>
+#include <limits>
 #include <string>
+#include <vector>
 
 #include "platform/error.h"
 #include "platform/variant.h"
@@ -50,6 +53,40 @@ TEST(TextToNumber, TextThatIsNotANumberIsATypeMismatch) {
 TEST(TextToNumber, ANumberTooLargeForADoubleOverflows) {
   EXPECT_EQ(Raised([] { Variant("1e999").ToDouble(); }), kOverflow);
   EXPECT_EQ(Raised([] { Variant("-1e999").ToLong(); }), kOverflow);
+}
+
+TEST(TextToNumber, DigitsReadAsTheNearestDoubleAtEveryScale) {
+  // The compiler's reading of the same literal is the reference.
+  const std::pair<std::string, double> cases[] = {
+      {"4.9e-324", 4.9e-324},
+      {"2.5e-324", 4.9e-324},
+      {"2.2250738585072011e-308", 2.2250738585072011e-308},
+      {"1.7976931348623157e308", 1.7976931348623157e308},
+      {"123456789012345678901234567890", 123456789012345678901234567890.0},
+      {"9007199254740993", 9007199254740993.0},
+      {"0.000000000000000000000000000000000000000000001e45", 1},
+      {"1e0000000000000000000000000000000003", 1000},
+      {"1" + std::string(400, '0') + "e-398", 100},
+      // Too close to zero for a double: zero, keeping the sign.
+      {"1e-400", 0.0},
+      {"-1e-400", -0.0},
+      {"2.4e-324", 0.0},
+      {"1e-99999999999999999999", 0.0},
+      {"0e99999999999", 0.0},
+  };
+  for (const auto& [text, value] : cases) {
+    SCOPED_TRACE(text);
+    double d = 42;
+    ASSERT_TRUE(ParseNumber(text, d));
+    EXPECT_EQ(d, value);
+    EXPECT_EQ(std::signbit(d), std::signbit(value));
+  }
+  for (const std::string& text : std::vector<std::string>{"1.7976931348623159e308", "1e99999999999999999999",
+                                                          "-1" + std::string(400, '0'),
+                                                          "0." + std::string(20, '0') + "1e330"}) {
+    SCOPED_TRACE(text);
+    EXPECT_EQ(Raised([&] { Variant(text).ToDouble(); }), kOverflow);
+  }
 }
 
 TEST(ToInteger, RoundsHalfToEven) {
@@ -207,12 +244,40 @@ TEST(Dates, TextInDateFormConvertsBack) {
   EXPECT_EQ(Variant("2000-02-29").ToDate(), MakeDate(2000, 2, 29));
   for (const DateValue d : {MakeDate(2031, 7, 14), MakeDate(2031, 7, 14, 0, 0, 1), MakeDate(1950, 1, 31, 23, 0, 0)})
     EXPECT_EQ(Variant(Variant(d).ToText()).ToDate(), d);
+  const std::pair<const char*, DateValue> edges[] = {
+      {"0100-01-01", MakeDate(100, 1, 1)},
+      {"9999/12/31 23:59:59", MakeDate(9999, 12, 31, 23, 59, 59)},
+      {"2024-03-05 1:2:3", MakeDate(2024, 3, 5, 1, 2, 3)},
+      {"2024/3/05 00:00:00", MakeDate(2024, 3, 5)},
+  };
+  for (auto [text, date] : edges) {
+    SCOPED_TRACE(text);
+    EXPECT_EQ(Variant(text).ToDate(), date);
+  }
+}
+
+TEST(Dates, SerialsOutsideTheYears100To9999Overflow) {
+  const double second = 1.0 / 86400;
+  EXPECT_EQ(Variant(MakeDate(100, 1, 1)).ToText(), "0100-01-01");
+  EXPECT_EQ(Variant(MakeDate(9999, 12, 31, 23, 59, 59)).ToText(), "9999-12-31 23:59:59");
+  for (double serial : {1e15, 1e300, -1e300, MakeDate(99, 12, 31).serial, MakeDate(100, 1, 1).serial - second,
+                        MakeDate(9999, 12, 31).serial + 1, MakeDate(9999, 12, 31, 23, 59, 59).serial + 0.9 * second,
+                        std::numeric_limits<double>::infinity(), std::numeric_limits<double>::quiet_NaN()}) {
+    SCOPED_TRACE(serial);
+    EXPECT_EQ(Raised([&] { Variant(DateValue{serial}).ToText(); }), kOverflow);
+    EXPECT_EQ(Raised([&] { FormatDate(DateValue{serial}); }), kOverflow);
+  }
 }
 
 TEST(Dates, TextThatIsNoDateIsATypeMismatch) {
   for (const char* text : {"2023-02-29", "1900-02-29", "2024-13-01", "2024-04-31", "2024-00-10", "2024-03/05",
                            "2024.03.05", "2024-03-05 24:00:00", "2024-03-05 12:60:00", "2024-03-05T12:00:00",
-                           "2024-03-05 12:00", "2024-03-05x", "today", ""}) {
+                           "2024-03-05 12:00", "2024-03-05x", "today", "",
+                           // Signs, inner blanks and short years: digits only, in their places.
+                           "2023-+1-05", "2023- 1- 5", "-123-01-05", "+2024-03-05", "0-1-1", "999-01-01",
+                           "0099-12-31", "2024-003-05", "2020-01-01 -1:00:00", "2024-03-05 12:00:+1",
+                           "2024-03-05 001:00:00", "2020- 1- 1", "2024-03-0512:00:00", "2024-03-05  12:00:00",
+                           "2024-03-05\t12:00:00", "2024-03-05 12:00:00 x"}) {
     SCOPED_TRACE(text);
     EXPECT_EQ(Raised([&] { Variant(text).ToDate(); }), kTypeMismatch);
     DateValue d;
