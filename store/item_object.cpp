@@ -228,19 +228,27 @@ void ItemObject::SaveChanges() {
   int32_t id = row_.id;
   store_->Write([&] {
     if (id == 0) {
-      // The class and parent checks ride on the insert; they are spelled
-      // out only when it stored nothing.
+      // The class and parent checks ride on the insert as NULLs the row
+      // refuses; what failed is asked only when it did.
       auto ins = store_->Prepare(
-          "INSERT INTO t_Item (FItemClassID, FNumber, FName, FParentID) SELECT ?1, ?2, ?3, ?4 "
-          "WHERE EXISTS (SELECT 1 FROM t_ItemClass WHERE FItemClassID = ?1) AND (?4 = 0 OR EXISTS "
-          "(SELECT 1 FROM t_Item WHERE FItemID = ?4 AND FItemClassID = ?1))");
+          "INSERT INTO t_Item (FItemClassID, FNumber, FName, FParentID) VALUES "
+          "((SELECT FItemClassID FROM t_ItemClass WHERE FItemClassID = ?1), ?2, ?3, "
+          "CASE WHEN ?4 = 0 OR EXISTS (SELECT 1 FROM t_Item WHERE FItemID = ?4 AND FItemClassID = ?1) THEN ?4 END)");
       ins.Bind(1, row_.classId).Bind(2, row_.number).Bind(3, row_.name).Bind(4, row_.parentId);
-      guarded(ins, 0);
-      if (store_->Changes() == 0) {
+      try {
+        ins.Run();
+      } catch (const Error&) {
+        ins.Reset();
         throwIfTaken(0);
         if (!ItemClassName(*store_, row_.classId))
           ThrowLedgerError("核算项目类别（ID " + std::to_string(row_.classId) + "）不存在");
-        ThrowLedgerError("上级核算项目（ID " + std::to_string(row_.parentId) + "）不在类别“" + className() + "”中");
+        if (row_.parentId != 0) {
+          auto p = store_->Prepare("SELECT 1 FROM t_Item WHERE FItemID = ? AND FItemClassID = ?");
+          p.Bind(1, row_.parentId).Bind(2, row_.classId);
+          if (!p.Next())
+            ThrowLedgerError("上级核算项目（ID " + std::to_string(row_.parentId) + "）不在类别“" + className() + "”中");
+        }
+        throw;
       }
       id = CheckedNewId(store_->SettleNewId("t_Item", "FItemID", store_->LastInsertId()),
                         std::numeric_limits<int32_t>::max(), "核算项目");
