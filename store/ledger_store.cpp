@@ -404,6 +404,14 @@ void LedgerStore::Write(const std::function<void()>& fn) {
     fn();
   } catch (...) {
     --writeDepth_;
+    if (!InTransaction()) {
+      // SQLite rolled the whole transaction back (a full disk while the
+      // cache spilled, say): the grouped work before this save is gone too.
+      const std::string reason = CommitFailureReason(sqlite3_extended_errcode(db_), sqlite3_errmsg(db_));
+      ForgetLostTransaction();
+      NoteLostWrite(reason);
+      throw;
+    }
     if (opened) RollbackTo();
     if (writeDepth_ == 0 && !InPublicCall()) CommitNoted();
     throw;
@@ -434,15 +442,20 @@ std::string LedgerStore::TryCommit() noexcept {
   }
   // The work is gone either way; a transaction SQLite kept open goes too.
   if (!sqlite3_get_autocommit(db_)) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
-  {
+  ForgetLostTransaction();
+  return CommitFailureReason(rc, message);
+}
+
+void LedgerStore::ForgetLostTransaction() noexcept {
+  try {
     std::lock_guard lock(floorMutex);
     for (const auto& [table, id] : txIds_) {
       auto& floor = IdFloors()[path_ + "\n" + table];
       floor = std::max(floor, id);
     }
+  } catch (...) {
   }
   txIds_.clear();
-  return CommitFailureReason(rc, message);
 }
 
 void LedgerStore::Commit() {

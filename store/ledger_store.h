@@ -158,6 +158,8 @@ class LedgerStore : public std::enable_shared_from_this<LedgerStore> {
   // Runs COMMIT; on failure rolls back, forgets the transaction's IDs into
   // the process's floors and answers the reason; empty on success.
   std::string TryCommit() noexcept;
+  // Moves the IDs of a transaction that was rolled back into the floors.
+  void ForgetLostTransaction() noexcept;
   [[noreturn]] void Fail(const std::string& what) const;
 
   std::string path_;

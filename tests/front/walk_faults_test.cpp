@@ -2,7 +2,11 @@
 // export that cannot read its ledger or write its file, and records that
 // lack the key their objects are matched by.
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sqlite3.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <set>
@@ -131,7 +135,43 @@ TEST_F(WalkFaults, AFailedCommitEndsTheImportWithOneErrorAndFalseWhateverTheClie
   }
 }
 
-TEST_F(WalkFaults, ExportThatCannotReadItsLedgerWritesNothingAndAnswersFalse) {
+// A real full disk: the child may not grow any file past half a megabyte,
+// so the ledger's journal runs out of room part way through the import.
+TEST_F(WalkFaults, AFullDiskEndsTheImportWithOneErrorAndOnlyWholeRecords) {
+  const std::string file = Write("many.xml", "Department", Departments(5000));
+  int fds[2];
+  ASSERT_EQ(pipe(fds), 0);
+  pid_t pid = fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    close(fds[0]);
+    signal(SIGXFSZ, SIG_IGN);
+    rlimit limit{512 * 1024, 512 * 1024};
+    setrlimit(RLIMIT_FSIZE, &limit);
+    bool done = imp.ImportXMLData(props, 120, file);
+    std::string joined;
+    for (const auto& e : errors) joined += e + "\n";
+    ssize_t n = write(fds[1], joined.data(), joined.size());
+    _exit(!done && n == static_cast<ssize_t>(joined.size()) ? 0 : 1);
+  }
+  close(fds[1]);
+  std::string messages;
+  char buffer[512];
+  for (ssize_t n; (n = read(fds[0], buffer, sizeof buffer)) > 0;) messages.append(buffer, static_cast<size_t>(n));
+  close(fds[0]);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the import answered True";
+  const int64_t stored = StoredDepartments();
+  EXPECT_LT(stored, 5000);
+  // The system refuses with EFBIG, which SQLite reports as a write error.
+  EXPECT_EQ(messages, LostWriteMessage("读写磁盘出错（disk I/O error）", stored) + "\n");
+  EXPECT_EQ(Outside(ledger, "SELECT count(*) FROM t_Item i WHERE FItemClassID = 2 AND NOT EXISTS (SELECT 1 FROM "
+                            "t_ItemValue v WHERE v.FItemID = i.FItemID AND v.FField = 'FNote')"),
+            0);
+}
+
+TEST_F(WalkFaults, WalksThatCannotOpenTheirLedgerStopWithFalseAndWriteNothing) {
   struct Case {
     int32_t code;
     const char* prefix;
@@ -148,6 +188,10 @@ TEST_F(WalkFaults, ExportThatCannotReadItsLedgerWritesNothingAndAnswersFalse) {
     EXPECT_EQ(errors, std::vector<std::string>{std::string(c.prefix) + "\r错误信息：\r账套文件不存在：" + missing});
     EXPECT_EQ(ReadFile(target), "good old file");
   }
+  // An import without its ledger stops at once instead of failing each record.
+  errors.clear();
+  EXPECT_FALSE(imp.ImportXMLData("Data Source=" + missing, 120, Write("two.xml", "Department", Departments(2))));
+  EXPECT_EQ(errors, std::vector<std::string>{"引入部门资料错误，当前记录名称为：\r错误信息：\r账套文件不存在：" + missing});
 }
 
 // A writer that fails as a full disk would, after touching nothing.
