@@ -85,6 +85,27 @@ void BM_Read(benchmark::State& state) {
 }
 BENCHMARK(BM_Read)->Unit(benchmark::kMillisecond)->Iterations(3);
 
+// One value of 1 to 8 MB: the time must grow linearly with its length
+// (the fitted complexity shows it).
+void BM_ReadLongValue(benchmark::State& state) {
+  Files f;
+  {
+    auto records = std::make_shared<RecordCollection>();
+    records->Add(Rec({{"Number", "1"}, {"Address", std::string(static_cast<size_t>(state.range(0)), 'a')}}));
+    std::string err;
+    CreateObjectAs<DataFileWriter>(kWriterProgId)->OutputXML(records, f.file, f.schema, "Customer", err);
+  }
+  for (auto _ : state) {
+    auto out = std::make_shared<RecordCollection>();
+    std::string err;
+    CreateObjectAs<DataFileReader>(kReaderProgId)->InputXML(out, f.file, f.schema, "Customer", err);
+    if (!err.empty() || out->UBound() != 1) state.SkipWithError("read failed");
+  }
+  state.SetComplexityN(state.range(0));
+  state.SetBytesProcessed(state.iterations() * state.range(0));
+}
+BENCHMARK(BM_ReadLongValue)->Unit(benchmark::kMillisecond)->RangeMultiplier(2)->Range(1 << 20, 8 << 20)->Complexity(benchmark::oN);
+
 }  // namespace
 
 BENCHMARK_MAIN();

@@ -1,6 +1,7 @@
 #include "context/glfunc.h"
 
 #include "context/datafile.h"
+#include "datafile/target_file.h"
 #include "platform/call_scope.h"
 #include "platform/msgbox.h"
 #include "platform/registry.h"
@@ -15,6 +16,10 @@ void ShowWarning(const std::string& message) {
 bool CheckExportFiles(const std::string& schemaFileName, const std::string& target) {
   if (!FileExist(SchemaPath(schemaFileName))) {
     ShowWarning("Morvent接口定义文件 " + schemaFileName + " 不存在！");
+    return false;
+  }
+  if (std::string problem = xml::TargetProblem(target); !problem.empty()) {
+    ShowWarning(xml::TargetRefusedText(target, problem));
     return false;
   }
   if (FileExist(target)) {

@@ -11,7 +11,9 @@ namespace morvent {
 void ShowWarning(const std::string& message);
 
 // True when the export may write the target: the schema file lies in the
-// program's directory and the user agreed to overwrite an existing target.
+// program's directory, the target is no special file and no file of the
+// ledger (else a warning, asking nothing), and the user agreed to overwrite
+// an existing target.
 bool CheckExportFiles(const std::string& schemaFileName, const std::string& target);
 
 // Writes the collection through "XMLPellam.Write"; failures propagate.

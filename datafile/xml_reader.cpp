@@ -1,19 +1,16 @@
 #include "datafile/xml_reader.h"
 
-#include <fcntl.h>
 #include <libxml/SAX2.h>
 #include <libxml/parser.h>
 #include <libxml/xmlreader.h>
 #include <libxml/xmlschemas.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
-#include <cerrno>
 #include <cstring>
 #include <fstream>
 #include <sstream>
 
 #include "platform/progdir.h"
+#include "datafile/input_file.h"
 #include "datafile/schema_model.h"
 #include "datafile/xml_support.h"
 
@@ -21,6 +18,8 @@ namespace morvent {
 
 namespace {
 
+using xml::InputFile;
+using xml::InputRefused;
 using xml::Issue;
 using xml::IssueSink;
 using xml::ShapeNode;
@@ -63,6 +62,7 @@ class Schema {
       throw ReadFailure{"Morvent接口定义文件 " + path + " 无效：" + e.what()};
     }
 
+    PlainStringsAsMixed(doc_->children);
     xmlSchemaParserCtxt* pctxt = xmlSchemaNewDocParserCtxt(doc_.get());
     if (!pctxt) throw ReadFailure{"内存不足"};
     xmlSchemaSetParserStructuredErrors(pctxt, &IssueSink::Structured, &sink);
@@ -86,6 +86,34 @@ class Schema {
     if (c && c->_private) IssueSink::Structured(c->_private, error);
   }
 
+  // The validator gathers the text of a simple-typed element by appending
+  // each piece to the whole, quadratic in the length of a value. An element
+  // of plain xs:string is declared instead as mixed content without
+  // children: that accepts the same (any text, no element, nil when
+  // nillable) and leaves the validator nothing to gather.
+  static void PlainStringsAsMixed(xmlNode* node) {
+    static const xmlChar* xsd = BAD_CAST "http://www.w3.org/2001/XMLSchema";
+    for (xmlNode* n = node; n; n = n->next) {
+      if (n->type != XML_ELEMENT_NODE) continue;
+      if (n->ns && xmlStrEqual(n->ns->href, xsd) && xmlStrEqual(n->name, BAD_CAST "element") &&
+          !xmlHasProp(n, BAD_CAST "default") && !xmlHasProp(n, BAD_CAST "fixed")) {
+        if (xmlChar* type = xmlGetProp(n, BAD_CAST "type")) {
+          std::string qname(reinterpret_cast<const char*>(type));
+          xmlFree(type);
+          auto colon = qname.find(':');
+          std::string prefix = colon == std::string::npos ? "" : qname.substr(0, colon);
+          xmlNs* ns = xmlSearchNs(n->doc, n, prefix.empty() ? nullptr : BAD_CAST prefix.c_str());
+          if (ns && xmlStrEqual(ns->href, xsd) && qname.substr(colon + 1) == "string") {
+            xmlUnsetProp(n, BAD_CAST "type");
+            xmlNode* complex = xmlNewChild(n, n->ns, BAD_CAST "complexType", nullptr);
+            if (complex) xmlSetProp(complex, BAD_CAST "mixed", BAD_CAST "true");
+          }
+        }
+      }
+      PlainStringsAsMixed(n->children);
+    }
+  }
+
   [[noreturn]] static void Invalid(const std::string& path, const IssueSink& sink) {
     const Issue* first = sink.First();
     throw ReadFailure{"Morvent接口定义文件 " + path + " 无效：" +
@@ -97,28 +125,6 @@ class Schema {
   xmlSchema* schema_ = nullptr;
 };
 
-class FileDescriptor {
- public:
-  explicit FileDescriptor(const std::string& path) {
-    fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd_ < 0) {
-      if (errno == ENOENT) throw ReadFailure{"数据文件 " + path + " 不存在！"};
-      throw ReadFailure{"无法打开数据文件 " + path + "：" + std::strerror(errno)};
-    }
-    struct stat st {};
-    if (::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) throw ReadFailure{"数据文件 " + path + " 不是普通文件"};
-  }
-  ~FileDescriptor() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  FileDescriptor(const FileDescriptor&) = delete;
-  FileDescriptor& operator=(const FileDescriptor&) = delete;
-  int fd() const { return fd_; }
-
- private:
-  int fd_ = -1;
-};
-
 // Looks at the prolog alone, with a parser that stops at the first tag: a
 // DOCTYPE is refused before any of its declarations is parsed, so entity
 // bombs and external entities never reach the reader (whose validator would
@@ -126,7 +132,7 @@ class FileDescriptor {
 class PrologScan {
  public:
   // True when the file declares a DOCTYPE; `line` is its line.
-  static bool HasDoctype(int fd, long& line) {
+  static bool HasDoctype(InputFile& file, long& line) {
     PrologScan scan;
     xmlSAXHandler sax{};
     sax.initialized = XML_SAX2_MAGIC;
@@ -139,12 +145,11 @@ class PrologScan {
     scan.ctxt_ = ctxt;
     char buf[4096];
     while (!scan.decided_) {
-      ssize_t n = ::read(fd, buf, sizeof buf);
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0 || xmlParseChunk(ctxt, buf, static_cast<int>(n), 0) != 0) break;
+      int n = file.Read(buf, sizeof buf);
+      if (n <= 0 || xmlParseChunk(ctxt, buf, n, 0) != 0) break;
     }
     xmlFreeParserCtxt(ctxt);
-    ::lseek(fd, 0, SEEK_SET);
+    file.Rewind();
     line = scan.line_;
     return scan.doctype_;
   }
@@ -175,8 +180,9 @@ struct Stop {};
 
 class Walker {
  public:
-  Walker(xmlTextReader* reader, IssueSink& sink, const xml::DataFileShape& shape, const std::string& elementName)
-      : r_(reader), sink_(sink), shape_(shape), elementName_(elementName) {}
+  Walker(xmlTextReader* reader, InputFile& file, IssueSink& sink, const xml::DataFileShape& shape,
+         const std::string& elementName)
+      : r_(reader), file_(file), sink_(sink), shape_(shape), elementName_(elementName) {}
 
   RecordCollectionPtr Run() {
     auto out = std::make_shared<RecordCollection>();
@@ -224,6 +230,27 @@ class Walker {
   // With a validator plugged in, libxml2 2.9 hands well-formedness errors to
   // no handler; only the thread's last error keeps them.
   void ParseFailed() {
+    if (auto overrun = file_.Overran(); overrun != InputFile::Overrun::None) {
+      std::string what;
+      if (overrun == InputFile::Overrun::QuietRun)
+        what = "连续的注释、处理指令或 CDATA 段超过 " + std::to_string(xml::kMaxQuietRun) + " 个，中间没有任何元素，无法读入";
+      else if (overrun == InputFile::Overrun::DoubleHyphen)
+        what = "注释中不能有连续的两个减号（--）";
+      else if (overrun == InputFile::Overrun::Markup)
+        what = std::string("有超过 ") + xml::kMaxMarkupText + " 的标签、注释或处理指令，无法读入";
+      else if (overrun == InputFile::Overrun::Cdata)
+        what = (textKey_ ? "键 " + *textKey_ + " 中" : std::string("文件中")) + "有超过 " + xml::kMaxCdataText +
+               " 的 CDATA 段，无法读入";
+      else
+        what = textKey_ ? "键 " + *textKey_ + " 的值超过 " + xml::kMaxRunText + "，无法读入"
+                        : std::string("有超过 ") + xml::kMaxRunText + " 的连续内容不含任何标记，无法读入";
+      sink_.Add(Issue{file_.OverrunLine(), what, true});
+      return;
+    }
+    if (file_.Errno()) {
+      sink_.Add(Issue{0, std::string("读取失败：") + std::strerror(file_.Errno()), true});
+      return;
+    }
     xmlError* last = xmlGetLastError();
     if (!last || last->level < XML_ERR_ERROR) {
       if (sink_.Empty()) sink_.Add(Issue{0, "文件格式不正确", false});
@@ -287,6 +314,11 @@ class Walker {
     std::string text;
     if (xmlTextReaderIsEmptyElement(r_)) return text;
     int depth = xmlTextReaderDepth(r_);
+    textKey_ = &name;
+    struct Leave {
+      const std::string*& key;
+      ~Leave() { key = nullptr; }
+    } leave{textKey_};
     while (Next()) {
       switch (xmlTextReaderNodeType(r_)) {
         case XML_READER_TYPE_TEXT:
@@ -360,10 +392,12 @@ class Walker {
   }
 
   xmlTextReader* r_;
+  InputFile& file_;
   IssueSink& sink_;
   const xml::DataFileShape& shape_;
   const std::string& elementName_;
   int32_t row_ = 0;
+  const std::string* textKey_ = nullptr;  // the key whose text is being read
 };
 
 struct ReaderFree {
@@ -373,13 +407,18 @@ struct ValidFree {
   void operator()(xmlSchemaValidCtxt* v) const { xmlSchemaFreeValidCtxt(v); }
 };
 
+// The parser's own length limits (10,000,000 bytes of text) are lifted with
+// XML_PARSE_HUGE; InputFile's run limit takes their place.
+int ReadInput(void* file, char* buffer, int len) { return static_cast<InputFile*>(file)->Read(buffer, len); }
+int KeepInput(void*) { return 0; }  // the InputFile closes itself
+
 RecordCollectionPtr Read(const std::string& dataFile, const std::string& schemaFile, const std::string& elementName) {
   xml::EnsureInitialised();
   Schema schema(schemaFile, elementName);
-  FileDescriptor file(dataFile);
+  InputFile file(dataFile);
   std::string failedRead = "读取数据文件 " + dataFile + " 出错：";
-  if (struct stat st {}; ::fstat(file.fd(), &st) == 0 && st.st_size == 0) throw ReadFailure{failedRead + "文件是空的"};
-  if (long line = 0; PrologScan::HasDoctype(file.fd(), line))
+  if (file.Empty()) throw ReadFailure{failedRead + "文件是空的"};
+  if (long line = 0; PrologScan::HasDoctype(file, line))
     throw ReadFailure{failedRead + LinePart(line) + kNoDoctype};
 
   // Declared before the reader and the validator, which report into it up
@@ -387,7 +426,7 @@ RecordCollectionPtr Read(const std::string& dataFile, const std::string& schemaF
   IssueSink sink;
   std::unique_ptr<xmlSchemaValidCtxt, ValidFree> valid(xmlSchemaNewValidCtxt(schema.compiled()));
   std::unique_ptr<xmlTextReader, ReaderFree> reader(
-      xmlReaderForFd(file.fd(), nullptr, nullptr, XML_PARSE_NONET | XML_PARSE_BIG_LINES));
+      xmlReaderForIO(&ReadInput, &KeepInput, &file, nullptr, nullptr, XML_PARSE_NONET | XML_PARSE_BIG_LINES | XML_PARSE_HUGE));
   if (!valid || !reader) throw ReadFailure{failedRead + "内存不足"};
   xmlSchemaSetValidStructuredErrors(valid.get(), &IssueSink::Structured, &sink);
   xmlTextReaderSetStructuredErrorHandler(reader.get(), &IssueSink::Structured, &sink);
@@ -396,7 +435,7 @@ RecordCollectionPtr Read(const std::string& dataFile, const std::string& schemaF
 
   RecordCollectionPtr out;
   try {
-    out = Walker(reader.get(), sink, schema.shape(), elementName).Run();
+    out = Walker(reader.get(), file, sink, schema.shape(), elementName).Run();
   } catch (const Stop&) {
   }
   if (sink.Empty() && out && xmlTextReaderIsValid(reader.get()) != 1)
@@ -414,6 +453,8 @@ void XmlDataFileReader::InputXML(RecordCollectionPtr& collection, const std::str
   try {
     collection = Read(dataFile, schemaFile, elementName);
   } catch (const ReadFailure& f) {
+    errorText = f.text;
+  } catch (const InputRefused& f) {
     errorText = f.text;
   } catch (const std::bad_alloc&) {
     errorText = "读取数据文件 " + dataFile + " 出错：内存不足";

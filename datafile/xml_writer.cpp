@@ -9,14 +9,18 @@
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
-#include <random>
+#include <csignal>
+#include <cstdlib>
 
 #include "platform/error.h"
+#include "datafile/target_file.h"
 #include "datafile/xml_support.h"
 
 namespace morvent {
 
 namespace {
+
+namespace fs = std::filesystem;
 
 constexpr const char* kSource = "XMLPellam.Write";
 constexpr int kMaxDepth = 64;
@@ -24,27 +28,26 @@ constexpr int kMaxDepth = 64;
 const xmlChar* X(const char* s) { return reinterpret_cast<const xmlChar*>(s); }
 const xmlChar* X(const std::string& s) { return X(s.c_str()); }
 
-// The temporary file beside the target; removed unless committed.
+// The new file, made in the folder of the file it replaces and put in its
+// place whole. Where the platform allows it has no name until then
+// (O_TMPFILE), so a run killed midway leaves nothing behind; elsewhere (and
+// for the instant between naming and renaming) it is called
+// ".<name>.morvent-<pid>-<n>.tmp", and the next write into that folder
+// removes such files whose process is gone.
 class TempFile {
  public:
-  explicit TempFile(const std::string& target) : target_(target) {
-    namespace fs = std::filesystem;
-    fs::path t(target);
-    fs::path dir = t.parent_path().empty() ? fs::path(".") : t.parent_path();
-    static std::atomic<unsigned> counter{0};
-    std::random_device rd;
-    for (int attempt = 0; attempt < 100; ++attempt) {
-      std::string name = "." + t.filename().string() + "." + std::to_string(getpid()) + "-" +
-                         std::to_string(counter++) + "-" + std::to_string(rd() % 1000000) + ".tmp";
-      path_ = (dir / name).string();
-      fd_ = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-      if (fd_ >= 0 || errno != EEXIST) break;
-    }
-    if (fd_ < 0) Fail("无法在 " + dir.string() + " 中建立临时文件：" + std::strerror(errno));
+  explicit TempFile(const std::string& target) : target_(target), real_(xml::RealTarget(target)) {
+    fs::path real(real_);
+    dir_ = real.parent_path().empty() ? std::string(".") : real.parent_path().string();
+    name_ = real.filename().string();
+    RemoveStale(dir_);
+    fd_ = ::open(dir_.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+    if (fd_ < 0 && (errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL)) OpenNamed();
+    if (fd_ < 0) Fail("无法在 " + dir_ + " 中建立临时文件：" + std::strerror(errno));
   }
   ~TempFile() {
     if (fd_ >= 0) ::close(fd_);
-    if (!committed_) ::unlink(path_.c_str());
+    if (!path_.empty() && !committed_) ::unlink(path_.c_str());
   }
 
   int fd() const { return fd_; }
@@ -52,13 +55,18 @@ class TempFile {
   // Makes the temporary file the target.
   void Commit() {
     struct stat old {};
-    if (::stat(target_.c_str(), &old) == 0) ::fchmod(fd_, old.st_mode & 07777);
+    if (::stat(real_.c_str(), &old) == 0) ::fchmod(fd_, old.st_mode & 07777);
     if (::fsync(fd_) != 0) Fail(std::string("写入磁盘失败：") + std::strerror(errno));
+    if (path_.empty()) LinkUnnamed();
     int rc = ::close(fd_);
     fd_ = -1;
     if (rc != 0) Fail(std::string("关闭临时文件失败：") + std::strerror(errno));
-    if (::rename(path_.c_str(), target_.c_str()) != 0) Fail(std::string("替换目标文件失败：") + std::strerror(errno));
+    if (::rename(path_.c_str(), real_.c_str()) != 0) Fail(std::string("替换目标文件失败：") + std::strerror(errno));
     committed_ = true;
+    if (int dir = ::open(dir_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); dir >= 0) {
+      ::fsync(dir);  // the rename itself survives a crash
+      ::close(dir);
+    }
   }
 
   [[noreturn]] void Fail(const std::string& why) const {
@@ -66,7 +74,53 @@ class TempFile {
   }
 
  private:
-  std::string target_, path_;
+  static constexpr const char* kMark = ".morvent-";
+
+  std::string NextName() const {
+    static std::atomic<unsigned> counter{0};
+    return (fs::path(dir_) / ("." + name_ + kMark + std::to_string(::getpid()) + "-" + std::to_string(counter++) + ".tmp"))
+        .string();
+  }
+
+  void OpenNamed() {
+    for (int attempt = 0; attempt < 100; ++attempt) {
+      path_ = NextName();
+      fd_ = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+      if (fd_ >= 0 || errno != EEXIST) break;
+    }
+    if (fd_ < 0) path_.clear();
+  }
+
+  void LinkUnnamed() {
+    std::string proc = "/proc/self/fd/" + std::to_string(fd_);
+    for (int attempt = 0; attempt < 100; ++attempt) {
+      path_ = NextName();
+      if (::linkat(AT_FDCWD, proc.c_str(), AT_FDCWD, path_.c_str(), AT_SYMLINK_FOLLOW) == 0 ||
+          ::linkat(fd_, "", AT_FDCWD, path_.c_str(), AT_EMPTY_PATH) == 0)
+        return;
+      if (errno != EEXIST) break;
+    }
+    int error = errno;
+    path_.clear();
+    Fail(std::string("无法在 ") + dir_ + " 中保存临时文件：" + std::strerror(error));
+  }
+
+  // Temporary files of runs whose process is gone.
+  static void RemoveStale(const std::string& dir) {
+    std::error_code ec;
+    for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
+      std::string name = it->path().filename().string();
+      auto mark = name.rfind(kMark);
+      if (name.empty() || name[0] != '.' || mark == std::string::npos || !name.ends_with(".tmp")) continue;
+      const char* digits = name.c_str() + mark + std::strlen(kMark);
+      char* stop = nullptr;
+      long pid = std::strtol(digits, &stop, 10);
+      if (stop == digits || *stop != '-' || pid <= 0) continue;
+      if (::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH) ::unlink(it->path().c_str());
+    }
+  }
+
+  std::string target_, real_, dir_, name_, path_;
   int fd_ = -1;
   bool committed_ = false;
 };
@@ -168,6 +222,8 @@ class RecordWriter {
 void Write(const RecordCollection& collection, const std::string& dataFile, const std::string& elementName) {
   if (!xml::IsPlainElementName(elementName))
     throw Error(kErrDataFile, kSource, "写数据文件 " + dataFile + " 出错：元素名 " + elementName + " 不能用作 XML 元素名");
+  if (std::string problem = xml::TargetProblem(dataFile); !problem.empty())
+    throw Error(kErrDataFile, kSource, "写数据文件 " + dataFile + " 出错：目标" + problem);
   xml::EnsureInitialised();
   TempFile file(dataFile);
   Sink sink{file.fd()};

@@ -7,9 +7,12 @@
 // holding its keys, a nested collection as an element holding one <Record>
 // per record. Carriage returns are written as &#13; so a reader keeps them.
 //
-// The file is written under a temporary name in the target's folder and
-// renamed into place only when complete, so a failed write leaves the old
-// file (or none). A text XML 1.0 cannot hold (a control character, invalid
+// The file is written as a temporary file in the target's folder (unnamed
+// where the platform allows) and renamed into place only when complete, so
+// a failed or killed write leaves the old file (or none). A symlink target
+// has the file it points to replaced, and stays a link. A target that is no
+// regular file, or is a file of the ledger of the current property string,
+// is refused (see datafile/target_file.h). A text XML 1.0 cannot hold (a control character, invalid
 // UTF-8), a key that is no element name, or an object that is neither a
 // record nor a collection fails the write with an Error naming the record's
 // 1-based index and the key; nothing is dropped silently. The schema path is

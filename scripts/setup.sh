@@ -2,7 +2,8 @@
 # Installs the Debian packages the build needs, only those missing.
 set -euo pipefail
 packages=(build-essential cmake pkg-config libxml2-dev libxml2-utils libsqlite3-dev sqlite3
-          libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev nlohmann-json3-dev)
+          libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev nlohmann-json3-dev
+          clang libclang-rt-14-dev)  # the last two for scripts/fuzz.sh
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -5,3 +5,5 @@ root="$(cd "$(dirname "$0")/.." && pwd)"
 bash "$root/scripts/build.sh"
 dir="${MORVENT_BUILD_DIR:-$root/build}"
 cd "$dir" && ctest --output-on-failure -j"$(nproc)"
+# Every fuzz harness for 30 seconds under the sanitizers; a crash fails.
+bash "$root/scripts/fuzz.sh" 30

@@ -1,12 +1,19 @@
 // The routines around a handler's data file: the checks before an export,
 // and how the writer's and reader's results come back.
 #include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cstring>
 
 #include <string>
 #include <vector>
 
 #include "context/datafile.h"
 #include "context/glfunc.h"
+#include "context/props.h"
 #include "platform/error.h"
 #include "platform/registry.h"
 #include "tests/support/support.h"
@@ -55,6 +62,63 @@ TEST_F(ExportChecks, AnExistingTargetIsOverwrittenOnlyWithConsent) {
   EXPECT_EQ(home.boxes().questions, (std::vector<std::string>{question, question}));
   EXPECT_TRUE(home.boxes().warnings.empty());
   EXPECT_EQ(ReadFile(target), "old");  // the check never touches the target
+}
+
+// Replacing a FIFO, device, socket or directory, or a file of the ledger
+// being exported, would lose what is there; such targets are refused with a
+// warning and no question, whatever their spelling.
+TEST_F(ExportChecks, SpecialFilesAndTheLedgerAreNoTargets) {
+  const std::string ledger = home.file("books.db");
+  WriteFile(ledger, "ledger");
+  WriteFile(ledger + "-journal", "journal");
+  const std::string savedProps = Context().gPropsString;
+  Context().gPropsString = "Data Source=" + ledger + ";AcctType=QY";
+
+  const std::string fifo = home.file("pipe.xml"), sock = home.file("s.xml"), folder = home.file("folder.xml");
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+  sockaddr_un addr{};
+  addr.sun_family = AF_UNIX;
+  std::strncpy(addr.sun_path, sock.c_str(), sizeof addr.sun_path - 1);
+  ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+  ASSERT_EQ(::mkdir(folder.c_str(), 0700), 0);
+  ASSERT_EQ(::mkdir(home.file("sub").c_str(), 0700), 0);
+  const std::string toFifo = home.file("to-pipe.xml"), toLedger = home.file("to-books.xml"), hard = home.file("hard.db");
+  ASSERT_EQ(::symlink(fifo.c_str(), toFifo.c_str()), 0);
+  ASSERT_EQ(::symlink("books.db", toLedger.c_str()), 0);
+  ASSERT_EQ(::link(ledger.c_str(), hard.c_str()), 0);
+
+  const std::pair<std::string, std::string> cases[] = {
+      {fifo, "不是普通文件（命名管道）"},
+      {sock, "不是普通文件（套接字）"},
+      {folder, "不是普通文件（目录）"},
+      {toFifo, "不是普通文件（命名管道）"},
+      {ledger, "是当前账套的文件"},
+      {home.file("sub/../books.db"), "是当前账套的文件"},
+      {home.path() + "/./books.db", "是当前账套的文件"},
+      {toLedger, "是当前账套的文件"},
+      {hard, "是当前账套的文件"},
+      {ledger + "-journal", "是当前账套的文件"},
+      {ledger + "-wal", "是当前账套的文件"},  // absent now, the ledger's own the moment it opens
+      {home.file("sub/../books.db-shm"), "是当前账套的文件"},
+  };
+  home.boxes().answer = true;
+  for (const auto& [target, problem] : cases) {
+    home.boxes().warnings.clear();
+    EXPECT_FALSE(CheckExportFiles("SchemaCurrency.xml", target)) << target;
+    EXPECT_EQ(home.boxes().warnings, std::vector<std::string>{target + " " + problem + "，不能用作数据文件！"});
+  }
+  EXPECT_TRUE(home.boxes().questions.empty());
+  EXPECT_EQ(ReadFile(ledger), "ledger");
+
+  // A link to an ordinary file is an ordinary target.
+  const std::string plain = home.file("plain.xml"), toPlain = home.file("to-plain.xml");
+  WriteFile(plain, "old");
+  ASSERT_EQ(::symlink(plain.c_str(), toPlain.c_str()), 0);
+  EXPECT_TRUE(CheckExportFiles("SchemaCurrency.xml", toPlain));
+  EXPECT_EQ(home.boxes().questions, std::vector<std::string>{toPlain + "文件已存在，是否覆盖？"});
+  ::close(fd);
+  Context().gPropsString = savedProps;
 }
 
 TEST_F(ExportChecks, SchemaPathIsInTheProgramDirectory) {

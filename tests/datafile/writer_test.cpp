@@ -1,9 +1,14 @@
 // What the writer refuses, and how it replaces a file.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <csignal>
+#include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 
+#include "context/props.h"
 #include "platform/error.h"
 #include "platform/registry.h"
 #include "tests/datafile/helpers.h"
@@ -27,6 +32,7 @@ class Writer : public ::testing::Test {
   std::vector<std::string> FolderEntries() const {
     std::vector<std::string> names;
     for (const auto& e : std::filesystem::directory_iterator(dir.path())) names.push_back(e.path().filename().string());
+    std::sort(names.begin(), names.end());
     return names;
   }
 
@@ -95,6 +101,78 @@ TEST_F(Writer, ReplacesAnExistingFileKeepingItsPermissions) {
   ASSERT_EQ(::stat(target.c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 0777, 0640u);
   EXPECT_EQ(FolderEntries(), std::vector<std::string>{"out.xml"});
+}
+
+TEST_F(Writer, ALinkKeepsPointingAtTheReplacedFile) {
+  ASSERT_EQ(::mkdir(dir.file("real").c_str(), 0700), 0);
+  const std::string real = dir.file("real/data.xml");
+  WriteFile(real, "old content");
+  ASSERT_EQ(::symlink("real/data.xml", target.c_str()), 0);
+  ASSERT_EQ(Write(List({Rec({{"Name", "新"}})})), "");
+  struct stat st {};
+  ASSERT_EQ(::lstat(target.c_str(), &st), 0);
+  EXPECT_TRUE(S_ISLNK(st.st_mode));
+  EXPECT_NE(ReadFile(real).find("<Name>新</Name>"), std::string::npos);
+  EXPECT_EQ(FolderEntries(), (std::vector<std::string>{"out.xml", "real"}));
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.file("real")), {}), 1);
+}
+
+// The writer keeps to this even when no check ran before it.
+TEST_F(Writer, RefusesSpecialFilesAndTheLedger) {
+  ASSERT_EQ(::mkfifo(target.c_str(), 0600), 0);
+  EXPECT_EQ(Write(List({})), Refused("目标不是普通文件（命名管道）"));
+  struct stat st {};
+  ASSERT_EQ(::lstat(target.c_str(), &st), 0);
+  EXPECT_TRUE(S_ISFIFO(st.st_mode));
+
+  const std::string ledger = dir.file("books.db");
+  WriteFile(ledger, "ledger");
+  const std::string savedProps = Context().gPropsString;
+  Context().gPropsString = "Data Source=" + ledger;
+  try {
+    WriteWithComponent(List({}), dir.path() + "/./books.db", "Customer", SourceSchemaDir());
+    ADD_FAILURE() << "no error";
+  } catch (const Error& e) {
+    EXPECT_EQ(e.Description(), "写数据文件 " + dir.path() + "/./books.db 出错：目标是当前账套的文件");
+  }
+  Context().gPropsString = savedProps;
+  EXPECT_EQ(ReadFile(ledger), "ledger");
+}
+
+// A run killed between naming its temporary file and renaming it leaves
+// the file behind; the next write into the folder removes it once its
+// process is gone.
+TEST_F(Writer, TemporariesOfDeadRunsAreRemoved) {
+  pid_t child = ::fork();
+  if (child == 0) ::_exit(0);
+  ASSERT_GT(child, 0);
+  ::waitpid(child, nullptr, 0);
+  const std::string dead = ".other.xml.morvent-" + std::to_string(child) + "-0.tmp";
+  const std::string alive = ".other.xml.morvent-" + std::to_string(::getpid()) + "-7.tmp";
+  WriteFile(dir.file(dead), "left by a killed run");
+  WriteFile(dir.file(alive), "being written");
+  WriteFile(dir.file("keep.tmp"), "not ours");
+  ASSERT_EQ(Write(List({})), "");
+  auto names = FolderEntries();
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(names, (std::vector<std::string>{alive, "keep.tmp", "out.xml"}));
+}
+
+TEST_F(Writer, ARunKilledMidwayLeavesNothingBehind) {
+  WriteFile(target, "old content");
+  RecordCollectionPtr many = std::make_shared<RecordCollection>();
+  for (int i = 0; i < 200000; ++i) many->Add(Rec({{"Number", std::to_string(i)}, {"Name", std::string(100, 'x')}}));
+  pid_t child = ::fork();
+  if (child == 0) {
+    Write(many);
+    ::_exit(0);
+  }
+  ASSERT_GT(child, 0);
+  ::usleep(100000);  // well into the write
+  ::kill(child, SIGKILL);
+  ::waitpid(child, nullptr, 0);
+  EXPECT_EQ(FolderEntries(), std::vector<std::string>{"out.xml"});
+  EXPECT_EQ(ReadFile(target), "old content");
 }
 
 TEST_F(Writer, MissingFolderIsReported) {

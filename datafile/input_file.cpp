@@ -1,0 +1,156 @@
+#include "datafile/input_file.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+namespace morvent::xml {
+
+InputFile::InputFile(const std::string& path) {
+  const std::string notRegular = "数据文件 " + path + " 不是普通文件";
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) {
+    if (errno == ENOENT) throw InputRefused{"数据文件 " + path + " 不存在！"};
+    throw InputRefused{"无法打开数据文件 " + path + "：" + std::strerror(errno)};
+  }
+  if (!S_ISREG(st.st_mode)) throw InputRefused{notRegular};
+  // O_NONBLOCK: should the path have become a FIFO since the stat, the open
+  // still returns at once and the fstat below refuses it.
+  fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+  if (fd_ < 0) throw InputRefused{"无法打开数据文件 " + path + "：" + std::strerror(errno)};
+  if (::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(fd_);
+    throw InputRefused{notRegular};
+  }
+  ::fcntl(fd_, F_SETFL, ::fcntl(fd_, F_GETFL) & ~O_NONBLOCK);
+  size_ = st.st_size;
+}
+
+InputFile::~InputFile() {
+  if (fd_ >= 0) ::close(fd_);
+}
+
+int InputFile::Read(char* buffer, int len) {
+  if (overrun_ != Overrun::None) return -1;
+  if (len <= 0) return 0;
+  ssize_t n;
+  do n = ::read(fd_, buffer, static_cast<size_t>(len));
+  while (n < 0 && errno == EINTR);
+  if (n < 0) {
+    errno_ = errno;
+    return -1;
+  }
+  // Bytes before a refused piece are handed on, so that the parser sees
+  // all that precedes it; the next call answers -1.
+  const char* end = buffer + n;
+  for (const char* p = buffer; p < end;) {
+    if (at_ == At::Text && *p != '<') {
+      // Text goes in one stride up to the next '<'.
+      auto* lt = static_cast<const char*>(std::memchr(p, '<', static_cast<size_t>(end - p)));
+      const char* stop = lt ? lt : end;
+      if (length_ == 0) startLine_ = line_;
+      if (length_ + static_cast<size_t>(stop - p) > kMaxRun) {
+        overrun_ = Overrun::Text;
+        return p > buffer ? static_cast<int>(p - buffer) : -1;
+      }
+      line_ += std::count(p, stop, '\n');
+      length_ += static_cast<size_t>(stop - p);
+      last_ = stop[-1];
+      beforeLast_ = stop - p > 1 ? stop[-2] : beforeLast_;
+      p = stop;
+      continue;
+    }
+    if (!Scan(*p)) return p > buffer ? static_cast<int>(p - buffer) : -1;
+    ++p;
+  }
+  return static_cast<int>(n);
+}
+
+bool InputFile::Scan(char c) {
+  auto begin = [&](At at) {
+    at_ = at;
+    length_ = 0;
+    startLine_ = line_;
+  };
+  bool closes = false, fresh = false;
+  switch (at_) {
+    case At::Text:
+      if (c == '<') {
+        begin(At::Open);
+        opened_.clear();
+      }
+      break;
+    case At::Open: {
+      static const std::string kComment = "!--", kCdata = "![CDATA[";
+      opened_ += c;
+      if (opened_ == kComment) {
+        at_ = At::Comment;
+        fresh = true;  // the opener's dashes are not the comment's
+      }
+      else if (opened_ == kCdata) begin(At::Cdata);
+      else if (opened_ == "?") at_ = At::Pi;
+      else if (kComment.compare(0, opened_.size(), opened_) != 0 && kCdata.compare(0, opened_.size(), opened_) != 0) {
+        at_ = At::Tag;
+        quote_ = 0;
+        closes = c == '>';
+      }
+      break;
+    }
+    case At::Tag:
+      if (quote_) {
+        if (c == quote_) quote_ = 0;
+      } else if (c == '"' || c == '\'') {
+        quote_ = c;
+      } else {
+        closes = c == '>';
+      }
+      break;
+    case At::Comment:
+      if (last_ == '-' && beforeLast_ == '-') {
+        if (c != '>') {
+          overrun_ = Overrun::DoubleHyphen;
+          return false;
+        }
+        closes = true;
+      }
+      break;
+    case At::Pi: closes = c == '>' && last_ == '?'; break;
+    case At::Cdata: closes = c == '>' && last_ == ']' && beforeLast_ == ']'; break;
+  }
+  beforeLast_ = fresh ? 0 : last_;
+  last_ = fresh ? 0 : c;
+  if (c == '\n') ++line_;
+  if (closes) {
+    quiet_ = at_ == At::Tag ? 0 : quiet_ + 1;
+    if (quiet_ > kMaxQuietRun) {
+      overrun_ = Overrun::QuietRun;
+      return false;
+    }
+    begin(At::Text);
+    return true;
+  }
+  if (length_ == 0 && at_ == At::Text) startLine_ = line_ - (c == '\n');
+  Overrun kind = at_ == At::Text ? Overrun::Text : at_ == At::Cdata ? Overrun::Cdata : Overrun::Markup;
+  if (++length_ > (kind == Overrun::Text ? kMaxRun : kind == Overrun::Cdata ? kMaxCdata : kMaxMarkup)) {
+    overrun_ = kind;
+    return false;
+  }
+  return true;
+}
+
+void InputFile::Rewind() {
+  ::lseek(fd_, 0, SEEK_SET);
+  at_ = At::Text;
+  opened_.clear();
+  quote_ = last_ = beforeLast_ = 0;
+  length_ = quiet_ = 0;
+  line_ = startLine_ = 1;
+  overrun_ = Overrun::None;
+  errno_ = 0;
+}
+
+}  // namespace morvent::xml

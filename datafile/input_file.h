@@ -1,0 +1,85 @@
+#pragma once
+// The data file as the reader sees it: opened without ever blocking, and
+// read in a way that bounds what the parser can be made to hold.
+//
+// Only a regular file (or a symlink to one) is opened; a FIFO, device,
+// socket or directory is refused before anything waits on it.
+//
+// The parser may hold a run of text (a value, whitespace, a CDATA section)
+// in memory whole, and rescans an unfinished tag, comment or processing
+// instruction for its end on every chunk, quadratic in its length. So a
+// text run may not exceed kMaxRun bytes, nor a piece of markup kMaxMarkup:
+// the read fails at that point instead of growing. Its memory is then
+// bounded by its records, never by whitespace or the file size.
+#include <cstddef>
+#include <string>
+
+namespace morvent::xml {
+
+// The longest run of bytes without '<' or '>' a data file may hold; it bounds
+// a single value (a 10 MB value reads).
+inline constexpr size_t kMaxRun = 16u << 20;
+inline constexpr const char* kMaxRunText = "16 MB";
+// The longest CDATA section: libxml2 2.9 loops for minutes on sections
+// somewhat over 10,000,000 bytes.
+inline constexpr size_t kMaxCdata = 8u << 20;
+inline constexpr const char* kMaxCdataText = "8 MB";
+// The most comments, processing instructions and CDATA sections in a row
+// with no tag between: libxml2 2.9's reader keeps such runs in memory
+// (hundreds of bytes each), so a flood of them would balloon.
+inline constexpr size_t kMaxQuietRun = 10000;
+// The longest tag, comment or processing instruction.
+inline constexpr size_t kMaxMarkup = 256u << 10;
+inline constexpr const char* kMaxMarkupText = "256 KB";
+
+// A failure already worded for the user (the whole error text).
+struct InputRefused {
+  std::string text;
+};
+
+class InputFile {
+ public:
+  // Raises InputRefused: "数据文件 X 不存在！", "数据文件 X 不是普通文件",
+  // or "无法打开数据文件 X：reason".
+  explicit InputFile(const std::string& path);
+  ~InputFile();
+  InputFile(const InputFile&) = delete;
+  InputFile& operator=(const InputFile&) = delete;
+
+  bool Empty() const { return size_ == 0; }
+
+  // Up to len bytes from the current position; 0 at the end, -1 on an I/O
+  // error or when a limit is passed (then Overrun() tells which).
+  int Read(char* buffer, int len);
+  // Back to the start of the file, with the counts reset.
+  void Rewind();
+
+  // DoubleHyphen: "--" inside a comment, which libxml2 2.9 reports so slowly
+  // (once per pair, minutes for a comment of dashes) that it is refused here.
+  // QuietRun: more than kMaxQuietRun comments, processing instructions and
+  // CDATA sections in a row.
+  enum class Overrun { None, Text, Cdata, Markup, DoubleHyphen, QuietRun };
+  Overrun Overran() const { return overrun_; }
+  // The line (1-based, counting line feeds) where the overlong piece began.
+  long OverrunLine() const { return startLine_; }
+  int Errno() const { return errno_; }
+
+ private:
+  // Where the scan stands: in text, just after '<' (still telling what
+  // follows), in a tag, comment, processing instruction or CDATA section.
+  enum class At { Text, Open, Tag, Comment, Pi, Cdata };
+  bool Scan(char c);
+
+  int fd_ = -1;
+  long long size_ = 0;
+  At at_ = At::Text;
+  std::string opened_;  // what follows '<', while At::Open
+  char quote_ = 0, last_ = 0, beforeLast_ = 0;
+  size_t length_ = 0;  // of the current text run or piece of markup
+  size_t quiet_ = 0;   // comments, instructions and sections since the last tag
+  long line_ = 1, startLine_ = 1;
+  Overrun overrun_ = Overrun::None;
+  int errno_ = 0;
+};
+
+}  // namespace morvent::xml

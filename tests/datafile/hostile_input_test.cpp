@@ -1,0 +1,154 @@
+// Data files that try to hang the reader or make it balloon: special files,
+// endless whitespace, very long values and markup.
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstring>
+#include <fstream>
+#include <future>
+
+#include "tests/datafile/helpers.h"
+
+namespace morvent::test {
+namespace {
+
+class HostileInput : public ::testing::Test {
+ protected:
+  std::string Read(const std::string& path) {
+    out = std::make_shared<RecordCollection>();
+    return ReadWithComponent(out, path, "Customer", SourceSchemaDir());
+  }
+  // A file of the head, `n` copies of `fill` and the tail.
+  void Fill(const std::string& head, size_t n, char fill, const std::string& tail) {
+    std::ofstream f(file, std::ios::binary);
+    f << head;
+    std::string block(1 << 20, fill);
+    for (; n >= block.size(); n -= block.size()) f.write(block.data(), static_cast<std::streamsize>(block.size()));
+    f.write(block.data(), static_cast<std::streamsize>(n));
+    f << tail;
+  }
+  std::string Failed(long line, const std::string& problem) const {
+    return "读取数据文件 " + file + " 出错：第 " + std::to_string(line) + " 行：" + problem;
+  }
+
+  TempDir dir;
+  const std::string file = dir.file("in.xml");
+  RecordCollectionPtr out;
+};
+
+TEST_F(HostileInput, AFifoWithoutWriterIsRefusedAtOnce) {
+  std::string fifo = dir.file("pipe.xml");
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  auto read = std::async(std::launch::async, [&] { return Read(fifo); });
+  if (read.wait_for(std::chrono::seconds(20)) != std::future_status::ready) {
+    ADD_FAILURE() << "the read waits for a writer";
+    ::close(::open(fifo.c_str(), O_WRONLY));  // lets it go so the test ends
+  }
+  EXPECT_EQ(read.get(), "数据文件 " + fifo + " 不是普通文件");
+}
+
+TEST_F(HostileInput, SocketsAreNoDataFilesButLinksToFilesAre) {
+  std::string sock = dir.file("s.xml");
+  int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+  sockaddr_un addr{};
+  addr.sun_family = AF_UNIX;
+  ASSERT_LT(sock.size(), sizeof addr.sun_path);
+  std::strcpy(addr.sun_path, sock.c_str());
+  ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+  EXPECT_EQ(Read(sock), "数据文件 " + sock + " 不是普通文件");
+  ::close(fd);
+
+  WriteFile(file, "<CustomerList><Customer><Name>甲</Name></Customer></CustomerList>");
+  std::string link = dir.file("link.xml");
+  ASSERT_EQ(::symlink(file.c_str(), link.c_str()), 0);
+  ASSERT_EQ(Read(link), "");
+  EXPECT_EQ(out->Item(1)->Value("Name").RawText(), "甲");
+}
+
+TEST_F(HostileInput, ATenMegabyteValueReadsWhole) {
+  const size_t n = 10u << 20;
+  Fill("<CustomerList><Customer><Number>1</Number><Name>", n, 'v', "</Name></Customer></CustomerList>");
+  ASSERT_EQ(Read(file), "");
+  std::string name = out->Item(1)->Value("Name").RawText();
+  EXPECT_EQ(name.size(), n);
+  EXPECT_EQ(name.find_first_not_of('v'), std::string::npos);
+}
+
+TEST_F(HostileInput, OverlongPiecesAreRefusedWithKeyAndLine) {
+  Fill("<CustomerList>\n<Customer>\n<Number>1</Number>\n<Address>", (16u << 20) + 1, 'a', "</Address></Customer></CustomerList>");
+  EXPECT_EQ(Read(file), Failed(4, "键 Address 的值超过 16 MB，无法读入"));
+  EXPECT_EQ(out->UBound(), 0);
+  Fill("<CustomerList>\n<Customer>\n<Number><![CDATA[", (8u << 20) + 1, 'c', "]]></Number></Customer></CustomerList>");
+  EXPECT_EQ(Read(file), Failed(3, "键 Number 中有超过 8 MB 的 CDATA 段，无法读入"));
+  Fill("<CustomerList>\n<Customer xsi:nil=\"", 300u << 10, 'x', "\"/></CustomerList>");
+  EXPECT_EQ(Read(file), Failed(2, "有超过 256 KB 的标签、注释或处理指令，无法读入"));
+  Fill("<CustomerList>\n<Customer/>\n<!--", 300u << 10, 'm', "-->\n</CustomerList>");
+  EXPECT_EQ(Read(file), Failed(3, "有超过 256 KB 的标签、注释或处理指令，无法读入"));
+  // libxml2 takes minutes over a comment of dashes; it is refused at once.
+  Fill("<CustomerList>\n<Customer/>\n<!-- a\n", 200u << 10, '-', "");
+  EXPECT_EQ(Read(file), Failed(3, "注释中不能有连续的两个减号（--）"));
+  // libxml2 keeps comments in a row in memory; a flood of them is refused.
+  std::string comments;
+  for (int i = 0; i < 10000; ++i) comments += i % 2 ? "<!-- c -->\n" : "<?pi?>\n";
+  WriteFile(file, "<CustomerList>\n" + comments + "<Customer/>" + comments + "</CustomerList>");
+  EXPECT_EQ(Read(file), "");
+  WriteFile(file, "<CustomerList>\n" + comments + "<![CDATA[]]>\n</CustomerList>");
+  EXPECT_EQ(Read(file), Failed(10002, "连续的注释、处理指令或 CDATA 段超过 10000 个，中间没有任何元素，无法读入"));
+  WriteFile(file, "<CustomerList><!----><!-- - x - --><Customer><Name>a<!--->-->&gt;b</Name></Customer></CustomerList>");
+  ASSERT_EQ(Read(file), "");
+  EXPECT_EQ(out->Item(1)->Value("Name").RawText(), "a>b");
+}
+
+// Reads in a child process and answers the growth of its peak resident
+// memory in MB and the error text.
+std::pair<long, std::string> MeasuredRead(const std::string& path) {
+  int fds[2];
+  if (::pipe(fds) != 0) return {-1, "no pipe"};
+  pid_t pid = ::fork();
+  if (pid == 0) {
+    ::close(fds[0]);
+    rusage before{}, after{};
+    ::getrusage(RUSAGE_SELF, &before);
+    auto c = std::make_shared<RecordCollection>();
+    std::string error = ReadWithComponent(c, path, "Customer", SourceSchemaDir());
+    ::getrusage(RUSAGE_SELF, &after);
+    std::string report = std::to_string((after.ru_maxrss - before.ru_maxrss) / 1024) + "\n" + error;
+    ssize_t ignored = ::write(fds[1], report.data(), report.size());
+    (void)ignored;
+    ::_exit(0);
+  }
+  ::close(fds[1]);
+  std::string report;
+  char buf[4096];
+  for (ssize_t n; (n = ::read(fds[0], buf, sizeof buf)) > 0;) report.append(buf, static_cast<size_t>(n));
+  ::close(fds[0]);
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  auto nl = report.find('\n');
+  if (nl == std::string::npos) return {-1, "child failed"};
+  return {std::stol(report.substr(0, nl)), report.substr(nl + 1)};
+}
+
+// Whitespace in the file's prolog and between records: memory stays under
+// 100 MB for a file larger than that (it would grow with the file).
+TEST_F(HostileInput, WhitespaceDoesNotBalloon) {
+  const size_t n = 112u << 20;
+  const std::pair<std::string, std::string> cases[] = {{"", ""}, {"<CustomerList>\n<Customer/>", "</CustomerList>"}};
+  for (const auto& [head, tail] : cases) {
+    Fill(head, n, ' ', tail);
+    auto [grownMb, error] = MeasuredRead(file);
+    EXPECT_EQ(error, Failed(head.empty() ? 1 : 2, "有超过 16 MB 的连续内容不含任何标记，无法读入")) << head;
+    EXPECT_GE(grownMb, 0) << head;
+    EXPECT_LT(grownMb, 100) << head;
+  }
+}
+
+}  // namespace
+}  // namespace morvent::test
