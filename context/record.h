@@ -33,6 +33,8 @@ class DataRecord : public Object, public OptionDictionary {
   virtual bool Has(const std::string& key) const;
   virtual const std::vector<Entry>& Entries() const { return entries_; }
   size_t Count() const { return Entries().size(); }
+  // Room for n entries, for a builder that knows how many it will set.
+  void Reserve(size_t n) { entries_.reserve(n); }
 
   // 1-based position in the data file; 0 for a record made in memory.
   int32_t FileRow() const { return fileRow_; }

@@ -16,6 +16,8 @@
 // "错误信息：", CR, description.
 #include <cstdint>
 #include <map>
+#include <optional>
+#include <unordered_map>
 #include <memory>
 #include <string>
 
@@ -64,6 +66,12 @@ class CItemFrame : public EntityHandler {
   ObjectSetPtr items_;
   std::map<std::string, std::unique_ptr<LookupHandler>> lookups_;
   ParentResolver parents_;
+  // Name and number of the parents met by the export under way, by ID: most
+  // items share their parent with the one before.
+  struct ParentNames {
+    Variant name, number;
+  };
+  std::optional<std::unordered_map<int32_t, ParentNames>> exportParents_;
 };
 
 }  // namespace morvent

@@ -85,15 +85,21 @@ Variant ItemObject::Get(const std::string& property) const {
 
 void ItemObject::Let(const std::string& property, const Variant& value) {
   if (EqualsNoCase(property, "Name")) {
-    row_.name = value.ToText();
+    SetRowText(row_.name, value.ToText());
   } else if (EqualsNoCase(property, "Number")) {
-    row_.number = value.ToText();
+    SetRowText(row_.number, value.ToText());
   } else if (EqualsNoCase(property, "ItemID") || EqualsNoCase(property, "ItemClassID") ||
              EqualsNoCase(property, "ParentID")) {
     ThrowLedgerError("核算项目的属性“" + property + "”是只读的");
   } else {
     ThrowUnknownProperty("核算项目", property);
   }
+}
+
+void ItemObject::SetRowText(std::string& column, std::string text) {
+  if (column == text) return;
+  column = std::move(text);
+  rowDirty_ = true;
 }
 
 bool ItemObject::Carries(const std::string& field) const { return static_cast<bool>(ResolveField(catalogue_, field)); }
@@ -149,8 +155,8 @@ Variant ItemObject::Properties(const std::string& field) const {
 void ItemObject::SetProperties(const std::string& field, const Variant& value) {
   FieldRef f = ResolveField(catalogue_, field);
   switch (f.core) {
-    case CoreField::Number: row_.number = value.ToText(); return;
-    case CoreField::Name: row_.name = value.ToText(); return;
+    case CoreField::Number: SetRowText(row_.number, value.ToText()); return;
+    case CoreField::Name: SetRowText(row_.name, value.ToText()); return;
     case CoreField::ItemID:
     case CoreField::ItemClassID:
     case CoreField::ParentID: ThrowLedgerError("核算项目的字段“" + field + "”是只读的");
@@ -203,28 +209,65 @@ void ItemObject::SaveChanges() {
   auto className = [&] {
     return ItemClassName(*store_, row_.classId).value_or(std::to_string(row_.classId));
   };
+  // A taken number is left to the unique index; only a failed statement
+  // asks whether that was the cause, so the usual save runs no SELECT.
+  auto throwIfTaken = [&](int32_t self) {
+    auto dup = store_->Prepare("SELECT FItemID FROM t_Item WHERE FItemClassID = ? AND FNumber = ? AND FItemID <> ?");
+    dup.Bind(1, row_.classId).Bind(2, row_.number).Bind(3, self);
+    if (dup.Next()) ThrowLedgerError("核算项目类别“" + className() + "”中代码“" + row_.number + "”已存在");
+  };
+  auto guarded = [&](Query& q, int32_t self) {
+    try {
+      q.Run();
+    } catch (const Error&) {
+      q.Reset();
+      throwIfTaken(self);
+      throw;
+    }
+  };
   int32_t id = row_.id;
   store_->Write([&] {
-    auto dup = store_->Prepare("SELECT FItemID FROM t_Item WHERE FItemClassID = ? AND FNumber = ? AND FItemID <> ?");
-    dup.Bind(1, row_.classId).Bind(2, row_.number).Bind(3, id);
-    if (dup.Next()) ThrowLedgerError("核算项目类别“" + className() + "”中代码“" + row_.number + "”已存在");
     if (id == 0) {
-      if (!ItemClassName(*store_, row_.classId))
-        ThrowLedgerError("核算项目类别（ID " + std::to_string(row_.classId) + "）不存在");
-      if (row_.parentId != 0) {
-        auto p = store_->Prepare("SELECT 1 FROM t_Item WHERE FItemID = ? AND FItemClassID = ?");
-        p.Bind(1, row_.parentId).Bind(2, row_.classId);
-        if (!p.Next())
-          ThrowLedgerError("上级核算项目（ID " + std::to_string(row_.parentId) + "）不在类别“" + className() + "”中");
+      // The class and parent checks ride on the insert as NULLs the row
+      // refuses; what failed is asked only when it did.
+      auto ins = store_->Prepare(
+          "INSERT INTO t_Item (FItemClassID, FNumber, FName, FParentID) VALUES "
+          "((SELECT FItemClassID FROM t_ItemClass WHERE FItemClassID = ?1), ?2, ?3, "
+          "CASE WHEN ?4 = 0 OR EXISTS (SELECT 1 FROM t_Item WHERE FItemID = ?4 AND FItemClassID = ?1) THEN ?4 END)");
+      ins.Bind(1, row_.classId).Bind(2, row_.number).Bind(3, row_.name).Bind(4, row_.parentId);
+      try {
+        ins.Run();
+      } catch (const Error&) {
+        ins.Reset();
+        throwIfTaken(0);
+        if (!ItemClassName(*store_, row_.classId))
+          ThrowLedgerError("核算项目类别（ID " + std::to_string(row_.classId) + "）不存在");
+        if (row_.parentId != 0) {
+          auto p = store_->Prepare("SELECT 1 FROM t_Item WHERE FItemID = ? AND FItemClassID = ?");
+          p.Bind(1, row_.parentId).Bind(2, row_.classId);
+          if (!p.Next())
+            ThrowLedgerError("上级核算项目（ID " + std::to_string(row_.parentId) + "）不在类别“" + className() + "”中");
+        }
+        throw;
       }
-      auto ins = store_->Prepare("INSERT INTO t_Item (FItemClassID, FNumber, FName, FParentID) VALUES (?, ?, ?, ?)");
-      ins.Bind(1, row_.classId).Bind(2, row_.number).Bind(3, row_.name).Bind(4, row_.parentId).Run();
       id = CheckedNewId(store_->SettleNewId("t_Item", "FItemID", store_->LastInsertId()),
                         std::numeric_limits<int32_t>::max(), "核算项目");
-    } else {
+    } else if (rowDirty_) {
       auto upd = store_->Prepare("UPDATE t_Item SET FNumber = ?, FName = ? WHERE FItemID = ?");
-      upd.Bind(1, row_.number).Bind(2, row_.name).Bind(3, id).Run();
-      if (store_->Changes() == 0) ThrowLedgerError("核算项目（ID " + std::to_string(id) + "）已不存在");
+      upd.Bind(1, row_.number).Bind(2, row_.name).Bind(3, id);
+      guarded(upd, id);
+      if (store_->Changes() == 0) {
+        throwIfTaken(id);
+        ThrowLedgerError("核算项目（ID " + std::to_string(id) + "）已不存在");
+      }
+    } else {
+      // Number and name unchanged: rewriting them would touch both indexes.
+      auto has = store_->Prepare("SELECT 1 FROM t_Item WHERE FItemID = ?");
+      has.Bind(1, id);
+      if (!has.Next()) {
+        throwIfTaken(id);
+        ThrowLedgerError("核算项目（ID " + std::to_string(id) + "）已不存在");
+      }
     }
     for (const FieldDef* def : dirty_) {
       const Variant& v = values_[def];
@@ -240,6 +283,7 @@ void ItemObject::SaveChanges() {
     }
   });
   row_.id = id;
+  rowDirty_ = false;
   dirty_.clear();
 }
 

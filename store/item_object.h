@@ -61,6 +61,8 @@ class ItemObject : public LedgerObject, public std::enable_shared_from_this<Item
   std::vector<DataRecord::Entry> FieldEntries() const;
 
  private:
+  // Writes a column of the item's own row, noting a change for the save.
+  void SetRowText(std::string& column, std::string text);
   void Load() const;
   Variant Stored(const FieldDef* def) const;
   [[noreturn]] void Unknown(const std::string& field) const;
@@ -71,6 +73,7 @@ class ItemObject : public LedgerObject, public std::enable_shared_from_this<Item
   mutable bool loaded_ = false;
   mutable std::map<const FieldDef*, Variant> values_;  // stored form (IDs, serials, 0/1)
   std::set<const FieldDef*> dirty_;
+  bool rowDirty_ = false;  // number or name differ from the stored row
 };
 
 }  // namespace morvent

@@ -1,6 +1,5 @@
 #include "store/item_sets.h"
 
-#include <map>
 
 #include "platform/error.h"
 #include "platform/text.h"
@@ -58,19 +57,38 @@ std::vector<ItemRow> ItemPage(LedgerStore& store, int32_t classId, bool fromStar
 using FieldValues = std::vector<std::pair<std::string, Variant>>;
 
 // The stored fields of every item of a page, read in one query over the same
-// key range the page covers.
-std::map<int32_t, FieldValues> PageValues(LedgerStore& store, int32_t classId, bool fromStart, int32_t afterClass,
-                                          const std::string& afterNumber, const ItemRow& last) {
+// key range the page covers, in page order: slot k holds the fields of
+// page[k].
+std::vector<FieldValues> PageValues(LedgerStore& store, int32_t classId, bool fromStart, int32_t afterClass,
+                                    const std::string& afterNumber, const std::vector<ItemRow>& page) {
+  const ItemRow& last = page.back();
   const std::string start = PageStart(classId, fromStart, "i.");
   std::string sql =
       "SELECT v.FItemID, v.FField, v.FValue FROM t_Item i JOIN t_ItemValue v ON v.FItemID = i.FItemID WHERE ";
   if (!start.empty()) sql += start + " AND ";
-  sql += classId != 0 ? "i.FNumber <= ?5" : "(i.FItemClassID, i.FNumber) <= (?4, ?5)";
+  sql += classId != 0 ? "i.FNumber <= ?5 ORDER BY i.FNumber" : "(i.FItemClassID, i.FNumber) <= (?4, ?5) ORDER BY i.FItemClassID, i.FNumber";
   auto q = store.Prepare(sql);
   BindPageStart(q, classId, fromStart, afterClass, afterNumber);
   q.Bind(4, last.classId).Bind(5, last.number);
-  std::map<int32_t, FieldValues> out;
-  while (q.Next()) out[static_cast<int32_t>(q.Int(0))].emplace_back(q.Text(1), q.Get(2));
+  const size_t n = page.size();
+  std::vector<FieldValues> out(n);
+  size_t k = 0;
+  // Rows come in page order, so the search starts where the last one was
+  // found; an item another writer renumbered between the two queries may
+  // come out of order, and one stored meanwhile is on no slot.
+  auto slot = [&](int32_t id) {
+    for (size_t at = k; at < n; ++at)
+      if (page[at].id == id) return at;
+    for (size_t at = 0; at < k; ++at)
+      if (page[at].id == id) return at;
+    return n;
+  };
+  while (q.Next()) {
+    const size_t at = slot(static_cast<int32_t>(q.Int(0)));
+    if (at == n) continue;
+    k = at;
+    out[k].emplace_back(q.Text(1), q.Get(2));
+  }
   return out;
 }
 
@@ -88,11 +106,10 @@ class ItemCursor : public ObjectCursor {
       pos_ = 0;
       done_ = page_.size() < static_cast<size_t>(kPageSize);
       if (page_.empty()) return nullptr;
-      values_ = PageValues(*store_, classId_, fromStart, afterClass, afterNumber, page_.back());
+      values_ = PageValues(*store_, classId_, fromStart, afterClass, afterNumber, page_);
     }
     auto item = std::make_shared<ItemObject>(store_, page_[pos_]);
-    auto it = values_.find(page_[pos_++].id);
-    item->Preload(it == values_.end() ? FieldValues{} : it->second);
+    item->Preload(values_[pos_++]);
     return item;
   }
 
@@ -100,7 +117,7 @@ class ItemCursor : public ObjectCursor {
   LedgerStorePtr store_;
   int32_t classId_;
   std::vector<ItemRow> page_;
-  std::map<int32_t, FieldValues> values_;
+  std::vector<FieldValues> values_;
   size_t pos_ = 0;
   bool started_ = false;
   bool done_ = false;

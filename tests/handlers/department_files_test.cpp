@@ -186,5 +186,36 @@ TEST_F(DepartmentFiles, LookupsServeOtherHandlers) {
   EXPECT_TRUE(d.CheckID(id));
 }
 
+TEST_F(DepartmentFiles, EachExportNamesTheParentsAsTheyAreThen) {
+  std::string l = NewLedger("l.db", "QY");
+  ASSERT_TRUE(Import(l, 120, Fixture("departments_in.xml"), 1, 1).result);
+  Bind(l);
+  CDepartment d;
+  std::string before = home.file("before.xml"), after = home.file("after.xml");
+  ASSERT_TRUE(d.Export(Props(l), before));
+  // Renamed between two exports by the same handler, and read by it in
+  // between, the parent must be named anew each time.
+  auto set = CreateObjectAs<ObjectSet>(kItemSet);
+  set->SetRestriction("ItemClassID", Variant(int16_t{2}));
+  auto parent = set->Item(set->ExistenceCheck({{"Number", Variant("01")}}));
+  parent->Let("Name", Variant("计财部"));
+  parent->SaveChanges();
+  const int32_t child = Items(l, 2).at("01.02").id;
+  EXPECT_EQ(d.GetInfo(child)->Record("DeptGroup")->Value("Name").ToText(), "计财部");
+  ASSERT_TRUE(d.Export(Props(l), after));
+
+  const std::string was = ReadFile(before), now = ReadFile(after);
+  auto count = [](const std::string& text, const std::string& what) {
+    size_t n = 0;
+    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+    return n;
+  };
+  const std::string oldGroup = "<DeptGroup>\n      <Name>财务部</Name>\n      <Number>01</Number>";
+  const std::string newGroup = "<DeptGroup>\n      <Name>计财部</Name>\n      <Number>01</Number>";
+  EXPECT_EQ(count(was, oldGroup), 2u) << was;  // both children of 01
+  EXPECT_EQ(count(now, oldGroup), 0u) << now;
+  EXPECT_EQ(count(now, newGroup), count(was, oldGroup)) << now;
+}
+
 }  // namespace
 }  // namespace morvent::test
