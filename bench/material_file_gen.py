@@ -1,0 +1,21 @@
+import re, sys
+n_top, n_mid = int(sys.argv[1]), int(sys.argv[2]); out_path=sys.argv[3]
+src=open('/tmp/demo2/demo-out/GY/first/Material.xml',encoding='utf-8').read()
+recs=re.findall(r'  <Material>\n.*?\n  </Material>\n', src, flags=re.S)
+leaf=[r for r in recs if '<Number>01.01.001</Number>' in r][0]
+leaf=re.sub(r'\n    <MaterialType>.*?</MaterialType>','',leaf,flags=re.S)
+def grp(num,parent=None):
+    p='' if not parent else f'    <MaterialType>\n      <Name>G{parent}</Name>\n      <Number>{parent}</Number>\n    </MaterialType>\n'
+    return f'  <Material>\n    <Number>{num}</Number>\n    <Name>G{num}</Name>\n{p}  </Material>\n'
+with open(out_path,'w',encoding='utf-8') as f:
+    f.write('<?xml version="1.0" encoding="UTF-8"?>\n<MaterialList xmlns:xsi="http://www.w3.org/2001/XMLSchema-instance">\n')
+    for a in range(1,n_top+1):
+        A=f'{a:02d}'; f.write(grp(A))
+        for b in range(1,n_mid+1):
+            B=f'{A}.{b:03d}'; f.write(grp(B,A))
+            for c in range(1,100):
+                C=f'{B}.{c:02d}'
+                r=leaf.replace('<Number>01.01.001</Number>',f'<Number>{C}</Number>',1).replace('<Name>冷轧钢板</Name>',f'<Name>料{C}</Name>',1)
+                r=r[:-len('  </Material>\n')]+f'    <MaterialType>\n      <Name>G{B}</Name>\n      <Number>{B}</Number>\n    </MaterialType>\n  </Material>\n'
+                f.write(r)
+    f.write('</MaterialList>\n')
