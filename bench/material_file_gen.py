@@ -1,6 +1,11 @@
+# Writes a material file of TOP x MID groups with 99 copies of the demo's
+# richest leaf (01.01.001) under each, for the materials figures in
+# docs/performance.md. SOURCE is a Material.xml exported from a GY demo ledger.
 import re, sys
-n_top, n_mid = int(sys.argv[1]), int(sys.argv[2]); out_path=sys.argv[3]
-src=open('/tmp/demo2/demo-out/GY/first/Material.xml',encoding='utf-8').read()
+if len(sys.argv) != 5:
+    sys.exit('usage: material_file_gen.py SOURCE TOP MID OUT')
+src_path, n_top, n_mid, out_path = sys.argv[1], int(sys.argv[2]), int(sys.argv[3]), sys.argv[4]
+src=open(src_path,encoding='utf-8').read()
 recs=re.findall(r'  <Material>\n.*?\n  </Material>\n', src, flags=re.S)
 leaf=[r for r in recs if '<Number>01.01.001</Number>' in r][0]
 leaf=re.sub(r'\n    <MaterialType>.*?</MaterialType>','',leaf,flags=re.S)
