@@ -10,6 +10,7 @@
 #include <nlohmann/json.hpp>
 
 #include "cli/reporter.h"
+#include "cli/signals.h"
 #include "context/record.h"
 #include "front/code_table.h"
 #include "front/exchange_log.h"
@@ -87,7 +88,7 @@ int Run(const RunOptions& o, bool exporting, bool summary = false) {
     std::cerr << "需要 --ledger 或 --props" << std::endl;
     return kExitUsage;
   }
-  Reporter reporter(o.events == "jsonl" ? EventFormat::Jsonl : EventFormat::Text, target->title, exporting);
+  Reporter reporter(o.events == "jsonl" ? EventFormat::Jsonl : EventFormat::Text, target->title, exporting, o.quiet);
   auto previousSink = SetDiagnosticSink([&](const std::string& m) { reporter.Diagnostic(m); });
   auto previousBoxes = SetMessageBoxes(std::make_shared<ToolBoxes>(reporter, o.overwrite, o.events != "jsonl"));
   const bool skip = o.onError == "skip";
@@ -128,7 +129,13 @@ int Run(const RunOptions& o, bool exporting, bool summary = false) {
       result = imp.ImportXMLData(props, target->code, o.file, dict.get());
     }
     if (!result && reporter.Events() == 0) reporter.Notice(WhyFalse(*target, exporting));
+    static bool undottedHinted = false;
+    if (reporter.SawUndottedNumbers() && o.codingStyle.value_or(1) == 1 && !undottedHinted) {
+      undottedHinted = true;
+      reporter.Hint("文件中的代码不带点，上级由代码前缀表示：请加 --coding-style 2 重新引入。");
+    }
     reporter.Result(result);
+    if (!result && reporter.StoppedByInterrupt()) reporter.Interruption();
     if (reporter.OutputLost()) {
       std::cerr << "输出已无法写入（" << reporter.LostReason() << "），"
                 << (result ? "运行已完成，但结果未能输出" : "运行在第 " + std::to_string(reporter.Rows()) + " 行后取消")
@@ -186,6 +193,8 @@ int RunAll(const RunOptions& o, bool exporting) {
   }
   int worst = kExitTrue;
   for (const BaseType* b : BaseTypesInImportOrder()) {
+    // Ctrl-C: the kinds not run yet stay undone, so the run did not finish.
+    if (Interrupted()) return Severity(worst) > Severity(kExitFalse) ? worst : kExitFalse;
     const std::string file = (fs::path(o.all) / (b->element + ".xml")).string();
     std::string why;
     if (!b->create)
@@ -211,8 +220,14 @@ int RunAll(const RunOptions& o, bool exporting) {
 
 }  // namespace
 
-int RunExport(const RunOptions& options) { return options.all.empty() ? Run(options, true) : RunAll(options, true); }
-int RunImport(const RunOptions& options) { return options.all.empty() ? Run(options, false) : RunAll(options, false); }
+int RunExport(const RunOptions& options) {
+  CatchInterrupt();
+  return options.all.empty() ? Run(options, true) : RunAll(options, true);
+}
+int RunImport(const RunOptions& options) {
+  CatchInterrupt();
+  return options.all.empty() ? Run(options, false) : RunAll(options, false);
+}
 
 int RunLedgerInit(const std::string& path, const std::string& kind, bool demo) {
   try {

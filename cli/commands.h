@@ -6,6 +6,7 @@
 namespace morvent::cli {
 
 inline constexpr int kExitTrue = 0;
+// Also when Ctrl-C stopped the run.
 inline constexpr int kExitFalse = 1;
 inline constexpr int kExitUsage = 2;
 // Also when the tool's own output could not be written after a True call.
@@ -24,6 +25,8 @@ struct RunOptions {
   std::string onError = "stop";
   std::string events = "text";
   bool overwrite = false;
+  // Text output without progress: errors, warnings and the summary only.
+  bool quiet = false;
   std::optional<int> impStyle;
   std::optional<int> codingStyle;
 };

@@ -33,6 +33,7 @@ int main(int argc, char** argv) {
     cmd->add_option("--on-error", o.onError, "错误事件的回答：stop（默认）或 skip")
         ->check(CLI::IsMember({"stop", "skip"}));
     cmd->add_option("--events", o.events, "事件输出：text（默认）或 jsonl")->check(CLI::IsMember({"text", "jsonl"}));
+    cmd->add_flag("--quiet", o.quiet, "只显示错误与结果，不显示进度（jsonl 事件不受影响）");
   };
 
   auto* exportCmd = app.add_subcommand("export", "把一种基础资料从账套导出到数据文件");

@@ -12,6 +12,8 @@
 #include <iostream>
 #include <nlohmann/json.hpp>
 
+#include "cli/signals.h"
+#include "front/trap.h"
 #include "platform/text.h"
 
 namespace morvent::cli {
@@ -33,14 +35,35 @@ std::string Fixed(double d, int decimals) {
 }
 // CR inside messages would garble a terminal line.
 std::string ForTerminal(const std::string& s) { return Replace(s, "\r", "\n  "); }
+
+bool EndsWith(const std::string& s, const std::string& tail) {
+  return s.size() >= tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
+}
 }  // namespace
 
-Reporter::Reporter(EventFormat format, std::string kindTitle, bool exporting)
+bool IsUndottedMismatch(const std::string& sErrMsg) {
+  static const std::string kLead = "代码", kMid = " 与其上级代码", kTail = " 编码不一致，无法引入！";
+  if (!EndsWith(sErrMsg, kTail)) return false;
+  const size_t mid = sErrMsg.rfind(kMid);
+  if (mid == std::string::npos) return false;
+  const size_t lead = sErrMsg.rfind(kLead, mid);
+  if (lead == std::string::npos) return false;
+  const std::string number = sErrMsg.substr(lead + kLead.size(), mid - lead - kLead.size());
+  const size_t from = mid + kMid.size();
+  const std::string parent = sErrMsg.substr(from, sErrMsg.size() - kTail.size() - from);
+  return !parent.empty() && number.size() > parent.size() && number.find(parent) != std::string::npos &&
+         number.find('.') == std::string::npos && parent.find('.') == std::string::npos;
+}
+
+Reporter::Reporter(EventFormat format, std::string kindTitle, bool exporting, bool quiet)
     : format_(format),
       kindTitle_(std::move(kindTitle)),
       exporting_(exporting),
+      quiet_(quiet),
       terminal_(isatty(STDERR_FILENO)),
-      start_(std::chrono::steady_clock::now()) {}
+      start_(std::chrono::steady_clock::now()) {
+  lastLine_ = start_;
+}
 
 void Reporter::ClearBar() {
   if (barShown_) {
@@ -69,34 +92,78 @@ void Reporter::Text(const std::string& line) {
   Check(std::cerr);
 }
 
-void Reporter::Row(int32_t lRow, double dblRate, bool& Cancel) {
-  rows_ = lRow;
-  ++events_;
-  if (format_ == EventFormat::Jsonl) {
-    Json(Dump({{"event", exporting_ ? "ExportOneRow" : "ImportOneRow"}, {"lRow", lRow}, {"dblRate", Number(dblRate)}}));
-  } else if (terminal_) {
-    double secs = std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
-    int width = 30;
-    int filled = static_cast<int>(std::clamp(dblRate, 0.0, 100.0) * width / 100);
-    std::string rate = Fixed(secs > 0 ? lRow / secs : 0.0, 0) + " 行/秒";
-    errno = 0;
-    std::cerr << "\r" << kindTitle_ << " [" << std::string(static_cast<size_t>(filled), '#')
-              << std::string(static_cast<size_t>(width - filled), '.') << "] " << lRow << " 行 "
-              << static_cast<int>(dblRate) << "% " << rate << "\033[K" << std::flush;
-    Check(std::cerr);
-    barShown_ = true;
+void Reporter::MustStop(bool& Cancel) {
+  if (OutputLost()) {
+    Cancel = true;
+  } else if (!Cancel && Interrupted()) {
+    Cancel = true;
+    stoppedByInterrupt_ = true;
   }
-  if (OutputLost()) Cancel = true;
+}
+
+// A message the error trap composed names the current record after the
+// prefix; before the first record and after the last that name is empty.
+std::optional<int32_t> Reporter::ErrorRow(const std::string& sErrMsg) const {
+  const std::string info = std::string(1, kCR) + kErrInfo + kCR;
+  const size_t at = sErrMsg.find(info);
+  if (at == std::string::npos) return std::nullopt;  // about the run, not a record
+  const bool unnamed = EndsWith(sErrMsg.substr(0, at), "当前记录名称为：");
+  if (unnamed && (rows_ == 0 || lastRate_ >= 100)) return std::nullopt;
+  return rows_ + 1;
+}
+
+void Reporter::Progress(int32_t lRow, double dblRate) {
+  if (quiet_) return;
+  const auto now = std::chrono::steady_clock::now();
+  if (!terminal_) {
+    const int tenth = static_cast<int>(std::clamp(dblRate, 0.0, 100.0)) / 10;
+    if (tenth <= lastTenth_ && now - lastLine_ < std::chrono::seconds(5)) return;
+    lastTenth_ = std::max(tenth, lastTenth_);
+    lastLine_ = now;
+    Text(kindTitle_ + (exporting_ ? " 导出 " : " 引入 ") + std::to_string(static_cast<int>(dblRate)) + "%，" +
+         std::to_string(lRow) + " 行");
+    return;
+  }
+  const double secs = std::chrono::duration<double>(now - start_).count();
+  const int width = 30;
+  const int filled = static_cast<int>(std::clamp(dblRate, 0.0, 100.0) * width / 100);
+  const std::string rate = Fixed(secs > 0 ? lRow / secs : 0.0, 0) + " 行/秒";
+  errno = 0;
+  std::cerr << "\r" << kindTitle_ << " [" << std::string(static_cast<size_t>(filled), '#')
+            << std::string(static_cast<size_t>(width - filled), '.') << "] " << lRow << " 行 "
+            << static_cast<int>(dblRate) << "% " << rate << "\033[K" << std::flush;
+  Check(std::cerr);
+  barShown_ = true;
+}
+
+void Reporter::Row(int32_t lRow, double dblRate, bool& Cancel) {
+  if (lRow == failedRow_) ++failedRows_;
+  failedRow_ = 0;
+  rows_ = lRow;
+  lastRate_ = dblRate;
+  ++events_;
+  if (format_ == EventFormat::Jsonl)
+    Json(Dump({{"event", exporting_ ? "ExportOneRow" : "ImportOneRow"}, {"lRow", lRow}, {"dblRate", Number(dblRate)}}));
+  else
+    Progress(lRow, dblRate);
+  MustStop(Cancel);
 }
 
 void Reporter::ErrorEvent(const std::string& sErrMsg, bool& Cancel) {
   ++errors_;
   ++events_;
-  if (OutputLost()) Cancel = true;
-  if (format_ == EventFormat::Jsonl)
-    Json(Dump({{"event", "Error"}, {"sErrMsg", sErrMsg}, {"cancel", Cancel}}));
-  else
-    Text("错误：" + ForTerminal(sErrMsg) + (Cancel ? "（已停止）" : "（已跳过）"));
+  const auto row = ErrorRow(sErrMsg);
+  if (row) failedRow_ = *row;
+  if (IsUndottedMismatch(sErrMsg)) undotted_ = true;
+  MustStop(Cancel);
+  if (format_ == EventFormat::Jsonl) {
+    nlohmann::ordered_json j = {{"event", "Error"}, {"sErrMsg", sErrMsg}, {"cancel", Cancel}};
+    if (row) j["row"] = *row;
+    Json(Dump(j));
+  } else {
+    const std::string where = row ? "（第 " + std::to_string(*row) + " 条记录）" : "";
+    Text("错误" + where + "：" + ForTerminal(sErrMsg) + (Cancel ? "（已停止）" : "（已跳过）"));
+  }
   if (OutputLost()) Cancel = true;
 }
 
@@ -117,7 +184,7 @@ void Reporter::Notice(const std::string& text) {
 
 bool Reporter::Question(const std::string& text, bool answer) {
   ++events_;
-  if (OutputLost()) answer = false;
+  if (OutputLost() || Interrupted()) answer = false;
   if (format_ == EventFormat::Jsonl)
     Json(Dump({{"event", "Question"}, {"text", text}, {"answer", answer ? "yes" : "no"}}));
   else
@@ -154,16 +221,30 @@ void Reporter::Failure(const std::string& description) { Text("失败：" + ForT
 
 void Reporter::Diagnostic(const std::string& text) { Text("诊断：" + text); }
 
+void Reporter::Interruption() {
+  Text(exporting_ ? "已中断：导出未完成，没有写入文件。"
+                  : "已中断：已保存 " + std::to_string(RowsWithoutError()) + " 条记录；再次运行同一引入可以继续。");
+}
+
+void Reporter::Hint(const std::string& text) { Text("提示：" + text); }
+
 void ToolBoxes::Warning(const std::string& text) { reporter_.Warning(text); }
 
 bool ToolBoxes::Question(const std::string& text) {
   bool answer = overwrite_;
-  if (!answer && interactive_ && isatty(STDIN_FILENO)) {
+  const bool canAsk = interactive_ && isatty(STDIN_FILENO);
+  if (!answer && canAsk) {
     std::cerr << text << " [y/N] " << std::flush;
     std::string line;
     answer = std::getline(std::cin, line) && (line == "y" || line == "Y" || line == "yes" || line == "是");
   }
-  return reporter_.Question(text, answer);
+  const bool shown = reporter_.Question(text, answer);
+  static bool hinted = false;
+  if (!answer && !canAsk && !Interrupted() && !hinted) {
+    hinted = true;
+    reporter_.Hint("没有人能回答是否覆盖，已有的文件保持不变；如需覆盖，请加 --overwrite。");
+  }
+  return shown;
 }
 
 }  // namespace morvent::cli

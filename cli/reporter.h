@@ -1,13 +1,23 @@
 #pragma once
 // How the tool shows a run: a progress bar with errors above it on a
-// terminal, plain lines otherwise, or one JSON object per event.
+// terminal; otherwise errors and a progress line at every tenth of the run
+// (or after 5 s without one), so a log file does not fill with rows; or one
+// JSON object per event. Quiet text output shows no progress at all.
 //
-// Output that can no longer be written (a reader that went away) answers
-// the next event's cancel, so the run stops cleanly instead of going on
-// unseen; the tool then says so and exits with a status other than 0.
+// Output that can no longer be written (a reader that went away), and
+// Ctrl-C (cli/signals.h), answer the next event's cancel, so the run stops
+// cleanly instead of going on unseen; the tool then says so and exits with
+// a status other than 0.
+//
+// Every error that belongs to a record names its row in the file. A walk
+// raises a record's row event after the record's work, so an error belongs
+// to the row after the last row event; an error before the first row event
+// or after the last one (reading the file, writing it, a lost ledger write)
+// names no record and has no row.
 #include <chrono>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <ostream>
 #include <string>
 
@@ -19,7 +29,7 @@ enum class EventFormat { Text, Jsonl };
 
 class Reporter {
  public:
-  Reporter(EventFormat format, std::string kindTitle, bool exporting);
+  Reporter(EventFormat format, std::string kindTitle, bool exporting, bool quiet = false);
 
   // Each shows the event and sets Cancel once the output is lost.
   void Row(int32_t lRow, double dblRate, bool& Cancel);
@@ -37,6 +47,12 @@ class Reporter {
   // A failure that left the call as an error.
   void Failure(const std::string& description);
   void Diagnostic(const std::string& text);
+  // After a run Ctrl-C stopped, what it kept: an import the records stored
+  // so far, an export no file. On stderr in every format.
+  void Interruption();
+  // Advice of the tool's own, on stderr in every format (the JSON events
+  // stay the library's): "提示：" and the text.
+  void Hint(const std::string& text);
 
   int32_t Errors() const { return errors_; }
   // Events shown so far: rows, errors, warnings, questions.
@@ -45,6 +61,14 @@ class Reporter {
   bool OutputLost() const { return !lostReason_.empty(); }
   const std::string& LostReason() const { return lostReason_; }
   int32_t Rows() const { return rows_; }
+  // Rows handled without an error of their own: for an import, the records
+  // that are in the ledger when the run stops.
+  int32_t RowsWithoutError() const { return rows_ - failedRows_; }
+  // Whether Ctrl-C answered a cancel.
+  bool StoppedByInterrupt() const { return stoppedByInterrupt_; }
+  // Whether an error said that an undotted number does not match its
+  // undotted parent: numbers written for "CodingStyle" 2.
+  bool SawUndottedNumbers() const { return undotted_; }
   double Seconds() const;
 
  private:
@@ -52,21 +76,34 @@ class Reporter {
   void Json(const std::string& line);
   void Text(const std::string& line);
   void Check(std::ostream& out);
+  void Progress(int32_t lRow, double dblRate);
+  // Sets Cancel when the run must stop whatever the client answered.
+  void MustStop(bool& Cancel);
+  std::optional<int32_t> ErrorRow(const std::string& sErrMsg) const;
   EventFormat format_;
   std::string kindTitle_;
   bool exporting_;
+  bool quiet_;
   bool terminal_;
   bool barShown_ = false;
   int32_t rows_ = 0;
+  double lastRate_ = 0;
   int32_t errors_ = 0;
   int32_t events_ = 0;
+  int32_t failedRows_ = 0;
+  int32_t failedRow_ = 0;
+  bool stoppedByInterrupt_ = false;
+  bool undotted_ = false;
+  int lastTenth_ = 0;
+  std::chrono::steady_clock::time_point lastLine_;
   std::string lostReason_;
   std::chrono::steady_clock::time_point start_;
 };
 
 // Message boxes of the tool: warnings and questions go to the reporter; a
 // question is answered Yes only with --overwrite or by the user on a
-// terminal.
+// terminal. A No because nobody could be asked is followed, once per
+// process, by a hint naming --overwrite.
 class ToolBoxes : public MessageBoxes {
  public:
   ToolBoxes(Reporter& reporter, bool overwrite, bool interactive)
@@ -79,5 +116,10 @@ class ToolBoxes : public MessageBoxes {
   bool overwrite_;
   bool interactive_;
 };
+
+// Whether an error event says that a number without dots does not match a
+// parent number without dots that it contains: the mismatch undotted
+// numbers meet under "CodingStyle" 1, and that "CodingStyle" 2 accepts.
+bool IsUndottedMismatch(const std::string& sErrMsg);
 
 }  // namespace morvent::cli

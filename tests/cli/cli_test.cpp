@@ -103,7 +103,8 @@ TEST(Tool, OnErrorStopsOrSkipsAndEveryErrorIsLogged) {
   auto lines = Lines(stop.out);
   ASSERT_EQ(lines.size(), 3u);
   EXPECT_EQ(lines[0]["event"], "ImportOneRow");
-  EXPECT_EQ(lines[1].dump(), nlohmann::ordered_json({{"event", "Error"}, {"sErrMsg", message}, {"cancel", true}}).dump());
+  EXPECT_EQ(lines[1].dump(),
+            nlohmann::ordered_json({{"event", "Error"}, {"sErrMsg", message}, {"cancel", true}, {"row", 2}}).dump());
   EXPECT_EQ(lines[2].dump(), R"({"event":"Result","value":false})");
 
   auto skip = RunTool(home, "import --ledger " + Quote(ledger) + " --type 120 --file " + Quote(file) +
