@@ -22,68 +22,56 @@ namespace {
 // signal goes out at a chosen event. stdin is an empty pipe.
 class Child {
  public:
-  Child(const ProgramHome& home, const std::vector<std::string>& args, int stderrFd) {
+  Child(const ProgramHome& home, std::vector<std::string> args, int stderrFd) {
     int out[2], in[2];
-    if (pipe(out) != 0 || pipe(in) != 0) return;
-    pid_ = fork();
+    if (pipe(out) != 0 || pipe(in) != 0 || (pid_ = fork()) < 0) return;
     if (pid_ == 0) {
-      dup2(in[0], 0);
-      dup2(out[1], 1);
-      dup2(stderrFd, 2);
-      for (int fd : {in[0], in[1], out[0], out[1], stderrFd}) close(fd);
+      for (auto [from, to] : {std::pair{in[0], 0}, {out[1], 1}, {stderrFd, 2}}) dup2(from, to);
       setenv("MORVENT_HOME", home.path().c_str(), 1);
       std::vector<char*> argv{const_cast<char*>("morvent")};
-      for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+      for (auto& a : args) argv.push_back(a.data());
       argv.push_back(nullptr);
-      const std::string tool = Tool();
-      execv(tool.c_str(), argv.data());
+      execv(Tool().c_str(), argv.data());
       _exit(127);
     }
-    for (int fd : {in[0], in[1], out[1]}) close(fd);
+    for (int fd : {in[0], in[1], out[1], stderrFd}) close(fd);
     out_ = fdopen(out[0], "r");
   }
-  ~Child() {
-    if (out_) fclose(out_);
-    if (pid_ > 0 && !waited_) waitpid(pid_, nullptr, 0);
-  }
+  ~Child() { Finish(); }
   // The next line of stdout, "" at its end.
   std::string Line() {
-    std::string line;
     char buf[4096];
-    while (out_ && fgets(buf, sizeof buf, out_)) {
-      line += buf;
-      if (line.back() == '\n') break;
-    }
-    return line;
+    return out_ && fgets(buf, sizeof buf, out_) ? buf : "";
   }
   void Interrupt() { kill(pid_, SIGINT); }
-  // Reads stdout to its end and answers the wait status.
+  // Reads stdout to its end; the wait status.
   int Finish() {
     while (!Line().empty()) {
     }
-    int status = 0;
-    waitpid(pid_, &status, 0);
-    waited_ = true;
-    return status;
+    if (out_) fclose(out_);
+    out_ = nullptr;
+    if (pid_ > 0) waitpid(pid_, &status_, 0);
+    pid_ = -1;
+    return status_;
   }
 
  private:
   pid_t pid_ = -1;
   FILE* out_ = nullptr;
-  bool waited_ = false;
+  int status_ = -1;
 };
 
-std::string Departments(int count, const std::string& numberPrefix = "D") {
+std::string Departments(int count) {
   std::string xml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<DepartmentList>\n";
   for (int i = 1; i <= count; ++i)
-    xml += "<Department><Number>" + numberPrefix + std::to_string(i) + "</Number><Name>部门" + std::to_string(i) +
-           "</Name></Department>\n";
+    xml += "<Department><Number>D" + std::to_string(i) + "</Number><Name>部门</Name></Department>\n";
   return xml + "</DepartmentList>\n";
 }
 
 // More rows than a pipe holds, so the tool is still running (blocked on its
 // output) when the test sends the signal after the first line.
 constexpr int kMany = 5000;
+constexpr char kFiller[4096] = {};
 
 class LongRun : public ::testing::Test {
  protected:
@@ -134,26 +122,37 @@ TEST_F(LongRun, ProgressOffATerminalIsATenthAtATimeAndQuietHasNone) {
   EXPECT_NE(Stderr().find("\n部门 导出 10%，2 行\n"), std::string::npos) << Stderr();
 }
 
-TEST_F(LongRun, CtrlCStopsAnImportWithWhatItStoredAndARunAgainCarriesOn) {
+// Each run is stopped by Ctrl-C after its first event.
+TEST_F(LongRun, CtrlCStopsAnImportWithWhatItStoredAndAnExportWithoutAFile) {
   WriteFile(data, Departments(kMany));
-  int err = StderrFile();
-  Child child(home, Run("import", data), err);
-  close(err);
-  EXPECT_EQ(child.Line(), "{\"event\":\"ImportOneRow\",\"lRow\":1,\"dblRate\":0}\n");
-  child.Interrupt();
-  const int status = child.Finish();
+  Child import(home, Run("import", data), StderrFile());
+  EXPECT_EQ(import.Line(), "{\"event\":\"ImportOneRow\",\"lRow\":1,\"dblRate\":0}\n");
+  import.Interrupt();
+  int status = import.Finish();
   ASSERT_TRUE(WIFEXITED(status));
   EXPECT_EQ(WEXITSTATUS(status), 1);
   std::smatch m;
   const std::string text = Stderr();
   ASSERT_TRUE(std::regex_search(text, m, std::regex("^已中断：已保存 ([0-9]+) 条记录；再次运行同一引入可以继续。\n$")))
       << text;
-  const int stored = std::stoi(m[1]);
-  EXPECT_GT(stored, 0);
-  EXPECT_LT(stored, kMany);
-  EXPECT_EQ(Stored(), stored);
+  EXPECT_GT(std::stoi(m[1]), 0);
+  EXPECT_LT(std::stoi(m[1]), kMany);
+  EXPECT_EQ(Stored(), std::stoi(m[1]));
   EXPECT_EQ(RunTool(home, "import --ledger " + Quote(ledger) + " --type 120 --quiet --file " + Quote(data)).status, 0);
   EXPECT_EQ(Stored(), kMany);
+
+  const std::string target = home.file("out.xml");
+  WriteFile(target, "keep me");
+  auto args = Run("export", target);
+  args.push_back("--overwrite");
+  Child exporter(home, args, StderrFile());
+  EXPECT_EQ(exporter.Line(), "{\"event\":\"Question\",\"text\":\"" + target + "文件已存在，是否覆盖？\",\"answer\":\"yes\"}\n");
+  exporter.Interrupt();
+  status = exporter.Finish();
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 1);
+  EXPECT_EQ(Stderr(), "已中断：导出未完成，没有写入文件。\n");
+  EXPECT_EQ(ReadFile(target), "keep me");
 }
 
 // A second Ctrl-C while the tool is stopping ends it at once: its last line
@@ -163,12 +162,10 @@ TEST_F(LongRun, ASecondCtrlCEndsTheProcess) {
   int err[2];
   ASSERT_EQ(pipe(err), 0);
   fcntl(err[1], F_SETFL, O_NONBLOCK);
-  const std::string filler(4096, 'x');
-  while (write(err[1], filler.data(), filler.size()) > 0) {
+  while (write(err[1], kFiller, sizeof kFiller) > 0) {
   }
   fcntl(err[1], F_SETFL, 0);
   Child child(home, Run("import", data), err[1]);
-  close(err[1]);
   child.Line();
   child.Interrupt();
   for (std::string line = child.Line(); line != "{\"event\":\"Result\",\"value\":false}\n"; line = child.Line())
@@ -178,25 +175,6 @@ TEST_F(LongRun, ASecondCtrlCEndsTheProcess) {
   close(err[0]);
   ASSERT_TRUE(WIFSIGNALED(status)) << status;
   EXPECT_EQ(WTERMSIG(status), SIGINT);
-}
-
-TEST_F(LongRun, CtrlCStopsAnExportAndTheTargetIsUntouched) {
-  WriteFile(data, Departments(kMany));
-  ASSERT_EQ(RunTool(home, "import --ledger " + Quote(ledger) + " --type 120 --quiet --file " + Quote(data)).status, 0);
-  const std::string target = home.file("out.xml");
-  WriteFile(target, "keep me");
-  int err = StderrFile();
-  auto args = Run("export", target);
-  args.push_back("--overwrite");
-  Child child(home, args, err);
-  close(err);
-  EXPECT_EQ(child.Line(), "{\"event\":\"Question\",\"text\":\"" + target + "文件已存在，是否覆盖？\",\"answer\":\"yes\"}\n");
-  child.Interrupt();
-  const int status = child.Finish();
-  ASSERT_TRUE(WIFEXITED(status));
-  EXPECT_EQ(WEXITSTATUS(status), 1);
-  EXPECT_EQ(Stderr(), "已中断：导出未完成，没有写入文件。\n");
-  EXPECT_EQ(ReadFile(target), "keep me");
 }
 
 // Undotted numbers under dotted numbering fail for every child; the hint
