@@ -184,7 +184,12 @@ void Reporter::Notice(const std::string& text) {
 
 bool Reporter::Question(const std::string& text, bool answer) {
   ++events_;
-  if (OutputLost() || Interrupted()) answer = false;
+  if (OutputLost()) {
+    answer = false;
+  } else if (answer && Interrupted()) {
+    answer = false;
+    stoppedByInterrupt_ = true;
+  }
   if (format_ == EventFormat::Jsonl)
     Json(Dump({{"event", "Question"}, {"text", text}, {"answer", answer ? "yes" : "no"}}));
   else

@@ -31,11 +31,12 @@ class Reporter {
  public:
   Reporter(EventFormat format, std::string kindTitle, bool exporting, bool quiet = false);
 
-  // Each shows the event and sets Cancel once the output is lost.
+  // Each shows the event and sets Cancel once the output is lost or after
+  // Ctrl-C.
   void Row(int32_t lRow, double dblRate, bool& Cancel);
   void ErrorEvent(const std::string& sErrMsg, bool& Cancel);
   void Warning(const std::string& text);
-  // Answers the answer to show, No once the output is lost.
+  // Answers the answer to show, No once the output is lost or after Ctrl-C.
   bool Question(const std::string& text, bool answer);
   // Why a call answered False with nothing else to show for it: a warning
   // line, without the bell of a message box.
