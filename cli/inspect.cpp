@@ -87,7 +87,7 @@ struct LogReader {
     return s;
   }
   std::string Name() { return reinterpret_cast<const char*>(xmlTextReaderConstName(reader.get())); }
-  int Line() { return xmlTextReaderGetParserLineNumber(reader.get()); }
+  int Line() { return static_cast<int>(xmlGetLineNo(xmlTextReaderCurrentNode(reader.get()))); }
 
   std::unique_ptr<xmlTextReader, decltype(&xmlFreeTextReader)> reader;
   std::string error;
@@ -103,7 +103,7 @@ std::string ReadLog(const std::string& path, std::optional<int> tail, std::deque
   int rc;
   while ((rc = xmlTextReaderRead(r.reader.get())) == 1) {
     const int type = xmlTextReaderNodeType(r.reader.get());
-    if (type == XML_READER_TYPE_DOCUMENT_TYPE) return "第 " + std::to_string(r.Line()) + " 行：日志中不能有文档类型声明";
+    if (type == XML_READER_TYPE_DOCUMENT_TYPE) return "日志中不能有文档类型声明";
     if (type != XML_READER_TYPE_ELEMENT) continue;
     const std::string name = r.Name();
     if (!root) {

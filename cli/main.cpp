@@ -31,7 +31,7 @@ int main(int argc, char** argv) {
     all->excludes(type)->excludes(file);
     type->needs(file);
     file->needs(type);
-    cmd->add_option("--acct-type", o.acctType, "覆盖账套记录的类型（AcctType）" + kinds)->check(KnownLedgerKind());
+    cmd->add_option("--acct-type", o.acctType, "覆盖账套记录的类型（AcctType）" + kinds)->transform(KnownLedgerKind());
     cmd->add_option("--on-error", o.onError, "错误事件的回答：stop（默认）或 skip")->check(OneOf({"stop", "skip"}));
     cmd->add_option("--events", o.events, "事件输出：text（默认）或 jsonl")->check(OneOf({"text", "jsonl"}));
   };
@@ -50,10 +50,10 @@ int main(int argc, char** argv) {
   std::string ledgerPath, ledgerKind;
   auto* initCmd = ledgerCmd->add_subcommand("init", "创建只含标准资料的新账套");
   initCmd->add_option("PATH", ledgerPath, "新账套文件")->required();
-  initCmd->add_option("--acct-type", ledgerKind, "账套类型" + kinds)->check(KnownLedgerKind());
+  initCmd->add_option("--acct-type", ledgerKind, "账套类型" + kinds)->transform(KnownLedgerKind());
   auto* demoCmd = ledgerCmd->add_subcommand("demo", "创建满是示例资料的新账套");
   demoCmd->add_option("PATH", ledgerPath, "新账套文件")->required();
-  demoCmd->add_option("--acct-type", ledgerKind, "账套类型" + kinds)->check(KnownLedgerKind());
+  demoCmd->add_option("--acct-type", ledgerKind, "账套类型" + kinds)->transform(KnownLedgerKind());
   auto* infoCmd = ledgerCmd->add_subcommand("info", "只读查看账套：类型、结构版本、各类对象数");
   infoCmd->add_option("PATH", ledgerPath, "账套文件")->required();
 
@@ -61,7 +61,7 @@ int main(int argc, char** argv) {
   std::string dir1, dir2, compareKind;
   compareCmd->add_option("DIR1", dir1, "第一个文件夹")->required();
   compareCmd->add_option("DIR2", dir2, "第二个文件夹")->required();
-  compareCmd->add_option("--acct-type", compareKind, "导出时的账套类型" + kinds)->check(KnownLedgerKind());
+  compareCmd->add_option("--acct-type", compareKind, "导出时的账套类型" + kinds)->transform(KnownLedgerKind());
 
   auto* typesCmd = app.add_subcommand("types", "列出基础资料代码");
   bool servedOnly = false;
