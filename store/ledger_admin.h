@@ -15,7 +15,7 @@ struct LedgerKindInfo {
   const char* meaning;
 };
 inline constexpr LedgerKindInfo kLedgerKinds[] = {
-    {"QY", "企业账套（默认）：客户、供应商交换信用字段"},
+    {"QY", "企业账套（默认）：客户、供应商、部门、仓库、物料交换常规字段"},
     {"GY", "客户、供应商、部门、仓库、物料交换扩展字段"},
 };
 // The known kind written as text (any letter case, blanks around allowed),
