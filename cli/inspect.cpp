@@ -114,7 +114,8 @@ std::string ReadLog(const std::string& path, std::optional<int> tail, std::deque
     } else {
       std::string entry = r.Attribute("Time") + "\t" + r.Attribute("Direct") + "\t" + OneLine(r.Attribute("ErrMsg"));
       if (!tail) {
-        std::cout << entry << "\n";
+        // A reader that went away needs no more; the caller reports it.
+        if (!(std::cout << entry << "\n")) return "";
         continue;
       }
       keep.push_back(std::move(entry));
