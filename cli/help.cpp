@@ -64,9 +64,9 @@ class ChineseFormatter : public CLI::Formatter {
     std::string left = "  " + make_option_name(opt, positional) + make_option_opts(opt);
     const std::string desc = make_option_desc(opt);
     const size_t used = Columns(left);
-    if (used >= column_width_) left += "\n", left.append(column_width_, ' ');
-    else left.append(column_width_ - used, ' ');
-    return left + desc + "\n";
+    const std::string pad = used < column_width_ ? std::string(column_width_ - used, ' ')
+                                                  : "\n" + std::string(column_width_, ' ');
+    return left + pad + desc + "\n";
   }
 };
 
