@@ -1,5 +1,6 @@
 #include "cli/help.h"
 
+#include <algorithm>
 #include <utility>
 
 #include "store/ledger_admin.h"
@@ -29,6 +30,7 @@ std::string Headline(const CLI::Error& e) {
   if (Is<CLI::RequiresError>(e)) return "选项缺少必须同时给出的选项";
   if (Is<CLI::ExcludesError>(e)) return "给出了不能同时使用的选项";
   if (Is<CLI::ExtrasError>(e)) return "有无法识别的参数";
+  if (Is<CLI::ValidationError>(e)) return "选项的值不合要求";
   return "命令行有误";
 }
 
@@ -85,7 +87,8 @@ std::string Braced(const std::vector<std::string>& choices) {
 std::string Failure(const CLI::App*, const CLI::Error& e) {
   std::string what = e.what();
   // The checks of this tool speak Chinese already: say them once.
-  if (Is<CLI::ValidationError>(e)) {
+  const bool chinese = std::any_of(what.begin(), what.end(), [](char c) { return c & 0x80; });
+  if (Is<CLI::ValidationError>(e) && chinese) {
     if (auto colon = what.find(": "); colon != std::string::npos) what.replace(colon, 2, "：");
     return "用法错误：" + what + "\n";
   }

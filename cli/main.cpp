@@ -32,8 +32,9 @@ int main(int argc, char** argv) {
     type->needs(file);
     file->needs(type);
     cmd->add_option("--acct-type", o.acctType, "覆盖账套记录的类型（AcctType）" + kinds)->transform(KnownLedgerKind());
-    cmd->add_option("--on-error", o.onError, "错误事件的回答：stop（默认）或 skip")->check(OneOf({"stop", "skip"}));
-    cmd->add_option("--events", o.events, "事件输出：text（默认）或 jsonl")->check(OneOf({"text", "jsonl"}));
+    cmd->add_option("--on-error", o.onError, "错误事件的回答：stop（默认）或 skip")
+        ->check(CLI::IsMember({"stop", "skip"}));
+    cmd->add_option("--events", o.events, "事件输出：text（默认）或 jsonl")->check(CLI::IsMember({"text", "jsonl"}));
   };
 
   auto* exportCmd = app.add_subcommand("export", "把一种基础资料从账套导出到数据文件");
@@ -69,7 +70,7 @@ int main(int argc, char** argv) {
 
   auto* logCmd = app.add_subcommand("log", "显示交换日志的条目（时间、方向、信息）及其位置");
   std::optional<int> tail;
-  logCmd->add_option("--tail", tail, "只显示最后 N 条")->check(Count());
+  logCmd->add_option("--tail", tail, "只显示最后 N 条")->type_name("N")->check(Count());
 
   Localize(app);  // after every option, so each is put into Chinese
 

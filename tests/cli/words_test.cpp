@@ -17,7 +17,7 @@ TEST(ToolWords, BadValuesAreUsageErrorsBeforeAnyWork) {
   } cases[] = {
       {"import" + run + " --imp-style 3", "--imp-style：只能是以下之一：1、2，不能是“3”"},
       {"import" + run + " --coding-style x", "--coding-style：只能是以下之一：1、2，不能是“x”"},
-      {"import" + run + " --on-error go", "--on-error：只能是以下之一：stop、skip，不能是“go”"},
+      {"import" + run + " --on-error go", "选项的值不合要求\n--on-error: go not in {stop,skip}\n运行 morvent --help 查看用法"},
       {"export" + run + " --acct-type XY", "--acct-type：只能是以下之一：QY、GY，不能是“XY”"},
       {"ledger init " + Quote(home.file("n.db")) + " --acct-type q", "--acct-type：只能是以下之一：QY、GY，不能是“q”"},
       {"ledger demo " + Quote(home.file("n.db")) + " --acct-type ''", "--acct-type：只能是以下之一：QY、GY，不能是“”"},
