@@ -6,6 +6,7 @@
 #include "front/code_table.h"
 #include "platform/text.h"
 #include "store/ledger_schema.h"
+#include "store/ledger_store.h"
 #include "tests/cli/tool.h"
 
 namespace morvent::test {
@@ -30,11 +31,13 @@ TEST(ToolInspect, LedgerInfoCountsEveryKindAndChangesNothing) {
   EXPECT_EQ(fresh.out, lines);
   EXPECT_NE(fresh.out.find("\t科目大类\t6\n"), std::string::npos);
 
-  // Two departments later only their count has changed.
+  // Two departments and a class of the user's own later.
   ASSERT_EQ(RunTool(home, "import --ledger " + Quote(ledger) + " --type 120 --file " + Quote(file)).status, 0);
+  LedgerStore::ForPath(ledger)->Exec("INSERT INTO t_ItemClass VALUES (30, '030', '项目');"
+                                     "INSERT INTO t_Item (FItemClassID, FNumber, FName) VALUES (30, '01', '一期')");
   const std::string before = ReadFile(ledger);
   auto o = RunTool(home, "ledger info " + Quote(ledger));
-  EXPECT_EQ(o.out, Replace(fresh.out, "\t部门\t0\n", "\t部门\t2\n"));
+  EXPECT_EQ(o.out, Replace(fresh.out, "\t部门\t0\n", "\t部门\t2\n") + "-\t-\t项目\t1\n");
   EXPECT_EQ(ReadFile(ledger), before);
 
   const struct {
