@@ -8,6 +8,8 @@
 
 #include "cli/commands.h"
 #include "cli/compare.h"
+#include "cli/help.h"
+#include "cli/inspect.h"
 
 int main(int argc, char** argv) {
   using namespace morvent::cli;
@@ -16,10 +18,10 @@ int main(int argc, char** argv) {
   std::signal(SIGPIPE, SIG_IGN);
   CLI::App app{"Morvent：在账套与 XML 数据文件之间交换基础资料"};
   app.require_subcommand(1);
-  app.footer("退出状态：0 调用返回 True 且没有错误，1 返回 False，2 用法错误，3 调用以错误结束，4 返回 True 但有错误被跳过。详见 docs/cli.md。");
+  const std::string kinds = "：" + LedgerKindsHelp();
 
   RunOptions exp, imp;
-  auto addRunOptions = [](CLI::App* cmd, RunOptions& o) {
+  auto addRunOptions = [&kinds](CLI::App* cmd, RunOptions& o) {
     auto* ledger = cmd->add_option("--ledger", o.ledger, "账套文件（SQLite）");
     auto* props = cmd->add_option("--props", o.props, "原样传入的属性串");
     ledger->excludes(props);
@@ -29,7 +31,7 @@ int main(int argc, char** argv) {
     all->excludes(type)->excludes(file);
     type->needs(file);
     file->needs(type);
-    cmd->add_option("--acct-type", o.acctType, "覆盖账套记录的类型（AcctType）");
+    cmd->add_option("--acct-type", o.acctType, "覆盖账套记录的类型（AcctType）" + kinds)->transform(KnownLedgerKind());
     cmd->add_option("--on-error", o.onError, "错误事件的回答：stop（默认）或 skip")
         ->check(CLI::IsMember({"stop", "skip"}));
     cmd->add_option("--events", o.events, "事件输出：text（默认）或 jsonl")->check(CLI::IsMember({"text", "jsonl"}));
@@ -42,38 +44,42 @@ int main(int argc, char** argv) {
 
   auto* importCmd = app.add_subcommand("import", "把数据文件引入账套");
   addRunOptions(importCmd, imp);
-  importCmd->add_option("--imp-style", imp.impStyle, "1 保留已有对象，2 覆盖");
-  importCmd->add_option("--coding-style", imp.codingStyle, "1 带点代码，2 不带点代码");
+  importCmd->add_option("--imp-style", imp.impStyle, "1 保留已有对象，2 覆盖")->check(OneOf({"1", "2"}));
+  importCmd->add_option("--coding-style", imp.codingStyle, "1 带点代码，2 不带点代码")->check(OneOf({"1", "2"}));
 
-  auto* ledgerCmd = app.add_subcommand("ledger", "创建账套");
+  auto* ledgerCmd = app.add_subcommand("ledger", "创建或查看账套");
   ledgerCmd->require_subcommand(1);
   std::string ledgerPath, ledgerKind;
   auto* initCmd = ledgerCmd->add_subcommand("init", "创建只含标准资料的新账套");
   initCmd->add_option("PATH", ledgerPath, "新账套文件")->required();
-  initCmd->add_option("--acct-type", ledgerKind, "账套类型，例如 GY");
+  initCmd->add_option("--acct-type", ledgerKind, "账套类型" + kinds)->transform(KnownLedgerKind());
   auto* demoCmd = ledgerCmd->add_subcommand("demo", "创建满是示例资料的新账套");
   demoCmd->add_option("PATH", ledgerPath, "新账套文件")->required();
-  demoCmd->add_option("--acct-type", ledgerKind, "账套类型，例如 GY");
+  demoCmd->add_option("--acct-type", ledgerKind, "账套类型" + kinds)->transform(KnownLedgerKind());
+  auto* infoCmd = ledgerCmd->add_subcommand("info", "只读查看账套：类型、结构版本、各类对象数");
+  infoCmd->add_option("PATH", ledgerPath, "账套文件")->required();
 
   auto* compareCmd = app.add_subcommand("compare", "逐个文件、逐条记录比较两次整账套导出的文件夹");
   std::string dir1, dir2, compareKind;
   compareCmd->add_option("DIR1", dir1, "第一个文件夹")->required();
   compareCmd->add_option("DIR2", dir2, "第二个文件夹")->required();
-  compareCmd->add_option("--acct-type", compareKind, "导出时的账套类型，例如 GY");
+  compareCmd->add_option("--acct-type", compareKind, "导出时的账套类型" + kinds)->transform(KnownLedgerKind());
 
   auto* typesCmd = app.add_subcommand("types", "列出基础资料代码");
   bool servedOnly = false;
   typesCmd->add_flag("--served", servedOnly, "只列出已能交换的代码，每行一个");
 
+  auto* logCmd = app.add_subcommand("log", "显示交换日志的条目（时间、方向、信息）及其位置");
+  std::optional<int> tail;
+  logCmd->add_option("--tail", tail, "只显示最后 N 条")->type_name("N")->check(Count());
+
+  Localize(app);  // after every option, so each is put into Chinese
+
   try {
     app.parse(argc, argv);
-  } catch (const CLI::CallForHelp& e) {
-    return app.exit(e);
-  } catch (const CLI::CallForAllHelp& e) {
-    return app.exit(e);
   } catch (const CLI::ParseError& e) {
-    app.exit(e);
-    return kExitUsage;
+    // Help and version end with success; every other parse error is usage.
+    return app.exit(e) == 0 ? kExitTrue : kExitUsage;
   }
 
   for (auto [cmd, o] : {std::pair{exportCmd, &exp}, std::pair{importCmd, &imp}})
@@ -86,6 +92,8 @@ int main(int argc, char** argv) {
   if (*compareCmd) return RunCompare(dir1, dir2, compareKind);
   if (*initCmd) return RunLedgerInit(ledgerPath, ledgerKind, false);
   if (*demoCmd) return RunLedgerInit(ledgerPath, ledgerKind, true);
+  if (*infoCmd) return RunLedgerInfo(ledgerPath);
   if (*typesCmd) return RunTypes(servedOnly);
+  if (*logCmd) return RunLog(tail);
   return kExitUsage;
 }

@@ -453,8 +453,10 @@ DiagnosticSink& InstalledSink() {
 
 }  // namespace
 
+std::string ExchangeLogPath() { return JoinPath(ProgramDirectory(), kLogFileName); }
+
 void WriteErrLog(bool bExport, const std::string& sErrMsg) {
-  const std::string path = JoinPath(ProgramDirectory(), kLogFileName);
+  const std::string path = ExchangeLogPath();
   std::lock_guard threads(WriterMutex());
   ProcessLock processes(path);
   AppendEntry(path, EntryText(bExport, sErrMsg));

@@ -17,6 +17,10 @@ inline constexpr const char* kLogFileName = "Morvent_log.xml";
 inline constexpr const char* kDirectExport = "导出基础资料数据";
 inline constexpr const char* kDirectImport = "导入基础资料数据";
 
+// Where the log is (or would be): in ProgramDirectory(), so MORVENT_HOME
+// moves it.
+std::string ExchangeLogPath();
+
 // Appends one entry; raises an Error when the log cannot be written or the
 // existing file is not a log this writer can extend (it is then left as it
 // is). Only the start and the end of an existing log are read. "Time" is the local "yyyy-mm-dd hh:mm:ss". Text that XML cannot carry

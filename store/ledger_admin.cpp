@@ -42,6 +42,13 @@ void CreateLedger(const std::string& path, const std::string& kind) {
   }
 }
 
+const LedgerKindInfo* FindLedgerKind(std::string_view text) {
+  const std::string k = TrimBlanks(text);
+  for (const auto& kind : kLedgerKinds)
+    if (EqualsNoCase(kind.code, k)) return &kind;
+  return nullptr;
+}
+
 std::string LedgerKind(const std::string& path) {
   return LedgerStore::ForPath(path)->Meta("kind", kDefaultLedgerKind);
 }

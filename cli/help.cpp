@@ -1,0 +1,164 @@
+#include "cli/help.h"
+
+#include <algorithm>
+#include <utility>
+
+#include "store/ledger_admin.h"
+
+namespace morvent::cli {
+
+namespace {
+
+const std::pair<const char*, const char*> kLabels[] = {
+    {"Usage", "用法"},         {"OPTIONS", "选项"},       {"SUBCOMMAND", "子命令"},
+    {"SUBCOMMANDS", "子命令"}, {"Positionals", "参数"},   {"REQUIRED", "必填"},
+    {"Env", "环境变量"},       {"Needs", "需要"},         {"Excludes", "不能与之同用"},
+    {"TEXT", "文本"},          {"INT", "整数"},           {"UINT", "非负整数"},
+    {"FLOAT", "数值"},         {"BOOLEAN", "是或否"},     {"Options", "选项"},
+    {"Subcommands", "子命令"},
+};
+
+// What went wrong, by the kind of the library's error.
+template <class E>
+bool Is(const CLI::Error& e) {
+  return dynamic_cast<const E*>(&e) != nullptr;
+}
+std::string Headline(const CLI::Error& e) {
+  if (Is<CLI::ConversionError>(e)) return "选项的值无法转换";
+  if (Is<CLI::RequiredError>(e)) return "缺少必需的参数或子命令";
+  if (Is<CLI::ArgumentMismatch>(e)) return "选项的值的个数不对";
+  if (Is<CLI::RequiresError>(e)) return "选项缺少必须同时给出的选项";
+  if (Is<CLI::ExcludesError>(e)) return "给出了不能同时使用的选项";
+  if (Is<CLI::ExtrasError>(e)) return "有无法识别的参数";
+  if (Is<CLI::ValidationError>(e)) return "选项的值不合要求";
+  return "命令行有误";
+}
+
+const char* const kFooter =
+    "示例：\n"
+    "  morvent ledger demo books.db --acct-type GY\n"
+    "  morvent export --ledger books.db --type 部门 --file dept.xml\n"
+    "  morvent import --ledger new.db --all exported --on-error skip\n"
+    "\n"
+    "退出状态：0 调用返回 True 且没有错误，1 返回 False，2 用法错误，3 调用以错误结束，"
+    "4 返回 True 但有错误被跳过。详见 docs/cli.md。";
+
+std::string Label(const std::string& word) {
+  for (const auto& [en, zh] : kLabels)
+    if (word == en) return zh;
+  return word;
+}
+
+// Columns a terminal gives the text: Chinese characters take two.
+size_t Columns(const std::string& s) {
+  size_t n = 0;
+  for (unsigned char c : s) n += (c & 0xC0) == 0x80 ? 0 : (c >= 0xE0 ? 2 : 1);
+  return n;
+}
+
+class ChineseFormatter : public CLI::Formatter {
+ public:
+  ChineseFormatter() {
+    for (const auto& [en, zh] : kLabels) label(en, zh);
+  }
+  // The library pads by bytes, which misaligns Chinese placeholders.
+  std::string make_option(const CLI::Option* opt, bool positional) const override {
+    std::string left = "  " + make_option_name(opt, positional) + make_option_opts(opt);
+    const std::string desc = make_option_desc(opt);
+    const size_t used = Columns(left);
+    const std::string pad = used < column_width_ ? std::string(column_width_ - used, ' ')
+                                                  : "\n" + std::string(column_width_, ' ');
+    return left + pad + desc + "\n";
+  }
+};
+
+std::string Choices(const std::vector<std::string>& choices, const std::string& given) {
+  std::string list;
+  for (const auto& c : choices) list += (list.empty() ? "" : "、") + c;
+  return "只能是以下之一：" + list + "，不能是“" + given + "”";
+}
+
+std::string Braced(const std::vector<std::string>& choices) {
+  std::string s = "{";
+  for (const auto& c : choices) s += (s.size() > 1 ? "," : "") + c;
+  return s + "}";
+}
+
+std::string Failure(const CLI::App*, const CLI::Error& e) {
+  std::string what = e.what();
+  // The checks of this tool speak Chinese already: say them once.
+  const bool chinese = std::any_of(what.begin(), what.end(), [](char c) { return c & 0x80; });
+  if (Is<CLI::ValidationError>(e) && chinese) {
+    if (auto colon = what.find(": "); colon != std::string::npos) what.replace(colon, 2, "：");
+    return "用法错误：" + what + "\n";
+  }
+  return "用法错误：" + Headline(e) + "\n" + what + "\n运行 morvent --help 查看用法\n";
+}
+
+void LocalizeCommand(CLI::App& app, const std::shared_ptr<CLI::Formatter>& formatter) {
+  app.formatter(formatter);
+  app.footer(kFooter);
+  app.set_help_flag("-h,--help", "显示此帮助并退出");
+  for (CLI::Option* opt : app.get_options()) {
+    opt->group(Label(opt->get_group()));
+    if (opt->get_type_size() == 0) continue;
+    // The placeholder is the value's type, then the descriptions of its checks.
+    std::string type = opt->get_type_name();
+    type = type.substr(0, type.find(':'));
+    opt->type_name(Label(type));
+  }
+  for (CLI::App* sub : app.get_subcommands({})) {
+    sub->group(Label(sub->get_group()));
+    LocalizeCommand(*sub, formatter);
+  }
+}
+
+}  // namespace
+
+void Localize(CLI::App& app) {
+  app.name("morvent");
+  app.set_version_flag("--version", "morvent " MORVENT_VERSION, "显示版本并退出");
+  app.failure_message(Failure);
+  LocalizeCommand(app, std::make_shared<ChineseFormatter>());
+}
+
+CLI::Validator OneOf(std::vector<std::string> choices) {
+  return CLI::Validator(
+      [choices](std::string& value) {
+        for (const auto& c : choices)
+          if (value == c) return std::string();
+        return Choices(choices, value);
+      },
+      Braced(choices));
+}
+
+CLI::Validator KnownLedgerKind() {
+  std::vector<std::string> codes;
+  for (const auto& kind : kLedgerKinds) codes.push_back(kind.code);
+  return CLI::Validator(
+      [codes](std::string& value) {
+        const LedgerKindInfo* kind = FindLedgerKind(value);
+        if (!kind) return Choices(codes, value);
+        value = kind->code;
+        return std::string();
+      },
+      Braced(codes));
+}
+
+CLI::Validator Count() {
+  return CLI::Validator(
+      [](std::string& value) {
+        bool digits = !value.empty() && value.size() <= 9;
+        for (char c : value) digits = digits && c >= '0' && c <= '9';
+        return digits ? std::string() : "需要 0 或正整数，不能是“" + value + "”";
+      },
+      "");
+}
+
+std::string LedgerKindsHelp() {
+  std::string s;
+  for (const auto& kind : kLedgerKinds) s += std::string(s.empty() ? "" : "；") + kind.code + " " + kind.meaning;
+  return s;
+}
+
+}  // namespace morvent::cli

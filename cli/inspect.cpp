@@ -1,0 +1,161 @@
+#include "cli/inspect.h"
+
+#include <libxml/xmlreader.h>
+
+#include <deque>
+#include <filesystem>
+#include <iostream>
+#include <map>
+#include <memory>
+
+#include "cli/commands.h"
+#include "front/code_table.h"
+#include "front/exchange_log.h"
+#include "platform/error.h"
+#include "store/ledger_admin.h"
+#include "store/ledger_store.h"
+
+namespace morvent::cli {
+
+namespace {
+
+// The core table holding each kind; the item kinds are found by their class
+// title in t_ItemClass instead.
+const std::map<int32_t, const char*> kCoreTables = {
+    {101, "t_AccountGroup"}, {102, "t_Account"},    {103, "t_Currency"},
+    {104, "t_VoucherGroup"}, {105, "t_MeasureUnitGroup"}, {106, "t_MeasureUnit"},
+    {107, "t_SettleType"},   {121, "t_SubMesType"}, {122, "t_SubMes"},
+};
+
+void PrintLedgerInfo(LedgerStore& store) {
+  std::cout << "账套：" << store.Path() << "\n类型（AcctType）：" << store.Meta("kind", kDefaultLedgerKind)
+            << "\n结构版本：" << store.Meta("schema_version") << "\n对象数：\n";
+  std::map<std::string, int64_t> classByTitle;
+  auto classes = store.Prepare("SELECT FItemClassID, FName FROM t_ItemClass ORDER BY FItemClassID");
+  while (classes.Next()) classByTitle.emplace(classes.Text(1), classes.Int(0));
+  for (const auto& b : BaseTypes()) {
+    int32_t n = 0;
+    if (auto t = kCoreTables.find(b.code); t != kCoreTables.end()) {
+      n = store.CountRows(t->second);
+    } else if (auto c = classByTitle.find(b.title); c != classByTitle.end()) {
+      n = store.CountRows("t_Item", "FItemClassID", c->second);
+      classByTitle.erase(c);
+    }
+    std::cout << b.code << "\t" << b.element << "\t" << b.title << "\t" << n << "\n";
+  }
+  for (const auto& [title, id] : classByTitle)
+    std::cout << "-\t-\t" << title << "\t" << store.CountRows("t_Item", "FItemClassID", id) << "\n";
+}
+
+// One line per entry: what the log holds, safe for a terminal.
+std::string OneLine(const std::string& text) {
+  std::string out;
+  for (size_t i = 0; i < text.size(); ++i) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n') continue;
+    if (c == '\r' || c == '\n' || c == '\t') {
+      out += ' ';
+    } else if (c < 0x20 || c == 0x7F) {
+      out += "\xEF\xBF\xBD";
+    } else if (c == 0xC2 && i + 1 < text.size() && static_cast<unsigned char>(text[i + 1]) < 0xA0) {
+      out += "\xEF\xBF\xBD";  // C1 controls steer some terminals
+      ++i;
+    } else {
+      out += static_cast<char>(c);
+    }
+  }
+  return out;
+}
+
+struct LogReader {
+  explicit LogReader(const std::string& path)
+      : reader(xmlReaderForFile(path.c_str(), nullptr, XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING),
+               xmlFreeTextReader) {
+    if (reader) xmlTextReaderSetStructuredErrorHandler(reader.get(), &Keep, this);
+  }
+  static void Keep(void* self, xmlErrorPtr e) {
+    auto* r = static_cast<LogReader*>(self);
+    if (!r->error.empty() || !e || e->level < XML_ERR_ERROR) return;
+    r->line = e->line;
+    r->error = e->message ? e->message : "";
+    while (!r->error.empty() && (r->error.back() == '\n' || r->error.back() == ' ')) r->error.pop_back();
+  }
+  std::string Attribute(const char* name) {
+    xmlChar* v = xmlTextReaderGetAttribute(reader.get(), reinterpret_cast<const xmlChar*>(name));
+    std::string s = v ? reinterpret_cast<const char*>(v) : "";
+    xmlFree(v);
+    return s;
+  }
+  std::string Name() { return reinterpret_cast<const char*>(xmlTextReaderConstName(reader.get())); }
+  int Line() { return static_cast<int>(xmlGetLineNo(xmlTextReaderCurrentNode(reader.get()))); }
+
+  std::unique_ptr<xmlTextReader, decltype(&xmlFreeTextReader)> reader;
+  std::string error;
+  int line = 0;
+};
+
+// Prints every entry as it is read, or keeps the last `tail` of them; the
+// damage found, empty when none.
+std::string ReadLog(const std::string& path, std::optional<int> tail, std::deque<std::string>& keep) {
+  LogReader r(path);
+  if (!r.reader) return "无法打开";
+  bool root = false;
+  int rc;
+  while ((rc = xmlTextReaderRead(r.reader.get())) == 1) {
+    const int type = xmlTextReaderNodeType(r.reader.get());
+    if (type == XML_READER_TYPE_DOCUMENT_TYPE) return "日志中不能有文档类型声明";
+    if (type != XML_READER_TYPE_ELEMENT) continue;
+    const std::string name = r.Name();
+    if (!root) {
+      if (name != "Morvent") return "根元素应为 Morvent，而不是 " + name;
+      root = true;
+    } else if (name != "ErrLog" || xmlTextReaderDepth(r.reader.get()) != 1) {
+      return "第 " + std::to_string(r.Line()) + " 行：日志中只能有 ErrLog 条目，不能有 " + name;
+    } else {
+      std::string entry = r.Attribute("Time") + "\t" + r.Attribute("Direct") + "\t" + OneLine(r.Attribute("ErrMsg"));
+      if (!tail) {
+        // A reader that went away needs no more; the caller reports it.
+        if (!(std::cout << entry << "\n")) return "";
+        continue;
+      }
+      keep.push_back(std::move(entry));
+      if (keep.size() > static_cast<size_t>(*tail)) keep.pop_front();
+    }
+  }
+  if (rc < 0) return "第 " + std::to_string(r.line) + " 行：" + (r.error.empty() ? "无法解析" : r.error);
+  return root ? "" : "文件中没有日志内容";
+}
+
+}  // namespace
+
+int RunLedgerInfo(const std::string& path) {
+  try {
+    PrintLedgerInfo(*LedgerStore::ForPath(path));
+  } catch (const std::exception& e) {
+    std::cerr << "失败：" << ToError(e).Description() << std::endl;
+    return kExitError;
+  }
+  std::cout.flush();
+  return std::cout ? kExitTrue : kExitError;
+}
+
+int RunLog(std::optional<int> tail) {
+  const std::string path = ExchangeLogPath();
+  std::cout << "交换日志：" << path << "\n";
+  std::error_code ec;
+  if (!std::filesystem::exists(path, ec)) {
+    std::cout << "还没有交换日志：尚未记录过任何错误" << std::endl;
+    return std::cout ? kExitTrue : kExitError;
+  }
+  std::deque<std::string> entries;
+  const std::string damage = std::filesystem::is_regular_file(path, ec) ? ReadLog(path, tail, entries) : "不是文件";
+  for (const auto& e : entries) std::cout << e << "\n";
+  std::cout.flush();
+  if (!damage.empty()) {
+    std::cerr << "交换日志 " << path << " 无法读取：" << damage << std::endl;
+    return kExitError;
+  }
+  return std::cout ? kExitTrue : kExitError;
+}
+
+}  // namespace morvent::cli
