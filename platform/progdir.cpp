@@ -7,6 +7,7 @@
 
 #include <climits>
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 
 // The schema folder of an installed tree, from its bin folder.
@@ -60,6 +61,24 @@ std::string SchemaFilePath(const std::string& programDir, const std::string& fil
 std::string SchemaFilePath(const std::string& fileName) {
   if (const char* home = std::getenv("MORVENT_HOME"); home && *home) return JoinPath(home, fileName);
   return SchemaFilePath(ProgramDirectory(), fileName);
+}
+
+std::vector<std::string> SchemaDirectories() {
+  if (const char* home = std::getenv("MORVENT_HOME"); home && *home) return {home};
+  std::string dir = ProgramDirectory();
+  return {dir, std::filesystem::path(JoinPath(dir, MORVENT_INSTALLED_SCHEMAS)).lexically_normal().string()};
+}
+
+std::string MissingSchemaText(const std::string& shownName, const std::string& path) {
+  std::string text = "Morvent接口定义文件 " + shownName + " 不存在！";
+  const char* home = std::getenv("MORVENT_HOME");
+  std::vector<std::string> dirs = SchemaDirectories();
+  // A path from elsewhere was looked for there alone.
+  if (std::string dir = DirName(path); dir != dirs.front()) dirs = {dir};
+  std::string where;
+  for (const auto& d : dirs) where += (where.empty() ? "" : "、") + d;
+  if (home && *home && dirs.front() == home) return text + "已在环境变量 MORVENT_HOME 指定的 " + where + " 中查找。";
+  return text + "已在 " + where + " 中查找；可用环境变量 MORVENT_HOME 指定接口定义文件所在的文件夹。";
 }
 
 std::string JoinPath(const std::string& dir, const std::string& name) {
