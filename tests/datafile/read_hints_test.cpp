@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "datafile/read_hints.h"
+#include "platform/progdir.h"
 #include "tests/datafile/helpers.h"
 
 namespace morvent::test {
@@ -118,6 +119,22 @@ TEST(ReadHints, CommonMistakesAreExplainedBeforeTheParsersText) {
               "读取数据文件 " + file + " 出错：第 " + std::to_string(c.line) + " 行：" + c.problem)
         << c.what;
     EXPECT_EQ(out->UBound(), 0) << c.what;
+  }
+}
+
+TEST(ReadHints, AMissingSchemaNamesTheFolderLookedIn) {
+  ProgramHome home;
+  TempDir other;
+  const std::string kVariable = "；可用环境变量 MORVENT_HOME 指定接口定义文件所在的文件夹。";
+  const struct {
+    std::string homeVariable, path, said;
+  } cases[] = {
+      {home.path() + "/", home.file("S.xml"), "已在环境变量 MORVENT_HOME 指定的 " + home.path() + " 中查找。"},
+      {home.path(), other.file("S.xml"), "已在 " + other.path() + " 中查找" + kVariable},
+  };
+  for (const auto& c : cases) {
+    setenv("MORVENT_HOME", c.homeVariable.c_str(), 1);  // ProgramHome restores it
+    EXPECT_EQ(MissingSchemaText("S.xml", c.path), "Morvent接口定义文件 S.xml 不存在！" + c.said);
   }
 }
 
