@@ -184,6 +184,24 @@ std::string TextInRecord(const std::string& text, const DataFileShape& shape) {
          "，不能直接写文本";
 }
 
+// An unknown or repeated key is found by the reader itself; what the
+// validator still finds unexpected breaks a schema's order.
+std::string Unexpected(const std::string& text, const DataFileShape&) {
+  std::string name = Quoted(text);
+  if (name.empty()) return "";
+  return "元素 " + name + " 不能出现在这里：接口定义文件规定了这一层的键及其次序，请对照接口定义文件调整";
+}
+
+struct ValidityHint {
+  int code;
+  std::string (*explain)(const std::string& text, const DataFileShape&);
+};
+
+const ValidityHint kValidityHints[] = {
+    {XML_SCHEMAV_CVC_COMPLEX_TYPE_2_3, &TextInRecord},
+    {XML_SCHEMAV_ELEMENT_CONTENT, &Unexpected},
+};
+
 // Optimal string alignment distance: typing slips, a swap of two letters
 // counting as one.
 size_t Distance(const std::string& a, const std::string& b) {
@@ -251,8 +269,10 @@ std::string ParseErrorText(const xmlError& error, const std::string& text, const
 }
 
 std::string ExplainedIssue(const Issue& issue, const DataFileShape& shape) {
-  if (issue.domain == XML_FROM_SCHEMASV && issue.code == XML_SCHEMAV_CVC_COMPLEX_TYPE_2_3)
-    if (std::string said = TextInRecord(issue.message, shape); !said.empty()) return said + ParserSaid(issue.message);
+  if (issue.domain != XML_FROM_SCHEMASV) return issue.message;
+  for (const auto& hint : kValidityHints)
+    if (hint.code == issue.code)
+      if (std::string said = hint.explain(issue.message, shape); !said.empty()) return said + ParserSaid(issue.message);
   return issue.message;
 }
 

@@ -122,6 +122,20 @@ TEST(ReadHints, CommonMistakesAreExplainedBeforeTheParsersText) {
   }
 }
 
+TEST(ReadHints, KeysOutOfTheOrderASchemaFixes) {
+  TempDir dir;
+  WriteFile(dir.file("SchemaThing.xml"),
+            "<xs:schema xmlns:xs=\"http://www.w3.org/2001/XMLSchema\"><xs:element name=\"ThingList\"><xs:complexType>"
+            "<xs:sequence><xs:element name=\"Thing\" minOccurs=\"0\" maxOccurs=\"unbounded\"><xs:complexType><xs:sequence>"
+            "<xs:element name=\"A\" type=\"xs:string\"/><xs:element name=\"B\" type=\"xs:string\"/></xs:sequence>"
+            "</xs:complexType></xs:element></xs:sequence></xs:complexType></xs:element></xs:schema>");
+  WriteFile(dir.file("in.xml"), "<ThingList><Thing>\n<B/><A/></Thing></ThingList>");
+  auto out = std::make_shared<RecordCollection>();
+  EXPECT_EQ(ReadWithComponent(out, dir.file("in.xml"), "Thing", dir.path()),
+            "读取数据文件 " + dir.file("in.xml") + " 出错：第 2 行：元素 B 不能出现在这里：接口定义文件规定了这一层的键及其"
+            "次序，请对照接口定义文件调整" + Parser("Element 'B': This element is not expected. Expected is ( A )."));
+}
+
 TEST(ReadHints, AMissingSchemaNamesTheFolderLookedIn) {
   ProgramHome home;
   TempDir other;
