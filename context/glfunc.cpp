@@ -15,7 +15,7 @@ void ShowWarning(const std::string& message) {
 
 bool CheckExportFiles(const std::string& schemaFileName, const std::string& target) {
   if (!FileExist(SchemaPath(schemaFileName))) {
-    ShowWarning("Morvent接口定义文件 " + schemaFileName + " 不存在！");
+    ShowWarning(MissingSchemaText(schemaFileName, SchemaPath(schemaFileName)));
     return false;
   }
   if (std::string problem = xml::TargetProblem(target); !problem.empty()) {

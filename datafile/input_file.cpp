@@ -142,6 +142,13 @@ bool InputFile::Scan(char c) {
   return true;
 }
 
+long InputFile::ReadAt(long long offset, char* buffer, size_t len) const {
+  ssize_t n;
+  do n = ::pread(fd_, buffer, len, static_cast<off_t>(offset));
+  while (n < 0 && errno == EINTR);
+  return static_cast<long>(n);
+}
+
 void InputFile::Rewind() {
   ::lseek(fd_, 0, SEEK_SET);
   at_ = At::Text;

@@ -53,6 +53,9 @@ class InputFile {
   int Read(char* buffer, int len);
   // Back to the start of the file, with the counts reset.
   void Rewind();
+  // Up to len bytes at an offset, apart from the scan and the position (to
+  // look at the file again when explaining an error); -1 on an I/O error.
+  long ReadAt(long long offset, char* buffer, size_t len) const;
 
   // DoubleHyphen: "--" inside a comment, which libxml2 2.9 reports so slowly
   // (once per pair, minutes for a comment of dashes) that it is refused here.

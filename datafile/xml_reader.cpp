@@ -11,6 +11,7 @@
 
 #include "platform/progdir.h"
 #include "datafile/input_file.h"
+#include "datafile/read_hints.h"
 #include "datafile/schema_model.h"
 #include "datafile/xml_support.h"
 
@@ -38,7 +39,7 @@ std::string LinePart(long line) { return line > 0 ? "第 " + std::to_string(line
 class Schema {
  public:
   Schema(const std::string& path, const std::string& elementName) {
-    if (!FileExist(path)) throw ReadFailure{"Morvent接口定义文件 " + path + " 不存在！"};
+    if (!FileExist(path)) throw ReadFailure{MissingSchemaText(path, path)};
     std::ifstream in(path, std::ios::binary);
     std::ostringstream bytes;
     bytes << in.rdbuf();
@@ -258,13 +259,8 @@ class Walker {
     }
     std::string text = last->message ? last->message : "文件格式不正确";
     while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) text.pop_back();
-    // The push parser words a file cut short like one with trailing content,
-    // and it may stop before the walk gets to see which it is.
-    if (last->code == XML_ERR_DOCUMENT_END)
-      text = "文件不完整，或根元素之后还有多余的内容（须有且只有一个完整的根元素 " + shape_.RootName() + "）";
-    else if (last->code == XML_ERR_DOCUMENT_EMPTY)
-      text = "文件中没有任何元素";
-    sink_.Add(Issue{last->line, text, false});
+    sink_.Add(Issue{last->line, xml::ParseErrorText(*last, text, file_, shape_.RootName()), false, last->domain,
+                    last->code});
   }
 
   bool FindRoot() {
@@ -286,7 +282,8 @@ class Walker {
       if (type != XML_READER_TYPE_ELEMENT) continue;
       std::string key = Name();
       const ShapeNode* child = shape.Child(key);
-      if (!child) Ours("元素 " + name + " 中有未知的键 " + key);
+      if (!child) Ours(xml::UnknownKeyText(name, key, shape));
+      if (record.Has(key)) Ours(xml::RepeatedKeyText(name, key));
       record.SetValue(key, ReadValue(*child, key));
     }
     throw Stop{};  // the file ended inside the record; the parser says why
@@ -440,7 +437,8 @@ RecordCollectionPtr Read(const std::string& dataFile, const std::string& schemaF
   }
   if (sink.Empty() && out && xmlTextReaderIsValid(reader.get()) != 1)
     sink.Add(Issue{0, "文件不符合接口定义文件 " + schemaFile, false});
-  if (const Issue* first = sink.First()) throw ReadFailure{failedRead + LinePart(first->line) + first->message};
+  if (const Issue* first = sink.First())
+    throw ReadFailure{failedRead + LinePart(first->line) + xml::ExplainedIssue(*first, schema.shape())};
   return out;
 }
 

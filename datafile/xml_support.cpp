@@ -16,13 +16,14 @@ void IssueSink::Structured(void* sink, xmlError* error) {
   if (!sink || !error || error->level < XML_ERR_ERROR) return;
   std::string text = error->message ? error->message : "未知错误";
   while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) text.pop_back();
-  static_cast<IssueSink*>(sink)->Add(Issue{error->line, std::move(text), false});
+  static_cast<IssueSink*>(sink)->Add(Issue{error->line, std::move(text), false, error->domain, error->code});
 }
 
 const Issue* IssueSink::First() const {
+  auto rank = [](const Issue& i) { return i.ours ? 2 : i.domain == XML_FROM_PARSER ? 1 : 0; };
   const Issue* best = nullptr;
   for (const auto& i : issues_) {
-    if (!best || i.line < best->line || (i.line == best->line && i.ours && !best->ours)) best = &i;
+    if (!best || i.line < best->line || (i.line == best->line && rank(i) > rank(*best))) best = &i;
   }
   return best;
 }

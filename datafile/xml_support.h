@@ -28,6 +28,7 @@ struct Issue {
   long line = 0;
   std::string message;
   bool ours = false;  // raised by our own structural checks, not by libxml2
+  int domain = 0, code = 0;  // libxml2's, for its own errors
 };
 
 // Collects errors (warnings are dropped: libxml2 emits spurious ones after
@@ -38,7 +39,8 @@ class IssueSink {
   void Add(Issue issue) { issues_.push_back(std::move(issue)); }
   bool Empty() const { return issues_.empty(); }
   // The problem that stands first in the file; on one line our own checks
-  // win, as they say more than the validator's generic text.
+  // win, as they say more than the validator's generic text, and a broken
+  // tag wins over what the validator made of it.
   const Issue* First() const;
 
  private:

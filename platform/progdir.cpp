@@ -7,6 +7,7 @@
 
 #include <climits>
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 
 // The schema folder of an installed tree, from its bin folder.
@@ -60,6 +61,34 @@ std::string SchemaFilePath(const std::string& programDir, const std::string& fil
 std::string SchemaFilePath(const std::string& fileName) {
   if (const char* home = std::getenv("MORVENT_HOME"); home && *home) return JoinPath(home, fileName);
   return SchemaFilePath(ProgramDirectory(), fileName);
+}
+
+namespace {
+// "a/b/../c/" and "a/c" name one folder.
+std::string Folder(const std::string& dir) {
+  std::string s = std::filesystem::path(dir).lexically_normal().string();
+  if (s.size() > 1 && s.back() == '/') s.pop_back();
+  return s;
+}
+}  // namespace
+
+std::vector<std::string> SchemaDirectories() {
+  if (const char* home = std::getenv("MORVENT_HOME"); home && *home) return {Folder(home)};
+  std::string dir = ProgramDirectory();
+  return {Folder(dir), Folder(JoinPath(dir, MORVENT_INSTALLED_SCHEMAS))};
+}
+
+std::string MissingSchemaText(const std::string& shownName, const std::string& path) {
+  std::string text = "Morvent接口定义文件 " + shownName + " 不存在！";
+  std::vector<std::string> dirs = SchemaDirectories();
+  // A path from elsewhere was looked for there alone.
+  if (std::string dir = Folder(DirName(path)); dir != dirs.front()) dirs = {dir};
+  std::string where;
+  for (const auto& d : dirs) where += (where.empty() ? "" : "、") + d;
+  const char* home = std::getenv("MORVENT_HOME");
+  if (home && *home && dirs.front() == Folder(home))
+    return text + "已在环境变量 MORVENT_HOME 指定的 " + where + " 中查找。";
+  return text + "已在 " + where + " 中查找；可用环境变量 MORVENT_HOME 指定接口定义文件所在的文件夹。";
 }
 
 std::string JoinPath(const std::string& dir, const std::string& name) {

@@ -3,6 +3,7 @@
 // lie. It is the directory of the running module, unless MORVENT_HOME names
 // another one.
 #include <string>
+#include <vector>
 
 namespace morvent {
 
@@ -16,6 +17,12 @@ std::string ProgramDirectory();
 std::string SchemaFilePath(const std::string& fileName);
 // The same rule from a given program directory, MORVENT_HOME aside.
 std::string SchemaFilePath(const std::string& programDir, const std::string& fileName);
+// The folders SchemaFilePath looks in, in its order.
+std::vector<std::string> SchemaDirectories();
+// The warning for a schema file found nowhere: "Morvent接口定义文件 " +
+// shownName + " 不存在！", then the folders looked in for `path` and how
+// MORVENT_HOME points elsewhere.
+std::string MissingSchemaText(const std::string& shownName, const std::string& path);
 // Joins with "/" (the separator of this platform).
 std::string JoinPath(const std::string& dir, const std::string& name);
 bool FileExist(const std::string& path);

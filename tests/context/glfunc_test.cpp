@@ -41,7 +41,8 @@ TEST_F(ExportChecks, AMissingSchemaIsNamedByItsBareNameAndNothingIsAsked) {
   WriteFile(target, "old");
   home.boxes().answer = true;
   EXPECT_FALSE(CheckExportFiles("SchemaX.xml", target));
-  EXPECT_EQ(home.boxes().warnings, std::vector<std::string>{"Morvent接口定义文件 SchemaX.xml 不存在！"});
+  EXPECT_EQ(home.boxes().warnings, std::vector<std::string>{"Morvent接口定义文件 SchemaX.xml 不存在！已在环境变量 "
+                                                            "MORVENT_HOME 指定的 " + home.path() + " 中查找。"});
   EXPECT_TRUE(home.boxes().questions.empty());
   EXPECT_EQ(ReadFile(target), "old");
 }
@@ -49,7 +50,8 @@ TEST_F(ExportChecks, AMissingSchemaIsNamedByItsBareNameAndNothingIsAsked) {
 TEST_F(ExportChecks, ARemovedShippedSchemaIsMissingToo) {
   home.RemoveSchema("SchemaCurrency.xml");
   EXPECT_FALSE(CheckExportFiles("SchemaCurrency.xml", target));
-  EXPECT_EQ(home.boxes().warnings, std::vector<std::string>{"Morvent接口定义文件 SchemaCurrency.xml 不存在！"});
+  EXPECT_EQ(home.boxes().warnings, std::vector<std::string>{"Morvent接口定义文件 SchemaCurrency.xml 不存在！已在环境变量 "
+                                                            "MORVENT_HOME 指定的 " + home.path() + " 中查找。"});
 }
 
 TEST_F(ExportChecks, AnExistingTargetIsOverwrittenOnlyWithConsent) {

@@ -11,6 +11,9 @@
 namespace morvent::test {
 namespace {
 
+// What the reader adds to an unknown key.
+const std::string kNoSuchKey = "：接口定义文件中没有这个键（键名区分大小写）";
+
 class Reader : public ::testing::Test {
  protected:
   // Writes the text as the file and reads it for the element.
@@ -89,14 +92,14 @@ TEST_F(Reader, NilNestedRecordIsNullAndEmptyOnesAreObjects) {
 
 TEST_F(Reader, UnknownKeyNamesTheElementAndLine) {
   EXPECT_EQ(Read("Customer", "<CustomerList>\n<Customer>\n<Name>a</Name>\n<Nmae>b</Nmae>\n</Customer>\n</CustomerList>\n"),
-            Failed(4, "元素 Customer 中有未知的键 Nmae"));
+            Failed(4, "元素 Customer 中有未知的键 Nmae" + kNoSuchKey + "，是否应为 Name？"));
   EXPECT_EQ(out->UBound(), 0);
   EXPECT_EQ(Read("Customer", "<CustomerList><Customer><Name>a</Name>\n\n<SettleCurrency><Name>x</Name><Rate>1</Rate>"
                              "</SettleCurrency></Customer></CustomerList>"),
-            Failed(3, "元素 SettleCurrency 中有未知的键 Rate"));
+            Failed(3, "元素 SettleCurrency 中有未知的键 Rate" + kNoSuchKey));
   EXPECT_EQ(Read("Account", "<AccountList>\n<Account>\n<ItemClass>\n<Record><Name>客户</Name></Record>\n"
                             "<Record><Code>1</Code></Record>\n</ItemClass>\n</Account>\n</AccountList>\n"),
-            Failed(5, "元素 Record 中有未知的键 Code"));
+            Failed(5, "元素 Record 中有未知的键 Code" + kNoSuchKey));
   EXPECT_EQ(Read("Account", "<AccountList>\n<Account>\n<ItemClass>\n<Item/>\n</ItemClass>\n</Account>\n</AccountList>\n"),
             Failed(4, "元素 ItemClass 中只能有 Record 记录，不能有 Item"));
   EXPECT_EQ(Read("Customer", "<CustomerList>\n<Supplier/>\n</CustomerList>\n"),
@@ -104,15 +107,16 @@ TEST_F(Reader, UnknownKeyNamesTheElementAndLine) {
   // XInclude is not processed: the include element is just an unknown key.
   EXPECT_EQ(Read("Customer", "<CustomerList xmlns:xi=\"http://www.w3.org/2001/XInclude\">\n<Customer>"
                              "<xi:include href=\"file:///etc/passwd\" parse=\"text\"/></Customer></CustomerList>"),
-            Failed(2, "元素 Customer 中有未知的键 include"));
+            Failed(2, "元素 Customer 中有未知的键 include" + kNoSuchKey));
 }
 
 TEST_F(Reader, SchemaViolationsAreReportedWithLine) {
   EXPECT_EQ(Read("Customer", "<CustomerList>\n<Customer>\n<Name>a</Name>\n<Name>b</Name>\n</Customer>\n</CustomerList>\n"),
-            Failed(4, "Element 'Name': This element is not expected."));
+            Failed(4, "元素 Customer 中的键 Name 出现了两次：一条记录中每个键只能写一次，请删去多余的一个"));
   EXPECT_EQ(Read("Customer", "<CustomerList>\n<Customer>\nloose text\n</Customer>\n</CustomerList>\n"),
-            Failed(4, "Element 'Customer': Character content other than whitespace is not allowed because the "
-                      "content type is 'element-only'."));
+            Failed(4, "记录 Customer 中只能写它的键（如 <Name>…</Name>），不能直接写文本（解析器原文：Element "
+                      "'Customer': Character content other than whitespace is not allowed because the content type "
+                      "is 'element-only'.）"));
   EXPECT_EQ(Read("Customer", "<CustomerList>\n<Customer>\n<Name>a<b/></Name>\n</Customer>\n</CustomerList>\n"),
             Failed(3, "键 Name 是文本，其中不能有元素 b"));
   EXPECT_EQ(Read("Customer", "\n<SupplierList/>\n"), Failed(2, "根元素应为 CustomerList，文件中却是 SupplierList"));
@@ -127,11 +131,13 @@ TEST_F(Reader, MalformedFilesAreReportedWithLine) {
   EXPECT_EQ(Read("Customer", "<CustomerList>\n<Customer>\n<Name>a</Nam>\n</Customer>\n</CustomerList>\n"),
             Failed(3, "Opening and ending tag mismatch: Name line 3 and Nam"));
   EXPECT_EQ(Read("Customer", "<CustomerList>\n<Customer><Name>a</Name></Customer>\n"),
-            Failed(2, "文件不完整，或根元素之后还有多余的内容（须有且只有一个完整的根元素 CustomerList）"));
+            Failed(2, "文件不完整：到文件末尾时元素 CustomerList 还没有结束，可能没有保存完或复制时被截断，请找回完整的文件"));
   EXPECT_EQ(Read("Customer", "<CustomerList/>\n<CustomerList/>\n"),
-            Failed(2, "文件不完整，或根元素之后还有多余的内容（须有且只有一个完整的根元素 CustomerList）"));
+            Failed(2, "根元素 CustomerList 结束后还有内容：文件中须有且只有一个根元素 CustomerList（解析器原文：Extra "
+                      "content at the end of the document）"));
   EXPECT_EQ(Read("Customer", "<CustomerList><Customer><Name>&nbsp;</Name></Customer></CustomerList>"),
-            Failed(1, "Entity 'nbsp' not defined"));
+            Failed(1, "“&nbsp;”不是 XML 认得的写法：XML 只认 &amp;、&lt;、&gt;、&quot;、&apos; 和 &#数字; 形式的字符，"
+                      "文本中的 & 须写成 &amp;（解析器原文：Entity 'nbsp' not defined）"));
   EXPECT_EQ(Read("Customer", ""), "读取数据文件 " + file + " 出错：文件是空的");
   EXPECT_EQ(out->UBound(), 0);
 }
@@ -202,7 +208,8 @@ TEST_F(Reader, MissingFilesAndBrokenSchemas) {
   std::string data = dir.file("data.xml");
   WriteFile(data, "<CustomerList/>");
   EXPECT_EQ(ReadWithComponent(c, data, "Customer", dir.path()),
-            "Morvent接口定义文件 " + dir.file("SchemaCustomer.xml") + " 不存在！");
+            "Morvent接口定义文件 " + dir.file("SchemaCustomer.xml") + " 不存在！已在 " + dir.path() +
+                " 中查找；可用环境变量 MORVENT_HOME 指定接口定义文件所在的文件夹。");
 
   WriteFile(dir.file("SchemaCustomer.xml"), "<xs:schema xmlns:xs=\"http://www.w3.org/2001/XMLSchema\">\n<xs:element>\n");
   EXPECT_EQ(ReadWithComponent(c, data, "Customer", dir.path()),
@@ -266,7 +273,7 @@ TEST_F(Reader, ConcurrentReadsKeepTheirOwnErrors) {
     std::string f = dir.file("t" + std::to_string(t) + ".xml");
     if (t % 2) {
       EXPECT_EQ(errors[t], "读取数据文件 " + f + " 出错：第 " + std::to_string(3 + t) + " 行：元素 Customer 中有未知的键 K" +
-                               std::to_string(t));
+                               std::to_string(t) + kNoSuchKey);
     } else {
       EXPECT_EQ(errors[t], "");
       EXPECT_EQ(names[t], std::to_string(t));

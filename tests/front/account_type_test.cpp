@@ -135,7 +135,8 @@ TEST_F(AccountTypeExport, MissingSchemaWarnsByBareNameAndAsksNothing) {
   WriteFile(home.file("t.xml"), "old");
   EXPECT_FALSE(exp.ExportXMLData("", 101, home.file("t.xml")));
   ASSERT_EQ(home.boxes().warnings.size(), 1u);
-  EXPECT_EQ(home.boxes().warnings[0], "Morvent接口定义文件 SchemaAccountType.xml 不存在！");
+  EXPECT_EQ(home.boxes().warnings[0], "Morvent接口定义文件 SchemaAccountType.xml 不存在！已在环境变量 MORVENT_HOME 指定的 " +
+                                         home.path() + " 中查找。");
   EXPECT_TRUE(home.boxes().questions.empty());
   EXPECT_TRUE(events.rows.empty());
   EXPECT_EQ(ReadFile(home.file("t.xml")), "old");
