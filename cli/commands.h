@@ -24,6 +24,9 @@ struct RunOptions {
   std::string onError = "stop";
   std::string events = "text";
   bool overwrite = false;
+  // Import only: run everything, kinds of --all included, in one
+  // transaction per ledger that is rolled back at the end.
+  bool dryRun = false;
   std::optional<int> impStyle;
   std::optional<int> codingStyle;
 };

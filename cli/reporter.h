@@ -9,8 +9,10 @@
 #include <cstdint>
 #include <memory>
 #include <ostream>
+#include <optional>
 #include <string>
 
+#include "front/import_base.h"
 #include "platform/msgbox.h"
 
 namespace morvent::cli {
@@ -31,6 +33,9 @@ class Reporter {
   // line, without the bell of a message box.
   void Notice(const std::string& text);
   void Result(bool value);
+  // An import's outcome counts, shown from then on in the result line and
+  // in the summary.
+  void SetImportCounts(const ImportCounts& counts) { counts_ = counts; }
   // One kind's line of a whole-ledger run, with --events jsonl (the text
   // result line already says as much).
   void Summary(int32_t code, const std::string& element, int status);
@@ -61,6 +66,7 @@ class Reporter {
   int32_t errors_ = 0;
   int32_t events_ = 0;
   std::string lostReason_;
+  std::optional<ImportCounts> counts_;
   std::chrono::steady_clock::time_point start_;
 };
 

@@ -188,7 +188,7 @@ LedgerStore::LedgerStore(std::string path, sqlite3* db) : path_(std::move(path))
 LedgerStore::~LedgerStore() {
   // Work stored by a finished call must survive the last object going away;
   // when it cannot, the call learns of it.
-  if (db_ && !sqlite3_get_autocommit(db_)) CommitNoted();
+  if (db_ && !sqlite3_get_autocommit(db_)) CommitNoted();  // never a dry run's
   for (auto& [sql, list] : cache_)
     for (auto* s : list) sqlite3_finalize(s);
   if (db_) sqlite3_close_v2(db_);
@@ -384,6 +384,7 @@ void LedgerStore::Begin() {
   // busy timeout instead of deadlocking on a read-to-write upgrade.
   Prepare("BEGIN IMMEDIATE").Run();
   txStart_ = std::chrono::steady_clock::now();
+  JoinDryRun();
 }
 
 void LedgerStore::RollbackTo() noexcept {
@@ -395,6 +396,9 @@ void LedgerStore::Write(const std::function<void()>& fn) {
   auto self = shared_from_this();
   if (LostWritePending())
     ThrowLedgerError("账套不能写入：本次调用中已有保存失败，不再保存");
+  // Work joined to a dry run's leftover transaction would never be committed.
+  if (dry_ && !InDryRun() && !RollbackDryRun().empty())
+    ThrowLedgerError("账套不能写入：预演的改动未能撤销");
   if (writeDepth_ == 0 && !InTransaction()) Begin();
   ++writeDepth_;
   bool opened = false;
@@ -459,7 +463,7 @@ void LedgerStore::ForgetLostTransaction() noexcept {
 }
 
 void LedgerStore::Commit() {
-  if (writeDepth_ > 0 || !InTransaction()) return;
+  if (writeDepth_ > 0 || !InTransaction() || dry_) return;
   std::string reason = TryCommit();
   if (reason.empty()) {
     if (InPublicCall()) NoteCommitted();
@@ -470,7 +474,7 @@ void LedgerStore::Commit() {
 }
 
 void LedgerStore::CommitNoted() noexcept {
-  if (writeDepth_ > 0 || !InTransaction()) return;
+  if (writeDepth_ > 0 || !InTransaction() || dry_) return;
   std::string reason = TryCommit();
   if (reason.empty()) {
     if (InPublicCall()) NoteCommitted();
@@ -547,6 +551,60 @@ void CommitThreadStores() noexcept {
 void CommitDueThreadStores() noexcept {
   for (auto& [path, weak] : ThreadStores())
     if (auto store = weak.lock()) store->CommitIfDue();
+}
+
+// ---- Dry runs ----------------------------------------------------------------
+
+namespace {
+struct DryRunState {
+  int depth = 0;
+  std::vector<LedgerStorePtr> stores;
+};
+thread_local DryRunState dryRun;
+std::function<bool()>& RollbackFault() {
+  static std::function<bool()> fault;
+  return fault;
+}
+}  // namespace
+
+void LedgerStore::SetRollbackFaultForTesting(std::function<bool()> fault) { RollbackFault() = std::move(fault); }
+
+bool InDryRun() { return dryRun.depth > 0; }
+
+void BeginDryRun() {
+  // Work of this thread from before the dry run is not the dry run's.
+  if (dryRun.depth++ == 0) CommitThreadStores();
+}
+
+void LedgerStore::JoinDryRun() {
+  if (!InDryRun()) return;
+  dry_ = true;
+  dryRun.stores.push_back(shared_from_this());
+}
+
+std::string LedgerStore::RollbackDryRun() noexcept {
+  if (!InTransaction()) {
+    dry_ = false;
+    return "";
+  }
+  if (RollbackFault() && RollbackFault()()) return CommitFailureReason(SQLITE_IOERR, sqlite3_errstr(SQLITE_IOERR));
+  if (sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr) != SQLITE_OK && InTransaction())
+    return CommitFailureReason(sqlite3_extended_errcode(db_), sqlite3_errmsg(db_));
+  dry_ = false;
+  ForgetLostTransaction();
+  return "";
+}
+
+void EndDryRun() {
+  if (dryRun.depth == 0 || --dryRun.depth > 0) return;
+  auto stores = std::move(dryRun.stores);
+  dryRun.stores.clear();
+  std::string failed;
+  for (auto& store : stores) {
+    std::string reason = store->RollbackDryRun();
+    if (failed.empty()) failed = reason;
+  }
+  if (!failed.empty()) ThrowLedgerError("预演的改动未能撤销：" + failed);
 }
 
 std::string CountTriggersSql(const std::string& table, const std::string& scopeColumn) {
