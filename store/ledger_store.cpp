@@ -4,6 +4,8 @@
 
 #include <sqlite3.h>
 
+#include <atomic>
+
 #include <cstring>
 #include <filesystem>
 #include <mutex>
@@ -332,6 +334,7 @@ void LedgerStore::Fail(const std::string& what) const {
 }
 
 Query LedgerStore::Prepare(const std::string& sql) {
+  SettleDryRunLeftover();
   sqlite3_stmt* stmt = nullptr;
   auto it = cache_.find(sql);
   if (it != cache_.end() && !it->second.empty()) {
@@ -396,9 +399,7 @@ void LedgerStore::Write(const std::function<void()>& fn) {
   auto self = shared_from_this();
   if (LostWritePending())
     ThrowLedgerError("账套不能写入：本次调用中已有保存失败，不再保存");
-  // Work joined to a dry run's leftover transaction would never be committed.
-  if (dry_ && !InDryRun() && !RollbackDryRun().empty())
-    ThrowLedgerError("账套不能写入：预演的改动未能撤销");
+  SettleDryRunLeftover();
   if (writeDepth_ == 0 && !InTransaction()) Begin();
   ++writeDepth_;
   bool opened = false;
@@ -463,7 +464,7 @@ void LedgerStore::ForgetLostTransaction() noexcept {
 }
 
 void LedgerStore::Commit() {
-  if (writeDepth_ > 0 || !InTransaction() || dry_) return;
+  if (writeDepth_ > 0 || !InTransaction() || dryRun_ != 0) return;
   std::string reason = TryCommit();
   if (reason.empty()) {
     if (InPublicCall()) NoteCommitted();
@@ -474,7 +475,7 @@ void LedgerStore::Commit() {
 }
 
 void LedgerStore::CommitNoted() noexcept {
-  if (writeDepth_ > 0 || !InTransaction() || dry_) return;
+  if (writeDepth_ > 0 || !InTransaction() || dryRun_ != 0) return;
   std::string reason = TryCommit();
   if (reason.empty()) {
     if (InPublicCall()) NoteCommitted();
@@ -558,9 +559,11 @@ void CommitDueThreadStores() noexcept {
 namespace {
 struct DryRunState {
   int depth = 0;
+  uint64_t id = 0;  // of the open one; every dry run has its own
   std::vector<LedgerStorePtr> stores;
 };
 thread_local DryRunState dryRun;
+std::atomic<uint64_t> dryRuns{0};
 std::function<bool()>& RollbackFault() {
   static std::function<bool()> fault;
   return fault;
@@ -570,29 +573,38 @@ std::function<bool()>& RollbackFault() {
 void LedgerStore::SetRollbackFaultForTesting(std::function<bool()> fault) { RollbackFault() = std::move(fault); }
 
 bool InDryRun() { return dryRun.depth > 0; }
+uint64_t ThisDryRun() { return dryRun.depth > 0 ? dryRun.id : 0; }
 
 void BeginDryRun() {
+  if (dryRun.depth++ > 0) return;
+  dryRun.id = ++dryRuns;
   // Work of this thread from before the dry run is not the dry run's.
-  if (dryRun.depth++ == 0) CommitThreadStores();
+  CommitThreadStores();
 }
 
 void LedgerStore::JoinDryRun() {
   if (!InDryRun()) return;
-  dry_ = true;
+  dryRun_ = dryRun.id;
   dryRun.stores.push_back(shared_from_this());
 }
 
 std::string LedgerStore::RollbackDryRun() noexcept {
   if (!InTransaction()) {
-    dry_ = false;
+    dryRun_ = 0;
     return "";
   }
   if (RollbackFault() && RollbackFault()()) return CommitFailureReason(SQLITE_IOERR, sqlite3_errstr(SQLITE_IOERR));
   if (sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr) != SQLITE_OK && InTransaction())
     return CommitFailureReason(sqlite3_extended_errcode(db_), sqlite3_errmsg(db_));
-  dry_ = false;
+  dryRun_ = 0;
   ForgetLostTransaction();
   return "";
+}
+
+void LedgerStore::SettleDryRunLeftover() {
+  // Reads would see the leftover's work, writes would join it.
+  if (dryRun_ == 0 || dryRun_ == ThisDryRun()) return;
+  if (!RollbackDryRun().empty()) ThrowLedgerError("账套不能使用：预演的改动未能撤销");
 }
 
 void EndDryRun() {

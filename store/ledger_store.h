@@ -175,6 +175,9 @@ class LedgerStore : public std::enable_shared_from_this<LedgerStore> {
   // empty. A transaction that could not be rolled back stays marked, so it
   // is never committed (closing the connection drops it).
   std::string RollbackDryRun() noexcept;
+  // Before any other use: rolls back a transaction left by an earlier dry
+  // run whose rollback failed, or raises when it still cannot.
+  void SettleDryRunLeftover();
 
   std::string path_;
   sqlite3* db_;
@@ -184,7 +187,7 @@ class LedgerStore : public std::enable_shared_from_this<LedgerStore> {
   // The highest ID handed out per table in the open transaction.
   std::map<std::string, int64_t> txIds_;
   std::optional<bool> hasSequence_;  // tables with AUTOINCREMENT (new ledgers)
-  bool dry_ = false;  // the open transaction belongs to a dry run
+  uint64_t dryRun_ = 0;  // the dry run the open transaction belongs to (0: none)
 };
 using LedgerStorePtr = std::shared_ptr<LedgerStore>;
 
@@ -202,6 +205,8 @@ void BeginDryRun();
 // back.
 void EndDryRun();
 bool InDryRun();
+// The open dry run's own number (0: none).
+uint64_t ThisDryRun();
 
 // Raises the ledger's own error (number kErrLedger) with a Chinese text.
 [[noreturn]] void ThrowLedgerError(const std::string& description);
