@@ -32,6 +32,12 @@ struct Tally {
     counted.failed += pending.failed;
     pending = {};
   }
+  // Whatever a commit since the last look took to the file is counted.
+  void Sync() {
+    if (CommitsInCall() == commits) return;
+    commits = CommitsInCall();
+    Confirm();
+  }
   void Count(const DataRecord* record, bool stored) {
     auto it = chosen.find(record);
     const Outcome o = it == chosen.end() ? Outcome::Created : it->second;
@@ -40,10 +46,7 @@ struct Tally {
       ++pending.failed;
     else
       ++(o == Outcome::Kept ? pending.kept : o == Outcome::Overwritten ? pending.overwritten : pending.created);
-    if (CommitsInCall() != commits) {
-      commits = CommitsInCall();
-      Confirm();
-    }
+    Sync();
   }
 };
 thread_local Tally tally;
@@ -192,6 +195,7 @@ bool EntityHandler::RunImportWalk(const ImportWalk& w, const std::string& sFile)
     auto selected = w.selects ? trap.Test([&] { return w.selects(*current); }) : std::optional<bool>(true);
     if (!selected) return false;
     if (*selected) {
+      if (counting) tally.Sync();
       bool stored = false;
       const bool goOn = trap.Run([&] {
         // Lookups and parents imported for this record belong to it.
