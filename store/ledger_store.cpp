@@ -387,7 +387,6 @@ void LedgerStore::Begin() {
   // busy timeout instead of deadlocking on a read-to-write upgrade.
   Prepare("BEGIN IMMEDIATE").Run();
   txStart_ = std::chrono::steady_clock::now();
-  JoinDryRun();
 }
 
 void LedgerStore::RollbackTo() noexcept {
@@ -401,6 +400,7 @@ void LedgerStore::Write(const std::function<void()>& fn) {
     ThrowLedgerError("账套不能写入：本次调用中已有保存失败，不再保存");
   SettleDryRunLeftover();
   if (writeDepth_ == 0 && !InTransaction()) Begin();
+  JoinDryRun();
   ++writeDepth_;
   bool opened = false;
   try {
@@ -583,7 +583,7 @@ void BeginDryRun() {
 }
 
 void LedgerStore::JoinDryRun() {
-  if (!InDryRun()) return;
+  if (!InDryRun() || dryRun_ == dryRun.id) return;
   dryRun_ = dryRun.id;
   dryRun.stores.push_back(shared_from_this());
 }

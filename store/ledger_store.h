@@ -169,7 +169,7 @@ class LedgerStore : public std::enable_shared_from_this<LedgerStore> {
   void ForgetLostTransaction() noexcept;
   [[noreturn]] void Fail(const std::string& what) const;
   friend void EndDryRun();
-  // Takes the transaction just begun into the thread's dry run, if any.
+  // Takes the open transaction into the thread's dry run, if any (once).
   void JoinDryRun();
   // Rolls the dry run's transaction back; answers the reason it failed, or
   // empty. A transaction that could not be rolled back stays marked, so it
