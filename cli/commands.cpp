@@ -127,6 +127,7 @@ int Run(const RunOptions& o, bool exporting, bool summary = false) {
         if (o.codingStyle) dict->SetValue("CodingStyle", int32_t{*o.codingStyle});
       }
       result = imp.ImportXMLData(props, target->code, o.file, dict.get());
+      reporter.SetImportCounts(imp.LastCounts());
     }
     if (!result && reporter.Events() == 0) reporter.Notice(WhyFalse(*target, exporting));
     static bool undottedHinted = false;
@@ -135,7 +136,7 @@ int Run(const RunOptions& o, bool exporting, bool summary = false) {
       reporter.Hint("文件中的代码不带点，上级由代码前缀表示：请加 --coding-style 2 重新引入。");
     }
     reporter.Result(result);
-    if (!result && reporter.StoppedByInterrupt()) reporter.Interruption();
+    if (!result && reporter.StoppedByInterrupt()) reporter.Interruption(o.dryRun);
     if (reporter.OutputLost()) {
       std::cerr << "输出已无法写入（" << reporter.LostReason() << "），"
                 << (result ? "运行已完成，但结果未能输出" : "运行在第 " + std::to_string(reporter.Rows()) + " 行后取消")
@@ -167,18 +168,22 @@ int Severity(int status) {
   }
 }
 
-// A kind left out of a whole-ledger run, said in one line; false once the
-// line could not be written.
-bool Skipped(const RunOptions& o, const BaseType& b, const std::string& why) {
-  const std::string text = b.title + "（" + std::to_string(b.code) + "）" + why + "，跳过";
+// A line of the tool's own beside the events: JSON j on stdout, or the text
+// on stderr; false once it could not be written.
+bool Say(const RunOptions& o, const nlohmann::ordered_json& j, const std::string& text) {
   errno = 0;
   if (o.events == "jsonl") {
-    nlohmann::ordered_json j = {{"event", "Skipped"}, {"code", b.code}, {"element", b.element}, {"text", text}};
     std::cout << j.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) << std::endl;
     return static_cast<bool>(std::cout);
   }
   std::cerr << text << std::endl;
   return static_cast<bool>(std::cerr);
+}
+
+// A kind left out of a whole-ledger run, said in one line.
+bool Skipped(const RunOptions& o, const BaseType& b, const std::string& why) {
+  const std::string text = b.title + "（" + std::to_string(b.code) + "）" + why + "，跳过";
+  return Say(o, {{"event", "Skipped"}, {"code", b.code}, {"element", b.element}, {"text", text}}, text);
 }
 
 // Every kind in import order, one file per kind named by its element; the
@@ -226,7 +231,20 @@ int RunExport(const RunOptions& options) {
 }
 int RunImport(const RunOptions& options) {
   CatchInterrupt();
-  return options.all.empty() ? Run(options, false) : RunAll(options, false);
+  if (!options.dryRun) return options.all.empty() ? Run(options, false) : RunAll(options, false);
+  int status = kExitError;
+  try {
+    DryRun dry;
+    status = options.all.empty() ? Run(options, false) : RunAll(options, false);
+    dry.Finish();
+  } catch (const std::exception& e) {
+    const std::string text = "失败：" + ToError(e).Description();
+    Say(options, {{"event", "DryRun"}, {"rolledBack", false}, {"text", text}}, text);
+    return kExitError;
+  }
+  const std::string text = "预演：全部改动已撤销，账套中未保存任何记录";
+  if (!Say(options, {{"event", "DryRun"}, {"rolledBack", true}, {"text", text}}, text)) return kExitError;
+  return status;
 }
 
 int RunLedgerInit(const std::string& path, const std::string& kind, bool demo) {

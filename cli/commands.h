@@ -27,6 +27,9 @@ struct RunOptions {
   bool overwrite = false;
   // Text output without progress: errors, warnings and the summary only.
   bool quiet = false;
+  // Import only: run everything, kinds of --all included, in one
+  // transaction per ledger that is rolled back at the end.
+  bool dryRun = false;
   std::optional<int> impStyle;
   std::optional<int> codingStyle;
 };

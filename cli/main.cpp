@@ -46,6 +46,7 @@ int main(int argc, char** argv) {
   addRunOptions(importCmd, imp);
   importCmd->add_option("--imp-style", imp.impStyle, "1 保留已有对象，2 覆盖")->check(OneOf({"1", "2"}));
   importCmd->add_option("--coding-style", imp.codingStyle, "1 带点代码，2 不带点代码")->check(OneOf({"1", "2"}));
+  importCmd->add_flag("--dry-run", imp.dryRun, "预演：照常运行并报告全部事件与错误，最后撤销，不保存任何记录");
 
   auto* ledgerCmd = app.add_subcommand("ledger", "创建或查看账套");
   ledgerCmd->require_subcommand(1);

@@ -33,6 +33,13 @@ std::string Fixed(double d, int decimals) {
   auto r = std::to_chars(buf.data(), buf.data() + buf.size(), d, std::chars_format::fixed, decimals);
   return std::string(buf.data(), r.ptr);
 }
+void AddCounts(nlohmann::ordered_json& j, const std::optional<ImportCounts>& c) {
+  if (!c) return;
+  j["created"] = c->created;
+  j["kept"] = c->kept;
+  j["overwritten"] = c->overwritten;
+  j["failed"] = c->failed;
+}
 // CR inside messages would garble a terminal line.
 std::string ForTerminal(const std::string& s) { return Replace(s, "\r", "\n  "); }
 
@@ -199,12 +206,18 @@ bool Reporter::Question(const std::string& text, bool answer) {
 
 void Reporter::Result(bool value) {
   if (format_ == EventFormat::Jsonl) {
-    Json(Dump({{"event", "Result"}, {"value", value}}));
+    nlohmann::ordered_json j = {{"event", "Result"}, {"value", value}};
+    AddCounts(j, counts_);
+    Json(Dump(j));
     return;
   }
   std::string t = Fixed(Seconds(), 2);
+  std::string counts;
+  if (counts_)
+    counts = "；新建 " + std::to_string(counts_->created) + " 条，保留 " + std::to_string(counts_->kept) + " 条，覆盖 " +
+             std::to_string(counts_->overwritten) + " 条，失败 " + std::to_string(counts_->failed) + " 条";
   Text(kindTitle_ + (exporting_ ? " 导出" : " 引入") + (value ? "完成" : "未完成") + "：" + std::to_string(rows_) +
-       " 行，" + std::to_string(errors_) + " 个错误，用时 " + t + " 秒");
+       " 行，" + std::to_string(errors_) + " 个错误，用时 " + t + " 秒" + counts);
 }
 
 double Reporter::Seconds() const {
@@ -213,20 +226,23 @@ double Reporter::Seconds() const {
 
 void Reporter::Summary(int32_t code, const std::string& element, int status) {
   if (format_ != EventFormat::Jsonl) return;
-  Json(Dump({{"event", "Summary"},
-             {"code", code},
-             {"element", element},
-             {"rows", rows_},
-             {"errors", errors_},
-             {"seconds", std::round(Seconds() * 100) / 100},
-             {"status", status}}));
+  nlohmann::ordered_json j = {{"event", "Summary"},
+                              {"code", code},
+                              {"element", element},
+                              {"rows", rows_},
+                              {"errors", errors_},
+                              {"seconds", std::round(Seconds() * 100) / 100},
+                              {"status", status}};
+  AddCounts(j, counts_);
+  Json(Dump(j));
 }
 
 void Reporter::Failure(const std::string& description) { Text("失败：" + ForTerminal(description)); }
 
 void Reporter::Diagnostic(const std::string& text) { Text("诊断：" + text); }
 
-void Reporter::Interruption() {
+void Reporter::Interruption(bool dryRun) {
+  if (dryRun) return Text("已中断：预演到此为止，未保存任何记录。");
   Text(exporting_ ? "已中断：导出未完成，没有写入文件。"
                   : "已中断：已保存 " + std::to_string(RowsWithoutError()) + " 条记录；再次运行同一引入可以继续。");
 }

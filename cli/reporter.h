@@ -19,8 +19,10 @@
 #include <memory>
 #include <optional>
 #include <ostream>
+#include <optional>
 #include <string>
 
+#include "front/import_base.h"
 #include "platform/msgbox.h"
 
 namespace morvent::cli {
@@ -42,6 +44,9 @@ class Reporter {
   // line, without the bell of a message box.
   void Notice(const std::string& text);
   void Result(bool value);
+  // An import's outcome counts, shown from then on in the result line and
+  // in the summary.
+  void SetImportCounts(const ImportCounts& counts) { counts_ = counts; }
   // One kind's line of a whole-ledger run, with --events jsonl (the text
   // result line already says as much).
   void Summary(int32_t code, const std::string& element, int status);
@@ -49,8 +54,8 @@ class Reporter {
   void Failure(const std::string& description);
   void Diagnostic(const std::string& text);
   // After a run Ctrl-C stopped, what it kept: an import the records stored
-  // so far, an export no file. On stderr in every format.
-  void Interruption();
+  // so far, an export no file, a dry run nothing. On stderr in every format.
+  void Interruption(bool dryRun);
   // Advice of the tool's own, on stderr in every format (the JSON events
   // stay the library's): "提示：" and the text.
   void Hint(const std::string& text);
@@ -98,6 +103,7 @@ class Reporter {
   int lastTenth_ = 0;
   std::chrono::steady_clock::time_point lastLine_;
   std::string lostReason_;
+  std::optional<ImportCounts> counts_;
   std::chrono::steady_clock::time_point start_;
 };
 

@@ -1,13 +1,35 @@
 #include "front/import_base.h"
 
+#include <optional>
+
 #include "context/props.h"
 #include "front/code_table.h"
 #include "front/exchange_log.h"
 #include "front/handler.h"
+#include "front/walks.h"
 #include "platform/call_scope.h"
+#include "platform/error.h"
 #include "platform/registry.h"
+#include "store/ledger_store.h"
 
 namespace morvent {
+
+DryRun::DryRun() { BeginDryRun(); }
+
+DryRun::~DryRun() {
+  if (!open_) return;
+  try {
+    Finish();
+  } catch (const std::exception& e) {
+    ReportDiagnostic(e.what());
+  }
+}
+
+void DryRun::Finish() {
+  if (!open_) return;
+  open_ = false;
+  EndDryRun();
+}
 
 ImportBase::ImportBase() = default;
 ImportBase::~ImportBase() = default;
@@ -30,7 +52,9 @@ bool ImportBase::Run(const std::string& /*props*/, int32_t lBaseType, const std:
     if (ImportOneRow) ImportOneRow(lRow, dblRate, Cancel);
   };
   slot_->events.ImpErr = [this](const std::string& sErrMsg, bool& Cancel) { ReportError(sErrMsg, Cancel); };
+  ResetImportCounts();
   bool result = FinishCall(slot_->Import(file), [this](const std::string& m, bool& c) { ReportError(m, c); });
+  counts_ = TakeImportCounts(LostWritePending());
   slot_.reset();
   return result;
 }
@@ -38,6 +62,7 @@ bool ImportBase::Run(const std::string& /*props*/, int32_t lBaseType, const std:
 bool ImportBase::ImportXMLData(const std::string& PropsString, int32_t lBaseType, const std::string& sFile,
                                const OptionDictionary* dictParam) {
   PublicCallScope scope;
+  counts_ = {};
   const std::string props = PropsString;
   const std::string file = sFile;
   auto& ctx = Context();
@@ -58,11 +83,25 @@ bool ImportBase::ImportXMLData(const std::string& PropsString, int32_t lBaseType
   };
   skip([&] { ctx.gImpStyle = dictParam->GetValue("ImpStyle", int32_t{1}).ToLong(); });
   skip([&] { ctx.gCodingStyle = dictParam->GetValue("CodingStyle", int32_t{1}).ToLong(); });
+  bool dry = false;
+  skip([&] { dry = dictParam->GetValue("DryRun", false).ToBool(); });
   skip([&] { ParseProps(props); });
   ctx.gPropsString = props;
   bool result = false;
+  std::optional<DryRun> dryRun;
+  if (dry) dryRun.emplace();
   skip([&] { result = Run(props, lBaseType, file); });
   slot_.reset();
+  if (dryRun) {
+    // Whatever else is skipped, a dry run that stored something must say so.
+    try {
+      dryRun->Finish();
+    } catch (const std::exception& e) {
+      bool cancel = true;
+      ReportError(ToError(e).Description(), cancel);
+      result = false;
+    }
+  }
   return result;
 }
 

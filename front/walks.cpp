@@ -1,5 +1,7 @@
 #include "front/walks.h"
 
+#include <unordered_map>
+
 #include "context/glfunc.h"
 #include "context/props.h"
 #include "front/handler.h"
@@ -10,12 +12,73 @@ namespace morvent {
 
 std::string TextOf(const Variant& v) { return v.IsNull() || v.IsEmpty() ? std::string() : v.ToText(); }
 
-ImportTarget ChooseImportTarget(ObjectSet& set, int32_t foundId, const std::function<LedgerObjectPtr()>& createNew) {
-  if (foundId < 1) return {createNew(), false};
+namespace {
+enum class Outcome { Created, Kept, Overwritten };
+
+// Outcomes wait in pending until a commit takes them to the ledger file.
+struct Tally {
+  int walks = 0;  // nesting of import walks
+  std::unordered_map<const DataRecord*, Outcome> chosen;
+  ImportCounts counted, pending;
+  int64_t commits = 0;
+
+  void Note(const DataRecord* record, Outcome o) {
+    if (record && walks > 0) chosen.try_emplace(record, o);
+  }
+  void Confirm() {
+    counted.created += pending.created;
+    counted.kept += pending.kept;
+    counted.overwritten += pending.overwritten;
+    counted.failed += pending.failed;
+    pending = {};
+  }
+  // Whatever a commit since the last look took to the file is counted.
+  void Sync() {
+    if (CommitsInCall() == commits) return;
+    commits = CommitsInCall();
+    Confirm();
+  }
+  void Count(const DataRecord* record, bool stored) {
+    auto it = chosen.find(record);
+    const Outcome o = it == chosen.end() ? Outcome::Created : it->second;
+    if (it != chosen.end()) chosen.erase(it);
+    if (!stored)
+      ++pending.failed;
+    else
+      ++(o == Outcome::Kept ? pending.kept : o == Outcome::Overwritten ? pending.overwritten : pending.created);
+    Sync();
+  }
+};
+thread_local Tally tally;
+}  // namespace
+
+void ResetImportCounts() { tally = Tally{.commits = CommitsInCall()}; }
+
+ImportCounts TakeImportCounts(bool writeLost) {
+  if (writeLost) {
+    // A kept object was not written, so nothing of it was lost.
+    tally.counted.kept += tally.pending.kept;
+    tally.counted.failed += tally.pending.created + tally.pending.overwritten + tally.pending.failed;
+    tally.pending = {};
+  }
+  tally.Confirm();
+  ImportCounts counts = tally.counted;
+  ResetImportCounts();
+  return counts;
+}
+
+ImportTarget ChooseImportTarget(ObjectSet& set, int32_t foundId, const std::function<LedgerObjectPtr()>& createNew,
+                                const DataRecord* record) {
+  if (foundId < 1) {
+    tally.Note(record, Outcome::Created);
+    return {createNew(), false};
+  }
   switch (Context().gImpStyle) {
     case 1:
+      tally.Note(record, Outcome::Kept);
       return {nullptr, true};
     case 2:
+      tally.Note(record, Outcome::Overwritten);
       return {set.Item(foundId), false};
     default:
       return {};
@@ -95,6 +158,14 @@ bool EntityHandler::RunImportWalk(const ImportWalk& w, const std::string& sFile)
   RecordCollectionPtr collection;
   DataRecordPtr current;
   bool stop = false;
+  // Only the outermost walk's records are the file's.
+  const bool counting = tally.walks == 0;
+  ++tally.walks;
+  struct Leave {
+    ~Leave() {
+      if (--tally.walks == 0) tally.chosen.clear();
+    }
+  } leave;
 
   ErrorTrap trap(
       w.errorPrefix, [&] { return current ? TextOf(current->Value(w.errorKey)) : std::string(); },
@@ -123,14 +194,20 @@ bool EntityHandler::RunImportWalk(const ImportWalk& w, const std::string& sFile)
     current = collection->Item(i);
     auto selected = w.selects ? trap.Test([&] { return w.selects(*current); }) : std::optional<bool>(true);
     if (!selected) return false;
-    if (*selected && !trap.Run([&] {
-          // Lookups and parents imported for this record belong to it.
-          RecordScope record;
-          CheckMatchKey(*current, w.matchKey);
-          w.importRecord(current);
-          record.Stored();
-        }))
-      return false;
+    if (*selected) {
+      if (counting) tally.Sync();
+      bool stored = false;
+      const bool goOn = trap.Run([&] {
+        // Lookups and parents imported for this record belong to it.
+        RecordScope record;
+        CheckMatchKey(*current, w.matchKey);
+        w.importRecord(current);
+        record.Stored();
+        stored = true;
+      });
+      if (counting) tally.Count(current.get(), stored);
+      if (!goOn) return false;
+    }
     if (!trap.Run([&] { stop = RaiseImpOneRow(i, ImportRate(i, count), w.progressPrefix + TextOf(current->Value(w.progressKey))); }))
       return false;
     if (stop) return false;

@@ -19,6 +19,7 @@
 
 #include "context/ledger_api.h"
 #include "context/record.h"
+#include "front/import_base.h"
 #include "platform/error.h"
 
 namespace morvent {
@@ -75,11 +76,26 @@ void CheckMatchKey(const DataRecord& record, const std::string& matchKey);
 // ImpStyle 1 keeps it (keep = true, no object), 2 takes it for overwriting,
 // and any other value leaves no object, so the next write fails and the
 // record is reported.
+//
+// record is the record being imported. When the import walk counts it, the
+// choice becomes the record's outcome if it is stored (created, kept or
+// overwritten); the first choice for a record wins, so one created ahead
+// (as a parent, or in a first pass) counts as created.
 struct ImportTarget {
   LedgerObjectPtr object;
   bool keep = false;
 };
-ImportTarget ChooseImportTarget(ObjectSet& set, int32_t foundId, const std::function<LedgerObjectPtr()>& createNew);
+ImportTarget ChooseImportTarget(ObjectSet& set, int32_t foundId, const std::function<LedgerObjectPtr()>& createNew,
+                                const DataRecord* record = nullptr);
+
+// The outcome counts of the records walked by the thread's outermost import
+// walk since the last reset. A record that fails counts as failed whatever
+// was done before it failed.
+void ResetImportCounts();
+// The counts, once the call's last commit is done. After a lost write
+// (writeLost) the records created or overwritten since the last commit that
+// reached the ledger file went with it, and count as failed.
+ImportCounts TakeImportCounts(bool writeLost);
 
 // Text of a value as "&" joins it: Null and Empty give "".
 std::string TextOf(const Variant& v);

@@ -90,7 +90,8 @@ int32_t CAssistDetail::ImportAssistDetail(const DataRecord& record) {
   entries.Refresh();
   const std::string number = LeftChars(record.Value("Number").ToText(), kNumberWidth);
   const int32_t id = FindDetail(typeId, number);
-  auto target = ChooseImportTarget(entries, id, [&] { return entries.CreateNew({Variant(typeId)}, {{"Number", number}}); });
+  auto target = ChooseImportTarget(
+      entries, id, [&] { return entries.CreateNew({Variant(typeId)}, {{"Number", number}}); }, &record);
   if (target.keep) return id;
   auto& entry = Must(target.object);
   entry.Let("Name", record.Value("Name"));

@@ -56,7 +56,7 @@ int32_t CAssistType::ImportRecord(const DataRecord& record) {
   auto& set = Must(set_);
   const std::string whole = record.Value("Name").ToText();
   const int32_t id = FindTypeByName(LeftChars(whole, kNameWidth), whole);
-  auto target = ChooseImportTarget(set, id, [&] { return set.CreateNew({}, {}); });
+  auto target = ChooseImportTarget(set, id, [&] { return set.CreateNew({}, {}); }, &record);
   if (target.keep) return id;
   auto& type = Must(target.object);
   type.Let("Name", record.Value("Name"));

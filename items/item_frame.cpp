@@ -277,21 +277,10 @@ int32_t CItemFrame::ImportRecord(const DataRecordPtr& recordPtr, std::string& nu
 
   auto& set = ItemSet();
   const int32_t id = set.ExistenceCheck({{"Number", number}, {"ItemClassID", kind_.itemClassId}});
-  LedgerObjectPtr item;
-  if (id < 1) {
-    item = set.CreateNew({kind_.itemClassId, parentId}, {{"Number", number}});
-  } else {
-    switch (Context().gImpStyle) {
-      case 1:
-        return id;
-      case 2:
-        item = set.Item(id);
-        break;
-      default:
-        break;  // no item to write: the next step fails
-    }
-  }
-  auto& obj = Must(item);
+  auto target = ChooseImportTarget(
+      set, id, [&] { return set.CreateNew({kind_.itemClassId, parentId}, {{"Number", number}}); }, &record);
+  if (target.keep) return id;
+  auto& obj = Must(target.object);
   obj.Let("Name", record.GetValue("Name"));
   obj.Let("Number", number);
 

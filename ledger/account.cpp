@@ -208,20 +208,9 @@ int32_t CAccount::ImportRecord(const DataRecordPtr& recordPtr, std::string& numb
 
   auto& set = Accounts();
   int32_t id = set.ExistenceCheck({{"Number", number}});
-  LedgerObjectPtr acct;
-  if (id < 1) {
-    acct = set.CreateNew({}, {{"Number", number}});
-  } else {
-    switch (Context().gImpStyle) {
-      case 1:
-        return id;
-      case 2:
-        acct = set.Item(id);
-        break;
-      default:
-        break;  // no account to write: the next step fails
-    }
-  }
+  auto target = ChooseImportTarget(set, id, [&] { return set.CreateNew({}, {{"Number", number}}); }, &record);
+  if (target.keep) return id;
+  LedgerObjectPtr acct = target.object;
   auto& obj = Must(acct);
   const Variant name = record.GetValue("Name");
   obj.Let("Name", name.IsNull() ? name : Variant(LeftChars(name.ToText(), kNameWidth)));

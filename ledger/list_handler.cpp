@@ -39,7 +39,7 @@ int32_t CListHandler::ImportRecord(const DataRecord& record) {
   auto& set = Must(set_);
   const std::string key = LeftChars(record.Value(kind_.matchKey).ToText(), kind_.numberWidth);
   const int32_t id = set.ExistenceCheck({{kind_.matchKey, key}});
-  auto target = ChooseImportTarget(set, id, [&] { return set.CreateNew({}, {{kind_.matchKey, key}}); });
+  auto target = ChooseImportTarget(set, id, [&] { return set.CreateNew({}, {{kind_.matchKey, key}}); }, &record);
   if (target.keep) return id;
   auto& object = Must(target.object);
   WriteFields(object, record, key);

@@ -11,6 +11,7 @@ struct CallState {
   int recordDepth = 0;
   int64_t pendingRecords = 0;    // stored since the last commit
   int64_t committedRecords = 0;  // stored and committed
+  int64_t commits = 0;
   bool lost = false;
   bool lostReported = false;
   std::string lostReason;
@@ -89,7 +90,10 @@ RecordScope::~RecordScope() {
 bool InRecord() { return state.recordDepth > 0; }
 void RegisterRecordEndHook(std::function<void()> hook) { Register(RecordHooks(), std::move(hook)); }
 
+int64_t CommitsInCall() { return state.commits; }
+
 void NoteCommitted() {
+  ++state.commits;
   state.committedRecords += state.pendingRecords;
   state.pendingRecords = 0;
 }

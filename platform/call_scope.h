@@ -62,6 +62,8 @@ void RegisterRecordEndHook(std::function<void()> hook);
 // Deferred work of this call has reached the ledger file: the records
 // stored so far are safe.
 void NoteCommitted();
+// How often deferred work of this call has reached the ledger file so far.
+int64_t CommitsInCall();
 // A commit inside the call failed and its work is gone. The first note of
 // a call wins; later writes of the call are refused (LostWritePending).
 void NoteLostWrite(const std::string& reason);

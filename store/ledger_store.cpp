@@ -4,6 +4,8 @@
 
 #include <sqlite3.h>
 
+#include <atomic>
+
 #include <cstring>
 #include <filesystem>
 #include <mutex>
@@ -188,7 +190,7 @@ LedgerStore::LedgerStore(std::string path, sqlite3* db) : path_(std::move(path))
 LedgerStore::~LedgerStore() {
   // Work stored by a finished call must survive the last object going away;
   // when it cannot, the call learns of it.
-  if (db_ && !sqlite3_get_autocommit(db_)) CommitNoted();
+  if (db_ && !sqlite3_get_autocommit(db_)) CommitNoted();  // never a dry run's
   for (auto& [sql, list] : cache_)
     for (auto* s : list) sqlite3_finalize(s);
   if (db_) sqlite3_close_v2(db_);
@@ -332,6 +334,7 @@ void LedgerStore::Fail(const std::string& what) const {
 }
 
 Query LedgerStore::Prepare(const std::string& sql) {
+  SettleDryRunLeftover();
   sqlite3_stmt* stmt = nullptr;
   auto it = cache_.find(sql);
   if (it != cache_.end() && !it->second.empty()) {
@@ -395,7 +398,9 @@ void LedgerStore::Write(const std::function<void()>& fn) {
   auto self = shared_from_this();
   if (LostWritePending())
     ThrowLedgerError("账套不能写入：本次调用中已有保存失败，不再保存");
+  SettleDryRunLeftover();
   if (writeDepth_ == 0 && !InTransaction()) Begin();
+  JoinDryRun();
   ++writeDepth_;
   bool opened = false;
   try {
@@ -459,7 +464,7 @@ void LedgerStore::ForgetLostTransaction() noexcept {
 }
 
 void LedgerStore::Commit() {
-  if (writeDepth_ > 0 || !InTransaction()) return;
+  if (writeDepth_ > 0 || !InTransaction() || dryRun_ != 0) return;
   std::string reason = TryCommit();
   if (reason.empty()) {
     if (InPublicCall()) NoteCommitted();
@@ -470,7 +475,7 @@ void LedgerStore::Commit() {
 }
 
 void LedgerStore::CommitNoted() noexcept {
-  if (writeDepth_ > 0 || !InTransaction()) return;
+  if (writeDepth_ > 0 || !InTransaction() || dryRun_ != 0) return;
   std::string reason = TryCommit();
   if (reason.empty()) {
     if (InPublicCall()) NoteCommitted();
@@ -547,6 +552,71 @@ void CommitThreadStores() noexcept {
 void CommitDueThreadStores() noexcept {
   for (auto& [path, weak] : ThreadStores())
     if (auto store = weak.lock()) store->CommitIfDue();
+}
+
+// ---- Dry runs ----------------------------------------------------------------
+
+namespace {
+struct DryRunState {
+  int depth = 0;
+  uint64_t id = 0;  // of the open one; every dry run has its own
+  std::vector<LedgerStorePtr> stores;
+};
+thread_local DryRunState dryRun;
+std::atomic<uint64_t> dryRuns{0};
+std::function<bool()>& RollbackFault() {
+  static std::function<bool()> fault;
+  return fault;
+}
+}  // namespace
+
+void LedgerStore::SetRollbackFaultForTesting(std::function<bool()> fault) { RollbackFault() = std::move(fault); }
+
+bool InDryRun() { return dryRun.depth > 0; }
+uint64_t ThisDryRun() { return dryRun.depth > 0 ? dryRun.id : 0; }
+
+void BeginDryRun() {
+  if (dryRun.depth++ > 0) return;
+  dryRun.id = ++dryRuns;
+  // Work of this thread from before the dry run is not the dry run's.
+  CommitThreadStores();
+}
+
+void LedgerStore::JoinDryRun() {
+  if (!InDryRun() || dryRun_ == dryRun.id) return;
+  dryRun_ = dryRun.id;
+  dryRun.stores.push_back(shared_from_this());
+}
+
+std::string LedgerStore::RollbackDryRun() noexcept {
+  if (!InTransaction()) {
+    dryRun_ = 0;
+    return "";
+  }
+  if (RollbackFault() && RollbackFault()()) return CommitFailureReason(SQLITE_IOERR, sqlite3_errstr(SQLITE_IOERR));
+  if (sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr) != SQLITE_OK && InTransaction())
+    return CommitFailureReason(sqlite3_extended_errcode(db_), sqlite3_errmsg(db_));
+  dryRun_ = 0;
+  ForgetLostTransaction();
+  return "";
+}
+
+void LedgerStore::SettleDryRunLeftover() {
+  // Reads would see the leftover's work, writes would join it.
+  if (dryRun_ == 0 || dryRun_ == ThisDryRun()) return;
+  if (!RollbackDryRun().empty()) ThrowLedgerError("账套不能使用：预演的改动未能撤销");
+}
+
+void EndDryRun() {
+  if (dryRun.depth == 0 || --dryRun.depth > 0) return;
+  auto stores = std::move(dryRun.stores);
+  dryRun.stores.clear();
+  std::string failed;
+  for (auto& store : stores) {
+    std::string reason = store->RollbackDryRun();
+    if (failed.empty()) failed = reason;
+  }
+  if (!failed.empty()) ThrowLedgerError("预演的改动未能撤销：" + failed);
 }
 
 std::string CountTriggersSql(const std::string& table, const std::string& scopeColumn) {

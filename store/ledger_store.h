@@ -20,6 +20,11 @@
 // of the call are refused, and the walk or front end reports it once. IDs
 // handed out in a lost transaction are never handed out again by this
 // process (SettleNewId), so a stale ID cannot name another object.
+//
+// Dry runs: while one is open on a thread (BeginDryRun), a store of that
+// thread that begins a transaction keeps it to the end of the dry run and
+// never commits it; EndDryRun rolls it back. The dry run holds its stores,
+// so calls within it share their connections and see each other's work.
 #include <chrono>
 #include <cstdint>
 #include <functional>
@@ -146,6 +151,8 @@ class LedgerStore : public std::enable_shared_from_this<LedgerStore> {
   // disk would (nullptr: none); and a shorter wait for locked ledgers.
   static void SetCommitFaultForTesting(std::function<bool()> fault);
   static void SetBusyTimeoutForTesting(int milliseconds);
+  // Tests only: a fault answering true makes a dry run's rollback fail.
+  static void SetRollbackFaultForTesting(std::function<bool()> fault);
 
  private:
   friend class Query;
@@ -161,6 +168,16 @@ class LedgerStore : public std::enable_shared_from_this<LedgerStore> {
   // Moves the IDs of a transaction that was rolled back into the floors.
   void ForgetLostTransaction() noexcept;
   [[noreturn]] void Fail(const std::string& what) const;
+  friend void EndDryRun();
+  // Takes the open transaction into the thread's dry run, if any (once).
+  void JoinDryRun();
+  // Rolls the dry run's transaction back; answers the reason it failed, or
+  // empty. A transaction that could not be rolled back stays marked, so it
+  // is never committed (closing the connection drops it).
+  std::string RollbackDryRun() noexcept;
+  // Before any other use: rolls back a transaction left by an earlier dry
+  // run whose rollback failed, or raises when it still cannot.
+  void SettleDryRunLeftover();
 
   std::string path_;
   sqlite3* db_;
@@ -170,6 +187,7 @@ class LedgerStore : public std::enable_shared_from_this<LedgerStore> {
   // The highest ID handed out per table in the open transaction.
   std::map<std::string, int64_t> txIds_;
   std::optional<bool> hasSequence_;  // tables with AUTOINCREMENT (new ledgers)
+  uint64_t dryRun_ = 0;  // the dry run the open transaction belongs to (0: none)
 };
 using LedgerStorePtr = std::shared_ptr<LedgerStore>;
 
@@ -179,6 +197,16 @@ void CommitThreadStores() noexcept;
 // Commits the stores of the calling thread whose quarter second is up; the
 // ledger's record-end hook.
 void CommitDueThreadStores() noexcept;
+
+// Opens a dry run on the calling thread (nested ones join the outer one).
+void BeginDryRun();
+// Closes it; the outermost rolls back every transaction of the dry run and
+// raises the ledger's error naming the reason when one could not be rolled
+// back.
+void EndDryRun();
+bool InDryRun();
+// The open dry run's own number (0: none).
+uint64_t ThisDryRun();
 
 // Raises the ledger's own error (number kErrLedger) with a Chinese text.
 [[noreturn]] void ThrowLedgerError(const std::string& description);

@@ -105,7 +105,7 @@ int32_t CMeasureUnit::ImportRecord(const DataRecord& record) {
 
   const std::string name = LeftChars(record.Value("Name").ToText(), kNameWidth);
   const int32_t id = group.Call("ExistenceCheck", {}, {{"Name", name}}).ToLong();
-  auto target = ChooseImportTarget(units, id, [&] { return units.CreateNew({}, {}); });
+  auto target = ChooseImportTarget(units, id, [&] { return units.CreateNew({}, {}); }, &record);
   if (target.keep) return id;
   auto& unit = Must(target.object);
   unit.Let("Name", name);

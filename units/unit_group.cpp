@@ -52,7 +52,7 @@ int32_t CMeasureUnitGroup::ImportRecord(const DataRecord& record) {
   auto& set = Must(set_);
   const std::string name = LeftChars(record.Value("Name").ToText(), kNameWidth);
   const int32_t id = set.ExistenceCheck({{"Name", name}});
-  auto target = ChooseImportTarget(set, id, [&] { return set.CreateNew({}, {}); });
+  auto target = ChooseImportTarget(set, id, [&] { return set.CreateNew({}, {}); }, &record);
   if (target.keep) return id;
   auto& group = Must(target.object);
   group.Let("Name", name);

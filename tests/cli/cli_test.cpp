@@ -105,7 +105,7 @@ TEST(Tool, OnErrorStopsOrSkipsAndEveryErrorIsLogged) {
   EXPECT_EQ(lines[0]["event"], "ImportOneRow");
   EXPECT_EQ(lines[1].dump(),
             nlohmann::ordered_json({{"event", "Error"}, {"sErrMsg", message}, {"cancel", true}, {"row", 2}}).dump());
-  EXPECT_EQ(lines[2].dump(), R"({"event":"Result","value":false})");
+  EXPECT_EQ(lines[2].dump(), R"({"event":"Result","value":false,"created":1,"kept":0,"overwritten":0,"failed":1})");
 
   auto skip = RunTool(home, "import --ledger " + Quote(ledger) + " --type 120 --file " + Quote(file) +
                                 " --on-error skip --events jsonl");
@@ -114,7 +114,7 @@ TEST(Tool, OnErrorStopsOrSkipsAndEveryErrorIsLogged) {
   ASSERT_EQ(lines.size(), 5u);
   EXPECT_EQ(lines[1]["cancel"], false);
   EXPECT_EQ(lines[2].dump(), R"({"event":"ImportOneRow","lRow":2,"dblRate":66})");
-  EXPECT_EQ(lines[4].dump(), R"({"event":"Result","value":true})");
+  EXPECT_EQ(lines[4].dump(), R"({"event":"Result","value":true,"created":1,"kept":1,"overwritten":0,"failed":1})");
 
   auto log = ReadLogEntries(home.file("Morvent_log.xml"));
   ASSERT_EQ(log.size(), 2u);

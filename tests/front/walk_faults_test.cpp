@@ -1,6 +1,7 @@
 // What the walks claim when things go wrong: a ledger commit that fails, an
-// export that cannot read its ledger or write its file, and records that
-// lack the key their objects are matched by.
+// export that cannot read its ledger or write its file, records that lack
+// the key their objects are matched by, and a dry run that must leave
+// nothing even when its rollback fails or it is killed.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sqlite3.h>
@@ -60,7 +61,10 @@ class WalkFaults : public ::testing::Test {
       if (pauseAfter.count(row)) std::this_thread::sleep_for(LedgerStore::kCommitInterval + std::chrono::milliseconds(30));
     };
   }
-  void TearDown() override { LedgerStore::SetCommitFaultForTesting(nullptr); }
+  void TearDown() override {
+    LedgerStore::SetCommitFaultForTesting(nullptr);
+    LedgerStore::SetRollbackFaultForTesting(nullptr);
+  }
 
   std::string Write(const std::string& name, const std::string& element, const std::vector<DataRecordPtr>& records) {
     auto collection = std::make_shared<RecordCollection>();
@@ -96,18 +100,19 @@ TEST_F(WalkFaults, AFailedCommitEndsTheImportWithOneErrorAndFalseWhateverTheClie
     int64_t stored;
     std::vector<int32_t> rows;
     std::vector<std::string> errors;
+    ImportCounts counts;  // what was lost with the commit counts as failed
   };
   auto blank = Rec({{"Number", " "}, {"Name", "无码"}});
   auto five = Departments(5);
   std::vector<DataRecordPtr> withBlank{five[0], five[1], blank, five[2], five[3]};
   const std::vector<Case> cases = {
       {"call end", Departments(5), {}, 1, 0, {1, 2, 3, 4, 5},
-       {"账套不能写入：磁盘已满（database or disk is full）；此前已保存 0 条记录。"}},
+       {"账套不能写入：磁盘已满（database or disk is full）；此前已保存 0 条记录。"}, {.failed = 5}},
       {"grouped, between records", Departments(6), {2, 4}, 2, 3, {1, 2, 3, 4},
-       {LostWriteMessage("磁盘已满（database or disk is full）", 3)}},
+       {LostWriteMessage("磁盘已满（database or disk is full）", 3)}, {.created = 3, .failed = 2}},
       {"before the client hears of another error", withBlank, {}, 1, 0, {1, 2},
        {"引入部门资料错误，当前记录名称为：无码\r错误信息：\r代码不能为空",
-        LostWriteMessage("磁盘已满（database or disk is full）", 0)}},
+        LostWriteMessage("磁盘已满（database or disk is full）", 0)}, {.failed = 3}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -123,6 +128,7 @@ TEST_F(WalkFaults, AFailedCommitEndsTheImportWithOneErrorAndFalseWhateverTheClie
     LedgerStore::SetCommitFaultForTesting(nullptr);
     EXPECT_EQ(rows, c.rows);
     EXPECT_EQ(errors, c.errors);
+    EXPECT_EQ(imp.LastCounts(), c.counts);
     // Exactly the records reported as stored are in the file, and whole.
     int64_t stored = Outside(l, "SELECT count(*) FROM t_Item WHERE FItemClassID = 2");
     EXPECT_EQ(stored, c.stored);
@@ -249,6 +255,79 @@ TEST(MatchKey, KindsMatchedByNameAskForTheName) {
   EXPECT_EQ(ErrorOf([] { CheckMatchKey(*Rec({{"Name", " 　"}, {"Number", "7"}}), "Name"); }), "名称不能为空");
   EXPECT_EQ(ErrorOf([] { CheckMatchKey(*Rec({{"Name", "x"}}), "Name"); }), "");
   EXPECT_EQ(ErrorOf([] { CheckMatchKey(DataRecord(), ""); }), "");
+}
+
+// Both ways of asking for a dry run: the object around several calls, and
+// the option of one call.
+TEST_F(WalkFaults, ADryRunSeesItsOwnWorkAndLeavesNothing) {
+  const std::string file = Write("d.xml", "Department", Departments(4));
+  auto dict = Rec({{"DryRun", true}});
+  {
+    DryRun dry;
+    ASSERT_TRUE(imp.ImportXMLData(props, 120, file));
+    EXPECT_EQ(imp.LastCounts(), ImportCounts{.created = 4});
+    // The next call (its option joins the open dry run) finds the first's.
+    ASSERT_TRUE(imp.ImportXMLData(props, 120, file, dict.get()));
+    EXPECT_EQ(imp.LastCounts(), ImportCounts{.kept = 4});
+    ASSERT_TRUE(exp.ExportXMLData(props, 120, home.file("seen.xml")));
+    EXPECT_NE(ReadFile(home.file("seen.xml")).find("<Number>D4</Number>"), std::string::npos);
+    EXPECT_EQ(StoredDepartments(), 0);
+    dry.Finish();
+  }
+  EXPECT_EQ(StoredDepartments(), 0);
+  ASSERT_TRUE(imp.ImportXMLData(props, 120, file, dict.get()));
+  EXPECT_EQ(imp.LastCounts(), ImportCounts{.created = 4});
+  EXPECT_EQ(StoredDepartments(), 0);
+  EXPECT_TRUE(errors.empty());
+  // The ledger is free again: a real run stores.
+  ASSERT_TRUE(imp.ImportXMLData(props, 120, file));
+  EXPECT_EQ(StoredDepartments(), 4);
+}
+
+TEST_F(WalkFaults, ARollbackThatFailsIsReportedAndItsWorkIsNeverCommitted) {
+  const std::string file = Write("d.xml", "Department", Departments(3));
+  const std::string message = "预演的改动未能撤销：读写磁盘出错（disk I/O error）";
+  LedgerStore::SetRollbackFaultForTesting([] { return true; });
+  auto dict = Rec({{"DryRun", true}});
+  EXPECT_FALSE(imp.ImportXMLData(props, 120, file, dict.get()));
+  EXPECT_EQ(errors, std::vector<std::string>{message});
+  EXPECT_EQ(ReadLogEntries(home.file(kLogFileName)).back().message, message);
+  EXPECT_EQ(StoredDepartments(), 0);
+  // The connection outlives the dry run here: its later work must not
+  // join the leftover transaction, whose end would commit both.
+  auto store = LedgerStore::ForProps(props);
+  {
+    DryRun dry;
+    ASSERT_TRUE(imp.ImportXMLData(props, 120, file));
+    EXPECT_EQ(ErrorOf([&] { dry.Finish(); }), message);
+  }
+  EXPECT_EQ(StoredDepartments(), 0);
+  LedgerStore::SetRollbackFaultForTesting(nullptr);
+  ASSERT_TRUE(imp.ImportXMLData(props, 120, Write("one.xml", "Department", Departments(1))));
+  EXPECT_EQ(imp.LastCounts(), ImportCounts{.created = 1});
+  EXPECT_EQ(StoredDepartments(), 1);
+}
+
+TEST_F(WalkFaults, ADryRunKilledHalfWayLeavesNothing) {
+  const std::string file = Write("d.xml", "Department", Departments(50));
+  pid_t pid = fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    // Past a quarter second, when a real run would have committed.
+    imp.ImportOneRow = [](int32_t row, double, bool&) {
+      if (row == 10) std::this_thread::sleep_for(LedgerStore::kCommitInterval + std::chrono::milliseconds(30));
+      if (row == 20) kill(getpid(), SIGKILL);
+    };
+    DryRun dry;
+    imp.ImportXMLData(props, 120, file);
+    _exit(0);
+  }
+  int status = 0;
+  waitpid(pid, &status, 0);
+  ASSERT_TRUE(WIFSIGNALED(status));
+  EXPECT_EQ(StoredDepartments(), 0);
+  ASSERT_TRUE(imp.ImportXMLData(props, 120, file));
+  EXPECT_EQ(StoredDepartments(), 50);
 }
 
 }  // namespace
