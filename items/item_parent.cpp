@@ -2,6 +2,7 @@
 
 #include "context/glfunc.h"
 #include "context/props.h"
+#include "platform/call_scope.h"
 #include "platform/text.h"
 
 namespace morvent {
@@ -93,10 +94,17 @@ int32_t ParentResolver::FindInCollection(const std::string& number) {
   return 0;
 }
 
+int32_t ParentResolver::InLedger(const std::string& number) {
+  if (LostWritePending()) ledgerIds_.clear();
+  if (auto it = ledgerIds_.find(number); it != ledgerIds_.end()) return it->second;
+  const int32_t id = ledger_.existenceCheck(number);
+  // Not found is not kept: the parent may be stored later in the run.
+  if (id > 0 && !LostWritePending()) ledgerIds_.emplace(number, id);
+  return id;
+}
+
 int32_t ParentResolver::EnsureParent(const ParentRef& parent, std::string& parentNumber) {
   const std::string& pnum = parent.number;
-  const int32_t found = ledger_.existenceCheck(pnum);
-
   const int32_t e = FindInCollection(pnum);
   DataRecordPtr entry;
   if (e > 0) {
@@ -107,9 +115,10 @@ int32_t ParentResolver::EnsureParent(const ParentRef& parent, std::string& paren
         parentNumber = entry->Value(kMarkNumber).ToText();
         return entry->Value(kMarkId).ToLong();
       }
-      return found;
+      return InLedger(pnum);
     }
   }
+  const int32_t found = InLedger(pnum);
 
   if (found < 1) {
     if (e > 0) {

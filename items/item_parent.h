@@ -69,9 +69,12 @@ class ParentResolver {
 
   explicit ParentResolver(Ledger ledger) : ledger_(std::move(ledger)) {}
 
+  // Starts a run (an import, a lookup's record): what the ledger answered
+  // before is forgotten with the old collection.
   void SetCollection(RecordCollectionPtr collection) {
     collection_ = std::move(collection);
     indexed_ = false;
+    ledgerIds_.clear();
   }
   const RecordCollectionPtr& Collection() const { return collection_; }
 
@@ -131,6 +134,10 @@ class ParentResolver {
   void Mark(int32_t index, const std::string& fileNumber, int32_t id, const std::string& storedNumber);
   // Index of the first record whose "Number" equals the text, 0 when none.
   int32_t FindInCollection(const std::string& number);
+  // The ledger's ID for a parent number, remembered for the run once found:
+  // imports never delete or renumber what they found, and a lost write
+  // (the one way stored work vanishes) forgets everything.
+  int32_t InLedger(const std::string& number);
 
   Ledger ledger_;
   RecordCollectionPtr collection_;
@@ -141,6 +148,7 @@ class ParentResolver {
   std::unordered_map<std::string, int32_t> firstIndex_;
   bool indexed_ = false;
   bool indexUsable_ = false;
+  std::unordered_map<std::string, int32_t> ledgerIds_;
 };
 
 }  // namespace morvent

@@ -70,7 +70,14 @@ std::string ToUpperAscii(std::string_view s) {
   return out;
 }
 
-bool EqualsNoCase(std::string_view a, std::string_view b) { return ToUpperAscii(a) == ToUpperAscii(b); }
+bool EqualsNoCase(std::string_view a, std::string_view b) {
+  // Called per key and per property: no folded copies.
+  if (a.size() != b.size()) return false;
+  auto up = [](char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; };
+  for (size_t i = 0; i < a.size(); ++i)
+    if (up(a[i]) != up(b[i])) return false;
+  return true;
+}
 
 bool NoCaseLess::operator()(std::string_view a, std::string_view b) const {
   return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {

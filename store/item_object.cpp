@@ -1,5 +1,7 @@
 #include "store/item_object.h"
 
+#include <algorithm>
+#include <array>
 #include <cmath>
 #include <limits>
 
@@ -34,6 +36,26 @@ Variant ReadAs(const FieldDef& def, const Variant& stored) {
       return stored;
   }
   return stored;
+}
+
+// Field values are upserted several rows to a statement: one statement is
+// atomic alone, so a save writing only fields needs no savepoint.
+constexpr size_t kPutsPerStatement = 4;
+const StatementKey& UpsertValues(size_t rows) {
+  static const auto texts = [] {
+    std::array<std::string, kPutsPerStatement> t;
+    std::string values;
+    for (size_t n = 1; n <= kPutsPerStatement; ++n) {
+      values += n == 1 ? "(?, ?, ?)" : ", (?, ?, ?)";
+      t[n - 1] = "INSERT INTO t_ItemValue (FItemID, FField, FValue) VALUES " + values +
+                 " ON CONFLICT (FItemID, FField) DO UPDATE SET FValue = excluded.FValue";
+    }
+    return t;
+  }();
+  static const std::array<StatementKey, kPutsPerStatement> keys = {
+      StatementKey(texts[0].c_str()), StatementKey(texts[1].c_str()), StatementKey(texts[2].c_str()),
+      StatementKey(texts[3].c_str())};
+  return keys[rows - 1];
 }
 
 class ItemDictionary : public DataRecord {
@@ -181,7 +203,7 @@ void ItemObject::SetProperties(const std::string& field, const Variant& value) {
     }
   }
   values_[f.def] = stored;
-  dirty_.insert(f.def);
+  if (std::find(dirty_.begin(), dirty_.end(), f.def) == dirty_.end()) dirty_.push_back(f.def);
 }
 
 std::shared_ptr<DataRecord> ItemObject::Dictionary() {
@@ -212,7 +234,8 @@ void ItemObject::SaveChanges() {
   // A taken number is left to the unique index; only a failed statement
   // asks whether that was the cause, so the usual save runs no SELECT.
   auto throwIfTaken = [&](int32_t self) {
-    auto dup = store_->Prepare("SELECT FItemID FROM t_Item WHERE FItemClassID = ? AND FNumber = ? AND FItemID <> ?");
+    static const StatementKey taken("SELECT FItemID FROM t_Item WHERE FItemClassID = ? AND FNumber = ? AND FItemID <> ?");
+    auto dup = store_->Prepare(taken);
     dup.Bind(1, row_.classId).Bind(2, row_.number).Bind(3, self);
     if (dup.Next()) ThrowLedgerError("核算项目类别“" + className() + "”中代码“" + row_.number + "”已存在");
   };
@@ -226,14 +249,16 @@ void ItemObject::SaveChanges() {
     }
   };
   int32_t id = row_.id;
-  store_->Write([&] {
+  int64_t inserted = 0;
+  auto save = [&] {
     if (id == 0) {
       // The class and parent checks ride on the insert as NULLs the row
       // refuses; what failed is asked only when it did.
-      auto ins = store_->Prepare(
+      static const StatementKey insert(
           "INSERT INTO t_Item (FItemClassID, FNumber, FName, FParentID) VALUES "
           "((SELECT FItemClassID FROM t_ItemClass WHERE FItemClassID = ?1), ?2, ?3, "
           "CASE WHEN ?4 = 0 OR EXISTS (SELECT 1 FROM t_Item WHERE FItemID = ?4 AND FItemClassID = ?1) THEN ?4 END)");
+      auto ins = store_->Prepare(insert);
       ins.Bind(1, row_.classId).Bind(2, row_.number).Bind(3, row_.name).Bind(4, row_.parentId);
       try {
         ins.Run();
@@ -250,10 +275,12 @@ void ItemObject::SaveChanges() {
         }
         throw;
       }
-      id = CheckedNewId(store_->SettleNewId("t_Item", "FItemID", store_->LastInsertId()),
-                        std::numeric_limits<int32_t>::max(), "核算项目");
+      inserted = store_->LastInsertId();
+      id = CheckedNewId(store_->SettleNewId("t_Item", "FItemID", inserted), std::numeric_limits<int32_t>::max(),
+                        "核算项目");
     } else if (rowDirty_) {
-      auto upd = store_->Prepare("UPDATE t_Item SET FNumber = ?, FName = ? WHERE FItemID = ?");
+      static const StatementKey update("UPDATE t_Item SET FNumber = ?, FName = ? WHERE FItemID = ?");
+      auto upd = store_->Prepare(update);
       upd.Bind(1, row_.number).Bind(2, row_.name).Bind(3, id);
       guarded(upd, id);
       if (store_->Changes() == 0) {
@@ -262,26 +289,54 @@ void ItemObject::SaveChanges() {
       }
     } else {
       // Number and name unchanged: rewriting them would touch both indexes.
-      auto has = store_->Prepare("SELECT 1 FROM t_Item WHERE FItemID = ?");
+      static const StatementKey exists("SELECT 1 FROM t_Item WHERE FItemID = ?");
+      auto has = store_->Prepare(exists);
       has.Bind(1, id);
       if (!has.Next()) {
         throwIfTaken(id);
         ThrowLedgerError("核算项目（ID " + std::to_string(id) + "）已不存在");
       }
     }
+    static const StatementKey remove("DELETE FROM t_ItemValue WHERE FItemID = ? AND FField = ?");
+    std::array<std::pair<const char*, const Variant*>, kPutsPerStatement> puts;
+    size_t n = 0;
+    auto flush = [&] {
+      if (n == 0) return;
+      auto q = store_->Prepare(UpsertValues(n));
+      for (size_t k = 0; k < n; ++k) {
+        const int at = static_cast<int>(3 * k);
+        q.Bind(at + 1, id).Bind(at + 2, puts[k].first).Bind(at + 3, *puts[k].second);
+      }
+      q.Run();
+      n = 0;
+    };
     for (const FieldDef* def : dirty_) {
       const Variant& v = values_[def];
       if (v.IsNull()) {
-        auto del = store_->Prepare("DELETE FROM t_ItemValue WHERE FItemID = ? AND FField = ?");
+        auto del = store_->Prepare(remove);
         del.Bind(1, id).Bind(2, def->name).Run();
-      } else {
-        auto put = store_->Prepare(
-            "INSERT INTO t_ItemValue (FItemID, FField, FValue) VALUES (?, ?, ?) "
-            "ON CONFLICT (FItemID, FField) DO UPDATE SET FValue = excluded.FValue");
-        put.Bind(1, id).Bind(2, def->name).Bind(3, v).Run();
+        continue;
       }
+      puts[n++] = {def->name, &v};
+      if (n == puts.size()) flush();
     }
-  });
+    flush();
+  };
+  // A save that changes one statement's worth is atomic without a
+  // savepoint, unless a new ID may have to be moved past a lost one.
+  size_t changes = id == 0 || rowDirty_ ? 1 : 0, puts = 0;
+  for (const FieldDef* def : dirty_) (values_[def].IsNull() ? changes : puts) += 1;
+  changes += (puts + kPutsPerStatement - 1) / kPutsPerStatement;
+  // An ID out of range is found only once the row is in.
+  auto undoInsert = [&] {
+    static const StatementKey drop("DELETE FROM t_Item WHERE FItemID = ?");
+    if (inserted == 0) ThrowLedgerError("保存失败");  // nothing of ours to take back
+    store_->Prepare(drop).Bind(1, inserted).Run();
+  };
+  if (changes <= 1 && (id != 0 || !store_->HasIdFloor("t_Item")))
+    store_->WriteOne(save, undoInsert);
+  else
+    store_->Write(save);
   row_.id = id;
   rowDirty_ = false;
   dirty_.clear();

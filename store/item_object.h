@@ -12,7 +12,7 @@
 // its ItemID at its first SaveChanges. The parent is fixed at creation.
 #include <map>
 #include <memory>
-#include <set>
+#include <vector>
 #include <string>
 
 #include "context/ledger_api.h"
@@ -72,7 +72,7 @@ class ItemObject : public LedgerObject, public std::enable_shared_from_this<Item
   ItemRow row_;
   mutable bool loaded_ = false;
   mutable std::map<const FieldDef*, Variant> values_;  // stored form (IDs, serials, 0/1)
-  std::set<const FieldDef*> dirty_;
+  std::vector<const FieldDef*> dirty_;  // a handful: a set would allocate per field
   bool rowDirty_ = false;  // number or name differ from the stored row
 };
 

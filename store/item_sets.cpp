@@ -159,7 +159,8 @@ LedgerObjectPtr ItemSet::GetNext() {
 }
 
 LedgerObjectPtr ItemSet::Item(int32_t id, const std::optional<Variant>&) {
-  auto q = store_->Prepare(std::string(kItemColumns) + "WHERE FItemID = ?");
+  static const StatementKey byId("SELECT FItemID, FItemClassID, FNumber, FName, FParentID FROM t_Item WHERE FItemID = ?");
+  auto q = store_->Prepare(byId);
   q.Bind(1, id);
   if (!q.Next()) return nullptr;
   ItemRow row = ReadRow(q);
@@ -178,11 +179,18 @@ int32_t ItemSet::ExistenceCheck(const NamedArgs& named) {
   if (!number && !name) throw Error(kErrInvalidCall, "MorventLedger", "ExistenceCheck 需要参数 Number 或 Name");
   if (number && number->IsNull()) return 0;
   if (!number && name->IsNull()) return 0;
-  std::string column = number ? "FNumber" : "FName";
-  std::string sql = "SELECT FItemID FROM t_Item WHERE " + column + " = ?1";
-  sql += classId != 0 ? " AND FItemClassID = ?2 ORDER BY FNumber LIMIT 1" : " ORDER BY FItemClassID, FNumber LIMIT 1";
-  auto q = store_->Prepare(sql);
-  q.Bind(1, (number ? *number : *name).ToText());
+  static const StatementKey byNumberInClass(
+      "SELECT FItemID FROM t_Item WHERE FNumber = ?1 AND FItemClassID = ?2 ORDER BY FNumber LIMIT 1");
+  static const StatementKey byNumber("SELECT FItemID FROM t_Item WHERE FNumber = ?1 ORDER BY FItemClassID, FNumber LIMIT 1");
+  static const StatementKey byNameInClass(
+      "SELECT FItemID FROM t_Item WHERE FName = ?1 AND FItemClassID = ?2 ORDER BY FNumber LIMIT 1");
+  static const StatementKey byName("SELECT FItemID FROM t_Item WHERE FName = ?1 ORDER BY FItemClassID, FNumber LIMIT 1");
+  auto q = store_->Prepare(number ? (classId != 0 ? byNumberInClass : byNumber) : (classId != 0 ? byNameInClass : byName));
+  const Variant& key = number ? *number : *name;
+  if (key.IsText())
+    q.Bind(1, std::string_view(key.RawText()));
+  else
+    q.Bind(1, key.ToText());
   if (classId != 0) q.Bind(2, classId);
   return q.Next() ? static_cast<int32_t>(q.Int(0)) : 0;
 }

@@ -5,7 +5,6 @@
 #include <sqlite3.h>
 
 #include <atomic>
-
 #include <cstring>
 #include <filesystem>
 #include <mutex>
@@ -35,6 +34,7 @@ std::function<bool()>& CommitFault() {
 // Per ledger file and table, the highest ID this process handed out in a
 // transaction that was later lost. Shared by the threads' connections.
 std::mutex floorMutex;
+std::atomic<bool> anyIdFloor{false};  // lets the usual save skip the lock
 std::map<std::string, int64_t>& IdFloors() {
   static std::map<std::string, int64_t> floors;
   return floors;
@@ -80,16 +80,28 @@ void ThrowLedgerError(const std::string& description) { throw Error(kErrLedger, 
 
 // ---- Query -----------------------------------------------------------------
 
+StatementKey::StatementKey(const char* sql) : sql_(sql) {
+  static std::atomic<size_t> next{0};
+  slot_ = next++;
+}
+
 Query::Query(std::shared_ptr<LedgerStore> store, std::string sql, sqlite3_stmt* stmt)
     : store_(std::move(store)), sql_(std::move(sql)), stmt_(stmt) {}
 
+Query::Query(std::shared_ptr<LedgerStore> store, const StatementKey& key, sqlite3_stmt* stmt)
+    : store_(std::move(store)), slot_(key.Slot()), stmt_(stmt) {}
+
 Query::Query(Query&& other) noexcept
-    : store_(std::move(other.store_)), sql_(std::move(other.sql_)), stmt_(other.stmt_) {
+    : store_(std::move(other.store_)), sql_(std::move(other.sql_)), slot_(other.slot_), stmt_(other.stmt_) {
   other.stmt_ = nullptr;
 }
 
 Query::~Query() {
-  if (stmt_ && store_) store_->Release(sql_, stmt_);
+  if (!stmt_ || !store_) return;
+  if (slot_ != kNoSlot)
+    store_->Release(slot_, stmt_);
+  else
+    store_->Release(sql_, stmt_);
 }
 
 Query& Query::Bind(int index, const Variant& value) {
@@ -193,6 +205,8 @@ LedgerStore::~LedgerStore() {
   if (db_ && !sqlite3_get_autocommit(db_)) CommitNoted();  // never a dry run's
   for (auto& [sql, list] : cache_)
     for (auto* s : list) sqlite3_finalize(s);
+  for (auto& list : slots_)
+    for (auto* s : list) sqlite3_finalize(s);
   if (db_) sqlite3_close_v2(db_);
 }
 
@@ -228,6 +242,8 @@ std::shared_ptr<LedgerStore> LedgerStore::ForPath(const std::string& path) {
   }
   auto store = OpenExisting(key);
   stores[key] = store;
+  // Shared, so the call-end hook reaches it: reads may share a transaction.
+  store->readsShareTx_ = true;
   // Drop entries of closed stores so the map does not grow without end.
   for (auto it = stores.begin(); it != stores.end();) it = it->second.expired() ? stores.erase(it) : std::next(it);
   return store;
@@ -333,6 +349,13 @@ void LedgerStore::Fail(const std::string& what) const {
   ThrowLedgerError("账套操作失败：" + msg);
 }
 
+sqlite3_stmt* LedgerStore::Compile(const char* sql, size_t size) {
+  sqlite3_stmt* stmt = nullptr;
+  if (sqlite3_prepare_v3(db_, sql, static_cast<int>(size), SQLITE_PREPARE_PERSISTENT, &stmt, nullptr) != SQLITE_OK)
+    Fail(sql);
+  return stmt;
+}
+
 Query LedgerStore::Prepare(const std::string& sql) {
   SettleDryRunLeftover();
   sqlite3_stmt* stmt = nullptr;
@@ -340,11 +363,67 @@ Query LedgerStore::Prepare(const std::string& sql) {
   if (it != cache_.end() && !it->second.empty()) {
     stmt = it->second.back();
     it->second.pop_back();
-  } else if (sqlite3_prepare_v3(db_, sql.c_str(), static_cast<int>(sql.size()), SQLITE_PREPARE_PERSISTENT, &stmt,
-                                nullptr) != SQLITE_OK) {
-    Fail(sql);
+  } else {
+    stmt = Compile(sql.c_str(), sql.size());
   }
-  return Query(shared_from_this(), sql, stmt);
+  Query q(shared_from_this(), sql, stmt);
+  if (readsShareTx_) ShareRead(sqlite3_stmt_readonly(stmt) != 0);
+  return q;
+}
+
+Query LedgerStore::Prepare(const StatementKey& key) {
+  SettleDryRunLeftover();
+  Query q = Borrow(key);
+  if (readsShareTx_) ShareRead(sqlite3_stmt_readonly(q.stmt_) != 0);
+  return q;
+}
+
+Query LedgerStore::Borrow(const StatementKey& key) {
+  sqlite3_stmt* stmt = nullptr;
+  if (key.Slot() < slots_.size() && !slots_[key.Slot()].empty()) {
+    stmt = slots_[key.Slot()].back();
+    slots_[key.Slot()].pop_back();
+  } else {
+    stmt = Compile(key.Sql(), std::strlen(key.Sql()));
+  }
+  return Query(shared_from_this(), key, stmt);
+}
+
+void LedgerStore::Release(size_t slot, sqlite3_stmt* stmt) noexcept {
+  sqlite3_reset(stmt);
+  sqlite3_clear_bindings(stmt);
+  try {
+    if (slot >= slots_.size()) slots_.resize(slot + 1);
+    auto& list = slots_[slot];
+    if (list.size() < kSpareStatements) {
+      list.push_back(stmt);
+      return;
+    }
+  } catch (...) {
+  }
+  sqlite3_finalize(stmt);
+}
+
+void LedgerStore::ShareRead(bool readOnly) noexcept {
+  if (!readOnly) {
+    // A statement that writes outside Write runs on its own, as it always has.
+    EndRead();
+    return;
+  }
+  if (sqlite3_get_autocommit(db_)) {
+    if (InPublicCall() && sqlite3_exec(db_, "BEGIN", nullptr, nullptr, nullptr) == SQLITE_OK) readTx_ = true;
+  } else if (readTx_ && !InPublicCall()) {
+    // Left over from a call whose end hook never ran: read afresh.
+    EndRead();
+  }
+}
+
+void LedgerStore::EndRead() noexcept {
+  if (!readTx_) return;
+  readTx_ = false;
+  if (sqlite3_get_autocommit(db_)) return;
+  if (sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr) != SQLITE_OK)
+    sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
 }
 
 void LedgerStore::Release(const std::string& sql, sqlite3_stmt* stmt) noexcept {
@@ -362,6 +441,7 @@ void LedgerStore::Release(const std::string& sql, sqlite3_stmt* stmt) noexcept {
 }
 
 void LedgerStore::Exec(const std::string& sql) {
+  EndRead();
   char* err = nullptr;
   if (sqlite3_exec(db_, sql.c_str(), nullptr, nullptr, &err) != SQLITE_OK) {
     sqlite3_free(err);
@@ -380,12 +460,15 @@ bool LedgerStore::TableExists(const std::string& table) {
 
 // ---- LedgerStore: transactions ---------------------------------------------
 
-bool LedgerStore::InTransaction() const { return !sqlite3_get_autocommit(db_); }
+bool LedgerStore::InTransaction() const { return !readTx_ && !sqlite3_get_autocommit(db_); }
 
 void LedgerStore::Begin() {
   // IMMEDIATE takes the write lock up front, so two processes queue on the
-  // busy timeout instead of deadlocking on a read-to-write upgrade.
-  Prepare("BEGIN IMMEDIATE").Run();
+  // busy timeout instead of deadlocking on a read-to-write upgrade; a read
+  // transaction of the call ends first, since it cannot be upgraded safely.
+  static const StatementKey begin("BEGIN IMMEDIATE");
+  EndRead();
+  Borrow(begin).Run();
   txStart_ = std::chrono::steady_clock::now();
 }
 
@@ -404,7 +487,8 @@ void LedgerStore::Write(const std::function<void()>& fn) {
   ++writeDepth_;
   bool opened = false;
   try {
-    Prepare("SAVEPOINT w").Run();
+    static const StatementKey savepoint("SAVEPOINT w");
+    Borrow(savepoint).Run();
     opened = true;
     fn();
   } catch (...) {
@@ -422,10 +506,57 @@ void LedgerStore::Write(const std::function<void()>& fn) {
     throw;
   }
   --writeDepth_;
-  Prepare("RELEASE w").Run();
+  static const StatementKey release("RELEASE w");
+  Borrow(release).Run();
   if (writeDepth_ > 0) return;
+  CommitAfterWrite();
+}
+
+void LedgerStore::CommitAfterWrite() {
   // Inside a record the due commit waits for the record's end.
   if (!InPublicCall() || (!InRecord() && std::chrono::steady_clock::now() - txStart_ >= kCommitInterval)) Commit();
+}
+
+void LedgerStore::WriteOne(const std::function<void()>& fn, const std::function<void()>& undo) {
+  if (writeDepth_ > 0) {
+    fn();  // the enclosing write's savepoint covers it
+    return;
+  }
+  auto self = shared_from_this();
+  if (LostWritePending())
+    ThrowLedgerError("账套不能写入：本次调用中已有保存失败，不再保存");
+  SettleDryRunLeftover();
+  if (!InTransaction()) Begin();
+  JoinDryRun();
+  const int64_t before = sqlite3_total_changes64(db_);
+  ++writeDepth_;
+  try {
+    fn();
+  } catch (...) {
+    --writeDepth_;
+    const bool whole = InTransaction();
+    bool changed = whole && sqlite3_total_changes64(db_) != before;
+    if (changed && undo) {
+      try {
+        undo();
+        changed = false;
+      } catch (...) {
+      }
+    }
+    if (!whole || changed) {
+      // Rolled back by SQLite, or changed and then failed: without a
+      // savepoint only the whole transaction can go, and the call learns.
+      const std::string reason = CommitFailureReason(sqlite3_extended_errcode(db_), sqlite3_errmsg(db_));
+      if (whole) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+      ForgetLostTransaction();
+      if (InPublicCall()) NoteLostWrite(reason);
+      throw;
+    }
+    if (!InPublicCall()) CommitNoted();
+    throw;
+  }
+  --writeDepth_;
+  CommitAfterWrite();
 }
 
 std::string LedgerStore::TryCommit() noexcept {
@@ -457,6 +588,7 @@ void LedgerStore::ForgetLostTransaction() noexcept {
     for (const auto& [table, id] : txIds_) {
       auto& floor = IdFloors()[path_ + "\n" + table];
       floor = std::max(floor, id);
+      anyIdFloor = true;
     }
   } catch (...) {
   }
@@ -464,7 +596,9 @@ void LedgerStore::ForgetLostTransaction() noexcept {
 }
 
 void LedgerStore::Commit() {
-  if (writeDepth_ > 0 || !InTransaction() || dryRun_ != 0) return;
+  if (writeDepth_ > 0 || dryRun_ != 0) return;
+  EndRead();
+  if (!InTransaction()) return;
   std::string reason = TryCommit();
   if (reason.empty()) {
     if (InPublicCall()) NoteCommitted();
@@ -475,7 +609,9 @@ void LedgerStore::Commit() {
 }
 
 void LedgerStore::CommitNoted() noexcept {
-  if (writeDepth_ > 0 || !InTransaction() || dryRun_ != 0) return;
+  if (writeDepth_ > 0 || dryRun_ != 0) return;
+  EndRead();
+  if (!InTransaction()) return;
   std::string reason = TryCommit();
   if (reason.empty()) {
     if (InPublicCall()) NoteCommitted();
@@ -488,9 +624,15 @@ void LedgerStore::CommitIfDue() noexcept {
   if (InTransaction() && std::chrono::steady_clock::now() - txStart_ >= kCommitInterval) CommitNoted();
 }
 
+bool LedgerStore::HasIdFloor(const std::string& table) const {
+  if (!anyIdFloor) return false;
+  std::lock_guard lock(floorMutex);
+  return IdFloors().count(path_ + "\n" + table) > 0;
+}
+
 int64_t LedgerStore::SettleNewId(const std::string& table, const std::string& idField, int64_t inserted) {
   int64_t floor = 0;
-  {
+  if (anyIdFloor) {
     std::lock_guard lock(floorMutex);
     auto& floors = IdFloors();
     if (auto it = floors.find(path_ + "\n" + table); it != floors.end()) floor = it->second;

@@ -44,12 +44,28 @@ namespace morvent {
 
 class LedgerStore;
 
+// A statement text with a slot of its own in every store's statement cache:
+// a call site that keeps one (a function-local static) borrows its statement
+// without the text being hashed and compared on every use. The text must
+// outlive the key (a literal does).
+class StatementKey {
+ public:
+  explicit StatementKey(const char* sql);
+  const char* Sql() const { return sql_; }
+  size_t Slot() const { return slot_; }
+
+ private:
+  const char* sql_;
+  size_t slot_;
+};
+
 // A prepared statement borrowed from the store's cache; it goes back to the
 // cache (reset, bindings cleared) when the Query is destroyed. A Query keeps
 // its store alive.
 class Query {
  public:
   Query(std::shared_ptr<LedgerStore> store, std::string sql, sqlite3_stmt* stmt);
+  Query(std::shared_ptr<LedgerStore> store, const StatementKey& key, sqlite3_stmt* stmt);
   Query(Query&& other) noexcept;
   Query& operator=(Query&&) = delete;
   Query(const Query&) = delete;
@@ -84,8 +100,11 @@ class Query {
   std::string Text(int column) const;
 
  private:
+  friend class LedgerStore;
+  static constexpr size_t kNoSlot = static_cast<size_t>(-1);
   std::shared_ptr<LedgerStore> store_;
-  std::string sql_;
+  std::string sql_;  // empty when the statement has a slot
+  size_t slot_ = kNoSlot;
   sqlite3_stmt* stmt_;
 };
 
@@ -110,6 +129,8 @@ class LedgerStore : public std::enable_shared_from_this<LedgerStore> {
   // A cached prepared statement; one SQL text may be borrowed several times
   // at once (each borrower gets its own statement).
   Query Prepare(const std::string& sql);
+  // The same, served from the key's own slot.
+  Query Prepare(const StatementKey& key);
   // Runs SQL text (several statements allowed) without caching.
   void Exec(const std::string& sql);
   int64_t LastInsertId() const;
@@ -120,6 +141,13 @@ class LedgerStore : public std::enable_shared_from_this<LedgerStore> {
   // When fn throws, everything it stored is rolled back and the error passes.
   // Inside a call whose earlier commit failed, refused before fn runs.
   void Write(const std::function<void()>& fn);
+  // Write for a save of one statement that changes the ledger (reads
+  // around it are free): that statement is atomic by itself, so no savepoint
+  // is taken. Should fn throw after its change, undo (one statement, when
+  // given) takes the change back; when there is none or it fails too, the
+  // whole grouped transaction is rolled back and noted as a lost write, as a
+  // failed commit is, so nothing half-done stays.
+  void WriteOne(const std::function<void()>& fn, const std::function<void()>& undo = nullptr);
   // Commits the grouped work now, if any. A failure rolls the transaction
   // back, is noted for the call (if any) and raised.
   void Commit();
@@ -127,11 +155,15 @@ class LedgerStore : public std::enable_shared_from_this<LedgerStore> {
   void CommitNoted() noexcept;
   // Commits when the quarter second is up and no record is open.
   void CommitIfDue() noexcept;
+  // Whether grouped writes are open (a read transaction does not count).
   bool InTransaction() const;
 
   // The ID of a row just inserted into table (its rowid), moved above every
   // ID this process handed out for table in a transaction that was lost.
   int64_t SettleNewId(const std::string& table, const std::string& idField, int64_t inserted);
+  // Whether this process lost an ID of the table in this ledger, so that a
+  // new row's ID may have to move (a second statement).
+  bool HasIdFloor(const std::string& table) const;
 
   // Small key/value facts about the ledger (kind, schema version, ...).
   std::string Meta(const std::string& key, const std::string& def = "");
@@ -160,6 +192,17 @@ class LedgerStore : public std::enable_shared_from_this<LedgerStore> {
   LedgerStore(std::string path, sqlite3* db);
   static std::shared_ptr<LedgerStore> OpenExisting(const std::string& canonicalPath);
   void Release(const std::string& sql, sqlite3_stmt* stmt) noexcept;
+  void Release(size_t slot, sqlite3_stmt* stmt) noexcept;
+  sqlite3_stmt* Compile(const char* sql, size_t size);
+  // A slot's statement without the read sharing below (transaction control).
+  Query Borrow(const StatementKey& key);
+  // Inside a public call, every read of the call shares one read
+  // transaction: a snapshot of the WAL is taken once, not per statement.
+  // It ends when the call does, before a write and before a client wait.
+  // readOnly: the statement about to run only reads.
+  void ShareRead(bool readOnly) noexcept;
+  void EndRead() noexcept;
+  void CommitAfterWrite();
   void Begin();
   void RollbackTo() noexcept;
   // Runs COMMIT; on failure rolls back, forgets the transaction's IDs into
@@ -188,6 +231,9 @@ class LedgerStore : public std::enable_shared_from_this<LedgerStore> {
   std::map<std::string, int64_t> txIds_;
   std::optional<bool> hasSequence_;  // tables with AUTOINCREMENT (new ledgers)
   uint64_t dryRun_ = 0;  // the dry run the open transaction belongs to (0: none)
+  std::vector<std::vector<sqlite3_stmt*>> slots_;  // by StatementKey::Slot
+  bool readsShareTx_ = false;  // set once the store is opened and shared
+  bool readTx_ = false;        // the open transaction only reads
 };
 using LedgerStorePtr = std::shared_ptr<LedgerStore>;
 

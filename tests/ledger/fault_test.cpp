@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <optional>
 #include <thread>
 
 #include "platform/call_scope.h"
@@ -106,6 +107,49 @@ TEST_F(LedgerFaults, InsideACallEveryCommitPathNotesTheLossOnceAndRefusesLaterWr
   // The next call starts clean.
   PublicCallScope call;
   EXPECT_FALSE(LostWritePending());
+}
+
+TEST_F(LedgerFaults, ASaveWithoutSavepointLeavesNothingHalfDone) {
+  auto insert = [](LedgerStore& store, int id) {
+    store.Exec("INSERT INTO t_AccountGroup VALUES (" + std::to_string(id) + ", '组')");
+  };
+  struct Case {
+    const char* what;
+    bool inCall;
+    std::function<void(LedgerStore&)> save;
+    int64_t groupsAfter;  // 6 standard groups; 7 is stored before, in the same call
+    bool lost;
+  };
+  const std::vector<Case> cases = {
+      {"its one statement fails: only it is undone", true, [&](LedgerStore& s) { insert(s, 1); }, 7, false},
+      {"it fails after a change: the grouped work goes and the call learns", true,
+       [&](LedgerStore& s) {
+         insert(s, 8);
+         insert(s, 1);
+       },
+       6, true},
+      {"the same outside a call: nothing stays", false,
+       [&](LedgerStore& s) {
+         insert(s, 8);
+         insert(s, 1);
+       },
+       7, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::optional<PublicCallScope> call;
+    if (c.inCall) call.emplace();
+    auto store = LedgerStore::ForPath(path);
+    AddGroup(*store, 7);
+    EXPECT_EQ(ErrorOf([&] { store->WriteOne([&] { c.save(*store); }); }),
+              "账套操作失败：UNIQUE constraint failed: t_AccountGroup.FGroupID");
+    EXPECT_EQ(LostWritePending(), c.lost);
+    if (c.lost) EXPECT_EQ(TakeLostWrite(), LostWriteMessage("提交失败（UNIQUE constraint failed: t_AccountGroup.FGroupID）", 0));
+    call.reset();
+    EXPECT_EQ(Groups(), c.groupsAfter);
+    EXPECT_EQ(store->CountRows("t_AccountGroup"), c.groupsAfter);
+    store->Exec("DELETE FROM t_AccountGroup WHERE FGroupID > 6");
+  }
 }
 
 TEST_F(LedgerFaults, TheLossCountsOnlyRecordsAlreadyCommitted) {

@@ -163,6 +163,34 @@ TEST(LedgerTransactions, GroupedInsideACallCommittedWhenTheCallEnds) {
   EXPECT_EQ(OutsideCount(path, "SELECT count(*) FROM t_AccountGroup"), 8);
 }
 
+TEST(LedgerTransactions, ReadsOfACallShareOneSnapshotUntilAWriteOrTheCallEnds) {
+  TempDir dir;
+  std::string path = dir.file("r.db");
+  CreateLedger(path);
+  EnsureComponentsRegistered();  // installs the call-end hook
+  auto store = LedgerStore::ForPath(path);
+  auto otherAdds = [&](int id) {
+    sqlite3* db = nullptr;
+    sqlite3_open(path.c_str(), &db);
+    int rc = sqlite3_exec(db, ("INSERT INTO t_AccountGroup VALUES (" + std::to_string(id) + ", '外')").c_str(),
+                          nullptr, nullptr, nullptr);
+    sqlite3_close(db);
+    return rc;
+  };
+  {
+    PublicCallScope call;
+    EXPECT_EQ(store->CountRows("t_AccountGroup"), 6);
+    EXPECT_EQ(otherAdds(7), SQLITE_OK);  // the call's reads hold no writer off
+    EXPECT_FALSE(store->InTransaction());
+    EXPECT_EQ(store->CountRows("t_AccountGroup"), 6);
+    store->Write([&] { store->Exec("INSERT INTO t_AccountGroup VALUES (8, '内')"); });
+    EXPECT_EQ(store->CountRows("t_AccountGroup"), 8);
+  }
+  EXPECT_EQ(otherAdds(9), SQLITE_OK);
+  EXPECT_EQ(store->CountRows("t_AccountGroup"), 9);
+  EXPECT_EQ(OutsideCount(path, "SELECT count(*) FROM t_AccountGroup"), 9);
+}
+
 TEST(LedgerTransactions, GroupedWritesCommitAfterAQuarterSecond) {
   TempDir dir;
   std::string path = dir.file("q.db");

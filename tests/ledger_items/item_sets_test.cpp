@@ -6,6 +6,8 @@
 #include <tuple>
 #include <vector>
 
+#include "items/item_parent.h"
+#include "platform/call_scope.h"
 #include "tests/support/ledger_fixture.h"
 
 namespace morvent::test {
@@ -245,6 +247,47 @@ TEST_F(ItemSetTest, ANewItemClassGetsANewSmallId) {
   auto item = NewItem(11, "01", "研发项目");
   EXPECT_EQ(item->Properties("FNumber").ToText(), "01");
   EXPECT_EQ(ErrorOf([&] { item->Properties("FAddress"); }), "核算项目类别“项目”没有字段“FAddress”");
+}
+
+}  // namespace
+}  // namespace morvent::test
+
+namespace morvent::test {
+namespace {
+
+// The parent search remembers what the ledger answered only while that
+// answer cannot have gone stale.
+TEST(ParentMemory, ALedgerParentIsAskedForOncePerRunAndAgainAfterALostWrite) {
+  struct Case {
+    const char* what;
+    std::function<void(ParentResolver&)> between;
+    int asks;
+  };
+  const Case cases[] = {
+      {"same run", [](ParentResolver&) {}, 1},
+      {"a new run", [](ParentResolver& r) { r.SetCollection(std::make_shared<RecordCollection>()); }, 2},
+      {"a lost write", [](ParentResolver&) { NoteLostWrite("磁盘已满"); }, 2},
+  };
+  const auto saved = Context();
+  Context().gCodingStyle = 1;
+  Context().gImpStyle = 1;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    int asks = 0;
+    ParentResolver r({.existenceCheck = [&](const std::string& n) { return ++asks, n == "01" ? 5 : 0; }});
+    PublicCallScope call;
+    r.SetCollection(std::make_shared<RecordCollection>());
+    const ParentRef parent{.present = true, .number = "01", .name = Variant("中心")};
+    for (const char* child : {"01.01", "01.02"}) {
+      if (std::string(child) == "01.02") c.between(r);
+      int32_t id = 0;
+      std::string number = child;
+      r.CheckNumber(parent, id, number);
+      EXPECT_EQ(id, 5);
+    }
+    EXPECT_EQ(asks, c.asks);
+  }
+  Context() = saved;
 }
 
 }  // namespace
