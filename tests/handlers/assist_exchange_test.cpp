@@ -51,11 +51,7 @@ TEST_F(AssistExchangeTest, FilesRoundTripThroughANewLedger) {
   for (const auto& c : cases) {
     const std::string tag = "rt" + std::to_string(++n);
     SCOPED_TRACE(tag);
-    std::string source = demo;
-    if (c.in) {
-      source = NewLedger(tag + ".db");
-      ASSERT_TRUE(Clean(Import(source, c.code, AssistFixture(c.in), 1, 1)));
-    }
+    std::string source = c.in ? Seeded(NewLedger(tag + ".db"), c.code, AssistFixture(c.in)) : demo;
     auto [first, second] = RoundTrip(source, c.code, tag);
     if (c.golden) EXPECT_EQ(first, ReadFile(AssistFixture(c.golden)));
     EXPECT_EQ(second, first);

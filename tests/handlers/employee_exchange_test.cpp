@@ -31,11 +31,7 @@ TEST_F(EmployeeExchangeTest, FilesRoundTripThroughANewLedger) {
   for (const auto& c : cases) {
     const std::string tag = "rt" + std::to_string(++n);
     SCOPED_TRACE(tag);
-    std::string source = demo;
-    if (c.in) {
-      source = Copy(demo, tag + "-src");
-      ASSERT_TRUE(Clean(Import(source, 118, EmployeeFixture(c.in), 2, 1)));
-    }
+    std::string source = c.in ? Seeded(Copy(demo, tag + "-src"), 118, EmployeeFixture(c.in), 2) : demo;
     const std::string first = home.file(tag + "-1.xml"), second = home.file(tag + "-2.xml");
     ASSERT_TRUE(Export(source, 118, first).result);
     EXPECT_EQ(ReadFile(first), ReadFile(EmployeeFixture(c.golden)));

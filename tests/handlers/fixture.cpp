@@ -166,6 +166,12 @@ std::pair<std::string, std::string> HandlerTest::RoundTrip(const std::string& so
   return {ReadFile(first), ReadFile(second)};
 }
 
+std::string HandlerTest::Seeded(const std::string& ledger, int32_t code, const std::string& file,
+                                int32_t impStyle) {
+  EXPECT_TRUE(Clean(Import(ledger, code, file, impStyle, 1))) << file;
+  return ledger;
+}
+
 std::string HandlerTest::DemoLedger(const std::string& name, const std::string& kind) {
   std::string path = NewLedger(name, kind);
   FillDemoLedger(path);

@@ -62,6 +62,8 @@ class HandlerTest : public ::testing::Test {
                        const OptionDictionary* options, Client client = {});
   RunResult ExportWith(const std::string& props, int32_t code, const std::string& file, Client client = {});
 
+  // The ledger given the file, which must import cleanly.
+  std::string Seeded(const std::string& ledger, int32_t code, const std::string& file, int32_t impStyle = 1);
   // A new ledger holding the demonstration data; empty kind: the default.
   std::string DemoLedger(const std::string& name = "demo.db", const std::string& kind = "");
   // A new ledger of the source's kind given the source's records of each

@@ -81,11 +81,7 @@ TEST_F(UnitExchangeTest, FilesRoundTripThroughANewLedger) {
   for (const auto& c : cases) {
     const std::string tag = "rt" + std::to_string(++n);
     SCOPED_TRACE(tag);
-    std::string source = demo;
-    if (c.in) {
-      source = NewLedger(tag + ".db");
-      ASSERT_TRUE(Clean(Import(source, c.code, UnitsFixture(c.in), 1, 1)));
-    }
+    std::string source = c.in ? Seeded(NewLedger(tag + ".db"), c.code, UnitsFixture(c.in)) : demo;
     auto [first, second] = RoundTrip(source, c.code, tag);
     EXPECT_EQ(first, ReadFile(UnitsFixture(c.golden)));
     // "AuxClass" is exported only. The import stores each group's default
