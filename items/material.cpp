@@ -4,6 +4,7 @@
 #include "items/assist_detail.h"
 #include "items/customer.h"
 #include "items/employee.h"
+#include "items/field_shapes.h"
 #include "items/stock.h"
 #include "items/supplier.h"
 #include "ledger/account.h"
@@ -117,16 +118,7 @@ ItemKind Build() {
                {"Supplier", LookupOf<CSupplier>()},    {"Account", LookupOf<CAccount>()}};
 
   const auto D = Access::Dictionary, P = Access::Properties;
-  // The non-GY "ErpCls" is read under one property and looked up under another.
-  ItemField erpOut = Reference("ErpCls", "FTypeID", kAssist, "商品属性", kOther, P, Access::None);
-  ItemField erpIn = Reference("ErpCls", "FTypeID", kAssist, "物料属性", kOther, P, P);
-  erpIn.exportAccess = Access::None;
-  ItemField defStock = Reference("DefaultLoc", "FDefStockID", "Stock", {}, kOther);
-  ItemField taxNumber = Reference("GoodSpec", "FTaxNumber", kAssist, "税目代码", kOther, D, P);
-  ItemField stockAcct = Reference("AcctID", "FStockAcctID", "Account", {}, kOther);
-  ItemField saleAcct = Reference("SaleAcctID", "FSaleAcctID", "Account", {}, kOther);
-  ItemField costAcct = Reference("CostAcctID", "FCOGSAcctID", "Account", {}, kOther);
-  for (ItemField* f : {&erpIn, &defStock, &taxNumber, &stockAcct, &saleAcct, &costAcct}) f->importField += "_ID";
+  const auto None = Access::None;
 
   k.fields = {
       TextField("Model", "FModel"),
@@ -163,16 +155,17 @@ ItemKind Build() {
       Number("SecInv", "FMaxStock", "", kOther),
       Number("PlanPrice", "FInPrice", "FInPrice", kOther),
       Number("SalePrice", "FOutPrice", "FOutPrice", kOther),
-      erpOut,
-      erpIn,
-      defStock,
+      // "ErpCls" is read under one property and looked up under another.
+      Reference("ErpCls", "FTypeID", kAssist, "商品属性", kOther, P, None),
+      ReferenceFieldAs("ErpCls", "FTypeID_ID", "FTypeID_ID", kAssist, "物料属性", kOther, None, P),
+      ReferenceFieldAs("DefaultLoc", "FDefStockID_ID", "FDefStockID_ID", "Stock", {}, kOther, P, D),
       UnitOfGroup(),
       Number("PriceDecimal", "FPriceScale", "FPriceScale", kOther),
       Number("QtyDecimal", "FQtyScale", "FQtyScale", kOther),
-      taxNumber,
-      stockAcct,
-      saleAcct,
-      costAcct,
+      ReferenceFieldAs("GoodSpec", "FTaxNumber_ID", "FTaxNumber_ID", kAssist, "税目代码", kOther, D, P),
+      ReferenceFieldAs("AcctID", "FStockAcctID_ID", "FStockAcctID_ID", "Account", {}, kOther, P, D),
+      ReferenceFieldAs("SaleAcctID", "FSaleAcctID_ID", "FSaleAcctID_ID", "Account", {}, kOther, P, D),
+      ReferenceFieldAs("CostAcctID", "FCOGSAcctID_ID", "FCOGSAcctID_ID", "Account", {}, kOther, P, D),
   };
   // One order for both sets: each set's fields keep their relative order,
   // except that outside GY "GoodSpec" (a pure lookup) is resolved before

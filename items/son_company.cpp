@@ -1,6 +1,7 @@
 #include "items/son_company.h"
 
 #include "items/assist_detail.h"
+#include "items/field_shapes.h"
 #include "platform/text.h"
 
 namespace morvent {
@@ -38,14 +39,6 @@ ItemField IsDetail() {
   return f;
 }
 
-// An assist-data reference whose export field name differs from the
-// written one in letter case only.
-ItemField Assist(const char* key, const char* exportField, const char* importField, const char* property) {
-  ItemField f = ReferenceField(key, importField, "AssistDetail", property);
-  f.exportField = exportField;
-  return f;
-}
-
 ItemKind Build() {
   ItemKind k;
   k.code = 108;
@@ -69,11 +62,12 @@ ItemKind Build() {
       NumberField("BondInvestAmt", "FBondInvestAmt"),
       NumberField("Level", "FLevel"),
       IsDetail(),
-      Assist("Trade", "FTrade_ID", "FTrade", "行业"),
-      Assist("Region", "FRegionID_ID", "FRegionID", "区域"),
-      Assist("OwnerShip", "FOwnershipID_ID", "FOwnerShipID", "所有制"),
-      Assist("AssetShip", "FAssetshipID_ID", "FAssetShipID", "资产关系"),
-      Assist("SuperDept", "FSuperDeptID_ID", "FSuperDeptID", "上级主管"),
+      // Some export field names differ from the written ones in letter case.
+      ReferenceFieldAs("Trade", "FTrade_ID", "FTrade", "AssistDetail", "行业"),
+      ReferenceFieldAs("Region", "FRegionID_ID", "FRegionID", "AssistDetail", "区域"),
+      ReferenceFieldAs("OwnerShip", "FOwnershipID_ID", "FOwnerShipID", "AssistDetail", "所有制"),
+      ReferenceFieldAs("AssetShip", "FAssetshipID_ID", "FAssetShipID", "AssistDetail", "资产关系"),
+      ReferenceFieldAs("SuperDept", "FSuperDeptID_ID", "FSuperDeptID", "AssistDetail", "上级主管"),
   };
   k.importOrder = {"AcctMode", "InvestAmt", "InvestRate", "BadDebtsRate", "BondInvestAmt", "Level", "IsDetail",
                    kFirstSave, "Trade", "Region", "OwnerShip", "AssetShip", "SuperDept"};

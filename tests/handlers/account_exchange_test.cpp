@@ -36,16 +36,9 @@ struct Stored {
   LedgerObjectPtr obj;
 };
 
-class AccountTest : public HandlerTest {
+class AccountTest : public RecordsTest {
  protected:
-  void SetUp() override {
-    HandlerTest::SetUp();
-    ledger = NewLedger("l.db");
-  }
-  RunResult Run(const std::vector<DataRecordPtr>& records, int imp, int coding, Client client = {}) {
-    return Import(ledger, 102, WriteRecords("in" + std::to_string(++files) + ".xml", "Account", records), imp, coding,
-                  client);
-  }
+  AccountTest() { code = 102; }
   std::map<std::string, Stored> Accounts() {
     std::map<int32_t, std::string> numbers;
     auto all = Objects(ledger, kAccountSet, 100);
@@ -64,14 +57,10 @@ class AccountTest : public HandlerTest {
                     TextOf(items->Item(i)->Value("FItemClassNumber")));
     return out;
   }
-  std::string ledger;
-  int files = 0;
 };
 
 TEST_F(AccountTest, TheDeepDemoChartRoundTripsWithItsReferencesAndAttachedClasses) {
-  std::string demo = home.file("demo.db");
-  CreateLedger(demo);
-  FillDemoLedger(demo);
+  std::string demo = DemoLedger();
   // Units go first, as a user would move them: a unit record names its
   // group by the group's ID, which the target then shares.
   ASSERT_TRUE(Export(demo, 106, home.file("units.xml")).result);

@@ -18,16 +18,9 @@ std::shared_ptr<RecordCollection> Classes(std::vector<std::pair<std::string, std
   return list;
 }
 
-class AccountRefsTest : public HandlerTest {
+class AccountRefsTest : public RecordsTest {
  protected:
-  void SetUp() override {
-    HandlerTest::SetUp();
-    ledger = NewLedger("l.db");
-  }
-  RunResult Run(const std::vector<DataRecordPtr>& records, int imp, Client client = {}) {
-    return Import(ledger, 102, WriteRecords("in" + std::to_string(++files) + ".xml", "Account", records), imp, 1,
-                  client);
-  }
+  AccountRefsTest() { code = 102; }
   LedgerObjectPtr Account(const std::string& number) {
     for (const auto& a : Objects(ledger, kAccountSet, 100))
       if (a->Number() == number) return a;
@@ -40,8 +33,6 @@ class AccountRefsTest : public HandlerTest {
       out.push_back(TextOf(items->Item(i)->Value("FItemClassName")));
     return out;
   }
-  std::string ledger;
-  int files = 0;
 };
 
 TEST_F(AccountRefsTest, NestedReferencesPresentAbsentAndDangling) {

@@ -21,16 +21,8 @@ DataRecordPtr EntryRec(const std::string& type, const std::string& number, const
 
 const std::string kLong31 = "一二三四五六七八九十一二三四五六七八九十一二三四五六七八九十甲";
 
-class AssistExchangeTest : public HandlerTest {
+class AssistExchangeTest : public RecordsTest {
  protected:
-  void SetUp() override {
-    HandlerTest::SetUp();
-    ledger = NewLedger("l.db");
-  }
-  RunResult Run(int32_t code, const std::vector<DataRecordPtr>& records, int imp, Client client = {}) {
-    const char* element = code == 121 ? "AssistType" : "AssistDetail";
-    return Import(ledger, code, WriteRecords("in" + std::to_string(++files) + ".xml", element, records), imp, 1, client);
-  }
   std::vector<std::string> TypeNames() {
     std::vector<std::string> out;
     for (const auto& t : Objects(ledger, kSubMesTypeSet, 0)) out.push_back(t->Name());
@@ -45,14 +37,10 @@ class AssistExchangeTest : public HandlerTest {
       out.push_back(types[e->Get("TypeID").ToLong()] + "/" + e->Number() + "/" + e->Name());
     return out;
   }
-  std::string ledger;
-  int files = 0;
 };
 
 TEST_F(AssistExchangeTest, FilesRoundTripThroughANewLedger) {
-  std::string demo = home.file("demo.db");
-  CreateLedger(demo);
-  FillDemoLedger(demo);
+  std::string demo = DemoLedger();
   const struct {
     int32_t code;
     const char* in;      // imported into a new ledger first; nullptr: the demo ledger
@@ -63,13 +51,7 @@ TEST_F(AssistExchangeTest, FilesRoundTripThroughANewLedger) {
   for (const auto& c : cases) {
     const std::string tag = "rt" + std::to_string(++n);
     SCOPED_TRACE(tag);
-    std::string source = demo;
-    if (c.in) {
-      source = NewLedger(tag + ".db");
-      RunResult in = Import(source, c.code, AssistFixture(c.in), 1, 1);
-      ASSERT_TRUE(in.result);
-      ASSERT_TRUE(in.errors.empty());
-    }
+    std::string source = c.in ? Seeded(NewLedger(tag + ".db"), c.code, AssistFixture(c.in)) : demo;
     auto [first, second] = RoundTrip(source, c.code, tag);
     if (c.golden) EXPECT_EQ(first, ReadFile(AssistFixture(c.golden)));
     EXPECT_EQ(second, first);
@@ -147,7 +129,7 @@ TEST_F(AssistExchangeTest, FailedRecordsAreReportedAndTheRestImported) {
     ledger = NewLedger("err" + std::to_string(n) + ".db");
     const auto good = c.code == 121 ? TypeRec("好类别") : EntryRec("好类别", "09", "好");
     const int logged = LogEntries();
-    RunResult run = Run(c.code, {c.bad, good}, c.imp, Client{.letErrorsPass = true});
+    RunResult run = Run(c.code, {c.bad, good}, c.imp, 1, Client{.letErrorsPass = true});
     EXPECT_TRUE(run.result);
     EXPECT_EQ(run.errors, std::vector<std::string>{c.message});
     EXPECT_EQ(run.rows.size(), 2u);

@@ -15,16 +15,8 @@ struct Currency {
   Variant scale;
 };
 
-class CurrencySettleTest : public HandlerTest {
+class CurrencySettleTest : public RecordsTest {
  protected:
-  void SetUp() override {
-    HandlerTest::SetUp();
-    ledger = NewLedger("l.db");
-  }
-  RunResult Run(int32_t code, const std::vector<DataRecordPtr>& records, int imp, Client client = {}) {
-    const char* element = code == 103 ? "Currency" : "Settle";
-    return Import(ledger, code, WriteRecords("in" + std::to_string(++files) + ".xml", element, records), imp, 1, client);
-  }
   std::map<std::string, Currency> Currencies() {
     std::map<std::string, Currency> out;
     for (const auto& o : Objects(ledger, kCurrencySet, 2)) {
@@ -38,8 +30,6 @@ class CurrencySettleTest : public HandlerTest {
     for (const auto& o : Objects(ledger, kSettTypeSet, 1)) out[o->Number()] = o;
     return out;
   }
-  std::string ledger;
-  int files = 0;
 };
 
 DataRecordPtr Cur(const std::string& number, const std::string& name) { return Rec({{"Number", number}, {"Name", name}}); }
@@ -117,7 +107,7 @@ TEST_F(CurrencySettleTest, ExistingCurrencyIsKeptOrOverwrittenWhole) {
 
 TEST_F(CurrencySettleTest, OtherImportStyleFailsOnExistingObjectsAndGoesOn) {
   ASSERT_TRUE(Run(103, {Cur("JPY", "日元")}, 1).result);
-  RunResult run = Run(103, {Cur("JPY", "日圆"), Cur("KRW", "韩元"), Cur("GBP", "英镑")}, 5, Client{.letErrorsPass = true});
+  RunResult run = Run(103, {Cur("JPY", "日圆"), Cur("KRW", "韩元"), Cur("GBP", "英镑")}, 5, 1, Client{.letErrorsPass = true});
   EXPECT_TRUE(run.result);
   ASSERT_EQ(run.errors.size(), 1u);
   EXPECT_EQ(run.errors[0], "引入币别资料错误，当前记录名称为：日圆\r错误信息：\r对象变量未设置");
@@ -201,9 +191,7 @@ TEST_F(CurrencySettleTest, SettleLookups) {
 }
 
 TEST_F(CurrencySettleTest, ExportsReportProgressAndHonourCancel) {
-  std::string demo = home.file("demo.db");
-  CreateLedger(demo);
-  FillDemoLedger(demo);
+  std::string demo = DemoLedger();
   size_t settles = Objects(demo, kSettTypeSet, 1).size();
   ASSERT_GT(settles, 2u);
   std::string file = home.file("s.xml");
@@ -238,9 +226,7 @@ TEST_F(CurrencySettleTest, GoldenFilesRoundTrip) {
 }
 
 TEST_F(CurrencySettleTest, DemoLedgerRoundTrips) {
-  std::string demo = home.file("demo.db");
-  CreateLedger(demo, "GY");
-  FillDemoLedger(demo);
+  std::string demo = DemoLedger("demo.db", "GY");
   auto [c1, c2] = RoundTrip(demo, 103, "cur");
   EXPECT_EQ(c2, c1);
   auto [s1, s2] = RoundTrip(demo, 107, "set");

@@ -127,25 +127,15 @@ TEST_F(DepartmentFiles, WithoutAcctTypeEachRecordFailsAndTheRunGoesOn) {
   ASSERT_TRUE(Import(l, 120, Fixture("departments_in.xml"), 1, 1).result);
   const std::string props = "Data Source=" + l;
   ParseProps(props);
-  std::string missing;
-  try {
-    GetProp("AcctType");
-  } catch (const Error& e) {
-    missing = e.Description();
-  }
+  const std::string missing = ErrorOf([] { GetProp("AcctType"); });
   ASSERT_FALSE(missing.empty());
 
-  std::vector<std::string> errors;
-  auto pass = [&](const std::string& m, bool& cancel) {
-    errors.push_back(m);
-    cancel = false;
-  };
-  ExportBase exp;
-  exp.Error = pass;
+  const Client pass{.letErrorsPass = true};
   std::string file = home.file("out.xml");
-  EXPECT_TRUE(exp.ExportXMLData(props, 120, file));
-  ASSERT_EQ(errors.size(), 6u);
-  EXPECT_EQ(errors[0], "导出部门资料出错，当前记录名称为：财务部\r错误信息：\r" + missing);
+  RunResult out = ExportWith(props, 120, file, pass);
+  EXPECT_TRUE(out.result);
+  ASSERT_EQ(out.errors.size(), 6u);
+  EXPECT_EQ(out.errors[0], "导出部门资料出错，当前记录名称为：财务部\r错误信息：\r" + missing);
   // Items whose records failed are left out of the file.
   auto collection = std::make_shared<RecordCollection>();
   std::string err;
@@ -153,13 +143,10 @@ TEST_F(DepartmentFiles, WithoutAcctTypeEachRecordFailsAndTheRunGoesOn) {
   EXPECT_EQ(collection->UBound(), 0);
 
   // Importing stops each record at the field-set test, after its first save.
-  errors.clear();
-  ImportBase imp;
-  imp.Error = pass;
   std::string in = WriteRecords("in.xml", "Department", {Rec({{"Number", "09"}, {"Name", "新部"}, {"Note", "备注"}})});
-  EXPECT_TRUE(imp.ImportXMLData(props, 120, in));
-  ASSERT_EQ(errors.size(), 1u);
-  EXPECT_EQ(errors[0], "引入部门资料错误，当前记录名称为：新部\r错误信息：\r" + missing);
+  RunResult imp = ImportWith(props, 120, in, nullptr, pass);
+  EXPECT_TRUE(imp.result);
+  EXPECT_EQ(imp.errors, std::vector<std::string>{"引入部门资料错误，当前记录名称为：新部\r错误信息：\r" + missing});
   EXPECT_EQ(Items(l, 2)["09"].name, "新部");
   EXPECT_TRUE(ItemField(l, 2, "09", "FNote").IsNull());
 }

@@ -18,16 +18,9 @@ DataRecordPtr Dept(const std::string& number, const std::string& name, const std
                                               : ItemRecord(number, name, "DeptGroup", parent, parentName);
 }
 
-class DepartmentTest : public HandlerTest {
+class DepartmentTest : public RecordsTest {
  protected:
-  void SetUp() override {
-    HandlerTest::SetUp();
-    ledger = NewLedger("dept.db");
-  }
-  RunResult Run(const std::vector<DataRecordPtr>& records, int imp, int coding, Client client = {}) {
-    return Import(ledger, 120, WriteRecords("in" + std::to_string(++files) + ".xml", "Department", records), imp,
-                  coding, client);
-  }
+  DepartmentTest() { code = 120; }
   // Calls GetID directly and answers the error it raises.
   Error GetIDError(const DataRecordPtr& record, int imp, int coding) {
     Bind(ledger, imp, coding);
@@ -40,8 +33,6 @@ class DepartmentTest : public HandlerTest {
     ADD_FAILURE() << "GetID raised nothing";
     return Error(0, "", "");
   }
-  std::string ledger;
-  int files = 0;
 };
 
 TEST_F(DepartmentTest, NumberChecksRaiseTheirCodesAndMessages) {

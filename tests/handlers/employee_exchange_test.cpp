@@ -15,25 +15,14 @@ std::string EmployeeFixture(const std::string& name) { return FixtureDir() + "/e
 
 class EmployeeExchangeTest : public HandlerTest {
  protected:
-  // Moves the kinds an employee refers to, then the employees, from source
-  // into a new ledger; answers the new ledger.
+  // The kinds an employee refers to, then the employees, in a new ledger.
   std::string Copy(const std::string& source, const std::string& tag) {
-    std::string target = NewLedger(tag + "-target.db", LedgerKind(source));
-    for (int32_t code : {122, 120, 118}) {
-      const std::string file = home.file(tag + "-" + std::to_string(code) + ".xml");
-      EXPECT_TRUE(Export(source, code, file).result);
-      RunResult in = Import(target, code, file, 1, 1);
-      EXPECT_TRUE(in.result);
-      EXPECT_TRUE(in.errors.empty()) << (in.errors.empty() ? "" : in.errors.front());
-    }
-    return target;
+    return CopyKinds(source, {122, 120, 118}, tag + "-target");
   }
 };
 
 TEST_F(EmployeeExchangeTest, FilesRoundTripThroughANewLedger) {
-  std::string demo = home.file("demo.db");
-  CreateLedger(demo);
-  FillDemoLedger(demo);
+  std::string demo = DemoLedger();
   const struct {
     const char* in;  // imported into a copy of the demo ledger first; nullptr: the demo's own
     const char* golden;
@@ -42,13 +31,7 @@ TEST_F(EmployeeExchangeTest, FilesRoundTripThroughANewLedger) {
   for (const auto& c : cases) {
     const std::string tag = "rt" + std::to_string(++n);
     SCOPED_TRACE(tag);
-    std::string source = demo;
-    if (c.in) {
-      source = Copy(demo, tag + "-src");
-      RunResult in = Import(source, 118, EmployeeFixture(c.in), 2, 1);
-      ASSERT_TRUE(in.result);
-      ASSERT_TRUE(in.errors.empty()) << in.errors.front();
-    }
+    std::string source = c.in ? Seeded(Copy(demo, tag + "-src"), 118, EmployeeFixture(c.in), 2) : demo;
     const std::string first = home.file(tag + "-1.xml"), second = home.file(tag + "-2.xml");
     ASSERT_TRUE(Export(source, 118, first).result);
     EXPECT_EQ(ReadFile(first), ReadFile(EmployeeFixture(c.golden)));

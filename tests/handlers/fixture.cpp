@@ -33,6 +33,16 @@ void HandlerTest::Bind(const std::string& ledger, int32_t impStyle, int32_t codi
 
 RunResult HandlerTest::Import(const std::string& ledger, int32_t code, const std::string& file, int32_t impStyle,
                               int32_t codingStyle, Client client) {
+  auto options = Rec({{"ImpStyle", impStyle}, {"CodingStyle", codingStyle}});
+  return ImportWith(Props(ledger), code, file, options.get(), client);
+}
+
+RunResult HandlerTest::Export(const std::string& ledger, int32_t code, const std::string& file, Client client) {
+  return ExportWith(Props(ledger), code, file, client);
+}
+
+RunResult HandlerTest::ImportWith(const std::string& props, int32_t code, const std::string& file,
+                                  const OptionDictionary* options, Client client) {
   RunResult r;
   ImportBase imp;
   imp.ImportOneRow = [&](int32_t row, double rate, bool& cancel) {
@@ -43,12 +53,11 @@ RunResult HandlerTest::Import(const std::string& ledger, int32_t code, const std
     r.errors.push_back(msg);
     if (client.letErrorsPass) cancel = false;
   };
-  auto options = Rec({{"ImpStyle", impStyle}, {"CodingStyle", codingStyle}});
-  r.result = imp.ImportXMLData(Props(ledger), code, file, options.get());
+  r.result = imp.ImportXMLData(props, code, file, options);
   return r;
 }
 
-RunResult HandlerTest::Export(const std::string& ledger, int32_t code, const std::string& file, Client client) {
+RunResult HandlerTest::ExportWith(const std::string& props, int32_t code, const std::string& file, Client client) {
   RunResult r;
   ExportBase exp;
   exp.ExportOneRow = [&](int32_t row, double rate, bool& cancel) {
@@ -59,7 +68,7 @@ RunResult HandlerTest::Export(const std::string& ledger, int32_t code, const std
     r.errors.push_back(msg);
     if (client.letErrorsPass) cancel = false;
   };
-  r.result = exp.ExportXMLData(Props(ledger), code, file);
+  r.result = exp.ExportXMLData(props, code, file);
   return r;
 }
 
@@ -110,6 +119,23 @@ Variant HandlerTest::ItemField(const std::string& ledger, int16_t classId, const
   return set->Item(id)->Properties(field);
 }
 
+std::string HandlerTest::ItemText(const std::string& ledger, int16_t classId, const std::string& number,
+                                  const std::string& field) {
+  Variant v = ItemField(ledger, classId, number, field);
+  return v.IsNull() ? "<null>" : v.ToText();
+}
+
+void HandlerTest::SetItemField(const std::string& ledger, int16_t classId, const std::string& number,
+                               const std::string& field, const Variant& value) {
+  Bind(ledger);
+  auto set = CreateObjectAs<ObjectSet>(kItemSet);
+  set->SetRestriction("ItemClassID", classId);
+  set->Refresh();
+  auto item = set->Item(set->ExistenceCheck({{"Number", number}, {"ItemClassID", classId}}));
+  item->SetProperties(field, value);
+  item->SaveChanges();
+}
+
 int HandlerTest::LogEntries() const {
   std::string path = home.file("Morvent_log.xml");
   if (!FileExist(path)) return 0;
@@ -133,15 +159,58 @@ std::vector<LedgerObjectPtr> HandlerTest::Objects(const std::string& ledger, con
 std::pair<std::string, std::string> HandlerTest::RoundTrip(const std::string& source, int32_t code,
                                                            const std::string& tag) {
   std::string first = home.file(tag + "-1.xml"), second = home.file(tag + "-2.xml");
-  RunResult out = Export(source, code, first);
-  EXPECT_TRUE(out.result);
-  EXPECT_TRUE(out.errors.empty());
+  EXPECT_TRUE(Clean(Export(source, code, first)));
   std::string target = NewLedger(tag + "-target.db", LedgerKind(source));
-  RunResult in = Import(target, code, first, 1, 1);
-  EXPECT_TRUE(in.result);
-  EXPECT_TRUE(in.errors.empty()) << (in.errors.empty() ? "" : in.errors.front());
+  EXPECT_TRUE(Clean(Import(target, code, first, 1, 1)));
   EXPECT_TRUE(Export(target, code, second).result);
   return {ReadFile(first), ReadFile(second)};
+}
+
+std::string HandlerTest::Seeded(const std::string& ledger, int32_t code, const std::string& file,
+                                int32_t impStyle) {
+  EXPECT_TRUE(Clean(Import(ledger, code, file, impStyle, 1))) << file;
+  return ledger;
+}
+
+std::string HandlerTest::DemoLedger(const std::string& name, const std::string& kind) {
+  std::string path = NewLedger(name, kind);
+  FillDemoLedger(path);
+  return path;
+}
+
+std::string HandlerTest::CopyKinds(const std::string& source, const std::vector<int32_t>& codes,
+                                   const std::string& tag, const std::string& kind) {
+  std::string target = NewLedger(tag + ".db", kind.empty() ? LedgerKind(source) : kind);
+  for (int32_t code : codes) {
+    const std::string file = home.file(tag + "-" + std::to_string(code) + ".xml");
+    EXPECT_TRUE(Clean(Export(source, code, file))) << code;
+    EXPECT_TRUE(Clean(Import(target, code, file, 1, 1))) << code;
+  }
+  return target;
+}
+
+::testing::AssertionResult Clean(const RunResult& run) {
+  if (!run.errors.empty()) return ::testing::AssertionFailure() << run.errors.size() << " errors: " << run.errors.front();
+  if (!run.result) return ::testing::AssertionFailure() << "the run answered False";
+  return ::testing::AssertionSuccess();
+}
+
+void RecordsTest::SetUp() {
+  HandlerTest::SetUp();
+  ledger = NewLedger("l.db");
+}
+
+RunResult RecordsTest::Run(int32_t code, const std::vector<DataRecordPtr>& records, int32_t impStyle,
+                           int32_t codingStyle, Client client) {
+  // Written out here rather than taken from the code table, so that the
+  // cases check the table too.
+  static const std::map<int32_t, std::string> kElements = {
+      {102, "Account"},      {103, "Currency"},         {104, "VoucherGroup"}, {105, "MeasureUnitGroup"},
+      {106, "MeasureUnit"},  {107, "Settle"},           {108, "SonCompany"},   {120, "Department"},
+      {121, "AssistType"},   {122, "AssistDetail"}};
+  const std::string& element = kElements.at(code);
+  std::string file = WriteRecords("in" + std::to_string(++files_) + ".xml", element, records);
+  return Import(ledger, code, file, impStyle, codingStyle, client);
 }
 
 DataRecordPtr ItemRecord(const std::string& number, const std::string& name, const std::string& parentKey,

@@ -57,6 +57,21 @@ class HandlerTest : public ::testing::Test {
   RunResult Import(const std::string& ledger, int32_t code, const std::string& file, int32_t impStyle,
                    int32_t codingStyle, Client client = {});
   RunResult Export(const std::string& ledger, int32_t code, const std::string& file, Client client = {});
+  // The same runs under props of the test's own; no options when null.
+  RunResult ImportWith(const std::string& props, int32_t code, const std::string& file,
+                       const OptionDictionary* options, Client client = {});
+  RunResult ExportWith(const std::string& props, int32_t code, const std::string& file, Client client = {});
+
+  // The ledger given the file, which must import cleanly.
+  std::string Seeded(const std::string& ledger, int32_t code, const std::string& file, int32_t impStyle = 1);
+  // A new ledger holding the demonstration data; empty kind: the default.
+  std::string DemoLedger(const std::string& name = "demo.db", const std::string& kind = "");
+  // A new ledger of the source's kind given the source's records of each
+  // code in turn, each moved through a file: the kinds a test's records
+  // refer to. Every run must be clean.
+  // Empty kind: the source's.
+  std::string CopyKinds(const std::string& source, const std::vector<int32_t>& codes, const std::string& tag,
+                        const std::string& kind = "");
 
   // Writes records through the data-file writer.
   std::string WriteRecords(const std::string& name, const std::string& element,
@@ -66,6 +81,11 @@ class HandlerTest : public ::testing::Test {
   std::map<std::string, StoredItem> Items(const std::string& ledger, int16_t classId);
   // A field of an item, read back through the ledger.
   Variant ItemField(const std::string& ledger, int16_t classId, const std::string& number, const std::string& field);
+  // The same as text, "<null>" for Null.
+  std::string ItemText(const std::string& ledger, int16_t classId, const std::string& number, const std::string& field);
+  // Sets a field of a stored item and saves it, as another program would.
+  void SetItemField(const std::string& ledger, int16_t classId, const std::string& number, const std::string& field,
+                    const Variant& value);
   int LogEntries() const;
   // The objects of a non-item set ("Corabin.CurrencySet", ...), in its order.
   std::vector<LedgerObjectPtr> Objects(const std::string& ledger, const char* progId, int16_t listOptions);
@@ -78,6 +98,29 @@ class HandlerTest : public ::testing::Test {
 
 // A record with "Number" and "Name", and the parent as a sub-record under
 // parentKey when a parent number is given.
+// A run that answered True with no error; the first error shows otherwise.
+::testing::AssertionResult Clean(const RunResult& run);
+
+// A suite whose cases import records into one ledger of their own.
+class RecordsTest : public HandlerTest {
+ protected:
+  void SetUp() override;
+  // Writes the records as a new data file of the code's element and
+  // imports it; the one-code form runs the suite's code.
+  RunResult Run(int32_t code, const std::vector<DataRecordPtr>& records, int32_t impStyle, int32_t codingStyle = 1,
+                Client client = {});
+  RunResult Run(const std::vector<DataRecordPtr>& records, int32_t impStyle, int32_t codingStyle = 1,
+                Client client = {}) {
+    return Run(code, records, impStyle, codingStyle, client);
+  }
+
+  int32_t code = 0;
+  std::string ledger;
+
+ private:
+  int files_ = 0;
+};
+
 DataRecordPtr ItemRecord(const std::string& number, const std::string& name, const std::string& parentKey = "",
                          const std::string& parentNumber = "", const std::string& parentName = "");
 std::string Fixture(const std::string& name);

@@ -47,16 +47,8 @@ class GroupSetHiding : public ObjectSet {
   int32_t hidden_;
 };
 
-class UnitExchangeTest : public HandlerTest {
+class UnitExchangeTest : public RecordsTest {
  protected:
-  void SetUp() override {
-    HandlerTest::SetUp();
-    ledger = NewLedger("l.db");
-  }
-  RunResult Run(int32_t code, const std::vector<DataRecordPtr>& records, int imp, Client client = {}) {
-    const char* element = code == 105 ? "MeasureUnitGroup" : "MeasureUnit";
-    return Import(ledger, code, WriteRecords("in" + std::to_string(++files) + ".xml", element, records), imp, 1, client);
-  }
   std::vector<std::string> Groups() {
     std::vector<std::string> out;
     for (const auto& g : Objects(ledger, kMeasureUnitGroupSet, 0)) out.push_back(g->Name());
@@ -76,14 +68,10 @@ class UnitExchangeTest : public HandlerTest {
     }
     return out;
   }
-  std::string ledger;
-  int files = 0;
 };
 
 TEST_F(UnitExchangeTest, FilesRoundTripThroughANewLedger) {
-  std::string demo = home.file("demo.db");
-  CreateLedger(demo);
-  FillDemoLedger(demo);
+  std::string demo = DemoLedger();
   const struct {
     int32_t code;
     const char* in;      // imported into a new ledger first; nullptr: the demo ledger
@@ -93,13 +81,7 @@ TEST_F(UnitExchangeTest, FilesRoundTripThroughANewLedger) {
   for (const auto& c : cases) {
     const std::string tag = "rt" + std::to_string(++n);
     SCOPED_TRACE(tag);
-    std::string source = demo;
-    if (c.in) {
-      source = NewLedger(tag + ".db");
-      RunResult in = Import(source, c.code, UnitsFixture(c.in), 1, 1);
-      ASSERT_TRUE(in.result);
-      ASSERT_TRUE(in.errors.empty()) << in.errors.front();
-    }
+    std::string source = c.in ? Seeded(NewLedger(tag + ".db"), c.code, UnitsFixture(c.in)) : demo;
     auto [first, second] = RoundTrip(source, c.code, tag);
     EXPECT_EQ(first, ReadFile(UnitsFixture(c.golden)));
     // "AuxClass" is exported only. The import stores each group's default
@@ -176,7 +158,7 @@ TEST_F(UnitExchangeTest, FailedUnitsAreReportedOnceAndStoreNothing) {
   for (const auto& c : cases) {
     SCOPED_TRACE(++n);
     const int logged = LogEntries();
-    RunResult run = Run(106, {c.bad, UnitRec("数量", "双", "SHUANG")}, c.imp, Client{.letErrorsPass = true});
+    RunResult run = Run(106, {c.bad, UnitRec("数量", "双", "SHUANG")}, c.imp, 1, Client{.letErrorsPass = true});
     EXPECT_TRUE(run.result);
     EXPECT_EQ(run.errors, std::vector<std::string>{c.message});
     EXPECT_EQ(run.rows.size(), 2u);

@@ -11,16 +11,9 @@ namespace {
 
 const char* const kRanges[] = {"CRange", "DRange", "NCRange", "NDRange", "DCRange", "NDCRange"};
 
-class VoucherGroupTest : public HandlerTest {
+class VoucherGroupTest : public RecordsTest {
  protected:
-  void SetUp() override {
-    HandlerTest::SetUp();
-    ledger = NewLedger("l.db");
-  }
-  RunResult Run(const std::vector<DataRecordPtr>& records, int imp, Client client = {}) {
-    return Import(ledger, 104, WriteRecords("in" + std::to_string(++files) + ".xml", "VoucherGroup", records), imp, 1,
-                  client);
-  }
+  VoucherGroupTest() { code = 104; }
   // Each group as "name|C|D|NC|ND|DC|NDC", a Null range as "~".
   std::vector<std::string> Groups() {
     std::vector<std::string> out;
@@ -31,8 +24,6 @@ class VoucherGroupTest : public HandlerTest {
     }
     return out;
   }
-  std::string ledger;
-  int files = 0;
 };
 
 DataRecordPtr Group(const std::string& name, std::vector<std::string> ranges = {}) {
@@ -44,10 +35,7 @@ DataRecordPtr Group(const std::string& name, std::vector<std::string> ranges = {
 TEST_F(VoucherGroupTest, DemoGroupsRoundTripUnderEitherLedgerKind) {
   for (const char* kind : {"GY", "QY"}) {
     SCOPED_TRACE(kind);
-    std::string demo = home.file(std::string(kind) + "-demo.db");
-    CreateLedger(demo, kind);
-    FillDemoLedger(demo);
-    auto [first, second] = RoundTrip(demo, 104, kind);
+    auto [first, second] = RoundTrip(DemoLedger(std::string(kind) + "-demo.db", kind), 104, kind);
     // Null ranges of the demo come out as empty texts.
     EXPECT_EQ(first, ReadFile(FixtureDir() + "/voucher/groups.xml"));
     EXPECT_EQ(second, first);
@@ -102,11 +90,12 @@ TEST_F(VoucherGroupTest, FailuresAreReportedAndNothingHalfDoneStays) {
       {Group("  "), 1, prefix + "  \r错误信息：\r名称不能为空"},
       {Group("记", {"1001"}), 5, prefix + "记\r错误信息：\r对象变量未设置"},
   };
+  int n = 0;
   for (const auto& c : cases) {
     SCOPED_TRACE(c.message);
-    ledger = NewLedger("e" + std::to_string(++files) + ".db");
+    ledger = NewLedger("e" + std::to_string(++n) + ".db");
     ASSERT_TRUE(Run({Group("记")}, 1).result);
-    RunResult run = Run({c.bad, Group("转")}, c.imp, Client{.letErrorsPass = true});
+    RunResult run = Run({c.bad, Group("转")}, c.imp, 1, Client{.letErrorsPass = true});
     EXPECT_TRUE(run.result);
     EXPECT_EQ(run.errors, std::vector<std::string>{c.message});
     EXPECT_EQ(run.rows.size(), 2u);  // the failed record still reports progress
@@ -152,7 +141,7 @@ TEST_F(VoucherGroupTest, ProgressCountsEveryGroupAndACancelWritesNothing) {
   EXPECT_FALSE(run.result);
   EXPECT_EQ(run.rows.size(), 2u);
   EXPECT_FALSE(FileExist(file));
-  run = Run({Group("甲"), Group("乙"), Group("丙")}, 1, Client{.cancelAtRow = 1});
+  run = Run({Group("甲"), Group("乙"), Group("丙")}, 1, 1, Client{.cancelAtRow = 1});
   EXPECT_FALSE(run.result);
   EXPECT_EQ(Groups().size(), 4u);  // the first record was imported, then the run stopped
 }
