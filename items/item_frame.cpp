@@ -196,20 +196,16 @@ DataRecordPtr CItemFrame::GetInfo(int32_t id) {
 }
 
 bool CItemFrame::Import(const std::string& sFile) {
-  return RunImportWalk({.schemaFile = kind_.schemaFile,
+  return RunImportWalk(ParentImportWalk(parents_, {.schemaFile = kind_.schemaFile,
                         .element = kind_.element,
                         .errorPrefix = kind_.importError,
                         .progressPrefix = kind_.importProgress,
                         .open = [this] { LoadItems(); },
-                        .adopt = [this](const RecordCollectionPtr& c) { parents_.SetCollection(c); },
-                        // Markers and records made in memory are not imported again.
-                        .selects = [](const DataRecord& r) { return r.FileRow() > 0; },
                         .importRecord =
                             [this](const DataRecordPtr& r) {
                               std::string number;
                               ImportRecord(r, number);
-                            },
-                        .matchKey = "Number"},
+                            }}),
                        sFile);
 }
 

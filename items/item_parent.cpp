@@ -162,4 +162,11 @@ int32_t ParentResolver::EnsureParent(const ParentRef& parent, std::string& paren
   }
 }
 
+ImportWalk ParentImportWalk(ParentResolver& parents, ImportWalk walk) {
+  walk.adopt = [&parents](const RecordCollectionPtr& c) { parents.SetCollection(c); };
+  walk.selects = [](const DataRecord& r) { return r.FileRow() > 0; };
+  walk.matchKey = "Number";
+  return walk;
+}
+
 }  // namespace morvent

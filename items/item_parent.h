@@ -27,6 +27,7 @@
 #include <vector>
 
 #include "context/record.h"
+#include "front/walks.h"
 #include "platform/error.h"
 
 namespace morvent {
@@ -150,5 +151,11 @@ class ParentResolver {
   bool indexUsable_ = false;
   std::unordered_map<std::string, int32_t> ledgerIds_;
 };
+
+// The import walk of a kind whose records name their parents by number: the
+// resolver takes over the file's records, only records read from the file
+// are imported (markers and records made in memory stand for work already
+// done), and records match by "Number".
+ImportWalk ParentImportWalk(ParentResolver& parents, ImportWalk walk);
 
 }  // namespace morvent

@@ -168,22 +168,18 @@ DataRecordPtr CAccount::GetInfo(int32_t id) {
 }
 
 bool CAccount::Import(const std::string& sFile) {
-  return RunImportWalk({.schemaFile = "SchemaAccount.xml",
+  return RunImportWalk(ParentImportWalk(parents_, {.schemaFile = "SchemaAccount.xml",
                         .element = "Account",
                         .errorPrefix = "引入科目错误，当前科目代码为：",
                         .progressPrefix = "引入科目，当前科目代码为",
                         .progressKey = "Number",
                         .errorKey = "Number",
                         .open = [this] { PrepareSets(); },
-                        .adopt = [this](const RecordCollectionPtr& c) { parents_.SetCollection(c); },
-                        // Markers and records made in memory are not imported again.
-                        .selects = [](const DataRecord& r) { return r.FileRow() > 0; },
                         .importRecord =
                             [this](const DataRecordPtr& r) {
                               std::string number;
                               ImportRecord(r, number);
-                            },
-                        .matchKey = "Number"},
+                            }}),
                        sFile);
 }
 
