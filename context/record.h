@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -18,9 +19,21 @@ class OptionDictionary {
   virtual Variant GetValue(const std::string& key, const Variant& def) const = 0;
 };
 
+// The one copy of a key name that packed records point to; it lives as long
+// as the program, so only names from a bounded set (a schema's declared
+// keys) belong here, never text from a data file.
+const std::string* SharedKey(std::string_view name);
+
 class DataRecord : public Object, public OptionDictionary {
  public:
   using Entry = std::pair<std::string, Variant>;
+  // An entry for Pack: a key from SharedKey and its value.
+  using SharedEntry = std::pair<const std::string*, Variant>;
+
+  DataRecord() = default;
+  DataRecord(const DataRecord& other);
+  DataRecord& operator=(const DataRecord& other);
+  ~DataRecord() override;
 
   // The value under the key; Empty when the record does not hold it.
   virtual Variant Value(const std::string& key) const;
@@ -31,10 +44,20 @@ class DataRecord : public Object, public OptionDictionary {
   // Without a default: Empty for an absent key.
   Variant GetValue(const std::string& key) const { return GetValue(key, Variant()); }
   virtual bool Has(const std::string& key) const;
-  virtual const std::vector<Entry>& Entries() const { return entries_; }
+  virtual const std::vector<Entry>& Entries() const {
+    if (packed_) Unpack();
+    return Plain();
+  }
   size_t Count() const { return Entries().size(); }
   // Room for n entries, for a builder that knows how many it will set.
-  void Reserve(size_t n) { entries_.reserve(n); }
+  void Reserve(size_t n) { Plain().reserve(n); }
+
+  // For a reader holding many records at once: replaces the content with
+  // the given entries (distinct keys, in order), kept packed: a shared key
+  // pointer and a short text in place, 24 bytes an entry. Reads answer from
+  // the packed form as from any other; the first write or Entries() call
+  // turns the record back into plain entries. `entries` is left empty.
+  void Pack(std::vector<SharedEntry>& entries);
 
   // 1-based position in the data file; 0 for a record made in memory.
   int32_t FileRow() const { return fileRow_; }
@@ -43,11 +66,22 @@ class DataRecord : public Object, public OptionDictionary {
   // Nested objects, or nullptr when the key holds none of that kind.
   std::shared_ptr<DataRecord> Record(const std::string& key) const { return Value(key).As<DataRecord>(); }
 
- protected:
-  std::vector<Entry> entries_;
-
  private:
+  struct Slot;
+  // Plain entries, made on the first write; a packed record has none, and
+  // fills them from its slots on demand, hence mutable.
+  std::vector<Entry>& Plain() const {
+    if (!plain_) plain_ = std::make_unique<std::vector<Entry>>();
+    return *plain_;
+  }
+  const Slot* FindPacked(const std::string& key) const;
+  void Unpack() const;
+  void FreePacked() const;
+
+  mutable std::unique_ptr<std::vector<Entry>> plain_;
   int32_t fileRow_ = 0;
+  mutable uint32_t packedCount_ = 0;
+  mutable Slot* packed_ = nullptr;  // owned; packedCount_ slots
 };
 using DataRecordPtr = std::shared_ptr<DataRecord>;
 
