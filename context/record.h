@@ -56,7 +56,8 @@ class DataRecord : public Object, public OptionDictionary {
   // the given entries (distinct keys, in order), kept packed: a shared key
   // pointer and a short text in place, 24 bytes an entry. Reads answer from
   // the packed form as from any other; the first write or Entries() call
-  // turns the record back into plain entries. `entries` is left empty.
+  // turns the record back into plain entries (so even a const record is not
+  // for several threads at once). `entries` is left empty.
   void Pack(std::vector<SharedEntry>& entries);
 
   // 1-based position in the data file; 0 for a record made in memory.
