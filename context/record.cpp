@@ -1,5 +1,6 @@
 #include "context/record.h"
 
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
@@ -102,71 +103,100 @@ struct DataRecord::Slot {
   }
 };
 
+DataRecord::Slot& DataRecord::SlotAt(uint32_t i) const {
+  static_assert(sizeof(Slot) == sizeof(first_) && alignof(Slot) <= 8);
+  return i == 0 ? *std::launder(reinterpret_cast<Slot*>(first_)) : rest_[i - 1];
+}
+
 DataRecord::DataRecord(const DataRecord& other) : Object(other), OptionDictionary(other), fileRow_(other.fileRow_) {
-  if (other.plain_) plain_ = std::make_unique<std::vector<Entry>>(*other.plain_);
-  if (!other.packedCount_) return;
-  auto& entries = Plain();
-  entries.reserve(entries.size() + other.packedCount_);
-  for (uint32_t i = 0; i < other.packedCount_; ++i)
-    entries.emplace_back(other.packed_[i].Key(), other.packed_[i].Get());
+  if (!other.packedCount_) {
+    new (&plain_) std::vector<Entry>(other.plain_);
+    return;
+  }
+  new (&plain_) std::vector<Entry>();
+  try {
+    plain_.reserve(other.packedCount_);
+    for (uint32_t i = 0; i < other.packedCount_; ++i) plain_.emplace_back(other.SlotAt(i).Key(), other.SlotAt(i).Get());
+  } catch (...) {
+    plain_.~vector();
+    throw;
+  }
 }
 
 DataRecord& DataRecord::operator=(const DataRecord& other) {
   if (this == &other) return *this;
-  DataRecord copy(other);
-  FreePacked();
+  DataRecord copy(other);  // plain
+  if (packedCount_) Unpack();
   plain_ = std::move(copy.plain_);
   fileRow_ = other.fileRow_;
   return *this;
 }
 
-DataRecord::~DataRecord() { FreePacked(); }
+DataRecord::~DataRecord() {
+  if (packedCount_)
+    FreeSlots();
+  else
+    plain_.~vector();
+}
 
-void DataRecord::FreePacked() const {
-  for (uint32_t i = 0; i < packedCount_; ++i) packed_[i].Free();
-  std::free(packed_);
-  packed_ = nullptr;
+// Leaves the union holding nothing; the caller puts a vector or new slots
+// there.
+void DataRecord::FreeSlots() const {
+  for (uint32_t i = 0; i < packedCount_; ++i) SlotAt(i).Free();
+  std::free(rest_);
+  rest_ = nullptr;
   packedCount_ = 0;
 }
 
 void DataRecord::Pack(std::vector<SharedEntry>& entries) {
-  Slot* slots = nullptr;
-  uint32_t made = 0;
-  if (!entries.empty() && !(slots = static_cast<Slot*>(std::malloc(sizeof(Slot) * entries.size()))))
-    throw std::bad_alloc();
-  try {
-    for (auto& [key, value] : entries) {
-      slots[made].Set(key, value);
-      ++made;
+  if (entries.empty()) {
+    if (packedCount_) {
+      FreeSlots();
+      new (&plain_) std::vector<Entry>();
     }
+    plain_.clear();
+    return;
+  }
+  const size_t n = entries.size();
+  if (n > UINT32_MAX) throw std::bad_alloc();
+  Slot first;
+  Slot* rest = nullptr;
+  if (n > 1 && !(rest = static_cast<Slot*>(std::malloc(sizeof(Slot) * (n - 1))))) throw std::bad_alloc();
+  size_t made = 0;
+  try {
+    for (; made < n; ++made) (made == 0 ? first : rest[made - 1]).Set(entries[made].first, entries[made].second);
   } catch (...) {
-    for (uint32_t i = 0; i < made; ++i) slots[i].Free();
-    std::free(slots);
+    for (size_t i = 0; i < made; ++i) (i == 0 ? first : rest[i - 1]).Free();
+    std::free(rest);
     throw;
   }
-  FreePacked();
-  plain_.reset();
-  packed_ = slots;
-  packedCount_ = made;
+  // From here nothing can fail: the slots are bytes that move as they are.
+  if (packedCount_)
+    FreeSlots();
+  else
+    plain_.~vector();
+  std::memcpy(first_, &first, sizeof first);
+  rest_ = rest;
+  packedCount_ = static_cast<uint32_t>(n);
   entries.clear();
 }
 
 void DataRecord::Unpack() const {
-  auto plain = std::make_unique<std::vector<Entry>>();
-  plain->reserve(packedCount_);
-  for (uint32_t i = 0; i < packedCount_; ++i) plain->emplace_back(packed_[i].Key(), packed_[i].Get());
-  FreePacked();
-  plain_ = std::move(plain);
+  std::vector<Entry> plain;
+  plain.reserve(packedCount_);
+  for (uint32_t i = 0; i < packedCount_; ++i) plain.emplace_back(SlotAt(i).Key(), SlotAt(i).Get());
+  FreeSlots();
+  new (&plain_) std::vector<Entry>(std::move(plain));
 }
 
 const DataRecord::Slot* DataRecord::FindPacked(const std::string& key) const {
   for (uint32_t i = 0; i < packedCount_; ++i)
-    if (packed_[i].Key() == key) return &packed_[i];
+    if (SlotAt(i).Key() == key) return &SlotAt(i);
   return nullptr;
 }
 
 Variant DataRecord::Value(const std::string& key) const {
-  if (packed_) {
+  if (packedCount_) {
     const Slot* s = FindPacked(key);
     return s ? s->Get() : Variant();
   }
@@ -176,8 +206,8 @@ Variant DataRecord::Value(const std::string& key) const {
 }
 
 void DataRecord::SetValue(const std::string& key, const Variant& value) {
-  if (packed_) Unpack();
-  auto& entries = Plain();
+  if (packedCount_) Unpack();
+  auto& entries = plain_;
   for (auto& [k, v] : entries)
     if (k == key) {
       v = value;
@@ -187,7 +217,7 @@ void DataRecord::SetValue(const std::string& key, const Variant& value) {
 }
 
 Variant DataRecord::GetValue(const std::string& key, const Variant& def) const {
-  if (packed_) {
+  if (packedCount_) {
     const Slot* s = FindPacked(key);
     return s ? s->Get() : def;
   }
@@ -197,7 +227,7 @@ Variant DataRecord::GetValue(const std::string& key, const Variant& def) const {
 }
 
 bool DataRecord::Has(const std::string& key) const {
-  if (packed_) return FindPacked(key) != nullptr;
+  if (packedCount_) return FindPacked(key) != nullptr;
   for (const auto& [k, v] : Entries())
     if (k == key) return true;
   return false;

@@ -3,6 +3,7 @@
 // RecordCollection: records indexed from 1.
 #include <cstdint>
 #include <memory>
+#include <new>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -30,7 +31,7 @@ class DataRecord : public Object, public OptionDictionary {
   // An entry for Pack: a key from SharedKey and its value.
   using SharedEntry = std::pair<const std::string*, Variant>;
 
-  DataRecord() = default;
+  DataRecord() { new (&plain_) std::vector<Entry>(); }
   DataRecord(const DataRecord& other);
   DataRecord& operator=(const DataRecord& other);
   ~DataRecord() override;
@@ -45,16 +46,20 @@ class DataRecord : public Object, public OptionDictionary {
   Variant GetValue(const std::string& key) const { return GetValue(key, Variant()); }
   virtual bool Has(const std::string& key) const;
   virtual const std::vector<Entry>& Entries() const {
-    if (packed_) Unpack();
-    return Plain();
+    if (packedCount_) Unpack();
+    return plain_;
   }
   size_t Count() const { return Entries().size(); }
   // Room for n entries, for a builder that knows how many it will set.
-  void Reserve(size_t n) { Plain().reserve(n); }
+  void Reserve(size_t n) {
+    if (packedCount_) Unpack();
+    plain_.reserve(n);
+  }
 
   // For a reader holding many records at once: replaces the content with
   // the given entries (distinct keys, in order), kept packed: a shared key
-  // pointer and a short text in place, 24 bytes an entry. Reads answer from
+  // pointer and a short text in place, 24 bytes an entry, the first in the
+  // record itself and the rest in one block. Reads answer from
   // the packed form as from any other; the first write or Entries() call
   // turns the record back into plain entries (so even a const record is not
   // for several threads at once). `entries` is left empty.
@@ -69,20 +74,21 @@ class DataRecord : public Object, public OptionDictionary {
 
  private:
   struct Slot;
-  // Plain entries, made on the first write; a packed record has none, and
-  // fills them from its slots on demand, hence mutable.
-  std::vector<Entry>& Plain() const {
-    if (!plain_) plain_ = std::make_unique<std::vector<Entry>>();
-    return *plain_;
-  }
+  Slot& SlotAt(uint32_t i) const;
   const Slot* FindPacked(const std::string& key) const;
   void Unpack() const;
-  void FreePacked() const;
+  void FreeSlots() const;
 
-  mutable std::unique_ptr<std::vector<Entry>> plain_;
+  // Plain entries, or (packedCount_ > 0) the first packed slot in the same
+  // bytes, so that neither form pays for the other; a packed record turns
+  // plain on demand, hence mutable.
+  union {
+    mutable std::vector<Entry> plain_;
+    alignas(8) mutable unsigned char first_[sizeof(std::vector<Entry>)];
+  };
+  mutable Slot* rest_ = nullptr;  // owned; packedCount_ - 1 slots
   int32_t fileRow_ = 0;
   mutable uint32_t packedCount_ = 0;
-  mutable Slot* packed_ = nullptr;  // owned; packedCount_ slots
 };
 using DataRecordPtr = std::shared_ptr<DataRecord>;
 

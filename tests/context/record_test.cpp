@@ -138,6 +138,14 @@ TEST(DataRecord, PackedRecordsAnswerAsPlainOnes) {
   EXPECT_EQ(Keys(copy), Keys(plain));
   EXPECT_EQ(packed.Value("Short").ToText(), "改");
   EXPECT_EQ(packed.Value("Long").ToText(), "研发小组0001");
+
+  DataRecord single;  // one entry, held in the record itself; packed again
+  for (const char* v : {"一", "二"}) {
+    std::vector<DataRecord::SharedEntry> one{{SharedKey("Number"), Variant(v)}};
+    single.Pack(one);
+  }
+  EXPECT_EQ(single.Value("Number").ToText(), "二");
+  EXPECT_EQ(Keys(single), std::vector<std::string>{"Number"});
 }
 
 RecordCollection Numbered(int n) {
