@@ -1,13 +1,19 @@
-// The yardstick for whole department exchanges: the least work an import
-// and an export of departments need, written plainly with no framework, so
-// that the tool's own times can be read as multiples of it.
+// The yardstick for whole department and customer exchanges: the least
+// work an import and an export of them need, written plainly with no
+// framework, so that the tool's own times can be read as multiples of it.
 //
-//   least_work gen TOPS FILE          writes TOPS × 20 × 99 + TOPS departments
-//                                     in three levels (001, 001.01, 001.01.001)
-//   least_work import FILE SCHEMA DB  creates DB (must not exist) and imports
-//   least_work export DB FILE         writes every department of DB to FILE
-//   least_work run CMD ARGS...        runs CMD; prints "wall_s cpu_s peak_kb"
-//                                     on the last line of stderr
+//   least_work gen TOPS FILE [KIND]          writes TOPS × 20 × 99 + TOPS
+//                                            records in three levels (001,
+//                                            001.01, 001.01.001)
+//   least_work import FILE SCHEMA DB [KIND]  creates DB (must not exist) and
+//                                            imports
+//   least_work export DB FILE [KIND]         writes every record of DB to FILE
+//   least_work run CMD ARGS...               runs CMD; prints "wall_s cpu_s
+//                                            peak_kb" on the last line of stderr
+//
+// KIND is "departments" (the default) or "customers"; a customer carries the
+// keys the tool writes for a ledger without "GY" (its credit terms and
+// contact texts, fifteen leaves besides number and name).
 //
 // The import streams the file through libxml2's text reader (no network, no
 // DTD, no entity substitution, DOCTYPE refused) validating against the
@@ -35,6 +41,7 @@
 #include <cstring>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -121,11 +128,36 @@ class Stmt {
 
 // ---- import --------------------------------------------------------------------
 
-struct Department {
-  std::string number, name, note, parentNumber, parentName;
+// What differs between the kinds: the element names and the leaves after
+// Number and Name, in the order the tool writes them. A numeric leaf reads
+// back as a number, so an absent one is 0.
+struct Kind {
+  const char* record;
+  const char* list;
+  const char* parent;
+  std::vector<std::pair<const char*, bool>> leaves;  // name, numeric
+};
+
+const Kind kDepartments{"Department", "DepartmentList", "DeptGroup", {{"Note", false}}};
+const Kind kCustomers{"Customer", "CustomerList", "CustomerType",
+                      {{"CreditDays", true}, {"CreditAmount", true}, {"CreditLevel", false}, {"Address", false},
+                       {"Phone", false}, {"Fax", false}, {"PostalCode", false}, {"Email", false}, {"Bank", false},
+                       {"Account", false}, {"TaxNum", false}, {"City", false}, {"Province", false},
+                       {"Country", false}, {"HomePage", false}}};
+
+const Kind& KindNamed(const std::string& name) {
+  if (name == "departments") return kDepartments;
+  if (name == "customers") return kCustomers;
+  throw Failure("unknown kind " + name + " (departments or customers)");
+}
+
+struct Record {
+  std::string number, name, parentNumber, parentName;
+  std::vector<std::string> leaves;
   bool hasParent = false;
   void Clear() {
-    number.clear(), name.clear(), note.clear(), parentNumber.clear(), parentName.clear();
+    number.clear(), name.clear(), parentNumber.clear(), parentName.clear();
+    for (auto& l : leaves) l.clear();
     hasParent = false;
   }
 };
@@ -146,17 +178,28 @@ struct Problems {
   }
 };
 
+// "c0, c1, ..." or "?3, ?4, ..." for the kind's leaves.
+std::string Columns(const Kind& kind, const char* prefix, int from) {
+  std::string out;
+  for (size_t i = 0; i < kind.leaves.size(); ++i)
+    out += ", " + (prefix + std::to_string(from + static_cast<int>(i)));
+  return out;
+}
+
 class Importer {
  public:
-  explicit Importer(Db& db)
+  Importer(Db& db, const Kind& kind)
       : db_(db),
-        find_(db, "SELECT id FROM dept WHERE number = ?1"),
-        insert_(db, "INSERT INTO dept(number, name, note, parent_id) VALUES (?1, ?2, ?3, ?4)") {}
+        kind_(kind),
+        find_(db, "SELECT id FROM item WHERE number = ?1"),
+        insert_(db, ("INSERT INTO item(number, name, parent_id" + Columns(kind, "c", 0) + ") VALUES (?1, ?2, ?3" +
+                     Columns(kind, "?", 4) + ")")
+                        .c_str()) {}
 
   // One record: skipped (and counted) when its number does not sit one level
   // below its parent's, or when it is already there; a missing parent is
   // made bare from the record's parent part.
-  void Store(const Department& d) {
+  void Store(const Record& d) {
     std::string number = Trimmed(d.number);
     sqlite3_int64 parent = 0;
     if (d.hasParent) {
@@ -167,7 +210,7 @@ class Importer {
         return;
       }
       parent = Find(pnum);
-      if (!parent) parent = Insert(pnum, d.parentName, "", 0);
+      if (!parent) parent = Insert(pnum, d.parentName, nullptr, 0);
     } else if (number.find('.') != std::string::npos) {
       ++refused;
       return;
@@ -176,7 +219,7 @@ class Importer {
       ++kept;
       return;
     }
-    Insert(number, d.name, d.note, parent);
+    Insert(number, d.name, &d.leaves, parent);
     ++stored;
   }
 
@@ -189,15 +232,22 @@ class Importer {
     find_.Reset();
     return id;
   }
-  sqlite3_int64 Insert(const std::string& number, const std::string& name, const std::string& note,
+  // A bare parent (no leaves) has empty texts and zero numbers.
+  sqlite3_int64 Insert(const std::string& number, const std::string& name, const std::vector<std::string>* leaves,
                        sqlite3_int64 parent) {
-    insert_.Bind(1, number).Bind(2, name).Bind(3, note).Bind(4, parent);
+    insert_.Bind(1, number).Bind(2, name).Bind(3, parent);
+    static const std::string kNone, kZero = "0";
+    for (size_t i = 0; i < kind_.leaves.size(); ++i) {
+      const std::string& v = leaves ? (*leaves)[i] : kNone;
+      insert_.Bind(static_cast<int>(4 + i), v.empty() && kind_.leaves[i].second ? kZero : v);
+    }
     insert_.Row();
     insert_.Reset();
     return sqlite3_last_insert_rowid(db_.get());
   }
 
   Db& db_;
+  const Kind& kind_;
   Stmt find_, insert_;
 };
 
@@ -211,7 +261,13 @@ bool IsNil(xmlTextReader* r) {
   return nil;
 }
 
-int Import(const std::string& file, const std::string& schemaPath, const std::string& dbPath) {
+std::string* LeafOf(const Kind& kind, Record& d, const xmlChar* name) {
+  for (size_t i = 0; i < kind.leaves.size(); ++i)
+    if (Is(name, kind.leaves[i].first)) return &d.leaves[i];
+  return nullptr;
+}
+
+int Import(const std::string& file, const std::string& schemaPath, const std::string& dbPath, const Kind& kind) {
   xmlSchemaParserCtxt* pc = xmlSchemaNewParserCtxt(schemaPath.c_str());
   xmlSchema* schema = pc ? xmlSchemaParse(pc) : nullptr;
   xmlSchemaFreeParserCtxt(pc);
@@ -225,13 +281,17 @@ int Import(const std::string& file, const std::string& schemaPath, const std::st
   if (xmlTextReaderSchemaValidateCtxt(r, valid, 0) != 0) throw Failure("cannot validate with " + schemaPath);
 
   Db db(dbPath, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_EXCLUSIVE);
-  db.Exec(
-      "CREATE TABLE dept(id INTEGER PRIMARY KEY, number TEXT NOT NULL UNIQUE, name TEXT NOT NULL, "
-      "note TEXT NOT NULL, parent_id INTEGER REFERENCES dept(id))");
-  Importer importer(db);
+  std::string table =
+      "CREATE TABLE item(id INTEGER PRIMARY KEY, number TEXT NOT NULL UNIQUE, name TEXT NOT NULL, "
+      "parent_id INTEGER REFERENCES item(id)";
+  for (size_t i = 0; i < kind.leaves.size(); ++i)
+    table += ", c" + std::to_string(i) + (kind.leaves[i].second ? " NUMERIC NOT NULL" : " TEXT NOT NULL");
+  db.Exec((table + ")").c_str());
+  Importer importer(db, kind);
   db.Exec("BEGIN");
 
-  Department d;
+  Record d;
+  d.leaves.resize(kind.leaves.size());
   std::string* into = nullptr;  // the leaf whose text is being read
   bool inRecord = false, inParent = false;
   int rc;
@@ -248,11 +308,11 @@ int Import(const std::string& file, const std::string& schemaPath, const std::st
         d.Clear();
         inRecord = !empty;
         if (empty) importer.Store(d);
-      } else if (depth == 2 && Is(name, "DeptGroup")) {
+      } else if (depth == 2 && Is(name, kind.parent)) {
         d.hasParent = !IsNil(r);
         inParent = d.hasParent && !empty;
       } else if (!empty && !IsNil(r)) {
-        if (depth == 2) into = Is(name, "Number") ? &d.number : Is(name, "Name") ? &d.name : Is(name, "Note") ? &d.note : nullptr;
+        if (depth == 2) into = Is(name, "Number") ? &d.number : Is(name, "Name") ? &d.name : LeafOf(kind, d, name);
         else if (depth == 3 && inParent) into = Is(name, "Number") ? &d.parentNumber : Is(name, "Name") ? &d.parentName : nullptr;
       }
     } else if (type == XML_READER_TYPE_END_ELEMENT) {
@@ -329,11 +389,12 @@ void Leaf(xmlTextWriter* w, const char* key, const char* text) {
   Check(xmlTextWriterEndElement(w), key);
 }
 
-int Export(const std::string& dbPath, const std::string& file) {
+int Export(const std::string& dbPath, const std::string& file, const Kind& kind) {
   Db db(dbPath, SQLITE_OPEN_READONLY);
-  Stmt all(db,
-           "SELECT d.number, d.name, d.note, p.name, p.number FROM dept d LEFT JOIN dept p ON p.id = d.parent_id "
-           "ORDER BY d.number");
+  const int leaves = static_cast<int>(kind.leaves.size());
+  Stmt all(db, ("SELECT d.number, d.name, p.name, p.number" + Columns(kind, "d.c", 0) +
+                " FROM item d LEFT JOIN item p ON p.id = d.parent_id ORDER BY d.number")
+                   .c_str());
   TempTarget target(file);
   xmlOutputBuffer* out = xmlOutputBufferCreateIO(&TempTarget::Write, &TempTarget::Close, &target, nullptr);
   xmlTextWriter* w = out ? xmlNewTextWriter(out) : nullptr;
@@ -343,17 +404,17 @@ int Export(const std::string& dbPath, const std::string& file) {
     Check(xmlTextWriterSetIndent(w, 1), "indent");
     Check(xmlTextWriterSetIndentString(w, X("  ")), "indent");
     Check(xmlTextWriterStartDocument(w, "1.0", "UTF-8", nullptr), "prolog");
-    Check(xmlTextWriterStartElement(w, X("DepartmentList")), "root");
+    Check(xmlTextWriterStartElement(w, X(kind.list)), "root");
     Check(xmlTextWriterWriteAttribute(w, X("xmlns:xsi"), X("http://www.w3.org/2001/XMLSchema-instance")), "root");
     while (all.Row()) {
-      Check(xmlTextWriterStartElement(w, X("Department")), "record");
+      Check(xmlTextWriterStartElement(w, X(kind.record)), "record");
       Leaf(w, "Number", all.Text(0));
       Leaf(w, "Name", all.Text(1));
-      Leaf(w, "Note", all.Text(2));
-      if (all.Has(4)) {
-        Check(xmlTextWriterStartElement(w, X("DeptGroup")), "parent");
-        Leaf(w, "Name", all.Text(3));
-        Leaf(w, "Number", all.Text(4));
+      for (int i = 0; i < leaves; ++i) Leaf(w, kind.leaves[static_cast<size_t>(i)].first, all.Text(4 + i));
+      if (all.Has(3)) {
+        Check(xmlTextWriterStartElement(w, X(kind.parent)), "parent");
+        Leaf(w, "Name", all.Text(2));
+        Leaf(w, "Number", all.Text(3));
         Check(xmlTextWriterEndElement(w), "parent");
       }
       Check(xmlTextWriterEndElement(w), "record");
@@ -379,20 +440,34 @@ std::string Digits(int v, int width) {
   return buf;
 }
 
+// The leaves of a generated record: a department's note, or a customer's
+// credit terms and contact texts (some left empty, as a real file has).
+std::vector<std::string> GeneratedLeaves(const Kind& kind, int level, const std::string& number, int c) {
+  if (&kind == &kDepartments)
+    return {level == 0 ? "" : level == 1 ? "二级部门" : "小组备注" + Digits(c, 3)};
+  std::string n = Digits(c, 3);
+  return {level == 2 ? "30" : "0", level == 2 ? "50000" : "0", level == 2 ? "A" : "",
+          "示范市示范区示范路" + n + "号", "010-6200" + Digits(c, 4), "", "100" + n, "c" + n + "@example.com",
+          "示范银行示范支行", "6200" + Digits(c, 8), "91110000" + Digits(c, 10), "示范市", "示范省", "中国",
+          level == 2 ? "" : "www.example.com/" + number};
+}
+
 // One record per line, parents before their children.
-int Generate(int tops, const std::string& file) {
+int Generate(int tops, const std::string& file, const Kind& kind) {
   constexpr int kMid = 20, kLeaf = 98;
+  const bool departments = &kind == &kDepartments;
   xmlTextWriter* w = xmlNewTextWriterFilename(file.c_str(), 0);
   if (!w) throw Failure("cannot create " + file);
-  auto record = [&](const std::string& number, const std::string& name, const std::string& note,
-                    const std::string& pnum, const std::string& pname) {
+  auto record = [&](int level, int c, const std::string& number, const std::string& name, const std::string& pnum,
+                    const std::string& pname) {
     Check(xmlTextWriterWriteRaw(w, X("\n")), "newline");
-    Check(xmlTextWriterStartElement(w, X("Department")), "record");
+    Check(xmlTextWriterStartElement(w, X(kind.record)), "record");
     Leaf(w, "Number", number.c_str());
     Leaf(w, "Name", name.c_str());
-    Leaf(w, "Note", note.c_str());
+    auto leaves = GeneratedLeaves(kind, level, number, c);
+    for (size_t i = 0; i < leaves.size(); ++i) Leaf(w, kind.leaves[i].first, leaves[i].c_str());
     if (!pnum.empty()) {
-      Check(xmlTextWriterStartElement(w, X("DeptGroup")), "parent");
+      Check(xmlTextWriterStartElement(w, X(kind.parent)), "parent");
       Leaf(w, "Name", pname.c_str());
       Leaf(w, "Number", pnum.c_str());
       Check(xmlTextWriterEndElement(w), "parent");
@@ -401,24 +476,24 @@ int Generate(int tops, const std::string& file) {
   };
   long n = 0;
   Check(xmlTextWriterStartDocument(w, "1.0", "UTF-8", nullptr), "prolog");
-  Check(xmlTextWriterStartElement(w, X("DepartmentList")), "root");
+  Check(xmlTextWriterStartElement(w, X(kind.list)), "root");
   Check(xmlTextWriterWriteAttribute(w, X("xmlns:xsi"), X("http://www.w3.org/2001/XMLSchema-instance")), "root");
   for (int a = 1; a <= tops; ++a) {
-    std::string na = Digits(a, 3), namea = "事业部" + na;
-    record(na, namea, "", "", ""), ++n;
+    std::string na = Digits(a, 3), namea = (departments ? "事业部" : "大区") + na;
+    record(0, a, na, namea, "", ""), ++n;
     for (int b = 1; b <= kMid; ++b) {
-      std::string nb = na + "." + Digits(b, 2), nameb = "部门" + nb;
-      record(nb, nameb, "二级部门", na, namea), ++n;
+      std::string nb = na + "." + Digits(b, 2), nameb = (departments ? "部门" : "地区") + nb;
+      record(1, b, nb, nameb, na, namea), ++n;
       for (int c = 1; c <= kLeaf; ++c) {
         std::string nc = nb + "." + Digits(c, 3);
-        record(nc, "研发小组" + Digits(c, 3), "小组备注" + Digits(c, 3), nb, nameb), ++n;
+        record(2, c, nc, (departments ? "研发小组" : "客户") + Digits(c, 3), nb, nameb), ++n;
       }
     }
   }
   Check(xmlTextWriterWriteRaw(w, X("\n")), "newline");
   Check(xmlTextWriterEndDocument(w), "end");
   xmlFreeTextWriter(w);
-  std::fprintf(stderr, "generated %ld departments\n", n);
+  std::fprintf(stderr, "generated %ld %s records\n", n, kind.record);
   return 0;
 }
 
@@ -444,7 +519,9 @@ int Run(char** argv) {
 
 int Usage() {
   std::fprintf(stderr,
-               "usage: least_work gen TOPS FILE | import FILE SCHEMA DB | export DB FILE | run CMD ARGS...\n");
+               "usage: least_work gen TOPS FILE [KIND] | import FILE SCHEMA DB [KIND] | export DB FILE [KIND] | "
+               "run CMD ARGS...\n"
+               "KIND: departments (default) or customers\n");
   return 2;
 }
 
@@ -454,20 +531,21 @@ int main(int argc, char** argv) {
   if (argc < 3) return Usage();
   std::string mode = argv[1];
   try {
-    if (mode == "gen" && argc == 4) return Generate(std::stoi(argv[2]), argv[3]);
-    if (mode == "import" && argc == 5) {
+    auto kind = [&](int at) -> const Kind& { return argc > at ? KindNamed(argv[at]) : kDepartments; };
+    if (mode == "gen" && (argc == 4 || argc == 5)) return Generate(std::stoi(argv[2]), argv[3], kind(4));
+    if (mode == "import" && (argc == 5 || argc == 6)) {
       // The ledger is made here, so a failed import takes it away again.
       std::string db = argv[4];
       bool existed = ::access(db.c_str(), F_OK) == 0;
       try {
-        return Import(argv[2], argv[3], db);
+        return Import(argv[2], argv[3], db, kind(5));
       } catch (...) {
         if (!existed)
           for (const char* end : {"", "-wal", "-shm"}) ::unlink((db + end).c_str());
         throw;
       }
     }
-    if (mode == "export" && argc == 4) return Export(argv[2], argv[3]);
+    if (mode == "export" && (argc == 4 || argc == 5)) return Export(argv[2], argv[3], kind(4));
     if (mode == "run") return Run(argv + 2);
   } catch (const std::exception& e) {
     std::fprintf(stderr, "least_work: %s\n", e.what());

@@ -3,7 +3,9 @@
 // RecordCollection: records indexed from 1.
 #include <cstdint>
 #include <memory>
+#include <new>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -18,9 +20,21 @@ class OptionDictionary {
   virtual Variant GetValue(const std::string& key, const Variant& def) const = 0;
 };
 
+// The one copy of a key name that packed records point to; it lives as long
+// as the program, so only names from a bounded set (a schema's declared
+// keys) belong here, never text from a data file.
+const std::string* SharedKey(std::string_view name);
+
 class DataRecord : public Object, public OptionDictionary {
  public:
   using Entry = std::pair<std::string, Variant>;
+  // An entry for Pack: a key from SharedKey and its value.
+  using SharedEntry = std::pair<const std::string*, Variant>;
+
+  DataRecord() { new (&plain_) std::vector<Entry>(); }
+  DataRecord(const DataRecord& other);
+  DataRecord& operator=(const DataRecord& other);
+  ~DataRecord() override;
 
   // The value under the key; Empty when the record does not hold it.
   virtual Variant Value(const std::string& key) const;
@@ -31,10 +45,25 @@ class DataRecord : public Object, public OptionDictionary {
   // Without a default: Empty for an absent key.
   Variant GetValue(const std::string& key) const { return GetValue(key, Variant()); }
   virtual bool Has(const std::string& key) const;
-  virtual const std::vector<Entry>& Entries() const { return entries_; }
+  virtual const std::vector<Entry>& Entries() const {
+    if (packedCount_) Unpack();
+    return plain_;
+  }
   size_t Count() const { return Entries().size(); }
   // Room for n entries, for a builder that knows how many it will set.
-  void Reserve(size_t n) { entries_.reserve(n); }
+  void Reserve(size_t n) {
+    if (packedCount_) Unpack();
+    plain_.reserve(n);
+  }
+
+  // For a reader holding many records at once: replaces the content with
+  // the given entries (distinct keys, in order), kept packed: a shared key
+  // pointer and a short text in place, 24 bytes an entry, the first in the
+  // record itself and the rest in one block. Reads answer from
+  // the packed form as from any other; the first write or Entries() call
+  // turns the record back into plain entries (so even a const record is not
+  // for several threads at once). `entries` is left empty.
+  void Pack(std::vector<SharedEntry>& entries);
 
   // 1-based position in the data file; 0 for a record made in memory.
   int32_t FileRow() const { return fileRow_; }
@@ -43,11 +72,23 @@ class DataRecord : public Object, public OptionDictionary {
   // Nested objects, or nullptr when the key holds none of that kind.
   std::shared_ptr<DataRecord> Record(const std::string& key) const { return Value(key).As<DataRecord>(); }
 
- protected:
-  std::vector<Entry> entries_;
-
  private:
+  struct Slot;
+  Slot& SlotAt(uint32_t i) const;
+  const Slot* FindPacked(const std::string& key) const;
+  void Unpack() const;
+  void FreeSlots() const;
+
+  // Plain entries, or (packedCount_ > 0) the first packed slot in the same
+  // bytes, so that neither form pays for the other; a packed record turns
+  // plain on demand, hence mutable.
+  union {
+    mutable std::vector<Entry> plain_;
+    alignas(8) mutable unsigned char first_[sizeof(std::vector<Entry>)];
+  };
+  mutable Slot* rest_ = nullptr;  // owned; packedCount_ - 1 slots
   int32_t fileRow_ = 0;
+  mutable uint32_t packedCount_ = 0;
 };
 using DataRecordPtr = std::shared_ptr<DataRecord>;
 

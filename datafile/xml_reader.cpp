@@ -5,9 +5,12 @@
 #include <libxml/xmlreader.h>
 #include <libxml/xmlschemas.h>
 
+#include <algorithm>
 #include <cstring>
+#include <deque>
 #include <fstream>
 #include <sstream>
+#include <unordered_map>
 
 #include "platform/progdir.h"
 #include "datafile/input_file.h"
@@ -273,20 +276,41 @@ class Walker {
     return false;
   }
 
+  // The whole file's records stay in memory, so each is gathered in a
+  // buffer of its nesting level and packed once, at its exact size, with
+  // the schema's key names shared.
   void ReadRecord(const ShapeNode& shape, DataRecord& record, const std::string& name) {
     if (xmlTextReaderIsEmptyElement(r_)) return;
     int depth = xmlTextReaderDepth(r_);
+    if (gathered_.size() <= level_) gathered_.emplace_back();
+    auto& entries = gathered_[level_];
+    entries.clear();
+    struct Deeper {
+      size_t& level;
+      ~Deeper() { --level; }
+    } deeper{++level_};
     while (Next()) {
       int type = xmlTextReaderNodeType(r_);
-      if (type == XML_READER_TYPE_END_ELEMENT && xmlTextReaderDepth(r_) == depth) return;
+      if (type == XML_READER_TYPE_END_ELEMENT && xmlTextReaderDepth(r_) == depth) {
+        record.Pack(entries);
+        return;
+      }
       if (type != XML_READER_TYPE_ELEMENT) continue;
       std::string key = Name();
-      const ShapeNode* child = shape.Child(key);
-      if (!child) Ours(xml::UnknownKeyText(name, key, shape));
-      if (record.Has(key)) Ours(xml::RepeatedKeyText(name, key));
-      record.SetValue(key, ReadValue(*child, key));
+      auto child = shape.children.find(key);
+      if (child == shape.children.end()) Ours(xml::UnknownKeyText(name, key, shape));
+      const std::string* shared = SharedName(child->first);
+      auto same = std::find_if(entries.begin(), entries.end(), [&](const auto& e) { return e.first == shared; });
+      if (same != entries.end()) Ours(xml::RepeatedKeyText(name, key));
+      entries.emplace_back(shared, ReadValue(*child->second, key));
     }
     throw Stop{};  // the file ended inside the record; the parser says why
+  }
+
+  const std::string* SharedName(const std::string& schemaName) {
+    auto [it, added] = shared_.try_emplace(&schemaName, nullptr);
+    if (added) it->second = SharedKey(schemaName);
+    return it->second;
   }
 
   Variant ReadValue(const ShapeNode& shape, const std::string& name) {
@@ -395,6 +419,9 @@ class Walker {
   const std::string& elementName_;
   int32_t row_ = 0;
   const std::string* textKey_ = nullptr;  // the key whose text is being read
+  std::deque<std::vector<DataRecord::SharedEntry>> gathered_;  // by nesting level
+  size_t level_ = 0;
+  std::unordered_map<const std::string*, const std::string*> shared_;  // schema's name → shared key
 };
 
 struct ReaderFree {

@@ -1,12 +1,17 @@
 #!/usr/bin/env bash
-# Department exchanges of the `morvent` tool side by side with the least work
-# the same job needs (bench/least_work.cpp): builds Release with benchmarks,
-# generates files of 9,905 and 99,050 departments in three levels, then, in
-# alternating rounds, imports each into a new ledger and exports it again with
-# both programs. Prints the best time of each, the ratios, the growth from the
-# small file to the large one, and the peak resident memory against the file.
+# Department or customer exchanges of the `morvent` tool side by side with the
+# least work the same job needs (bench/least_work.cpp): builds Release with
+# benchmarks, generates files of 9,905 and 99,050 records in three levels,
+# then, in alternating rounds, imports each into a new ledger and exports it
+# again with both programs. Prints the best time of each, the ratios, the
+# growth from the small file to the large one, and the peak resident memory
+# against the file.
 #
-#   scripts/bench-exchange.sh [ROUNDS]       ROUNDS defaults to 5
+#   scripts/bench-exchange.sh [ROUNDS] [departments|customers]
+#
+# ROUNDS defaults to 5, the kind to departments. Customers (code 110) are the
+# widest kind of the item frame: each carries the fifteen leaves besides
+# number and name that the tool writes for a ledger without "GY".
 #
 # MORVENT_BENCH_DIR names the build directory (default build-bench);
 # MORVENT_BENCH_NO_BUILD=1 skips the build. Every file lives in a temporary
@@ -16,6 +21,12 @@
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 rounds="${1:-5}"
+kind="${2:-departments}"
+case "$kind" in
+  departments) code=120 element=Department ;;
+  customers) code=110 element=Customer ;;
+  *) echo "usage: $0 [ROUNDS] [departments|customers]" >&2; exit 2 ;;
+esac
 build="${MORVENT_BENCH_DIR:-$root/build-bench}"
 
 if [ "${MORVENT_BENCH_NO_BUILD:-0}" != 1 ]; then
@@ -30,7 +41,7 @@ trap 'rm -rf "$work"' EXIT
 # The tool finds its schema and writes its exchange log in MORVENT_HOME.
 cp "$root"/schemas/*.xml "$work/"
 export MORVENT_HOME="$work"
-schema="$work/SchemaDepartment.xml"
+schema="$work/Schema$element.xml"
 
 # measure NAME CMD...: runs CMD under the wrapper, keeps "wall cpu peak" in
 # $work/NAME.times (one line per round) and fails loudly when CMD fails.
@@ -49,7 +60,7 @@ measure() {
 check_summary() {
   local want="$1"
   if ! grep -q "：$want 行，0 个错误" "$work/last.err"; then
-    echo "the tool did not exchange all $want departments without error:" >&2
+    echo "the tool did not exchange all $want $kind without error:" >&2
     cat "$work/last.err" >&2
     exit 1
   fi
@@ -59,26 +70,26 @@ check_summary() {
 # less than the job: a DOCTYPE, a key the schema does not know, a file cut
 # short. Each refusal must leave no ledger behind.
 hostile=(
-  '<?xml version="1.0"?><!DOCTYPE d [<!ENTITY a "aa">]><DepartmentList><Department><Number>&a;</Number></Department></DepartmentList>'
-  '<DepartmentList><Department><Number>01</Number><Boss>x</Boss></Department></DepartmentList>'
-  '<DepartmentList><Department><Number>01</Number>'
+  "<?xml version=\"1.0\"?><!DOCTYPE d [<!ENTITY a \"aa\">]><${element}List><$element><Number>&a;</Number></$element></${element}List>"
+  "<${element}List><$element><Number>01</Number><Boss>x</Boss></$element></${element}List>"
+  "<${element}List><$element><Number>01</Number>"
 )
 for text in "${hostile[@]}"; do
   printf '%s' "$text" >"$work/hostile.xml"
-  if "$lw" import "$work/hostile.xml" "$schema" "$work/hostile.db" 2>/dev/null || ls "$work"/hostile.db* >/dev/null 2>&1; then
+  if "$lw" import "$work/hostile.xml" "$schema" "$work/hostile.db" "$kind" 2>/dev/null || ls "$work"/hostile.db* >/dev/null 2>&1; then
     echo "least_work accepted, or left a ledger after, the file: $text" >&2
     exit 1
   fi
 done
 
-sizes=(5 50)  # top-level departments: 5 × (1 + 20 × 99) = 9,905; 50 × ... = 99,050
+sizes=(5 50)  # top-level records: 5 × (1 + 20 × 99) = 9,905; 50 × ... = 99,050
 declare -A count bytes
 for tops in "${sizes[@]}"; do
-  file="$work/dept-$tops.xml"
-  "$lw" gen "$tops" "$file" 2>/dev/null
+  file="$work/$kind-$tops.xml"
+  "$lw" gen "$tops" "$file" "$kind" 2>/dev/null
   count[$tops]=$((tops * (1 + 20 * 99)))
   bytes[$tops]=$(stat -c %s "$file")
-  printf 'file of %d departments: %.1f MB\n' "${count[$tops]}" "$(awk "BEGIN{print ${bytes[$tops]}/1e6}")"
+  printf 'file of %d %s: %.1f MB\n' "${count[$tops]}" "$kind" "$(awk "BEGIN{print ${bytes[$tops]}/1e6}")"
   for ((r = 1; r <= rounds; r++)); do
     lwdb="$work/lw-$tops.db" tooldb="$work/tool-$tops.db"
     lwout="$work/lw-$tops-out.xml" toolout="$work/tool-$tops-out.xml"
@@ -90,18 +101,18 @@ for tops in "${sizes[@]}"; do
     ((r % 2 == 0)) && steps=(tool_import lw_import tool_export lw_export)
     for step in "${steps[@]}"; do
       case $step in
-        lw_import) measure "lw-import-$tops" "$lw" import "$file" "$schema" "$lwdb" ;;
+        lw_import) measure "lw-import-$tops" "$lw" import "$file" "$schema" "$lwdb" "$kind" ;;
         tool_import)
-          measure "tool-import-$tops" "$tool" import --ledger "$tooldb" --type 120 --file "$file" --on-error skip
+          measure "tool-import-$tops" "$tool" import --ledger "$tooldb" --type "$code" --file "$file" --on-error skip
           check_summary "${count[$tops]}" ;;
-        lw_export) measure "lw-export-$tops" "$lw" export "$lwdb" "$lwout" ;;
+        lw_export) measure "lw-export-$tops" "$lw" export "$lwdb" "$lwout" "$kind" ;;
         tool_export)
-          measure "tool-export-$tops" "$tool" export --ledger "$tooldb" --type 120 --file "$toolout" --on-error skip
+          measure "tool-export-$tops" "$tool" export --ledger "$tooldb" --type "$code" --file "$toolout" --on-error skip
           check_summary "${count[$tops]}" ;;
       esac
     done
     if ! cmp -s "$lwout" "$toolout"; then
-      echo "the two exports of $tops top-level departments differ:" >&2
+      echo "the two exports of $tops top-level $kind differ:" >&2
       diff "$lwout" "$toolout" | head -n 20 >&2
       exit 1
     fi
@@ -116,7 +127,7 @@ best() { awk -v c="$2" 'NR==1||(c<3&&$c<m)||(c==3&&$c>m){m=$c} END{print m}' "$w
 ratio() { awk "BEGIN{printf \"%.2f\", $1/$2}"; }
 
 echo
-echo "best of $rounds rounds; wall and CPU (user + system) seconds, peak resident MB"
+echo "$kind, best of $rounds rounds; wall and CPU (user + system) seconds, peak resident MB"
 printf '%-9s %-14s %8s %8s %8s %10s\n' records run wall cpu peak peak/file
 for tops in "${sizes[@]}"; do
   for run in lw-import tool-import lw-export tool-export; do

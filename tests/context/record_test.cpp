@@ -91,6 +91,63 @@ TEST(NullToDefault, OnlyNullIsReplaced) {
   EXPECT_TRUE(NullToDefault(Variant(), "d").IsEmpty());  // absent is answered as it is
 }
 
+// Records the reader packs must answer exactly as records built by SetValue,
+// before and after a write or an Entries() call turns them plain again.
+TEST(DataRecord, PackedRecordsAnswerAsPlainOnes) {
+  auto nested = NewRecord();
+  const std::vector<std::pair<const char*, Variant>> values = {
+      {"Short", "研发小组001"},          // 15 bytes: the most held in place
+      {"Long", "研发小组0001"},          // 16 bytes: held apart
+      {"Blank", ""},
+      {"Nil", Variant::Null()},
+      {"Absent", Variant()},
+      {"Rate", 6.5},
+      {"Parent", nested},
+  };
+  DataRecord plain;
+  std::vector<DataRecord::SharedEntry> gathered;
+  for (const auto& [k, v] : values) {
+    plain.SetValue(k, v);
+    gathered.emplace_back(SharedKey(std::string(k)), v);
+  }
+  DataRecord packed;
+  packed.SetValue("Dropped", "x");  // packing replaces what was there
+  packed.Pack(gathered);
+  EXPECT_TRUE(gathered.empty());
+  EXPECT_EQ(SharedKey("Short"), SharedKey(std::string("Sho") + "rt"));
+
+  const DataRecord copy = packed;
+  for (const DataRecord* r : {static_cast<const DataRecord*>(&packed), &copy})
+    for (const auto& [k, v] : values) {
+      SCOPED_TRACE(k);
+      EXPECT_TRUE(r->Has(k));
+      EXPECT_EQ(r->Value(k).Type(), v.Type());
+      EXPECT_EQ(r->GetValue(k, "默认").Type(), v.Type());
+      if (v.IsText() || v.IsNumber()) EXPECT_EQ(r->Value(k).ToText(), v.ToText());
+    }
+  EXPECT_EQ(packed.Record("Parent"), nested);
+  EXPECT_FALSE(packed.Has("Dropped"));
+  EXPECT_FALSE(packed.Has("short"));
+  EXPECT_EQ(packed.GetValue("Missing", "默认").ToText(), "默认");
+
+  packed.SetValue("Short", "改");  // a write keeps every place
+  packed.SetValue("Added", "新");
+  std::vector<std::string> keys = Keys(plain);
+  keys.push_back("Added");
+  EXPECT_EQ(Keys(packed), keys);
+  EXPECT_EQ(Keys(copy), Keys(plain));
+  EXPECT_EQ(packed.Value("Short").ToText(), "改");
+  EXPECT_EQ(packed.Value("Long").ToText(), "研发小组0001");
+
+  DataRecord single;  // one entry, held in the record itself; packed again
+  for (const char* v : {"一", "二"}) {
+    std::vector<DataRecord::SharedEntry> one{{SharedKey("Number"), Variant(v)}};
+    single.Pack(one);
+  }
+  EXPECT_EQ(single.Value("Number").ToText(), "二");
+  EXPECT_EQ(Keys(single), std::vector<std::string>{"Number"});
+}
+
 RecordCollection Numbered(int n) {
   RecordCollection c;
   for (int i = 1; i <= n; ++i) {
