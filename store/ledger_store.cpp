@@ -25,6 +25,23 @@ constexpr const char* kSource = "MorventLedger";
 constexpr int kBusyTimeoutMs = 5000;
 constexpr size_t kSpareStatements = 4;
 
+// Keeps a finished statement for reuse in the list `spare` answers, or
+// finalizes it when enough are kept or keeping it needs memory there is not.
+template <class Spare>
+void Park(sqlite3_stmt* stmt, Spare&& spare) noexcept {
+  sqlite3_reset(stmt);
+  sqlite3_clear_bindings(stmt);
+  try {
+    auto& list = spare();
+    if (list.size() < kSpareStatements) {
+      list.push_back(stmt);
+      return;
+    }
+  } catch (...) {
+  }
+  sqlite3_finalize(stmt);
+}
+
 int busyTimeoutMs = kBusyTimeoutMs;
 std::function<bool()>& CommitFault() {
   static std::function<bool()> fault;
@@ -390,18 +407,10 @@ Query LedgerStore::Borrow(const StatementKey& key) {
 }
 
 void LedgerStore::Release(size_t slot, sqlite3_stmt* stmt) noexcept {
-  sqlite3_reset(stmt);
-  sqlite3_clear_bindings(stmt);
-  try {
+  Park(stmt, [&]() -> auto& {
     if (slot >= slots_.size()) slots_.resize(slot + 1);
-    auto& list = slots_[slot];
-    if (list.size() < kSpareStatements) {
-      list.push_back(stmt);
-      return;
-    }
-  } catch (...) {
-  }
-  sqlite3_finalize(stmt);
+    return slots_[slot];
+  });
 }
 
 void LedgerStore::ShareRead(bool readOnly) noexcept {
@@ -427,17 +436,7 @@ void LedgerStore::EndRead() noexcept {
 }
 
 void LedgerStore::Release(const std::string& sql, sqlite3_stmt* stmt) noexcept {
-  sqlite3_reset(stmt);
-  sqlite3_clear_bindings(stmt);
-  try {
-    auto& list = cache_[sql];
-    if (list.size() < kSpareStatements) {
-      list.push_back(stmt);
-      return;
-    }
-  } catch (...) {
-  }
-  sqlite3_finalize(stmt);
+  Park(stmt, [&]() -> auto& { return cache_[sql]; });
 }
 
 void LedgerStore::Exec(const std::string& sql) {
