@@ -140,7 +140,11 @@ std::string FormatNumber(double d) {
   constexpr int kDigits = 15;
   // Rounded once to 15 significant digits; the exponent is the rounded one.
   char buf[64];
-  const auto res = std::to_chars(buf, buf + sizeof buf, std::fabs(d), std::chars_format::scientific, kDigits - 1);
+  // The largest doubles would round up past the range, and text that cannot
+  // be read back is no number: they round down to the last one that can.
+  constexpr double kLargestShown = 1.79769313486231e308;
+  const double magnitude = std::min(std::fabs(d), kLargestShown);
+  const auto res = std::to_chars(buf, buf + sizeof buf, magnitude, std::chars_format::scientific, kDigits - 1);
   const std::string_view sci(buf, static_cast<size_t>(res.ptr - buf));  // d.dddddddddddddde±XX
   const size_t e = sci.find('e');
   std::string digits = std::string(sci.substr(0, 1)) + std::string(sci.substr(2, e - 2));

@@ -207,11 +207,19 @@ TEST(NumberToText, InvariantFormWithAtMostFifteenDigits) {
       {0.00001, "1E-05"},
       {-2.5e-7, "-2.5E-07"},
       {100.25, "100.25"},
+      // Rounded up in 15 digits the largest doubles would leave the range
+      // and never read back; they round down instead.
+      {-1.7976931348623157e308, "-1.79769313486231E+308"},
+      {1.7976931348623155e308, "1.79769313486231E+308"},
+      {1.79769313486231e308, "1.79769313486231E+308"},
   };
   for (auto [in, out] : cases) {
     SCOPED_TRACE(out);
     EXPECT_EQ(Variant(in).ToText(), out);
     EXPECT_EQ(FormatNumber(in), out);
+    double back = 0;
+    ASSERT_TRUE(ParseNumber(out, back));
+    EXPECT_TRUE(std::isfinite(back));
   }
   EXPECT_EQ(Variant(int16_t{-12}).ToText(), "-12");
   EXPECT_EQ(Variant(int32_t{2147483647}).ToText(), "2147483647");
