@@ -165,9 +165,21 @@ Query& Query::BindNull(int index) {
 }
 
 bool Query::Next() {
+  // A write statement that fails without a change was undone by SQLite;
+  // the counts it added up go with it.
+  CountKeeper* counts = store_->counts_->Keeping() && !sqlite3_stmt_busy(stmt_) && !sqlite3_stmt_readonly(stmt_)
+                            ? store_->counts_.get()
+                            : nullptr;
+  int64_t changes = 0;
+  if (counts) {
+    counts->TakeStatement();
+    changes = sqlite3_total_changes64(store_->db_);
+  }
   int rc = sqlite3_step(stmt_);
   if (rc == SQLITE_ROW) return true;
   if (rc == SQLITE_DONE) return false;
+  if (counts && !sqlite3_get_autocommit(store_->db_) && sqlite3_total_changes64(store_->db_) == changes)
+    counts->BackStatement();
   sqlite3_reset(stmt_);
   store_->Fail(sql_);
 }
@@ -214,7 +226,8 @@ std::string Query::Text(int column) const {
 
 // ---- LedgerStore: opening --------------------------------------------------
 
-LedgerStore::LedgerStore(std::string path, sqlite3* db) : path_(std::move(path)), db_(db) {}
+LedgerStore::LedgerStore(std::string path, sqlite3* db)
+    : path_(std::move(path)), db_(db), counts_(std::make_unique<CountKeeper>(db)) {}
 
 LedgerStore::~LedgerStore() {
   // Work stored by a finished call must survive the last object going away;
@@ -224,6 +237,7 @@ LedgerStore::~LedgerStore() {
     for (auto* s : list) sqlite3_finalize(s);
   for (auto& list : slots_)
     for (auto* s : list) sqlite3_finalize(s);
+  counts_.reset();
   if (db_) sqlite3_close_v2(db_);
 }
 
@@ -417,6 +431,7 @@ void LedgerStore::ShareRead(bool readOnly) noexcept {
   if (!readOnly) {
     // A statement that writes outside Write runs on its own, as it always has.
     EndRead();
+    CountByTriggers();
     return;
   }
   if (sqlite3_get_autocommit(db_)) {
@@ -441,11 +456,20 @@ void LedgerStore::Release(const std::string& sql, sqlite3_stmt* stmt) noexcept {
 
 void LedgerStore::Exec(const std::string& sql) {
   EndRead();
+  CountByTriggers();
+  const bool counting = counts_->Keeping();
+  const int64_t changes = sqlite3_total_changes64(db_);
+  if (counting) counts_->TakeStatement();
   char* err = nullptr;
   if (sqlite3_exec(db_, sql.c_str(), nullptr, nullptr, &err) != SQLITE_OK) {
     sqlite3_free(err);
+    if (counting && InTransaction() && sqlite3_total_changes64(db_) == changes) counts_->BackStatement();
     Fail(sql);
   }
+}
+
+void LedgerStore::CountByTriggers() noexcept {
+  if (counts_->Keeping() && sqlite3_get_autocommit(db_)) counts_->Keep(false);
 }
 
 int64_t LedgerStore::LastInsertId() const { return sqlite3_last_insert_rowid(db_); }
@@ -467,13 +491,24 @@ void LedgerStore::Begin() {
   // transaction of the call ends first, since it cannot be upgraded safely.
   static const StatementKey begin("BEGIN IMMEDIATE");
   EndRead();
+  // Grouped work keeps its own counts; a save committed alone leaves them
+  // to the triggers, since switching costs a fresh preparation of every
+  // statement of the connection.
+  countMarks_.clear();
+  counts_->Keep(InPublicCall());
   Borrow(begin).Run();
   txStart_ = std::chrono::steady_clock::now();
 }
 
 void LedgerStore::RollbackTo() noexcept {
+  std::optional<CountKeeper::Mark> mark;
+  if (!countMarks_.empty()) {
+    mark = std::move(countMarks_.back());
+    countMarks_.pop_back();
+  }
   if (sqlite3_get_autocommit(db_)) return;  // SQLite already rolled everything back
   sqlite3_exec(db_, "ROLLBACK TO w; RELEASE w", nullptr, nullptr, nullptr);
+  if (mark) counts_->Back(*mark);
 }
 
 void LedgerStore::Write(const std::function<void()>& fn) {
@@ -488,11 +523,13 @@ void LedgerStore::Write(const std::function<void()>& fn) {
   try {
     static const StatementKey savepoint("SAVEPOINT w");
     Borrow(savepoint).Run();
+    countMarks_.push_back(counts_->Take());
     opened = true;
     fn();
   } catch (...) {
     --writeDepth_;
     if (!InTransaction()) {
+      countMarks_.clear();
       // SQLite rolled the whole transaction back (a full disk while the
       // cache spilled, say): the grouped work before this save is gone too.
       const std::string reason = CommitFailureReason(sqlite3_extended_errcode(db_), sqlite3_errmsg(db_));
@@ -507,6 +544,7 @@ void LedgerStore::Write(const std::function<void()>& fn) {
   --writeDepth_;
   static const StatementKey release("RELEASE w");
   Borrow(release).Run();
+  countMarks_.pop_back();
   if (writeDepth_ > 0) return;
   CommitAfterWrite();
 }
@@ -564,6 +602,9 @@ std::string LedgerStore::TryCommit() noexcept {
   if (CommitFault() && CommitFault()()) {
     rc = SQLITE_FULL;
     message = sqlite3_errstr(SQLITE_FULL);
+  } else if ((rc = counts_->Flush()) != SQLITE_OK) {
+    rc = sqlite3_extended_errcode(db_);
+    message = sqlite3_errmsg(db_);
   } else {
     rc = sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr);
     if (rc != SQLITE_OK) {
@@ -676,13 +717,15 @@ void LedgerStore::SetMeta(const std::string& key, const std::string& value) {
 int32_t LedgerStore::CountRows(const std::string& table) {
   auto q = Prepare("SELECT FCount FROM ledger_counts WHERE FTable = ? AND FScope = 0");
   q.Bind(1, table);
-  return q.Next() ? static_cast<int32_t>(q.Int(0)) : 0;
+  const int64_t stored = q.Next() ? q.Int(0) : 0;
+  return static_cast<int32_t>(stored + counts_->Pending(table, false, 0));
 }
 
 int32_t LedgerStore::CountRows(const std::string& table, const std::string& scopeColumn, int64_t scope) {
   auto q = Prepare("SELECT FCount FROM ledger_counts WHERE FTable = ? AND FScope = ?");
   q.Bind(1, table + ":" + scopeColumn).Bind(2, scope);
-  return q.Next() ? static_cast<int32_t>(q.Int(0)) : 0;
+  const int64_t stored = q.Next() ? q.Int(0) : 0;
+  return static_cast<int32_t>(stored + counts_->Pending(table, true, scope));
 }
 
 void CommitThreadStores() noexcept {

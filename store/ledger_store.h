@@ -36,6 +36,7 @@
 #include <vector>
 
 #include "platform/variant.h"
+#include "store/ledger_counts.h"
 
 struct sqlite3;
 struct sqlite3_stmt;
@@ -170,7 +171,8 @@ class LedgerStore : public std::enable_shared_from_this<LedgerStore> {
   void SetMeta(const std::string& key, const std::string& value);
 
   // Live row count of a counted table (see CountTriggersSql); costs one index
-  // lookup instead of a table scan.
+  // lookup instead of a table scan. Counts this connection's open
+  // transaction has changed but not yet written are included.
   int32_t CountRows(const std::string& table);
   // The rows of the table whose scope column holds the value (an item
   // class, a unit group).
@@ -234,6 +236,12 @@ class LedgerStore : public std::enable_shared_from_this<LedgerStore> {
   std::vector<std::vector<sqlite3_stmt*>> slots_;  // by StatementKey::Slot
   bool readsShareTx_ = false;  // set once the store is opened and shared
   bool readTx_ = false;        // the open transaction only reads
+  // Counts written by this connection in grouped transactions; the sums of
+  // each open savepoint, to come back to when it is rolled back.
+  std::unique_ptr<CountKeeper> counts_;
+  std::vector<CountKeeper::Mark> countMarks_;
+  // Before a write that begins outside a transaction: triggers count it.
+  void CountByTriggers() noexcept;
 };
 using LedgerStorePtr = std::shared_ptr<LedgerStore>;
 
