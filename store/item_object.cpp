@@ -287,8 +287,9 @@ void ItemObject::SaveChanges() {
         throwIfTaken(id);
         ThrowLedgerError("核算项目（ID " + std::to_string(id) + "）已不存在");
       }
-    } else {
+    } else if (insertedIn_ != store_->WriteEpoch() || !store_->InTransaction()) {
       // Number and name unchanged: rewriting them would touch both indexes.
+      // A row this object inserted in the open transaction needs no check.
       static const StatementKey exists("SELECT 1 FROM t_Item WHERE FItemID = ?");
       auto has = store_->Prepare(exists);
       has.Bind(1, id);
@@ -337,6 +338,7 @@ void ItemObject::SaveChanges() {
     store_->WriteOne(save, undoInsert);
   else
     store_->Write(save);
+  if (inserted != 0) insertedIn_ = store_->InTransaction() ? store_->WriteEpoch() : 0;
   row_.id = id;
   rowDirty_ = false;
   dirty_.clear();

@@ -74,6 +74,8 @@ class ItemObject : public LedgerObject, public std::enable_shared_from_this<Item
   mutable std::map<const FieldDef*, Variant> values_;  // stored form (IDs, serials, 0/1)
   std::vector<const FieldDef*> dirty_;  // a handful: a set would allocate per field
   bool rowDirty_ = false;  // number or name differ from the stored row
+  // The store's write epoch when this object inserted its row (0: never).
+  uint64_t insertedIn_ = 0;
 };
 
 }  // namespace morvent

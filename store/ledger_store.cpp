@@ -455,6 +455,7 @@ void LedgerStore::Release(const std::string& sql, sqlite3_stmt* stmt) noexcept {
 }
 
 void LedgerStore::Exec(const std::string& sql) {
+  ++writeEpoch_;
   EndRead();
   CountByTriggers();
   const bool counting = counts_->Keeping();
@@ -496,11 +497,13 @@ void LedgerStore::Begin() {
   // statement of the connection.
   countMarks_.clear();
   counts_->Keep(InPublicCall());
+  ++writeEpoch_;
   Borrow(begin).Run();
   txStart_ = std::chrono::steady_clock::now();
 }
 
 void LedgerStore::RollbackTo() noexcept {
+  ++writeEpoch_;
   std::optional<CountKeeper::Mark> mark;
   if (!countMarks_.empty()) {
     mark = std::move(countMarks_.back());

@@ -158,6 +158,10 @@ class LedgerStore : public std::enable_shared_from_this<LedgerStore> {
   void CommitIfDue() noexcept;
   // Whether grouped writes are open (a read transaction does not count).
   bool InTransaction() const;
+  // Moves on whenever a write transaction begins, a savepoint is rolled back
+  // or raw SQL runs: while it stands and the transaction is open, what this
+  // connection's objects stored is still there.
+  uint64_t WriteEpoch() const { return writeEpoch_; }
 
   // The ID of a row just inserted into table (its rowid), moved above every
   // ID this process handed out for table in a transaction that was lost.
@@ -240,6 +244,7 @@ class LedgerStore : public std::enable_shared_from_this<LedgerStore> {
   // each open savepoint, to come back to when it is rolled back.
   std::unique_ptr<CountKeeper> counts_;
   std::vector<CountKeeper::Mark> countMarks_;
+  uint64_t writeEpoch_ = 0;
   // Before a write that begins outside a transaction: triggers count it.
   void CountByTriggers() noexcept;
 };

@@ -1,8 +1,10 @@
 // Saving an item that is already stored: what each kind of change writes,
 // and what a save finds when the stored row is gone or its number taken.
 #include <functional>
+#include <optional>
 #include <string>
 
+#include "platform/call_scope.h"
 #include "store/ledger_store.h"
 #include "tests/support/ledger_fixture.h"
 
@@ -65,17 +67,30 @@ TEST_F(ItemSaveTest, ASaveOfAnItemNoLongerStoredFailsAndLeavesNoFields) {
       [](LedgerObject&) {},
   };
   auto store = LedgerStore::ForPath(path);
-  for (const auto& change : changes) {
-    auto item = NewItem(1, "01", "华联商厦");
-    const std::string id = item->Get("ItemID").ToText();
-    store->Exec("DELETE FROM t_Item WHERE FItemID = " + id);
-    change(*item);
-    EXPECT_EQ(ErrorOf([&] { item->SaveChanges(); }), "核算项目（ID " + id + "）已不存在");
-    auto left = store->Prepare("SELECT COUNT(*) FROM t_ItemValue WHERE FItemID = ?");
-    left.Bind(1, item->Get("ItemID").ToLong());
-    ASSERT_TRUE(left.Next());
-    EXPECT_EQ(left.Int(0), 0) << "no field of a gone item is stored";
-  }
+  // Gone by SQL of its own, or by the rollback of the save that stored it;
+  // inside a call the item was stored in the transaction still open.
+  const std::function<void(LedgerObject&)> removals[] = {
+      [&](LedgerObject& i) { store->Exec("DELETE FROM t_Item WHERE FItemID = " + i.Get("ItemID").ToText()); },
+      [&](LedgerObject& i) { ErrorOf([&] { store->Write([&] { i.SaveChanges(), ThrowLedgerError("撤销"); }); }); },
+  };
+  int n = 0;
+  for (bool inCall : {false, true})
+    for (const auto& remove : removals)
+      for (const auto& change : changes) {
+        std::optional<PublicCallScope> call;
+        if (inCall) call.emplace();
+        auto item = Items(1)->CreateNew({Variant(int16_t{1}), Variant(0)}, {{"Number", Variant("0" + std::to_string(++n))}});
+        item->Let("Name", Variant("华联商厦"));
+        if (&remove == &removals[0]) item->SaveChanges();
+        remove(*item);
+        const std::string id = item->Get("ItemID").ToText();
+        change(*item);
+        EXPECT_EQ(ErrorOf([&] { item->SaveChanges(); }), "核算项目（ID " + id + "）已不存在");
+        auto left = store->Prepare("SELECT COUNT(*) FROM t_ItemValue WHERE FItemID = ?");
+        left.Bind(1, item->Get("ItemID").ToLong());
+        ASSERT_TRUE(left.Next());
+        EXPECT_EQ(left.Int(0), 0) << "no field of a gone item is stored";
+      }
 
   // Gone, and its number taken by another item since: the number is named
   // first, as for any save onto a taken number.
