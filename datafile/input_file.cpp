@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <string_view>
 
 namespace morvent::xml {
 
@@ -64,10 +65,62 @@ int InputFile::Read(char* buffer, int len) {
       p = stop;
       continue;
     }
+    if (at_ == At::Text && end - p > 1 && p[1] != '!' && p[1] != '?') {
+      // A whole tag without quotes or line breaks, as nearly all are, in
+      // one stride; anything else goes the long way.
+      const char* q = p + 1;
+      while (q < end && *q != '>' && *q != '"' && *q != '\'' && *q != '\n') ++q;
+      if (q < end && *q == '>' && static_cast<size_t>(q - p) <= kMaxMarkup) {
+        quiet_ = 0;
+        length_ = 0;
+        startLine_ = line_;
+        beforeLast_ = q[-1];
+        last_ = '>';
+        p = q + 1;
+        continue;
+      }
+    }
+    if (size_t run = Plain(p, end)) {
+      const bool cdata = at_ == At::Cdata;
+      const size_t room = (cdata ? kMaxCdata : kMaxMarkup) - length_;
+      if (run > room) {
+        overrun_ = cdata ? Overrun::Cdata : Overrun::Markup;
+        p += room;
+        return p > buffer ? static_cast<int>(p - buffer) : -1;
+      }
+      length_ += run;
+      beforeLast_ = run > 1 ? p[run - 2] : last_;
+      last_ = p[run - 1];
+      p += run;
+      continue;
+    }
     if (!Scan(*p)) return p > buffer ? static_cast<int>(p - buffer) : -1;
     ++p;
   }
   return static_cast<int>(n);
+}
+
+size_t InputFile::Plain(const char* p, const char* end) const {
+  const char* q = p;
+  switch (at_) {
+    case At::Tag:
+      if (quote_)
+        while (q < end && *q != quote_ && *q != '\n') ++q;
+      else
+        while (q < end && *q != '>' && *q != '"' && *q != '\'' && *q != '\n') ++q;
+      break;
+    case At::Comment:
+      // Right after "--" the next byte is judged, whatever it is.
+      if (last_ != '-' || beforeLast_ != '-')
+        while (q < end && *q != '-' && *q != '\n') ++q;
+      break;
+    case At::Pi:
+    case At::Cdata:
+      while (q < end && *q != '>' && *q != '\n') ++q;
+      break;
+    default: break;
+  }
+  return static_cast<size_t>(q - p);
 }
 
 bool InputFile::Scan(char c) {
@@ -81,19 +134,21 @@ bool InputFile::Scan(char c) {
     case At::Text:
       if (c == '<') {
         begin(At::Open);
-        opened_.clear();
+        openedLength_ = 0;
       }
       break;
     case At::Open: {
-      static const std::string kComment = "!--", kCdata = "![CDATA[";
-      opened_ += c;
-      if (opened_ == kComment) {
+      static constexpr std::string_view kComment = "!--", kCdata = "![CDATA[";
+      // Still a proper prefix of one of the two openers, so it fits.
+      opened_[openedLength_++] = c;
+      const std::string_view opened(opened_, openedLength_);
+      if (opened == kComment) {
         at_ = At::Comment;
         fresh = true;  // the opener's dashes are not the comment's
       }
-      else if (opened_ == kCdata) begin(At::Cdata);
-      else if (opened_ == "?") at_ = At::Pi;
-      else if (kComment.compare(0, opened_.size(), opened_) != 0 && kCdata.compare(0, opened_.size(), opened_) != 0) {
+      else if (opened == kCdata) begin(At::Cdata);
+      else if (opened == "?") at_ = At::Pi;
+      else if (!kComment.starts_with(opened) && !kCdata.starts_with(opened)) {
         at_ = At::Tag;
         quote_ = 0;
         closes = c == '>';
@@ -152,7 +207,7 @@ long InputFile::ReadAt(long long offset, char* buffer, size_t len) const {
 void InputFile::Rewind() {
   ::lseek(fd_, 0, SEEK_SET);
   at_ = At::Text;
-  opened_.clear();
+  openedLength_ = 0;
   quote_ = last_ = beforeLast_ = 0;
   length_ = quiet_ = 0;
   line_ = startLine_ = 1;

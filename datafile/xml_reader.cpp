@@ -186,22 +186,21 @@ class Walker {
  public:
   Walker(xmlTextReader* reader, InputFile& file, IssueSink& sink, const xml::DataFileShape& shape,
          const std::string& elementName)
-      : r_(reader), file_(file), sink_(sink), shape_(shape), elementName_(elementName) {}
+      : r_(reader), file_(file), sink_(sink), shape_(shape), elementName_(elementName), lastError_(&xmlLastError) {}
 
   RecordCollectionPtr Run() {
     auto out = std::make_shared<RecordCollection>();
     if (!FindRoot()) return out;
     if (!xmlTextReaderIsEmptyElement(r_)) {
       while (Next()) {
-        int type = xmlTextReaderNodeType(r_);
-        if (type == XML_READER_TYPE_END_ELEMENT && xmlTextReaderDepth(r_) == 0) break;
-        if (type != XML_READER_TYPE_ELEMENT) continue;
-        std::string name = Name();
-        if (name != elementName_) Ours("元素 " + shape_.RootName() + " 中只能有 " + elementName_ + " 记录，不能有 " + name);
+        if (type_ == XML_READER_TYPE_END_ELEMENT && xmlTextReaderDepth(r_) == 0) break;
+        if (type_ != XML_READER_TYPE_ELEMENT) continue;
+        if (Name() != elementName_)
+          Ours("元素 " + shape_.RootName() + " 中只能有 " + elementName_ + " 记录，不能有 " + std::string(Name()));
         auto record = NewRecord();
         row_ = out->UBound() + 1;
         record->SetFileRow(row_);
-        ReadRecord(shape_.RecordShape(), *record, name);
+        ReadRecord(shape_.RecordShape(), *record, elementName_);
         out->Add(record);
       }
     }
@@ -217,17 +216,19 @@ class Walker {
   // (which says more) is made. Text nodes count from the line they end on,
   // so they don't judge. A parse error stops the walk at once.
   bool Next() {
-    int at = xmlTextReaderNodeType(r_);
-    bool onTag = at == XML_READER_TYPE_ELEMENT || at == XML_READER_TYPE_END_ELEMENT;
-    if (const Issue* first = sink_.First(); first && onTag && first->line < Line()) throw Stop{};
-    xmlResetLastError();
+    bool onTag = type_ == XML_READER_TYPE_ELEMENT || type_ == XML_READER_TYPE_END_ELEMENT;
+    if (!sink_.Empty() && onTag && sink_.First()->line < Line()) throw Stop{};
+    // What xmlResetLastError does, without its call and thread lookup per node.
+    if (lastError_->code != XML_ERR_OK) xmlResetLastError();
     int rc = xmlTextReaderRead(r_);
+    type_ = XML_READER_TYPE_NONE;
     if (rc < 0) {
       ParseFailed();
       throw Stop{};
     }
     if (rc == 0) return false;
-    if (xmlTextReaderNodeType(r_) == XML_READER_TYPE_DOCUMENT_TYPE) Ours(kNoDoctype);
+    type_ = xmlTextReaderNodeType(r_);
+    if (type_ == XML_READER_TYPE_DOCUMENT_TYPE) Ours(kNoDoctype);
     return true;
   }
 
@@ -268,9 +269,8 @@ class Walker {
 
   bool FindRoot() {
     while (Next()) {
-      if (xmlTextReaderNodeType(r_) != XML_READER_TYPE_ELEMENT) continue;
-      std::string name = Name();
-      if (name != shape_.RootName()) Ours("根元素应为 " + shape_.RootName() + "，文件中却是 " + name);
+      if (type_ != XML_READER_TYPE_ELEMENT) continue;
+      if (Name() != shape_.RootName()) Ours("根元素应为 " + shape_.RootName() + "，文件中却是 " + std::string(Name()));
       return true;
     }
     return false;
@@ -290,19 +290,18 @@ class Walker {
       ~Deeper() { --level; }
     } deeper{++level_};
     while (Next()) {
-      int type = xmlTextReaderNodeType(r_);
-      if (type == XML_READER_TYPE_END_ELEMENT && xmlTextReaderDepth(r_) == depth) {
+      if (type_ == XML_READER_TYPE_END_ELEMENT && xmlTextReaderDepth(r_) == depth) {
         record.Pack(entries);
         return;
       }
-      if (type != XML_READER_TYPE_ELEMENT) continue;
-      std::string key = Name();
+      if (type_ != XML_READER_TYPE_ELEMENT) continue;
+      const std::string_view key = Name();
       auto child = shape.children.find(key);
-      if (child == shape.children.end()) Ours(xml::UnknownKeyText(name, key, shape));
+      if (child == shape.children.end()) Ours(xml::UnknownKeyText(name, std::string(key), shape));
       const std::string* shared = SharedName(child->first);
       auto same = std::find_if(entries.begin(), entries.end(), [&](const auto& e) { return e.first == shared; });
-      if (same != entries.end()) Ours(xml::RepeatedKeyText(name, key));
-      entries.emplace_back(shared, ReadValue(*child->second, key));
+      if (same != entries.end()) Ours(xml::RepeatedKeyText(name, child->first));
+      entries.emplace_back(shared, ReadValue(*child->second, child->first));
     }
     throw Stop{};  // the file ended inside the record; the parser says why
   }
@@ -341,14 +340,14 @@ class Walker {
       ~Leave() { key = nullptr; }
     } leave{textKey_};
     while (Next()) {
-      switch (xmlTextReaderNodeType(r_)) {
+      switch (type_) {
         case XML_READER_TYPE_TEXT:
         case XML_READER_TYPE_CDATA:
         case XML_READER_TYPE_WHITESPACE:
         case XML_READER_TYPE_SIGNIFICANT_WHITESPACE:
           if (const xmlChar* v = xmlTextReaderConstValue(r_)) text += reinterpret_cast<const char*>(v);
           break;
-        case XML_READER_TYPE_ELEMENT: Ours("键 " + name + " 是文本，其中不能有元素 " + Name());
+        case XML_READER_TYPE_ELEMENT: Ours("键 " + name + " 是文本，其中不能有元素 " + std::string(Name()));
         case XML_READER_TYPE_END_ELEMENT:
           if (xmlTextReaderDepth(r_) == depth) return text;
           break;
@@ -363,15 +362,14 @@ class Walker {
     if (xmlTextReaderIsEmptyElement(r_)) return list;
     const ShapeNode& item = *shape.Child("Record");
     int depth = xmlTextReaderDepth(r_);
+    static const std::string kRecord = "Record";
     while (Next()) {
-      int type = xmlTextReaderNodeType(r_);
-      if (type == XML_READER_TYPE_END_ELEMENT && xmlTextReaderDepth(r_) == depth) return list;
-      if (type != XML_READER_TYPE_ELEMENT) continue;
-      std::string child = Name();
-      if (child != "Record") Ours("元素 " + name + " 中只能有 Record 记录，不能有 " + child);
+      if (type_ == XML_READER_TYPE_END_ELEMENT && xmlTextReaderDepth(r_) == depth) return list;
+      if (type_ != XML_READER_TYPE_ELEMENT) continue;
+      if (Name() != kRecord) Ours("元素 " + name + " 中只能有 Record 记录，不能有 " + std::string(Name()));
       auto record = NewRecord();
       record->SetFileRow(row_);
-      ReadRecord(item, *record, child);
+      ReadRecord(item, *record, kRecord);
       list->Add(record);
     }
     throw Stop{};
@@ -381,11 +379,14 @@ class Walker {
     if (xmlTextReaderIsEmptyElement(r_)) return;
     int depth = xmlTextReaderDepth(r_);
     while (Next())
-      if (xmlTextReaderNodeType(r_) == XML_READER_TYPE_END_ELEMENT && xmlTextReaderDepth(r_) == depth) return;
+      if (type_ == XML_READER_TYPE_END_ELEMENT && xmlTextReaderDepth(r_) == depth) return;
     throw Stop{};
   }
 
   bool IsNil() {
+    // Without attributes (nearly every element) there is nothing to look up:
+    // no DTD can supply one, as a DOCTYPE is refused.
+    if (xmlTextReaderHasAttributes(r_) != 1) return false;
     xmlChar* v = xmlTextReaderGetAttributeNs(r_, reinterpret_cast<const xmlChar*>("nil"),
                                              reinterpret_cast<const xmlChar*>(xml::kXsiNamespace));
     if (!v) return false;
@@ -396,7 +397,8 @@ class Walker {
     return s == "true" || s == "1";
   }
 
-  std::string Name() {
+  // Valid until the next read.
+  std::string_view Name() {
     const xmlChar* n = xmlTextReaderConstLocalName(r_);
     return n ? reinterpret_cast<const char*>(n) : "";
   }
@@ -417,6 +419,8 @@ class Walker {
   IssueSink& sink_;
   const xml::DataFileShape& shape_;
   const std::string& elementName_;
+  xmlError* const lastError_;  // the thread's last error
+  int type_ = XML_READER_TYPE_NONE;  // of the node the reader stands on
   int32_t row_ = 0;
   const std::string* textKey_ = nullptr;  // the key whose text is being read
   std::deque<std::vector<DataRecord::SharedEntry>> gathered_;  // by nesting level
