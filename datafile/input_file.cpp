@@ -5,11 +5,24 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cstring>
 #include <string_view>
 
 namespace morvent::xml {
+
+namespace {
+
+// The bytes that end a run of a tag outside quotes: its end, a quote, a
+// line feed.
+constexpr auto kEndsPlainTag = [] {
+  std::array<bool, 256> ends{};
+  for (unsigned char c : {'>', '"', '\'', '\n'}) ends[c] = true;
+  return ends;
+}();
+
+}  // namespace
 
 InputFile::InputFile(const std::string& path) {
   const std::string notRegular = "数据文件 " + path + " 不是普通文件";
@@ -51,14 +64,15 @@ int InputFile::Read(char* buffer, int len) {
   for (const char* p = buffer; p < end;) {
     if (at_ == At::Text && *p != '<') {
       // Text goes in one stride up to the next '<'.
-      auto* lt = static_cast<const char*>(std::memchr(p, '<', static_cast<size_t>(end - p)));
-      const char* stop = lt ? lt : end;
+      const char* stop = p;
+      long lines = 0;
+      while (stop < end && *stop != '<') lines += *stop++ == '\n';
       if (length_ == 0) startLine_ = line_;
       if (length_ + static_cast<size_t>(stop - p) > kMaxRun) {
         overrun_ = Overrun::Text;
         return p > buffer ? static_cast<int>(p - buffer) : -1;
       }
-      line_ += std::count(p, stop, '\n');
+      line_ += lines;
       length_ += static_cast<size_t>(stop - p);
       last_ = stop[-1];
       beforeLast_ = stop - p > 1 ? stop[-2] : beforeLast_;
@@ -69,7 +83,7 @@ int InputFile::Read(char* buffer, int len) {
       // A whole tag without quotes or line breaks, as nearly all are, in
       // one stride; anything else goes the long way.
       const char* q = p + 1;
-      while (q < end && *q != '>' && *q != '"' && *q != '\'' && *q != '\n') ++q;
+      while (q < end && !kEndsPlainTag[static_cast<unsigned char>(*q)]) ++q;
       if (q < end && *q == '>' && static_cast<size_t>(q - p) <= kMaxMarkup) {
         quiet_ = 0;
         length_ = 0;
@@ -107,7 +121,7 @@ size_t InputFile::Plain(const char* p, const char* end) const {
       if (quote_)
         while (q < end && *q != quote_ && *q != '\n') ++q;
       else
-        while (q < end && *q != '>' && *q != '"' && *q != '\'' && *q != '\n') ++q;
+        while (q < end && !kEndsPlainTag[static_cast<unsigned char>(*q)]) ++q;
       break;
     case At::Comment:
       // Right after "--" the next byte is judged, whatever it is.

@@ -285,6 +285,7 @@ class Walker {
     if (gathered_.size() <= level_) gathered_.emplace_back();
     auto& entries = gathered_[level_];
     entries.clear();
+    auto& order = orders_[&shape];
     struct Deeper {
       size_t& level;
       ~Deeper() { --level; }
@@ -295,15 +296,36 @@ class Walker {
         return;
       }
       if (type_ != XML_READER_TYPE_ELEMENT) continue;
-      const std::string_view key = Name();
-      auto child = shape.children.find(key);
-      if (child == shape.children.end()) Ours(xml::UnknownKeyText(name, std::string(key), shape));
-      const std::string* shared = SharedName(child->first);
-      auto same = std::find_if(entries.begin(), entries.end(), [&](const auto& e) { return e.first == shared; });
-      if (same != entries.end()) Ours(xml::RepeatedKeyText(name, child->first));
-      entries.emplace_back(shared, ReadValue(*child->second, child->first));
+      const Key key = Resolve(shape, order, entries.size(), name);
+      auto same = std::find_if(entries.begin(), entries.end(), [&](const auto& e) { return e.first == key.shared; });
+      if (same != entries.end()) Ours(xml::RepeatedKeyText(name, *key.name));
+      entries.emplace_back(key.shared, ReadValue(*key.shape, *key.name));
     }
     throw Stop{};  // the file ended inside the record; the parser says why
+  }
+
+  // A key of a record as the schema declares it.
+  struct Key {
+    const xmlChar* raw;  // the reader's name for it
+    const std::string* name;
+    const ShapeNode* shape;
+    const std::string* shared;
+  };
+
+  // The declared key the current element names. Records of one shape
+  // mostly list their keys in the same order, so the key the last such
+  // record had at this place is tried first: the reader keeps one copy of
+  // each name, so a same name usually comes at the same address.
+  Key Resolve(const ShapeNode& shape, std::vector<Key>& order, size_t at, const std::string& element) {
+    const xmlChar* raw = xmlTextReaderConstLocalName(r_);
+    const std::string_view text = raw ? reinterpret_cast<const char*>(raw) : "";
+    if (at < order.size() && order[at].raw == raw && *order[at].name == text) return order[at];
+    auto child = shape.children.find(text);
+    if (child == shape.children.end()) Ours(xml::UnknownKeyText(element, std::string(text), shape));
+    Key key{raw, &child->first, child->second, SharedName(child->first)};
+    if (at < order.size()) return order[at] = key;
+    order.resize(at + 1, Key{});
+    return order[at] = key;
   }
 
   const std::string* SharedName(const std::string& schemaName) {
@@ -426,6 +448,7 @@ class Walker {
   std::deque<std::vector<DataRecord::SharedEntry>> gathered_;  // by nesting level
   size_t level_ = 0;
   std::unordered_map<const std::string*, const std::string*> shared_;  // schema's name → shared key
+  std::unordered_map<const ShapeNode*, std::vector<Key>> orders_;  // by record shape: the keys last seen
 };
 
 struct ReaderFree {
