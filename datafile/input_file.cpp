@@ -42,10 +42,10 @@ const char* TextEnd(const char* p, const char* end, long& lines) {
     const unsigned lt = Matches(v, '<'), lf = Matches(v, '\n');
     if (lt) {
       const int at = __builtin_ctz(lt);
-      lines += __builtin_popcount(lf & ((1u << at) - 1));
+      if (const unsigned before = lf & ((1u << at) - 1)) lines += __builtin_popcount(before);
       return p + at;
     }
-    lines += __builtin_popcount(lf);
+    if (lf) lines += __builtin_popcount(lf);
   }
 #endif
   while (p < end && *p != '<') lines += *p++ == '\n';
