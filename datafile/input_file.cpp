@@ -35,7 +35,7 @@ inline unsigned Matches(__m128i v, char c) {
 #endif
 
 // The first '<' from p on (or end), with the line feeds before it counted.
-const char* TextEnd(const char* p, const char* end, long& lines) {
+[[gnu::always_inline]] inline const char* TextEnd(const char* p, const char* end, long& lines) {
 #if defined(__SSE2__)
   for (; end - p >= 16; p += 16) {
     const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
@@ -53,7 +53,7 @@ const char* TextEnd(const char* p, const char* end, long& lines) {
 }
 
 // The first byte from p on (or end) that ends a run of a tag outside quotes.
-const char* PlainTagEnd(const char* p, const char* end) {
+[[gnu::always_inline]] inline const char* PlainTagEnd(const char* p, const char* end) {
 #if defined(__SSE2__)
   for (; end - p >= 16; p += 16) {
     const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));

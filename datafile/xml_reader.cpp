@@ -201,7 +201,7 @@ class Walker {
         row_ = out->UBound() + 1;
         record->SetFileRow(row_);
         ReadRecord(shape_.RecordShape(), *record, elementName_);
-        out->Add(record);
+        out->Add(std::move(record));
       }
     }
     while (Next()) {
@@ -392,7 +392,7 @@ class Walker {
       auto record = NewRecord();
       record->SetFileRow(row_);
       ReadRecord(item, *record, kRecord);
-      list->Add(record);
+      list->Add(std::move(record));
     }
     throw Stop{};
   }
