@@ -72,11 +72,15 @@ class InputFile {
   // follows), in a tag, comment, processing instruction or CDATA section.
   enum class At { Text, Open, Tag, Comment, Pi, Cdata };
   bool Scan(char c);
+  // How many bytes from p on Scan would only count (nothing opens, closes
+  // or ends a line), so that they can be taken in one stride.
+  size_t Plain(const char* p, const char* end) const;
 
   int fd_ = -1;
   long long size_ = 0;
   At at_ = At::Text;
-  std::string opened_;  // what follows '<', while At::Open
+  char opened_[8] = {};  // what follows '<', while At::Open
+  size_t openedLength_ = 0;
   char quote_ = 0, last_ = 0, beforeLast_ = 0;
   size_t length_ = 0;  // of the current text run or piece of markup
   size_t quiet_ = 0;   // comments, instructions and sections since the last tag

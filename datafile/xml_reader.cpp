@@ -186,23 +186,22 @@ class Walker {
  public:
   Walker(xmlTextReader* reader, InputFile& file, IssueSink& sink, const xml::DataFileShape& shape,
          const std::string& elementName)
-      : r_(reader), file_(file), sink_(sink), shape_(shape), elementName_(elementName) {}
+      : r_(reader), file_(file), sink_(sink), shape_(shape), elementName_(elementName), lastError_(&xmlLastError) {}
 
   RecordCollectionPtr Run() {
     auto out = std::make_shared<RecordCollection>();
     if (!FindRoot()) return out;
     if (!xmlTextReaderIsEmptyElement(r_)) {
       while (Next()) {
-        int type = xmlTextReaderNodeType(r_);
-        if (type == XML_READER_TYPE_END_ELEMENT && xmlTextReaderDepth(r_) == 0) break;
-        if (type != XML_READER_TYPE_ELEMENT) continue;
-        std::string name = Name();
-        if (name != elementName_) Ours("元素 " + shape_.RootName() + " 中只能有 " + elementName_ + " 记录，不能有 " + name);
+        if (type_ == XML_READER_TYPE_END_ELEMENT && xmlTextReaderDepth(r_) == 0) break;
+        if (type_ != XML_READER_TYPE_ELEMENT) continue;
+        if (Name() != elementName_)
+          Ours("元素 " + shape_.RootName() + " 中只能有 " + elementName_ + " 记录，不能有 " + std::string(Name()));
         auto record = NewRecord();
         row_ = out->UBound() + 1;
         record->SetFileRow(row_);
-        ReadRecord(shape_.RecordShape(), *record, name);
-        out->Add(record);
+        ReadRecord(shape_.RecordShape(), *record, elementName_);
+        out->Add(std::move(record));
       }
     }
     while (Next()) {
@@ -217,17 +216,19 @@ class Walker {
   // (which says more) is made. Text nodes count from the line they end on,
   // so they don't judge. A parse error stops the walk at once.
   bool Next() {
-    int at = xmlTextReaderNodeType(r_);
-    bool onTag = at == XML_READER_TYPE_ELEMENT || at == XML_READER_TYPE_END_ELEMENT;
-    if (const Issue* first = sink_.First(); first && onTag && first->line < Line()) throw Stop{};
-    xmlResetLastError();
+    bool onTag = type_ == XML_READER_TYPE_ELEMENT || type_ == XML_READER_TYPE_END_ELEMENT;
+    if (!sink_.Empty() && onTag && sink_.First()->line < Line()) throw Stop{};
+    // What xmlResetLastError does, without its call and thread lookup per node.
+    if (lastError_->code != XML_ERR_OK) xmlResetLastError();
     int rc = xmlTextReaderRead(r_);
+    type_ = XML_READER_TYPE_NONE;
     if (rc < 0) {
       ParseFailed();
       throw Stop{};
     }
     if (rc == 0) return false;
-    if (xmlTextReaderNodeType(r_) == XML_READER_TYPE_DOCUMENT_TYPE) Ours(kNoDoctype);
+    type_ = xmlTextReaderNodeType(r_);
+    if (type_ == XML_READER_TYPE_DOCUMENT_TYPE) Ours(kNoDoctype);
     return true;
   }
 
@@ -268,9 +269,8 @@ class Walker {
 
   bool FindRoot() {
     while (Next()) {
-      if (xmlTextReaderNodeType(r_) != XML_READER_TYPE_ELEMENT) continue;
-      std::string name = Name();
-      if (name != shape_.RootName()) Ours("根元素应为 " + shape_.RootName() + "，文件中却是 " + name);
+      if (type_ != XML_READER_TYPE_ELEMENT) continue;
+      if (Name() != shape_.RootName()) Ours("根元素应为 " + shape_.RootName() + "，文件中却是 " + std::string(Name()));
       return true;
     }
     return false;
@@ -285,26 +285,47 @@ class Walker {
     if (gathered_.size() <= level_) gathered_.emplace_back();
     auto& entries = gathered_[level_];
     entries.clear();
+    auto& order = orders_[&shape];
     struct Deeper {
       size_t& level;
       ~Deeper() { --level; }
     } deeper{++level_};
     while (Next()) {
-      int type = xmlTextReaderNodeType(r_);
-      if (type == XML_READER_TYPE_END_ELEMENT && xmlTextReaderDepth(r_) == depth) {
+      if (type_ == XML_READER_TYPE_END_ELEMENT && xmlTextReaderDepth(r_) == depth) {
         record.Pack(entries);
         return;
       }
-      if (type != XML_READER_TYPE_ELEMENT) continue;
-      std::string key = Name();
-      auto child = shape.children.find(key);
-      if (child == shape.children.end()) Ours(xml::UnknownKeyText(name, key, shape));
-      const std::string* shared = SharedName(child->first);
-      auto same = std::find_if(entries.begin(), entries.end(), [&](const auto& e) { return e.first == shared; });
-      if (same != entries.end()) Ours(xml::RepeatedKeyText(name, key));
-      entries.emplace_back(shared, ReadValue(*child->second, key));
+      if (type_ != XML_READER_TYPE_ELEMENT) continue;
+      const Key key = Resolve(shape, order, entries.size(), name);
+      auto same = std::find_if(entries.begin(), entries.end(), [&](const auto& e) { return e.first == key.shared; });
+      if (same != entries.end()) Ours(xml::RepeatedKeyText(name, *key.name));
+      entries.emplace_back(key.shared, ReadValue(*key.shape, *key.name));
     }
     throw Stop{};  // the file ended inside the record; the parser says why
+  }
+
+  // A key of a record as the schema declares it.
+  struct Key {
+    const xmlChar* raw;  // the reader's name for it
+    const std::string* name;
+    const ShapeNode* shape;
+    const std::string* shared;
+  };
+
+  // The declared key the current element names. Records of one shape
+  // mostly list their keys in the same order, so the key the last such
+  // record had at this place is tried first: the reader keeps one copy of
+  // each name, so a same name usually comes at the same address.
+  Key Resolve(const ShapeNode& shape, std::vector<Key>& order, size_t at, const std::string& element) {
+    const xmlChar* raw = xmlTextReaderConstLocalName(r_);
+    const std::string_view text = raw ? reinterpret_cast<const char*>(raw) : "";
+    if (at < order.size() && order[at].raw == raw && *order[at].name == text) return order[at];
+    auto child = shape.children.find(text);
+    if (child == shape.children.end()) Ours(xml::UnknownKeyText(element, std::string(text), shape));
+    Key key{raw, &child->first, child->second, SharedName(child->first)};
+    if (at < order.size()) return order[at] = key;
+    order.resize(at + 1, Key{});
+    return order[at] = key;
   }
 
   const std::string* SharedName(const std::string& schemaName) {
@@ -341,14 +362,14 @@ class Walker {
       ~Leave() { key = nullptr; }
     } leave{textKey_};
     while (Next()) {
-      switch (xmlTextReaderNodeType(r_)) {
+      switch (type_) {
         case XML_READER_TYPE_TEXT:
         case XML_READER_TYPE_CDATA:
         case XML_READER_TYPE_WHITESPACE:
         case XML_READER_TYPE_SIGNIFICANT_WHITESPACE:
           if (const xmlChar* v = xmlTextReaderConstValue(r_)) text += reinterpret_cast<const char*>(v);
           break;
-        case XML_READER_TYPE_ELEMENT: Ours("键 " + name + " 是文本，其中不能有元素 " + Name());
+        case XML_READER_TYPE_ELEMENT: Ours("键 " + name + " 是文本，其中不能有元素 " + std::string(Name()));
         case XML_READER_TYPE_END_ELEMENT:
           if (xmlTextReaderDepth(r_) == depth) return text;
           break;
@@ -363,16 +384,15 @@ class Walker {
     if (xmlTextReaderIsEmptyElement(r_)) return list;
     const ShapeNode& item = *shape.Child("Record");
     int depth = xmlTextReaderDepth(r_);
+    static const std::string kRecord = "Record";
     while (Next()) {
-      int type = xmlTextReaderNodeType(r_);
-      if (type == XML_READER_TYPE_END_ELEMENT && xmlTextReaderDepth(r_) == depth) return list;
-      if (type != XML_READER_TYPE_ELEMENT) continue;
-      std::string child = Name();
-      if (child != "Record") Ours("元素 " + name + " 中只能有 Record 记录，不能有 " + child);
+      if (type_ == XML_READER_TYPE_END_ELEMENT && xmlTextReaderDepth(r_) == depth) return list;
+      if (type_ != XML_READER_TYPE_ELEMENT) continue;
+      if (Name() != kRecord) Ours("元素 " + name + " 中只能有 Record 记录，不能有 " + std::string(Name()));
       auto record = NewRecord();
       record->SetFileRow(row_);
-      ReadRecord(item, *record, child);
-      list->Add(record);
+      ReadRecord(item, *record, kRecord);
+      list->Add(std::move(record));
     }
     throw Stop{};
   }
@@ -381,11 +401,14 @@ class Walker {
     if (xmlTextReaderIsEmptyElement(r_)) return;
     int depth = xmlTextReaderDepth(r_);
     while (Next())
-      if (xmlTextReaderNodeType(r_) == XML_READER_TYPE_END_ELEMENT && xmlTextReaderDepth(r_) == depth) return;
+      if (type_ == XML_READER_TYPE_END_ELEMENT && xmlTextReaderDepth(r_) == depth) return;
     throw Stop{};
   }
 
   bool IsNil() {
+    // Without attributes (nearly every element) there is nothing to look up:
+    // no DTD can supply one, as a DOCTYPE is refused.
+    if (xmlTextReaderHasAttributes(r_) != 1) return false;
     xmlChar* v = xmlTextReaderGetAttributeNs(r_, reinterpret_cast<const xmlChar*>("nil"),
                                              reinterpret_cast<const xmlChar*>(xml::kXsiNamespace));
     if (!v) return false;
@@ -396,7 +419,8 @@ class Walker {
     return s == "true" || s == "1";
   }
 
-  std::string Name() {
+  // Valid until the next read.
+  std::string_view Name() {
     const xmlChar* n = xmlTextReaderConstLocalName(r_);
     return n ? reinterpret_cast<const char*>(n) : "";
   }
@@ -417,11 +441,14 @@ class Walker {
   IssueSink& sink_;
   const xml::DataFileShape& shape_;
   const std::string& elementName_;
+  xmlError* const lastError_;  // the thread's last error
+  int type_ = XML_READER_TYPE_NONE;  // of the node the reader stands on
   int32_t row_ = 0;
   const std::string* textKey_ = nullptr;  // the key whose text is being read
   std::deque<std::vector<DataRecord::SharedEntry>> gathered_;  // by nesting level
   size_t level_ = 0;
   std::unordered_map<const std::string*, const std::string*> shared_;  // schema's name → shared key
+  std::unordered_map<const ShapeNode*, std::vector<Key>> orders_;  // by record shape: the keys last seen
 };
 
 struct ReaderFree {

@@ -9,6 +9,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <fstream>
@@ -104,6 +105,22 @@ TEST_F(HostileInput, OverlongPiecesAreRefusedWithKeyAndLine) {
   WriteFile(file, "<CustomerList><!----><!-- - x - --><Customer><Name>a<!--->-->&gt;b</Name></Customer></CustomerList>");
   ASSERT_EQ(Read(file), "");
   EXPECT_EQ(out->Item(1)->Value("Name").RawText(), "a>b");
+}
+
+// The scan takes runs of text and markup in strides: the line of a refused
+// piece stays right wherever line feeds, quotes and tag ends fall in them.
+TEST_F(HostileInput, RefusedPiecesKeepTheirLineWhateverPrecedesThem) {
+  const std::string overlong[] = {"<!--" + std::string(300u << 10, 'm') + "-->", "<Customer" + std::string(300u << 10, 'a') + ">"};
+  for (size_t pad = 0; pad < 40; ++pad) {
+    std::string head = "<CustomerList xmlns:q=\"u>\nv\"\n>\n<Customer><Name>" + std::string(pad, 'x') + "\n" +
+                       std::string(pad % 5, '\n') + "y</Name></Customer>\n<Customer\n><Name>" +
+                       std::string(pad * 3, 'z') + "</Name></Customer>\n";
+    long line = 1 + std::count(head.begin(), head.end(), '\n');
+    for (const auto& piece : overlong) {
+      WriteFile(file, head + piece + "\n</CustomerList>");
+      EXPECT_EQ(Read(file), Failed(line, "有超过 256 KB 的标签、注释或处理指令，无法读入")) << pad;
+    }
+  }
 }
 
 // Reads in a child process and answers the growth of its peak resident
