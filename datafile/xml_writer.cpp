@@ -11,6 +11,8 @@
 #include <filesystem>
 #include <csignal>
 #include <cstdlib>
+#include <exception>
+#include <optional>
 
 #include "platform/error.h"
 #include "datafile/target_file.h"
@@ -219,40 +221,123 @@ class RecordWriter {
   Sink& sink_;
 };
 
-void Write(const RecordCollection& collection, const std::string& dataFile, const std::string& elementName) {
-  if (!xml::IsPlainElementName(elementName))
-    throw Error(kErrDataFile, kSource, "写数据文件 " + dataFile + " 出错：元素名 " + elementName + " 不能用作 XML 元素名");
-  if (std::string problem = xml::TargetProblem(dataFile); !problem.empty())
-    throw Error(kErrDataFile, kSource, "写数据文件 " + dataFile + " 出错：目标" + problem);
-  xml::EnsureInitialised();
-  TempFile file(dataFile);
-  Sink sink{file.fd()};
-  xmlOutputBuffer* out = xmlOutputBufferCreateIO(WriteAll, CloseNothing, &sink, nullptr);
-  if (!out) file.Fail("内存不足");
-  std::unique_ptr<xmlTextWriter, WriterFree> w(xmlNewTextWriter(out));  // owns out from here
-  if (!w) {
-    xmlOutputBufferClose(out);
-    file.Fail("内存不足");
-  }
-  RecordWriter rw(w.get(), file, sink);
-  rw.Check(xmlTextWriterSetIndent(w.get(), 1));
-  rw.Check(xmlTextWriterSetIndentString(w.get(), X("  ")));
-  rw.Check(xmlTextWriterStartDocument(w.get(), "1.0", "UTF-8", nullptr));
-  rw.Check(xmlTextWriterStartElement(w.get(), X(elementName + "List")));
-  rw.Check(xmlTextWriterWriteAttribute(w.get(), X("xmlns:xsi"), X(xml::kXsiNamespace)));
-  for (int32_t i = collection.LBound(); i <= collection.UBound(); ++i) {
-    auto record = collection.Item(i);
-    if (!record) file.Fail("第 " + std::to_string(i) + " 条记录是空对象");
-    rw.Check(xmlTextWriterStartElement(w.get(), X(elementName)));
-    rw.Record(*record, i, "", 0);
-    rw.Check(xmlTextWriterEndElement(w.get()));
-  }
-  rw.Check(xmlTextWriterEndDocument(w.get()));
-  rw.Check(xmlTextWriterFlush(w.get()));
-  w.reset();
-  if (sink.error) file.Fail(std::string("写入失败：") + std::strerror(sink.error));
-  file.Commit();
+[[noreturn]] void Refused(const std::string& dataFile, const std::string& why) {
+  throw Error(kErrDataFile, kSource, "写数据文件 " + dataFile + " 出错：" + why);
 }
+
+// What a write checks before it touches anything; raises the refusal.
+void CheckTarget(const std::string& dataFile, const std::string& elementName) {
+  if (!xml::IsPlainElementName(elementName)) Refused(dataFile, "元素名 " + elementName + " 不能用作 XML 元素名");
+  if (std::string problem = xml::TargetProblem(dataFile); !problem.empty()) Refused(dataFile, "目标" + problem);
+}
+
+// A data file being written: the document opened on a temporary file,
+// records appended one by one, the target replaced by Finish.
+class OpenFile {
+ public:
+  OpenFile(const std::string& dataFile, const std::string& elementName)
+      : file_(dataFile), sink_{file_.fd()}, element_(X(elementName)) {
+    xmlOutputBuffer* out = xmlOutputBufferCreateIO(WriteAll, CloseNothing, &sink_, nullptr);
+    if (!out) file_.Fail("内存不足");
+    w_.reset(xmlNewTextWriter(out));  // owns out from here
+    if (!w_) {
+      xmlOutputBufferClose(out);
+      file_.Fail("内存不足");
+    }
+    rw_.emplace(w_.get(), file_, sink_);
+    rw_->Check(xmlTextWriterSetIndent(w_.get(), 1));
+    rw_->Check(xmlTextWriterSetIndentString(w_.get(), X("  ")));
+    rw_->Check(xmlTextWriterStartDocument(w_.get(), "1.0", "UTF-8", nullptr));
+    rw_->Check(xmlTextWriterStartElement(w_.get(), X(elementName + "List")));
+    rw_->Check(xmlTextWriterWriteAttribute(w_.get(), X("xmlns:xsi"), X(xml::kXsiNamespace)));
+  }
+
+  // The record at the 1-based index of the file.
+  void Add(const DataRecord* record, int32_t index) {
+    if (!record) file_.Fail("第 " + std::to_string(index) + " 条记录是空对象");
+    rw_->Check(xmlTextWriterStartElement(w_.get(), element_));
+    rw_->Record(*record, index, "", 0);
+    rw_->Check(xmlTextWriterEndElement(w_.get()));
+  }
+
+  void Finish() {
+    rw_->Check(xmlTextWriterEndDocument(w_.get()));
+    rw_->Check(xmlTextWriterFlush(w_.get()));
+    w_.reset();
+    if (sink_.error) file_.Fail(std::string("写入失败：") + std::strerror(sink_.error));
+    file_.Commit();
+  }
+
+ private:
+  TempFile file_;
+  Sink sink_;
+  const xmlChar* element_;  // points into the caller's name, which outlives the file
+  std::unique_ptr<xmlTextWriter, WriterFree> w_;
+  std::optional<RecordWriter> rw_;
+};
+
+void Write(const RecordCollection& collection, const std::string& dataFile, const std::string& elementName) {
+  CheckTarget(dataFile, elementName);
+  xml::EnsureInitialised();
+  OpenFile file(dataFile, elementName);
+  for (int32_t i = collection.LBound(); i <= collection.UBound(); ++i) file.Add(collection.Item(i).get(), i);
+  file.Finish();
+}
+
+// Writes each record as it comes, so that an export holds one record at a
+// time. It fails as a whole write of the same records would, with the same
+// error, but only at Close: a record that fails ends the writing and the
+// records after it are dropped. When the target cannot be opened at the
+// start, the records are collected and Close writes them whole, checks and
+// all, as OutputXML does.
+class XmlRecordStream : public RecordStream {
+ public:
+  XmlRecordStream(const std::string& dataFile, const std::string& elementName)
+      : dataFile_(dataFile), elementName_(elementName) {
+    try {
+      CheckTarget(dataFile_, elementName_);
+      xml::EnsureInitialised();
+      file_.emplace(dataFile_, elementName_);
+    } catch (const Error&) {
+      file_.reset();
+      collected_.emplace();
+    }
+  }
+
+  void Add(DataRecordPtr record) override {
+    if (collected_) {
+      collected_->Add(std::move(record));
+      return;
+    }
+    if (failure_) return;
+    try {
+      file_->Add(record.get(), ++count_);
+    } catch (const Error&) {
+      failure_ = std::current_exception();
+      file_.reset();
+    }
+  }
+
+  void Close(std::string& errorText) override {
+    try {
+      if (collected_) return Write(*collected_, dataFile_, elementName_);
+      // The target may have changed while the records were made.
+      CheckTarget(dataFile_, elementName_);
+      if (failure_) std::rethrow_exception(failure_);
+      file_->Finish();
+    } catch (const Error& e) {
+      errorText = e.Description();
+      throw;
+    }
+  }
+
+ private:
+  std::string dataFile_, elementName_;
+  std::optional<OpenFile> file_;
+  std::optional<RecordCollection> collected_;
+  std::exception_ptr failure_;
+  int32_t count_ = 0;
+};
 
 }  // namespace
 
@@ -265,6 +350,11 @@ void XmlDataFileWriter::OutputXML(RecordCollectionPtr& collection, const std::st
     errorText = e.Description();
     throw;
   }
+}
+
+std::unique_ptr<RecordStream> XmlDataFileWriter::OpenStream(const std::string& dataFile, const std::string& /*schemaFile*/,
+                                                            const std::string& elementName) {
+  return std::make_unique<XmlRecordStream>(dataFile, elementName);
 }
 
 }  // namespace morvent

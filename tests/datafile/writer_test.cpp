@@ -196,5 +196,58 @@ TEST_F(Writer, ErrorTextIsFilledAsWellAsRaised) {
   EXPECT_EQ(errorText, Refused("第 1 条记录的键 Name 含有 XML 不能保存的字符 U+0002"));
 }
 
+// A stream ends as a whole write of the same records does, file or error,
+// and touches the target only at Close; dropped, it leaves the target be.
+TEST_F(Writer, AStreamEndsAsAWholeWrite) {
+  EnsureComponentsRegistered();
+  auto writer = CreateObjectAs<DataFileWriter>(kWriterProgId);
+  auto ok = Rec({{"Number", "1"}, {"Name", "甲\r"}, {"Note", Variant::Null()}, {"Group", Rec({{"Name", "乙"}})}});
+  auto bad = Rec({{"Name", std::string("\x07")}});
+  struct Case {
+    const char* element;
+    std::vector<DataRecordPtr> records;
+    bool fifo;  // a target the stream cannot open at the start
+    std::string error;
+  };
+  const Case cases[] = {{"Department", {ok, ok}, false, ""},
+                        {"Department", {ok, bad, ok}, false, Refused("第 2 条记录的键 Name 含有 XML 不能保存的字符 U+0007")},
+                        {"Bad Element", {ok}, false, Refused("元素名 Bad Element 不能用作 XML 元素名")},
+                        {"Department", {ok}, true, Refused("目标不是普通文件（命名管道）")}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.element + std::to_string(c.records.size()));
+    auto reset = [&] {
+      std::filesystem::remove(target);
+      if (c.fifo)
+        ASSERT_EQ(::mkfifo(target.c_str(), 0600), 0);
+      else
+        WriteFile(target, "old");
+    };
+    reset();
+    const std::string wholeError = Write(List(c.records), c.element);
+    EXPECT_EQ(wholeError, c.error);
+    const std::string wholeFile = c.fifo ? "" : ReadFile(target);
+    for (bool close : {true, false}) {
+      reset();
+      std::string errorText, raised;
+      {
+        auto stream = writer->OpenStream(target, "", c.element);
+        ASSERT_NE(stream, nullptr);
+        for (const auto& r : c.records) stream->Add(r);
+        if (!c.fifo) EXPECT_EQ(ReadFile(target), "old");
+        EXPECT_EQ(FolderEntries(), std::vector<std::string>{"out.xml"});
+        if (close) try {
+            stream->Close(errorText);
+          } catch (const Error& e) {
+            raised = e.Description();
+          }
+      }
+      EXPECT_EQ(raised, close ? wholeError : "");
+      EXPECT_EQ(errorText, raised);
+      if (!c.fifo) EXPECT_EQ(ReadFile(target), close ? wholeFile : "old");
+      EXPECT_EQ(FolderEntries(), std::vector<std::string>{"out.xml"});
+    }
+  }
+}
+
 }  // namespace
 }  // namespace morvent::test
