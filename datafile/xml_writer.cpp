@@ -1,7 +1,6 @@
 #include "datafile/xml_writer.h"
 
 #include <fcntl.h>
-#include <libxml/xmlwriter.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -26,9 +25,6 @@ namespace fs = std::filesystem;
 
 constexpr const char* kSource = "XMLPellam.Write";
 constexpr int kMaxDepth = 64;
-
-const xmlChar* X(const char* s) { return reinterpret_cast<const xmlChar*>(s); }
-const xmlChar* X(const std::string& s) { return X(s.c_str()); }
 
 // The new file, made in the folder of the file it replaces and put in its
 // place whole. Where the platform allows it has no name until then
@@ -127,98 +123,173 @@ class TempFile {
   bool committed_ = false;
 };
 
-struct Sink {
-  int fd;
-  int error = 0;
-};
+// The document's text as libxml2's text writer makes it with an indent of
+// two spaces, byte for byte, so files stay what they were; made directly
+// into a buffer that goes to the file in large pieces, which costs a small
+// part of what the general writer's calls did per element.
+class XmlText {
+ public:
+  explicit XmlText(TempFile& file) : file_(file) { buf_.reserve(kChunk + 4096); }
 
-int WriteAll(void* context, const char* buffer, int len) {
-  auto* sink = static_cast<Sink*>(context);
-  int done = 0;
-  while (done < len) {
-    ssize_t n = ::write(sink->fd, buffer + done, static_cast<size_t>(len - done));
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      sink->error = errno;
-      return -1;
-    }
-    done += static_cast<int>(n);
+  void Declaration() { Put("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"); }
+
+  // "<name", after closing the open start tag of its parent.
+  void Start(std::string_view name) {
+    if (open_) Put(">\n");
+    Indent(depth_);
+    Put("<");
+    Put(name);
+    ++depth_;
+    open_ = true;
   }
-  return len;
-}
 
-int CloseNothing(void*) { return 0; }
+  // An attribute of the element just started; the value needs no escaping.
+  void Attribute(std::string_view name, std::string_view value) {
+    Put(" ");
+    Put(name);
+    Put("=\"");
+    Put(value);
+    Put("\"");
+  }
 
-struct WriterFree {
-  void operator()(xmlTextWriter* w) const { xmlFreeTextWriter(w); }
+  // Element content: < > & " and carriage returns as references.
+  void Text(std::string_view text) {
+    if (open_) Put(">");
+    open_ = false;
+    indentEnd_ = false;
+    size_t from = 0;
+    for (size_t i = 0; i < text.size(); ++i) {
+      const char* ref;
+      switch (text[i]) {
+        case '<': ref = "&lt;"; break;
+        case '>': ref = "&gt;"; break;
+        case '&': ref = "&amp;"; break;
+        case '"': ref = "&quot;"; break;
+        case '\r': ref = "&#13;"; break;
+        default: continue;
+      }
+      Put(text.substr(from, i - from));
+      Put(ref);
+      from = i + 1;
+    }
+    Put(text.substr(from));
+  }
+
+  // Closes the innermost element: "/>" when it holds nothing, its end tag
+  // on its own line when it holds elements.
+  void End(std::string_view name) {
+    --depth_;
+    if (open_) {
+      Put("/>\n");
+    } else {
+      if (indentEnd_) Indent(depth_);
+      Put("</");
+      Put(name);
+      Put(">\n");
+    }
+    open_ = false;
+    indentEnd_ = true;
+  }
+
+  void Flush() {
+    const char* p = buf_.data();
+    size_t left = buf_.size();
+    while (left > 0) {
+      ssize_t n = ::write(file_.fd(), p, left);
+      if (n < 0) {
+        if (errno == EINTR) continue;
+        file_.Fail(std::string("写入失败：") + std::strerror(errno));
+      }
+      p += n;
+      left -= static_cast<size_t>(n);
+    }
+    buf_.clear();
+  }
+
+ private:
+  static constexpr size_t kChunk = 64 * 1024;
+
+  void Put(std::string_view s) {
+    buf_.append(s);
+    if (buf_.size() >= kChunk) Flush();
+  }
+  void Indent(int levels) {
+    for (int i = 0; i < levels; ++i) Put("  ");
+  }
+
+  TempFile& file_;
+  std::string buf_;
+  int depth_ = 0;
+  bool open_ = false;       // the last start tag still lacks its ">"
+  bool indentEnd_ = false;  // the element being closed holds elements, not text
 };
 
 class RecordWriter {
  public:
-  RecordWriter(xmlTextWriter* w, TempFile& file, Sink& sink) : w_(w), file_(file), sink_(sink) {}
+  RecordWriter(XmlText& out, TempFile& file) : out_(out), file_(file) {}
 
-  void Check(int rc) {
-    if (rc < 0)
-      file_.Fail(sink_.error ? std::string("写入失败：") + std::strerror(sink_.error) : "XML 输出失败");
-  }
-
+  // The keys of the record; path names the record within the file's record
+  // for a refusal ("" at the top).
   void Record(const DataRecord& record, int index, const std::string& path, int depth) {
     if (depth > kMaxDepth) Refuse(index, path, "嵌套超过 " + std::to_string(kMaxDepth) + " 层（记录是否包含了自身？）");
     for (const auto& [key, value] : record.Entries()) {
-      std::string keyPath = path.empty() ? key : path + "/" + key;
-      if (!xml::IsPlainElementName(key)) Refuse(index, keyPath, "不能用作 XML 元素名");
-      Value(key, value, index, keyPath, depth);
+      if (!xml::IsPlainElementName(key)) Refuse(index, Join(path, key), "不能用作 XML 元素名");
+      Value(key, value, index, path, depth);
     }
   }
 
  private:
+  static std::string Join(const std::string& path, const std::string& key) {
+    return path.empty() ? key : path + "/" + key;
+  }
+
   void Value(const std::string& key, const Variant& value, int index, const std::string& path, int depth) {
     if (value.IsNull()) {
-      Check(xmlTextWriterStartElement(w_, X(key)));
-      Check(xmlTextWriterWriteAttribute(w_, X("xsi:nil"), X("true")));
-      Check(xmlTextWriterEndElement(w_));
+      out_.Start(key);
+      out_.Attribute("xsi:nil", "true");
+      out_.End(key);
       return;
     }
     if (value.IsObject()) {
       if (auto nested = value.As<DataRecord>()) {
-        Check(xmlTextWriterStartElement(w_, X(key)));
-        Record(*nested, index, path, depth + 1);
-        Check(xmlTextWriterEndElement(w_));
+        out_.Start(key);
+        Record(*nested, index, Join(path, key), depth + 1);
+        out_.End(key);
       } else if (auto list = value.As<RecordCollection>()) {
-        Check(xmlTextWriterStartElement(w_, X(key)));
+        out_.Start(key);
         for (int32_t i = list->LBound(); i <= list->UBound(); ++i) {
-          std::string itemPath = path + "/Record[" + std::to_string(i) + "]";
+          std::string itemPath = Join(path, key) + "/Record[" + std::to_string(i) + "]";
           auto item = list->Item(i);
           if (!item) Refuse(index, itemPath, "是空对象");
-          Check(xmlTextWriterStartElement(w_, X("Record")));
+          out_.Start("Record");
           Record(*item, index, itemPath, depth + 1);
-          Check(xmlTextWriterEndElement(w_));
+          out_.End("Record");
         }
-        Check(xmlTextWriterEndElement(w_));
+        out_.End(key);
       } else {
-        Refuse(index, path, "的值是既非记录也非记录集合的对象");
+        Refuse(index, Join(path, key), "的值是既非记录也非记录集合的对象");
       }
       return;
     }
-    std::string text = value.ToText();
+    std::string converted;
+    const std::string& text = value.IsText() ? value.RawText() : (converted = value.ToText());
     char32_t bad = 0;
     switch (xml::CheckXmlText(text, bad)) {
-      case xml::TextCheck::InvalidUtf8: Refuse(index, path, "的文本不是有效的 UTF-8");
-      case xml::TextCheck::ForbiddenChar: Refuse(index, path, "含有 XML 不能保存的字符 " + xml::CodePointText(bad));
+      case xml::TextCheck::InvalidUtf8: Refuse(index, Join(path, key), "的文本不是有效的 UTF-8");
+      case xml::TextCheck::ForbiddenChar: Refuse(index, Join(path, key), "含有 XML 不能保存的字符 " + xml::CodePointText(bad));
       case xml::TextCheck::Ok: break;
     }
-    Check(xmlTextWriterStartElement(w_, X(key)));
-    if (!text.empty()) Check(xmlTextWriterWriteString(w_, X(text)));
-    Check(xmlTextWriterEndElement(w_));
+    out_.Start(key);
+    if (!text.empty()) out_.Text(text);
+    out_.End(key);
   }
 
   [[noreturn]] void Refuse(int index, const std::string& path, const std::string& why) {
     file_.Fail("第 " + std::to_string(index) + " 条记录的键 " + path + " " + why);
   }
 
-  xmlTextWriter* w_;
+  XmlText& out_;
   TempFile& file_;
-  Sink& sink_;
 };
 
 [[noreturn]] void Refused(const std::string& dataFile, const std::string& why) {
@@ -236,49 +307,35 @@ void CheckTarget(const std::string& dataFile, const std::string& elementName) {
 class OpenFile {
  public:
   OpenFile(const std::string& dataFile, const std::string& elementName)
-      : file_(dataFile), sink_{file_.fd()}, element_(X(elementName)) {
-    xmlOutputBuffer* out = xmlOutputBufferCreateIO(WriteAll, CloseNothing, &sink_, nullptr);
-    if (!out) file_.Fail("内存不足");
-    w_.reset(xmlNewTextWriter(out));  // owns out from here
-    if (!w_) {
-      xmlOutputBufferClose(out);
-      file_.Fail("内存不足");
-    }
-    rw_.emplace(w_.get(), file_, sink_);
-    rw_->Check(xmlTextWriterSetIndent(w_.get(), 1));
-    rw_->Check(xmlTextWriterSetIndentString(w_.get(), X("  ")));
-    rw_->Check(xmlTextWriterStartDocument(w_.get(), "1.0", "UTF-8", nullptr));
-    rw_->Check(xmlTextWriterStartElement(w_.get(), X(elementName + "List")));
-    rw_->Check(xmlTextWriterWriteAttribute(w_.get(), X("xmlns:xsi"), X(xml::kXsiNamespace)));
+      : file_(dataFile), out_(file_), rw_(out_, file_), element_(elementName) {
+    out_.Declaration();
+    out_.Start(element_ + "List");
+    out_.Attribute("xmlns:xsi", xml::kXsiNamespace);
   }
 
   // The record at the 1-based index of the file.
   void Add(const DataRecord* record, int32_t index) {
     if (!record) file_.Fail("第 " + std::to_string(index) + " 条记录是空对象");
-    rw_->Check(xmlTextWriterStartElement(w_.get(), element_));
-    rw_->Record(*record, index, "", 0);
-    rw_->Check(xmlTextWriterEndElement(w_.get()));
+    out_.Start(element_);
+    rw_.Record(*record, index, "", 0);
+    out_.End(element_);
   }
 
   void Finish() {
-    rw_->Check(xmlTextWriterEndDocument(w_.get()));
-    rw_->Check(xmlTextWriterFlush(w_.get()));
-    w_.reset();
-    if (sink_.error) file_.Fail(std::string("写入失败：") + std::strerror(sink_.error));
+    out_.End(element_ + "List");
+    out_.Flush();
     file_.Commit();
   }
 
  private:
   TempFile file_;
-  Sink sink_;
-  const xmlChar* element_;  // points into the caller's name, which outlives the file
-  std::unique_ptr<xmlTextWriter, WriterFree> w_;
-  std::optional<RecordWriter> rw_;
+  XmlText out_;
+  RecordWriter rw_;
+  std::string element_;
 };
 
 void Write(const RecordCollection& collection, const std::string& dataFile, const std::string& elementName) {
   CheckTarget(dataFile, elementName);
-  xml::EnsureInitialised();
   OpenFile file(dataFile, elementName);
   for (int32_t i = collection.LBound(); i <= collection.UBound(); ++i) file.Add(collection.Item(i).get(), i);
   file.Finish();
@@ -296,7 +353,6 @@ class XmlRecordStream : public RecordStream {
       : dataFile_(dataFile), elementName_(elementName) {
     try {
       CheckTarget(dataFile_, elementName_);
-      xml::EnsureInitialised();
       file_.emplace(dataFile_, elementName_);
     } catch (const Error&) {
       file_.reset();
