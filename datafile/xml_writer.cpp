@@ -129,7 +129,7 @@ class TempFile {
 // part of what the general writer's calls did per element.
 class XmlText {
  public:
-  explicit XmlText(TempFile& file) : file_(file) { buf_.reserve(kChunk + 4096); }
+  explicit XmlText(TempFile& file) : file_(file) {}
 
   void Declaration() { Put("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"); }
 
@@ -192,8 +192,25 @@ class XmlText {
   }
 
   void Flush() {
-    const char* p = buf_.data();
-    size_t left = buf_.size();
+    Drain(buf_.get(), used_);
+    used_ = 0;
+  }
+
+ private:
+  static constexpr size_t kChunk = 64 * 1024;
+
+  void Put(std::string_view s) {
+    if (s.size() > kChunk - used_) {
+      Flush();
+      if (s.size() > kChunk) return Drain(s.data(), s.size());
+    }
+    std::memcpy(buf_.get() + used_, s.data(), s.size());
+    used_ += s.size();
+  }
+  void Indent(int levels) {
+    for (int i = 0; i < levels; ++i) Put("  ");
+  }
+  void Drain(const char* p, size_t left) {
     while (left > 0) {
       ssize_t n = ::write(file_.fd(), p, left);
       if (n < 0) {
@@ -203,22 +220,11 @@ class XmlText {
       p += n;
       left -= static_cast<size_t>(n);
     }
-    buf_.clear();
-  }
-
- private:
-  static constexpr size_t kChunk = 64 * 1024;
-
-  void Put(std::string_view s) {
-    buf_.append(s);
-    if (buf_.size() >= kChunk) Flush();
-  }
-  void Indent(int levels) {
-    for (int i = 0; i < levels; ++i) Put("  ");
   }
 
   TempFile& file_;
-  std::string buf_;
+  std::unique_ptr<char[]> buf_ = std::make_unique<char[]>(kChunk);
+  size_t used_ = 0;
   int depth_ = 0;
   bool open_ = false;       // the last start tag still lacks its ">"
   bool indentEnd_ = false;  // the element being closed holds elements, not text

@@ -307,6 +307,7 @@ TEST_F(Writer, WritesWhatLibxmlsTextWriterWrites) {
             Rec({{"Group", Rec({{"Name", "上级"}, {"Number", "01"}, {"Deep", Rec({{"X", "\r\n"}, {"E", empty}})}})}}),
             Rec({{"List", List({Rec({{"A", "1"}}), empty, Rec({{"Sub", List({})}, {"Nil", Variant::Null()}})})},
                  {"After", " "}})}),
+      List({Rec({{"Long", std::string(70000, 'x') + "<" + std::string(140000, 'y')}})}),  // past the buffer
   };
   for (const auto& records : files) {
     ASSERT_EQ(Write(records, "Department"), "");
