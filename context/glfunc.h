@@ -1,7 +1,9 @@
 #pragma once
 // The routines every handler shares around its data file.
+#include <memory>
 #include <string>
 
+#include "context/datafile.h"
 #include "context/record.h"
 #include "platform/progdir.h"
 
@@ -19,6 +21,13 @@ bool CheckExportFiles(const std::string& schemaFileName, const std::string& targ
 // Writes the collection through "XMLPellam.Write"; failures propagate.
 void WriteDataFile(RecordCollectionPtr& collection, const std::string& target, const std::string& schemaPath,
                    const std::string& elementName, std::string& errorText);
+
+// The same write with the records handed over as they are made: the writer
+// is created now, and when it cannot be, or takes whole collections only,
+// the records are collected and written by WriteDataFile at Close. Never
+// raises; Close raises what WriteDataFile would have.
+std::unique_ptr<RecordStream> OpenDataFileStream(const std::string& target, const std::string& schemaPath,
+                                                 const std::string& elementName);
 
 // Reads through "XMLPellam.Read"; False (after a warning with the reader's
 // text) when the reader reported an error.

@@ -1,7 +1,6 @@
 #include "datafile/xml_writer.h"
 
 #include <fcntl.h>
-#include <libxml/xmlwriter.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -11,6 +10,8 @@
 #include <filesystem>
 #include <csignal>
 #include <cstdlib>
+#include <exception>
+#include <optional>
 
 #include "platform/error.h"
 #include "datafile/target_file.h"
@@ -24,9 +25,6 @@ namespace fs = std::filesystem;
 
 constexpr const char* kSource = "XMLPellam.Write";
 constexpr int kMaxDepth = 64;
-
-const xmlChar* X(const char* s) { return reinterpret_cast<const xmlChar*>(s); }
-const xmlChar* X(const std::string& s) { return X(s.c_str()); }
 
 // The new file, made in the folder of the file it replaces and put in its
 // place whole. Where the platform allows it has no name until then
@@ -125,134 +123,283 @@ class TempFile {
   bool committed_ = false;
 };
 
-struct Sink {
-  int fd;
-  int error = 0;
-};
+// The document's text as libxml2's text writer makes it with an indent of
+// two spaces, byte for byte, so files stay what they were; made directly
+// into a buffer that goes to the file in large pieces, which costs a small
+// part of what the general writer's calls did per element.
+class XmlText {
+ public:
+  explicit XmlText(TempFile& file) : file_(file) {}
 
-int WriteAll(void* context, const char* buffer, int len) {
-  auto* sink = static_cast<Sink*>(context);
-  int done = 0;
-  while (done < len) {
-    ssize_t n = ::write(sink->fd, buffer + done, static_cast<size_t>(len - done));
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      sink->error = errno;
-      return -1;
-    }
-    done += static_cast<int>(n);
+  void Declaration() { Put("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"); }
+
+  // "<name", after closing the open start tag of its parent.
+  void Start(std::string_view name) {
+    if (open_) Put(">\n");
+    Indent(depth_);
+    Put("<");
+    Put(name);
+    ++depth_;
+    open_ = true;
   }
-  return len;
-}
 
-int CloseNothing(void*) { return 0; }
+  // An attribute of the element just started; the value needs no escaping.
+  void Attribute(std::string_view name, std::string_view value) {
+    Put(" ");
+    Put(name);
+    Put("=\"");
+    Put(value);
+    Put("\"");
+  }
 
-struct WriterFree {
-  void operator()(xmlTextWriter* w) const { xmlFreeTextWriter(w); }
+  // Element content: < > & " and carriage returns as references.
+  void Text(std::string_view text) {
+    if (open_) Put(">");
+    open_ = false;
+    indentEnd_ = false;
+    size_t from = 0;
+    for (size_t i = 0; i < text.size(); ++i) {
+      const char* ref;
+      switch (text[i]) {
+        case '<': ref = "&lt;"; break;
+        case '>': ref = "&gt;"; break;
+        case '&': ref = "&amp;"; break;
+        case '"': ref = "&quot;"; break;
+        case '\r': ref = "&#13;"; break;
+        default: continue;
+      }
+      Put(text.substr(from, i - from));
+      Put(ref);
+      from = i + 1;
+    }
+    Put(text.substr(from));
+  }
+
+  // Closes the innermost element: "/>" when it holds nothing, its end tag
+  // on its own line when it holds elements.
+  void End(std::string_view name) {
+    --depth_;
+    if (open_) {
+      Put("/>\n");
+    } else {
+      if (indentEnd_) Indent(depth_);
+      Put("</");
+      Put(name);
+      Put(">\n");
+    }
+    open_ = false;
+    indentEnd_ = true;
+  }
+
+  void Flush() {
+    Drain(buf_.get(), used_);
+    used_ = 0;
+  }
+
+ private:
+  static constexpr size_t kChunk = 64 * 1024;
+
+  void Put(std::string_view s) {
+    if (s.size() > kChunk - used_) {
+      Flush();
+      if (s.size() > kChunk) return Drain(s.data(), s.size());
+    }
+    std::memcpy(buf_.get() + used_, s.data(), s.size());
+    used_ += s.size();
+  }
+  void Indent(int levels) {
+    for (int i = 0; i < levels; ++i) Put("  ");
+  }
+  void Drain(const char* p, size_t left) {
+    while (left > 0) {
+      ssize_t n = ::write(file_.fd(), p, left);
+      if (n < 0) {
+        if (errno == EINTR) continue;
+        file_.Fail(std::string("写入失败：") + std::strerror(errno));
+      }
+      p += n;
+      left -= static_cast<size_t>(n);
+    }
+  }
+
+  TempFile& file_;
+  std::unique_ptr<char[]> buf_ = std::make_unique<char[]>(kChunk);
+  size_t used_ = 0;
+  int depth_ = 0;
+  bool open_ = false;       // the last start tag still lacks its ">"
+  bool indentEnd_ = false;  // the element being closed holds elements, not text
 };
 
 class RecordWriter {
  public:
-  RecordWriter(xmlTextWriter* w, TempFile& file, Sink& sink) : w_(w), file_(file), sink_(sink) {}
+  RecordWriter(XmlText& out, TempFile& file) : out_(out), file_(file) {}
 
-  void Check(int rc) {
-    if (rc < 0)
-      file_.Fail(sink_.error ? std::string("写入失败：") + std::strerror(sink_.error) : "XML 输出失败");
-  }
-
+  // The keys of the record; path names the record within the file's record
+  // for a refusal ("" at the top).
   void Record(const DataRecord& record, int index, const std::string& path, int depth) {
     if (depth > kMaxDepth) Refuse(index, path, "嵌套超过 " + std::to_string(kMaxDepth) + " 层（记录是否包含了自身？）");
     for (const auto& [key, value] : record.Entries()) {
-      std::string keyPath = path.empty() ? key : path + "/" + key;
-      if (!xml::IsPlainElementName(key)) Refuse(index, keyPath, "不能用作 XML 元素名");
-      Value(key, value, index, keyPath, depth);
+      if (!xml::IsPlainElementName(key)) Refuse(index, Join(path, key), "不能用作 XML 元素名");
+      Value(key, value, index, path, depth);
     }
   }
 
  private:
+  static std::string Join(const std::string& path, const std::string& key) {
+    return path.empty() ? key : path + "/" + key;
+  }
+
   void Value(const std::string& key, const Variant& value, int index, const std::string& path, int depth) {
     if (value.IsNull()) {
-      Check(xmlTextWriterStartElement(w_, X(key)));
-      Check(xmlTextWriterWriteAttribute(w_, X("xsi:nil"), X("true")));
-      Check(xmlTextWriterEndElement(w_));
+      out_.Start(key);
+      out_.Attribute("xsi:nil", "true");
+      out_.End(key);
       return;
     }
     if (value.IsObject()) {
       if (auto nested = value.As<DataRecord>()) {
-        Check(xmlTextWriterStartElement(w_, X(key)));
-        Record(*nested, index, path, depth + 1);
-        Check(xmlTextWriterEndElement(w_));
+        out_.Start(key);
+        Record(*nested, index, Join(path, key), depth + 1);
+        out_.End(key);
       } else if (auto list = value.As<RecordCollection>()) {
-        Check(xmlTextWriterStartElement(w_, X(key)));
+        out_.Start(key);
         for (int32_t i = list->LBound(); i <= list->UBound(); ++i) {
-          std::string itemPath = path + "/Record[" + std::to_string(i) + "]";
+          std::string itemPath = Join(path, key) + "/Record[" + std::to_string(i) + "]";
           auto item = list->Item(i);
           if (!item) Refuse(index, itemPath, "是空对象");
-          Check(xmlTextWriterStartElement(w_, X("Record")));
+          out_.Start("Record");
           Record(*item, index, itemPath, depth + 1);
-          Check(xmlTextWriterEndElement(w_));
+          out_.End("Record");
         }
-        Check(xmlTextWriterEndElement(w_));
+        out_.End(key);
       } else {
-        Refuse(index, path, "的值是既非记录也非记录集合的对象");
+        Refuse(index, Join(path, key), "的值是既非记录也非记录集合的对象");
       }
       return;
     }
-    std::string text = value.ToText();
+    std::string converted;
+    const std::string& text = value.IsText() ? value.RawText() : (converted = value.ToText());
     char32_t bad = 0;
     switch (xml::CheckXmlText(text, bad)) {
-      case xml::TextCheck::InvalidUtf8: Refuse(index, path, "的文本不是有效的 UTF-8");
-      case xml::TextCheck::ForbiddenChar: Refuse(index, path, "含有 XML 不能保存的字符 " + xml::CodePointText(bad));
+      case xml::TextCheck::InvalidUtf8: Refuse(index, Join(path, key), "的文本不是有效的 UTF-8");
+      case xml::TextCheck::ForbiddenChar: Refuse(index, Join(path, key), "含有 XML 不能保存的字符 " + xml::CodePointText(bad));
       case xml::TextCheck::Ok: break;
     }
-    Check(xmlTextWriterStartElement(w_, X(key)));
-    if (!text.empty()) Check(xmlTextWriterWriteString(w_, X(text)));
-    Check(xmlTextWriterEndElement(w_));
+    out_.Start(key);
+    if (!text.empty()) out_.Text(text);
+    out_.End(key);
   }
 
   [[noreturn]] void Refuse(int index, const std::string& path, const std::string& why) {
     file_.Fail("第 " + std::to_string(index) + " 条记录的键 " + path + " " + why);
   }
 
-  xmlTextWriter* w_;
+  XmlText& out_;
   TempFile& file_;
-  Sink& sink_;
+};
+
+[[noreturn]] void Refused(const std::string& dataFile, const std::string& why) {
+  throw Error(kErrDataFile, kSource, "写数据文件 " + dataFile + " 出错：" + why);
+}
+
+// What a write checks before it touches anything; raises the refusal.
+void CheckTarget(const std::string& dataFile, const std::string& elementName) {
+  if (!xml::IsPlainElementName(elementName)) Refused(dataFile, "元素名 " + elementName + " 不能用作 XML 元素名");
+  if (std::string problem = xml::TargetProblem(dataFile); !problem.empty()) Refused(dataFile, "目标" + problem);
+}
+
+// A data file being written: the document opened on a temporary file,
+// records appended one by one, the target replaced by Finish.
+class OpenFile {
+ public:
+  OpenFile(const std::string& dataFile, const std::string& elementName)
+      : file_(dataFile), out_(file_), rw_(out_, file_), element_(elementName) {
+    out_.Declaration();
+    out_.Start(element_ + "List");
+    out_.Attribute("xmlns:xsi", xml::kXsiNamespace);
+  }
+
+  // The record at the 1-based index of the file.
+  void Add(const DataRecord* record, int32_t index) {
+    if (!record) file_.Fail("第 " + std::to_string(index) + " 条记录是空对象");
+    out_.Start(element_);
+    rw_.Record(*record, index, "", 0);
+    out_.End(element_);
+  }
+
+  void Finish() {
+    out_.End(element_ + "List");
+    out_.Flush();
+    file_.Commit();
+  }
+
+ private:
+  TempFile file_;
+  XmlText out_;
+  RecordWriter rw_;
+  std::string element_;
 };
 
 void Write(const RecordCollection& collection, const std::string& dataFile, const std::string& elementName) {
-  if (!xml::IsPlainElementName(elementName))
-    throw Error(kErrDataFile, kSource, "写数据文件 " + dataFile + " 出错：元素名 " + elementName + " 不能用作 XML 元素名");
-  if (std::string problem = xml::TargetProblem(dataFile); !problem.empty())
-    throw Error(kErrDataFile, kSource, "写数据文件 " + dataFile + " 出错：目标" + problem);
-  xml::EnsureInitialised();
-  TempFile file(dataFile);
-  Sink sink{file.fd()};
-  xmlOutputBuffer* out = xmlOutputBufferCreateIO(WriteAll, CloseNothing, &sink, nullptr);
-  if (!out) file.Fail("内存不足");
-  std::unique_ptr<xmlTextWriter, WriterFree> w(xmlNewTextWriter(out));  // owns out from here
-  if (!w) {
-    xmlOutputBufferClose(out);
-    file.Fail("内存不足");
-  }
-  RecordWriter rw(w.get(), file, sink);
-  rw.Check(xmlTextWriterSetIndent(w.get(), 1));
-  rw.Check(xmlTextWriterSetIndentString(w.get(), X("  ")));
-  rw.Check(xmlTextWriterStartDocument(w.get(), "1.0", "UTF-8", nullptr));
-  rw.Check(xmlTextWriterStartElement(w.get(), X(elementName + "List")));
-  rw.Check(xmlTextWriterWriteAttribute(w.get(), X("xmlns:xsi"), X(xml::kXsiNamespace)));
-  for (int32_t i = collection.LBound(); i <= collection.UBound(); ++i) {
-    auto record = collection.Item(i);
-    if (!record) file.Fail("第 " + std::to_string(i) + " 条记录是空对象");
-    rw.Check(xmlTextWriterStartElement(w.get(), X(elementName)));
-    rw.Record(*record, i, "", 0);
-    rw.Check(xmlTextWriterEndElement(w.get()));
-  }
-  rw.Check(xmlTextWriterEndDocument(w.get()));
-  rw.Check(xmlTextWriterFlush(w.get()));
-  w.reset();
-  if (sink.error) file.Fail(std::string("写入失败：") + std::strerror(sink.error));
-  file.Commit();
+  CheckTarget(dataFile, elementName);
+  OpenFile file(dataFile, elementName);
+  for (int32_t i = collection.LBound(); i <= collection.UBound(); ++i) file.Add(collection.Item(i).get(), i);
+  file.Finish();
 }
+
+// Writes each record as it comes, so that an export holds one record at a
+// time. It fails as a whole write of the same records would, with the same
+// error, but only at Close: a record that fails ends the writing and the
+// records after it are dropped. When the target cannot be opened at the
+// start, the records are collected and Close writes them whole, checks and
+// all, as OutputXML does.
+class XmlRecordStream : public RecordStream {
+ public:
+  XmlRecordStream(const std::string& dataFile, const std::string& elementName)
+      : dataFile_(dataFile), elementName_(elementName) {
+    try {
+      CheckTarget(dataFile_, elementName_);
+      file_.emplace(dataFile_, elementName_);
+    } catch (const Error&) {
+      file_.reset();
+      collected_.emplace();
+    }
+  }
+
+  void Add(DataRecordPtr record) override {
+    if (collected_) {
+      collected_->Add(std::move(record));
+      return;
+    }
+    if (failure_) return;
+    try {
+      file_->Add(record.get(), ++count_);
+    } catch (const Error&) {
+      failure_ = std::current_exception();
+      file_.reset();
+    }
+  }
+
+  void Close(std::string& errorText) override {
+    try {
+      if (collected_) return Write(*collected_, dataFile_, elementName_);
+      // The target may have changed while the records were made.
+      CheckTarget(dataFile_, elementName_);
+      if (failure_) std::rethrow_exception(failure_);
+      file_->Finish();
+    } catch (const Error& e) {
+      errorText = e.Description();
+      throw;
+    }
+  }
+
+ private:
+  std::string dataFile_, elementName_;
+  std::optional<OpenFile> file_;
+  std::optional<RecordCollection> collected_;
+  std::exception_ptr failure_;
+  int32_t count_ = 0;
+};
 
 }  // namespace
 
@@ -265,6 +412,11 @@ void XmlDataFileWriter::OutputXML(RecordCollectionPtr& collection, const std::st
     errorText = e.Description();
     throw;
   }
+}
+
+std::unique_ptr<RecordStream> XmlDataFileWriter::OpenStream(const std::string& dataFile, const std::string& /*schemaFile*/,
+                                                            const std::string& elementName) {
+  return std::make_unique<XmlRecordStream>(dataFile, elementName);
 }
 
 }  // namespace morvent

@@ -25,6 +25,11 @@ class XmlDataFileWriter : public DataFileWriter {
  public:
   void OutputXML(RecordCollectionPtr& collection, const std::string& dataFile, const std::string& schemaFile,
                  const std::string& elementName, std::string& errorText) override;
+  // Writes each record as it is added and replaces the target at Close;
+  // every failure, the target's checks included, is raised by Close with
+  // the text OutputXML gives.
+  std::unique_ptr<RecordStream> OpenStream(const std::string& dataFile, const std::string& schemaFile,
+                                           const std::string& elementName) override;
 };
 
 }  // namespace morvent

@@ -110,7 +110,7 @@ void CheckMatchKey(const DataRecord& record, const std::string& matchKey) {
 }
 
 bool EntityHandler::RunExportWalk(const ExportWalk& w, const std::string& sFile) {
-  RecordCollectionPtr collection;
+  std::unique_ptr<RecordStream> out;
   LedgerObjectPtr current;
   int32_t n = 0, i = 0;
   bool stop = false;
@@ -129,18 +129,36 @@ bool EntityHandler::RunExportWalk(const ExportWalk& w, const std::string& sFile)
   // Without its list the export has nothing true to write.
   if (!trap.RunRequired(w.open)) return false;
   if (!trap.RunRequired([&] { n = w.count(); })) return false;
-  collection = std::make_shared<RecordCollection>();
+  // Each record goes to the file as soon as it is made, so the export holds
+  // one at a time; a write that fails is reported after the last record, as
+  // if the file were written whole then. Leaving early drops the file.
+  out = OpenDataFileStream(sFile, SchemaPath(w.schemaFile), w.element);
   while (!w.counted || i < n) {
     LedgerObjectPtr next;
     if (!trap.RunRequired([&] { next = w.next(); })) return false;
     if (!next && !w.counted) break;
     current = next;
     if (w.collect) {
-      if (!trap.Run([&] { w.collect(Must(current), *collection); })) return false;
+      if (!trap.Run([&] {
+            // What a failing object collected before it failed is kept.
+            RecordCollection group;
+            auto handOn = [&] {
+              for (int32_t k = group.LBound(); k <= group.UBound(); ++k) out->Add(group.Item(k));
+            };
+            try {
+              w.collect(Must(current), group);
+            } catch (...) {
+              handOn();
+              throw;
+            }
+            handOn();
+          }))
+        return false;
     } else {
-      DataRecordPtr record;
-      if (!trap.Run([&] { record = w.build(Must(current)); })) return false;
-      if (record) collection->Add(record);
+      if (!trap.Run([&] {
+            if (DataRecordPtr record = w.build(Must(current))) out->Add(std::move(record));
+          }))
+        return false;
     }
     ++i;
     if (!trap.Run([&] { stop = RaiseExpOneRow(i, ExportRate(i, n), w.progressPrefix + TextOf(Must(current).Get(w.nameKey))); }))
@@ -150,7 +168,7 @@ bool EntityHandler::RunExportWalk(const ExportWalk& w, const std::string& sFile)
   current.reset();
   return trap.RunRequired([&] {
     std::string err;
-    WriteDataFile(collection, sFile, SchemaPath(w.schemaFile), w.element, err);
+    out->Close(err);
   });
 }
 

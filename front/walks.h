@@ -8,8 +8,10 @@
 // Neither walk claims what did not happen. An export whose ledger could not
 // be opened, counted or read, or whose file could not be written, answers
 // False whatever the client answered, and writes no file (the writer
-// replaces a target only when it has written it whole). An object whose
-// record could not be built is reported and left out of the file. An import
+// replaces a target only when it has written it whole). The export hands
+// each record to the writer as it is built and keeps none; a failed write
+// is still reported once, after the last object. An object whose record
+// could not be built is reported and left out of the file. An import
 // whose ledger could not be opened, or whose ledger lost its work (a failed
 // commit), stops with False; each record's saves form one RecordScope, so
 // grouped commits fall between records only.

@@ -143,11 +143,8 @@ void ItemObject::Load() const {
   loaded_ = true;
 }
 
-void ItemObject::Preload(const std::vector<std::pair<std::string, Variant>>& values) {
-  for (const auto& [field, value] : values) {
-    FieldRef f = ResolveField(catalogue_, field);
-    if (f.def) values_.emplace(f.def, value);
-  }
+void ItemObject::Preload(std::vector<FieldValue>&& values) {
+  for (auto& [def, value] : values) values_.emplace(def, std::move(value));
   loaded_ = true;
 }
 

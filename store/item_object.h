@@ -49,9 +49,12 @@ class ItemObject : public LedgerObject, public std::enable_shared_from_this<Item
   Variant Call(const std::string& member, const std::vector<Variant>& args, const NamedArgs& named) override;
   void SaveChanges() override;
 
-  // Fills the fields from values read with the item's row (field name,
-  // stored value), so that reading them costs no query of its own.
-  void Preload(const std::vector<std::pair<std::string, Variant>>& values);
+  // A stored value read with the item's row, its field already resolved.
+  using FieldValue = std::pair<const FieldDef*, Variant>;
+  // Fills the fields from values read with the item's row (catalogue field
+  // of the item's class, stored value), so that reading them costs no query
+  // of its own.
+  void Preload(std::vector<FieldValue>&& values);
 
   int32_t ItemID() const { return row_.id; }
   int32_t ClassID() const { return row_.classId; }

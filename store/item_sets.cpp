@@ -54,13 +54,36 @@ std::vector<ItemRow> ItemPage(LedgerStore& store, int32_t classId, bool fromStar
   return rows;
 }
 
-using FieldValues = std::vector<std::pair<std::string, Variant>>;
+using FieldValues = std::vector<ItemObject::FieldValue>;
+
+// The catalogue field behind a stored field name, per class: a page holds a
+// handful of distinct names, so each is resolved once rather than per value.
+class FieldNames {
+ public:
+  const FieldDef* Find(int32_t classId, const std::string& name) {
+    for (const auto& k : known_)
+      if (k.classId == classId && k.name == name) return k.def;
+    const FieldDef* def = ResolveField(FindCatalogue(static_cast<int16_t>(classId)), name).def;
+    if (known_.size() < kMax) known_.push_back({classId, name, def});
+    return def;
+  }
+
+ private:
+  static constexpr size_t kMax = 64;
+  struct Known {
+    int32_t classId;
+    std::string name;
+    const FieldDef* def;
+  };
+  std::vector<Known> known_;
+};
 
 // The stored fields of every item of a page, read in one query over the same
 // key range the page covers, in page order: slot k holds the fields of
-// page[k].
+// page[k] the item's class carries.
 std::vector<FieldValues> PageValues(LedgerStore& store, int32_t classId, bool fromStart, int32_t afterClass,
-                                    const std::string& afterNumber, const std::vector<ItemRow>& page) {
+                                    const std::string& afterNumber, const std::vector<ItemRow>& page,
+                                    FieldNames& names) {
   const ItemRow& last = page.back();
   const std::string start = PageStart(classId, fromStart, "i.");
   std::string sql =
@@ -87,7 +110,7 @@ std::vector<FieldValues> PageValues(LedgerStore& store, int32_t classId, bool fr
     const size_t at = slot(static_cast<int32_t>(q.Int(0)));
     if (at == n) continue;
     k = at;
-    out[k].emplace_back(q.Text(1), q.Get(2));
+    if (const FieldDef* def = names.Find(page[k].classId, q.Text(1))) out[k].emplace_back(def, q.Get(2));
   }
   return out;
 }
@@ -98,18 +121,19 @@ class ItemCursor : public ObjectCursor {
   LedgerObjectPtr Next() override {
     if (pos_ == page_.size()) {
       if (done_) return nullptr;
-      bool fromStart = page_.empty() && !started_;
-      int32_t afterClass = page_.empty() ? 0 : page_.back().classId;
-      std::string afterNumber = page_.empty() ? "" : page_.back().number;
-      page_ = ItemPage(*store_, classId_, fromStart, afterClass, afterNumber, kPageSize);
+      const bool fromStart = !started_;
+      page_ = ItemPage(*store_, classId_, fromStart, lastClass_, lastNumber_, kPageSize);
       started_ = true;
       pos_ = 0;
       done_ = page_.size() < static_cast<size_t>(kPageSize);
       if (page_.empty()) return nullptr;
-      values_ = PageValues(*store_, classId_, fromStart, afterClass, afterNumber, page_);
+      values_ = PageValues(*store_, classId_, fromStart, lastClass_, lastNumber_, page_, names_);
+      // The rows are handed over whole, so the next page's start is kept.
+      lastClass_ = page_.back().classId;
+      lastNumber_ = page_.back().number;
     }
-    auto item = std::make_shared<ItemObject>(store_, page_[pos_]);
-    item->Preload(values_[pos_++]);
+    auto item = std::make_shared<ItemObject>(store_, std::move(page_[pos_]));
+    item->Preload(std::move(values_[pos_++]));
     return item;
   }
 
@@ -118,6 +142,9 @@ class ItemCursor : public ObjectCursor {
   int32_t classId_;
   std::vector<ItemRow> page_;
   std::vector<FieldValues> values_;
+  FieldNames names_;
+  int32_t lastClass_ = 0;
+  std::string lastNumber_;
   size_t pos_ = 0;
   bool started_ = false;
   bool done_ = false;

@@ -1,5 +1,6 @@
 // What the writer refuses, and how it replaces a file.
 #include <gtest/gtest.h>
+#include <libxml/xmlwriter.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <csignal>
@@ -194,6 +195,124 @@ TEST_F(Writer, ErrorTextIsFilledAsWellAsRaised) {
   std::string errorText;
   EXPECT_THROW(writer->OutputXML(records, target, "", "Customer", errorText), Error);
   EXPECT_EQ(errorText, Refused("第 1 条记录的键 Name 含有 XML 不能保存的字符 U+0002"));
+}
+
+// A stream ends as a whole write of the same records does, file or error,
+// and touches the target only at Close; dropped, it leaves the target be.
+TEST_F(Writer, AStreamEndsAsAWholeWrite) {
+  EnsureComponentsRegistered();
+  auto writer = CreateObjectAs<DataFileWriter>(kWriterProgId);
+  auto ok = Rec({{"Number", "1"}, {"Name", "甲\r"}, {"Note", Variant::Null()}, {"Group", Rec({{"Name", "乙"}})}});
+  auto bad = Rec({{"Name", std::string("\x07")}});
+  struct Case {
+    const char* element;
+    std::vector<DataRecordPtr> records;
+    bool fifo;  // a target the stream cannot open at the start
+    std::string error;
+  };
+  const Case cases[] = {{"Department", {ok, ok}, false, ""},
+                        {"Department", {ok, bad, ok}, false, Refused("第 2 条记录的键 Name 含有 XML 不能保存的字符 U+0007")},
+                        {"Bad Element", {ok}, false, Refused("元素名 Bad Element 不能用作 XML 元素名")},
+                        {"Department", {ok}, true, Refused("目标不是普通文件（命名管道）")}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.element + std::to_string(c.records.size()));
+    auto reset = [&] {
+      std::filesystem::remove(target);
+      if (c.fifo)
+        ASSERT_EQ(::mkfifo(target.c_str(), 0600), 0);
+      else
+        WriteFile(target, "old");
+    };
+    reset();
+    const std::string wholeError = Write(List(c.records), c.element);
+    EXPECT_EQ(wholeError, c.error);
+    const std::string wholeFile = c.fifo ? "" : ReadFile(target);
+    for (bool close : {true, false}) {
+      reset();
+      std::string errorText, raised;
+      {
+        auto stream = writer->OpenStream(target, "", c.element);
+        ASSERT_NE(stream, nullptr);
+        for (const auto& r : c.records) stream->Add(r);
+        if (!c.fifo) EXPECT_EQ(ReadFile(target), "old");
+        EXPECT_EQ(FolderEntries(), std::vector<std::string>{"out.xml"});
+        if (close) try {
+            stream->Close(errorText);
+          } catch (const Error& e) {
+            raised = e.Description();
+          }
+      }
+      EXPECT_EQ(raised, close ? wholeError : "");
+      EXPECT_EQ(errorText, raised);
+      if (!c.fifo) EXPECT_EQ(ReadFile(target), close ? wholeFile : "old");
+      EXPECT_EQ(FolderEntries(), std::vector<std::string>{"out.xml"});
+    }
+  }
+}
+
+// libxml2's text writer with the calls the files were first written with:
+// the files must stay byte for byte what it makes.
+void LibxmlRecord(xmlTextWriter* w, const DataRecord& r) {
+  auto x = [](const std::string& s) { return reinterpret_cast<const xmlChar*>(s.c_str()); };
+  for (const auto& [key, value] : r.Entries()) {
+    xmlTextWriterStartElement(w, x(key));
+    if (value.IsNull()) {
+      xmlTextWriterWriteAttribute(w, x("xsi:nil"), x("true"));
+    } else if (auto nested = value.As<DataRecord>()) {
+      LibxmlRecord(w, *nested);
+    } else if (auto list = value.As<RecordCollection>()) {
+      for (int32_t i = 1; i <= list->UBound(); ++i) {
+        xmlTextWriterStartElement(w, x("Record"));
+        LibxmlRecord(w, *list->Item(i));
+        xmlTextWriterEndElement(w);
+      }
+    } else if (!value.ToText().empty()) {
+      xmlTextWriterWriteString(w, x(value.ToText()));
+    }
+    xmlTextWriterEndElement(w);
+  }
+}
+
+std::string LibxmlText(const RecordCollection& records, const std::string& element) {
+  xmlBuffer* buf = xmlBufferCreate();
+  xmlTextWriter* w = xmlNewTextWriterMemory(buf, 0);
+  xmlTextWriterSetIndent(w, 1);
+  xmlTextWriterSetIndentString(w, reinterpret_cast<const xmlChar*>("  "));
+  xmlTextWriterStartDocument(w, "1.0", "UTF-8", nullptr);
+  xmlTextWriterStartElement(w, reinterpret_cast<const xmlChar*>((element + "List").c_str()));
+  xmlTextWriterWriteAttribute(w, reinterpret_cast<const xmlChar*>("xmlns:xsi"),
+                              reinterpret_cast<const xmlChar*>("http://www.w3.org/2001/XMLSchema-instance"));
+  for (int32_t i = 1; i <= records.UBound(); ++i) {
+    xmlTextWriterStartElement(w, reinterpret_cast<const xmlChar*>(element.c_str()));
+    LibxmlRecord(w, *records.Item(i));
+    xmlTextWriterEndElement(w);
+  }
+  xmlTextWriterEndDocument(w);
+  xmlFreeTextWriter(w);
+  std::string text(reinterpret_cast<const char*>(xmlBufferContent(buf)), xmlBufferLength(buf));
+  xmlBufferFree(buf);
+  return text;
+}
+
+TEST_F(Writer, WritesWhatLibxmlsTextWriterWrites) {
+  std::string every;  // every character a text may hold among the first 128, and some beyond
+  for (int c = 1; c < 128; ++c)
+    if (c >= 0x20 || c == '\t' || c == '\n' || c == '\r') every += static_cast<char>(c);
+  every += "甲　\xF0\x9F\x98\x80]]>&amp;";
+  auto empty = Rec({});
+  const std::vector<RecordCollectionPtr> files = {
+      List({}),
+      List({empty, empty}),
+      List({Rec({{"Name", every}, {"Note", ""}, {"Nil", Variant::Null()}, {"N", 12.5}, {"B", true}, {"L", int32_t{-7}}}),
+            Rec({{"Group", Rec({{"Name", "上级"}, {"Number", "01"}, {"Deep", Rec({{"X", "\r\n"}, {"E", empty}})}})}}),
+            Rec({{"List", List({Rec({{"A", "1"}}), empty, Rec({{"Sub", List({})}, {"Nil", Variant::Null()}})})},
+                 {"After", " "}})}),
+      List({Rec({{"Long", std::string(70000, 'x') + "<" + std::string(140000, 'y')}})}),  // past the buffer
+  };
+  for (const auto& records : files) {
+    ASSERT_EQ(Write(records, "Department"), "");
+    EXPECT_EQ(ReadFile(target), LibxmlText(*records, "Department"));
+  }
 }
 
 }  // namespace

@@ -16,6 +16,7 @@
 #include "context/datafile.h"
 #include "context/glfunc.h"
 #include "front/exchange_log.h"
+#include "front/handler.h"
 #include "front/export_base.h"
 #include "front/import_base.h"
 #include "front/walks.h"
@@ -218,6 +219,55 @@ TEST_F(WalkFaults, ExportWhoseFileCouldNotBeWrittenAnswersFalse) {
   EXPECT_FALSE(exp.ExportXMLData(props, 120, target));
   EXPECT_EQ(errors, std::vector<std::string>{"导出部门资料出错，当前记录名称为：\r错误信息：\r写数据文件 " + target +
                                              " 出错：No space left on device"});
+}
+
+// Groups of records from a walk that collects: the second group fails after
+// adding its first record.
+class GroupWalk : public EntityHandler {
+ public:
+  struct Group : LedgerObject {
+    Variant Get(const std::string&) const override { return "组"; }
+    void Let(const std::string&, const Variant&) override {}
+    Variant Properties(const std::string&) const override { return Variant(); }
+    void SetProperties(const std::string&, const Variant&) override {}
+    std::shared_ptr<DataRecord> Dictionary() override { return nullptr; }
+    Variant Call(const std::string&, const std::vector<Variant>&, const NamedArgs&) override { return Variant(); }
+    void SaveChanges() override {}
+  };
+  bool Export(const std::string&, const std::string& sFile) override {
+    int k = 0;
+    return RunExportWalk({.schemaFile = "SchemaMeasureUnit.xml",
+                          .element = "MeasureUnit",
+                          .errorPrefix = "坏：",
+                          .open = [] {},
+                          .count = [] { return 2; },
+                          .next = [&]() -> LedgerObjectPtr { return ++k <= 2 ? std::make_shared<Group>() : nullptr; },
+                          .collect =
+                              [&](LedgerObject&, RecordCollection& c) {
+                                c.Add(Rec({{"Name", std::to_string(k) + "-1"}}));
+                                if (k == 2) throw Error(kErrLedger, "Fake", "读不出");
+                                c.Add(Rec({{"Name", std::to_string(k) + "-2"}}));
+                              }},
+                         sFile);
+  }
+  bool Import(const std::string&) override { return false; }
+};
+
+// What a failing group collected before it failed still reaches the file
+// when the client lets the error pass.
+TEST_F(WalkFaults, AFailingGroupKeepsWhatItCollected) {
+  GroupWalk walk;
+  walk.events.ExpErr = [this](const std::string& m, bool& cancel) {
+    errors.push_back(m);
+    cancel = false;
+  };
+  const std::string target = home.file("groups.xml");
+  EXPECT_TRUE(walk.Export(props, target));
+  EXPECT_EQ(errors, std::vector<std::string>{"坏：组\r错误信息：\r读不出"});
+  const std::string text = ReadFile(target);
+  for (const char* name : {"<Name>1-1</Name>", "<Name>1-2</Name>", "<Name>2-1</Name>"})
+    EXPECT_NE(text.find(name), std::string::npos) << name;
+  EXPECT_EQ(text.find("2-2"), std::string::npos);
 }
 
 TEST_F(WalkFaults, RecordsWithoutTheirKeyFailAndStoreNothing) {
