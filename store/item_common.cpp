@@ -1,20 +1,27 @@
 #include "store/item_common.h"
 
+#include <cstring>
+
 #include "platform/error.h"
 #include "platform/text.h"
 
 namespace morvent {
 
-ArgReader::ArgReader(const NamedArgs& named, std::initializer_list<const char*> accepted, const std::string& member)
+ArgReader::ArgReader(const NamedArgs& named, std::initializer_list<const char*> accepted, std::string_view member)
     : named_(named) {
+  if (accepted.size() > kMaxAccepted) throw Error(kErrInvalidCall, "MorventLedger", std::string(member) + " 的参数过多");
+  for (const char* a : accepted) accepted_[count_++] = a;
   for (const auto& [name, value] : named) {
-    bool known = false;
-    for (const char* a : accepted) known = known || EqualsNoCase(name, a);
-    if (!known) throw Error(kErrInvalidCall, "MorventLedger", member + " 不接受参数 " + name);
+    size_t k = 0;
+    while (k < count_ && !EqualsNoCase(name, accepted_[k])) ++k;
+    if (k == count_) throw Error(kErrInvalidCall, "MorventLedger", std::string(member) + " 不接受参数 " + name);
+    if (!found_[k]) found_[k] = &value;
   }
 }
 
 const Variant* ArgReader::Find(const char* name) const {
+  for (size_t k = 0; k < count_; ++k)
+    if (accepted_[k] == name || std::strcmp(accepted_[k], name) == 0) return found_[k];
   for (const auto& [n, value] : named_)
     if (EqualsNoCase(n, name)) return &value;
   return nullptr;
