@@ -128,7 +128,8 @@ bool IsBlank(const std::string& s) {
 
 void CheckMatchKey(const DataRecord& record, const std::string& matchKey) {
   if (matchKey.empty()) return;
-  if (IsBlank(TextOf(record.GetValue(matchKey, "")))) {
+  const Variant key = record.GetValue(matchKey, Variant());
+  if (key.IsText() ? IsBlank(key.RawText()) : IsBlank(TextOf(key))) {
     throw Error(kErrEmptyMatchKey, "PreImport", matchKey == "Name" ? "名称不能为空" : "代码不能为空");
   }
 }
@@ -238,7 +239,15 @@ bool EntityHandler::RunImportWalk(const ImportWalk& w, const std::string& sFile)
       if (counting) tally.Count(current.get(), stored);
       if (!goOn) return false;
     }
-    if (!trap.Run([&] { stop = RaiseImpOneRow(i, ImportRate(i, count), w.progressPrefix + TextOf(current->Value(w.progressKey))); }))
+    if (!trap.Run([&] {
+          const Variant shown = current->Value(w.progressKey);
+          std::string status;
+          if (events.ImpStatusRead)
+            status = w.progressPrefix + TextOf(shown);
+          else if (!shown.IsText())
+            TextOf(shown);  // a value without text fails the step as before
+          stop = RaiseImpOneRow(i, ImportRate(i, count), status);
+        }))
       return false;
     if (stop) return false;
   }

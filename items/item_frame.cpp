@@ -235,7 +235,8 @@ int32_t CItemFrame::GetID(const DataRecordPtr& record) {
 ParentRef CItemFrame::ReadParent(const DataRecord& record) const {
   ParentRef ref;
   if (!kind_.parent.subRecordKey.empty()) {
-    Variant v = record.GetValue(kind_.parent.subRecordKey, Variant::Nothing());
+    static const Variant kNothing = Variant::Nothing();
+    Variant v = record.GetValue(kind_.parent.subRecordKey, kNothing);
     if (!v.IsObject()) {
       if (!v.IsEmpty()) ThrowTypeMismatch();
       return ref;
@@ -243,8 +244,8 @@ ParentRef CItemFrame::ReadParent(const DataRecord& record) const {
     auto sub = v.As<DataRecord>();
     if (!sub) return ref;  // Nothing
     ref.present = true;
-    ref.number = sub->Value("Number").ToText();
-    ref.name = sub->Value("Name");
+    ref.number = sub->Value(kNumberKey).ToText();
+    ref.name = sub->Value(kNameKey);
   } else {
     ref.number = TrimBlanks(record.GetValue(kind_.parent.numberKey, "").ToText());
     ref.name = record.GetValue(kind_.parent.nameKey, "").ToText();

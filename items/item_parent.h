@@ -77,6 +77,7 @@ class ParentResolver {
     collection_ = std::move(collection);
     indexed_ = false;
     ledgerIds_.clear();
+    lastMark_ = {};
   }
   const RecordCollectionPtr& Collection() const { return collection_; }
 
@@ -159,6 +160,13 @@ class ParentResolver {
   bool indexed_ = false;
   bool indexUsable_ = false;
   std::unordered_map<std::string, int32_t> ledgerIds_;
+  // The marker made last, with what it carries: siblings follow one another,
+  // so most records ask for it again and need not read it back.
+  struct LastMark {
+    DataRecordPtr marker;
+    int32_t id = 0;
+    std::string number;
+  } lastMark_;
 };
 
 // The import walk of a kind whose records name their parents by number: the

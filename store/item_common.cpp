@@ -7,13 +7,27 @@
 
 namespace morvent {
 
+namespace {
+// EqualsNoCase against a name of the code, without measuring it first: most
+// names differ in their first letters.
+bool IsName(std::string_view given, const char* name) {
+  auto up = [](char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; };
+  for (size_t i = 0; i < given.size(); ++i)
+    if (name[i] == '\0' || up(name[i]) != up(given[i])) return false;
+  return name[given.size()] == '\0';
+}
+}  // namespace
+
 ArgReader::ArgReader(const NamedArgs& named, std::initializer_list<const char*> accepted, std::string_view member)
     : named_(named) {
   if (accepted.size() > kMaxAccepted) throw Error(kErrInvalidCall, "MorventLedger", std::string(member) + " 的参数过多");
-  for (const char* a : accepted) accepted_[count_++] = a;
+  for (const char* a : accepted) {
+    accepted_[count_] = a;
+    found_[count_++] = nullptr;
+  }
   for (const auto& [name, value] : named) {
     size_t k = 0;
-    while (k < count_ && !EqualsNoCase(name, accepted_[k])) ++k;
+    while (k < count_ && !IsName(name, accepted_[k])) ++k;
     if (k == count_) throw Error(kErrInvalidCall, "MorventLedger", std::string(member) + " 不接受参数 " + name);
     if (!found_[k]) found_[k] = &value;
   }

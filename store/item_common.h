@@ -29,8 +29,8 @@ class ArgReader {
   const NamedArgs& named_;
   // The arguments are matched once, as they are checked: per accepted name,
   // its first value.
-  std::array<const char*, kMaxAccepted> accepted_{};
-  std::array<const Variant*, kMaxAccepted> found_{};
+  std::array<const char*, kMaxAccepted> accepted_;
+  std::array<const Variant*, kMaxAccepted> found_;
   size_t count_ = 0;
 };
 
