@@ -70,6 +70,12 @@ std::string GetProp(const std::string& key) {
   return it->second;
 }
 
-bool IsAcctTypeGY() { return ToUpperAscii(GetProp("AcctType")) == "GY"; }
+bool IsAcctTypeGY() {
+  // Asked per imported record: no copies of the key or the value.
+  const auto& table = Context().props;
+  auto it = table.find(std::string_view("AcctType"));
+  if (it == table.end()) return ToUpperAscii(GetProp("AcctType")) == "GY";  // raises the missing key
+  return EqualsNoCase(it->second, "GY");
+}
 
 }  // namespace morvent

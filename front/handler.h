@@ -21,6 +21,9 @@ struct HandlerEvents {
   ErrEvent ExpErr;
   RowEvent ImpOneRow;
   ErrEvent ImpErr;
+  // Cleared by a subscriber of ImpOneRow that ignores sStatusMes: the import
+  // walk then passes it empty instead of composing it for every record.
+  bool ImpStatusRead = true;
 };
 
 class EntityHandler {

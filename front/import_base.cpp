@@ -51,6 +51,7 @@ bool ImportBase::Run(const std::string& /*props*/, int32_t lBaseType, const std:
   slot_->events.ImpOneRow = [this](int32_t lRow, double dblRate, const std::string&, bool& Cancel) {
     if (ImportOneRow) ImportOneRow(lRow, dblRate, Cancel);
   };
+  slot_->events.ImpStatusRead = false;
   slot_->events.ImpErr = [this](const std::string& sErrMsg, bool& Cancel) { ReportError(sErrMsg, Cancel); };
   ResetImportCounts();
   bool result = FinishCall(slot_->Import(file), [this](const std::string& m, bool& c) { ReportError(m, c); });

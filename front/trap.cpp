@@ -28,7 +28,7 @@ bool ErrorTrap::StoppedByLostWrite() {
   return true;
 }
 
-std::optional<bool> ErrorTrap::Attempt(const std::function<void()>& step) {
+std::optional<bool> ErrorTrap::Attempt(StepRef<void> step) {
   try {
     step();
     return std::nullopt;
@@ -39,19 +39,19 @@ std::optional<bool> ErrorTrap::Attempt(const std::function<void()>& step) {
   }
 }
 
-bool ErrorTrap::Run(const std::function<void()>& step) {
+bool ErrorTrap::Run(StepRef<void> step) {
   auto failed = Attempt(step);
   if (StoppedByLostWrite()) return false;
   return !failed || *failed;
 }
 
-bool ErrorTrap::RunRequired(const std::function<void()>& step) {
+bool ErrorTrap::RunRequired(StepRef<void> step) {
   auto failed = Attempt(step);
   if (StoppedByLostWrite()) return false;
   return !failed;
 }
 
-std::optional<bool> ErrorTrap::Test(const std::function<bool()>& condition) {
+std::optional<bool> ErrorTrap::Test(StepRef<bool> condition) {
   bool answer = true;
   auto failed = Attempt([&] { answer = condition(); });
   if (StoppedByLostWrite()) return std::nullopt;

@@ -17,12 +17,36 @@
 // it stands (it is about the work since the last commit, not one record);
 // a failure the refused writes cause after it raises nothing more.
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
+#include <type_traits>
 
 #include "platform/error.h"
 
 namespace morvent {
+
+// A step as the trap runs it: borrowed for the call, never kept, so passing
+// a lambda allocates nothing (a walk runs several steps per record).
+template <class R>
+class StepRef {
+ public:
+  template <class F, class = std::enable_if_t<!std::is_same_v<std::decay_t<F>, StepRef>>>
+  StepRef(F&& f)  // NOLINT: converts like the std::function it stands for
+      : target_(const_cast<void*>(static_cast<const void*>(std::addressof(f)))),
+        call_([](void* t) -> R {
+          auto& target = *static_cast<std::remove_reference_t<F>*>(t);
+          if constexpr (std::is_void_v<R>)
+            target();
+          else
+            return target();
+        }) {}
+  R operator()() const { return call_(target_); }
+
+ private:
+  void* target_;
+  R (*call_)(void*);
+};
 
 class ErrorTrap {
  public:
@@ -34,17 +58,17 @@ class ErrorTrap {
       : prefix_(std::move(prefix)), currentName_(std::move(currentName)), raise_(std::move(raise)) {}
 
   // Runs one step; false when the client left the error cancelled.
-  [[nodiscard]] bool Run(const std::function<void()>& step);
+  [[nodiscard]] bool Run(StepRef<void> step);
 
   // Runs a step the operation cannot go on without (opening the ledger,
   // counting, reading the next object, writing the file): a failure is
   // reported as by Run and answers false whatever the client answered.
-  [[nodiscard]] bool RunRequired(const std::function<void()>& step);
+  [[nodiscard]] bool RunRequired(StepRef<void> step);
 
   // Evaluates a condition guarding a branch or a loop. A failure the client
   // lets pass answers true: execution goes on with the first guarded step.
   // nullopt when the client stopped the operation.
-  [[nodiscard]] std::optional<bool> Test(const std::function<bool()>& condition);
+  [[nodiscard]] std::optional<bool> Test(StepRef<bool> condition);
 
   // The message for a failure, as the event carries it.
   std::string Compose(const Error& error) const;
@@ -57,7 +81,7 @@ class ErrorTrap {
   bool Report(const Error& error);
   // Runs a step; nullopt when it succeeded, else whether the client let
   // the failure pass.
-  std::optional<bool> Attempt(const std::function<void()>& step);
+  std::optional<bool> Attempt(StepRef<void> step);
 
   std::string prefix_;
   NameReader currentName_;

@@ -1,5 +1,6 @@
 #include "front/walks.h"
 
+#include <optional>
 #include <unordered_map>
 
 #include "context/glfunc.h"
@@ -22,8 +23,23 @@ struct Tally {
   ImportCounts counted, pending;
   int64_t commits = 0;
 
+  // The record the outermost walk is importing: its outcome is kept here
+  // rather than in the map, which then holds only records noted ahead.
+  const DataRecord* current = nullptr;
+  std::optional<Outcome> currentOutcome;
+
   void Note(const DataRecord* record, Outcome o) {
-    if (record && walks > 0) chosen.try_emplace(record, o);
+    if (!record || walks == 0) return;
+    // With the map empty the record was not noted before it became current.
+    if (record == current && chosen.empty()) {
+      if (!currentOutcome) currentOutcome = o;
+      return;
+    }
+    chosen.try_emplace(record, o);
+  }
+  void Begin(const DataRecord* record) {
+    current = record;
+    currentOutcome.reset();
   }
   void Confirm() {
     counted.created += pending.created;
@@ -39,9 +55,17 @@ struct Tally {
     Confirm();
   }
   void Count(const DataRecord* record, bool stored) {
-    auto it = chosen.find(record);
-    const Outcome o = it == chosen.end() ? Outcome::Created : it->second;
-    if (it != chosen.end()) chosen.erase(it);
+    Outcome o = Outcome::Created;
+    if (record == current && currentOutcome) o = *currentOutcome;
+    if (!chosen.empty()) {
+      auto it = chosen.find(record);
+      // A note kept here for the current record came after its first one.
+      if (it != chosen.end()) {
+        if (!(record == current && currentOutcome)) o = it->second;
+        chosen.erase(it);
+      }
+    }
+    Begin(nullptr);
     if (!stored)
       ++pending.failed;
     else
@@ -67,7 +91,7 @@ ImportCounts TakeImportCounts(bool writeLost) {
   return counts;
 }
 
-ImportTarget ChooseImportTarget(ObjectSet& set, int32_t foundId, const std::function<LedgerObjectPtr()>& createNew,
+ImportTarget ChooseImportTarget(ObjectSet& set, int32_t foundId, StepRef<LedgerObjectPtr> createNew,
                                 const DataRecord* record) {
   if (foundId < 1) {
     tally.Note(record, Outcome::Created);
@@ -104,7 +128,8 @@ bool IsBlank(const std::string& s) {
 
 void CheckMatchKey(const DataRecord& record, const std::string& matchKey) {
   if (matchKey.empty()) return;
-  if (IsBlank(TextOf(record.GetValue(matchKey, "")))) {
+  const Variant key = record.GetValue(matchKey, Variant());
+  if (key.IsText() ? IsBlank(key.RawText()) : IsBlank(TextOf(key))) {
     throw Error(kErrEmptyMatchKey, "PreImport", matchKey == "Name" ? "名称不能为空" : "代码不能为空");
   }
 }
@@ -181,7 +206,10 @@ bool EntityHandler::RunImportWalk(const ImportWalk& w, const std::string& sFile)
   ++tally.walks;
   struct Leave {
     ~Leave() {
-      if (--tally.walks == 0) tally.chosen.clear();
+      if (--tally.walks == 0) {
+        tally.chosen.clear();
+        tally.Begin(nullptr);
+      }
     }
   } leave;
 
@@ -213,7 +241,10 @@ bool EntityHandler::RunImportWalk(const ImportWalk& w, const std::string& sFile)
     auto selected = w.selects ? trap.Test([&] { return w.selects(*current); }) : std::optional<bool>(true);
     if (!selected) return false;
     if (*selected) {
-      if (counting) tally.Sync();
+      if (counting) {
+        tally.Sync();
+        tally.Begin(current.get());
+      }
       bool stored = false;
       const bool goOn = trap.Run([&] {
         // Lookups and parents imported for this record belong to it.
@@ -226,7 +257,15 @@ bool EntityHandler::RunImportWalk(const ImportWalk& w, const std::string& sFile)
       if (counting) tally.Count(current.get(), stored);
       if (!goOn) return false;
     }
-    if (!trap.Run([&] { stop = RaiseImpOneRow(i, ImportRate(i, count), w.progressPrefix + TextOf(current->Value(w.progressKey))); }))
+    if (!trap.Run([&] {
+          const Variant shown = current->Value(w.progressKey);
+          std::string status;
+          if (events.ImpStatusRead)
+            status = w.progressPrefix + TextOf(shown);
+          else if (!shown.IsText())
+            TextOf(shown);  // a value without text fails the step as before
+          stop = RaiseImpOneRow(i, ImportRate(i, count), status);
+        }))
       return false;
     if (stop) return false;
   }

@@ -22,6 +22,7 @@
 #include "context/ledger_api.h"
 #include "context/record.h"
 #include "front/import_base.h"
+#include "front/trap.h"
 #include "platform/error.h"
 
 namespace morvent {
@@ -87,7 +88,7 @@ struct ImportTarget {
   LedgerObjectPtr object;
   bool keep = false;
 };
-ImportTarget ChooseImportTarget(ObjectSet& set, int32_t foundId, const std::function<LedgerObjectPtr()>& createNew,
+ImportTarget ChooseImportTarget(ObjectSet& set, int32_t foundId, StepRef<LedgerObjectPtr> createNew,
                                 const DataRecord* record = nullptr);
 
 // The outcome counts of the records walked by the thread's outermost import

@@ -13,6 +13,11 @@ namespace morvent {
 
 namespace {
 
+// Keys and properties named per record, made once.
+const std::string kNumberKey = "Number";
+const std::string kNameKey = "Name";
+const std::string kItemIdKey = "ItemID";
+
 // Asks the ledger's kind at most once per record, and only when a field
 // depends on it.
 class FieldSetTest {
@@ -61,14 +66,19 @@ bool Exported(const ItemField& f) {
 CItemFrame::CItemFrame(const ItemKind& kind)
     : kind_(kind),
       parents_(ParentResolver::Ledger{
-          .existenceCheck =
-              [this](const std::string& number) {
-                return ItemSet().ExistenceCheck({{"Number", number}, {"ItemClassID", kind_.itemClassId}});
-              },
+          .existenceCheck = [this](const std::string& number) { return FindByNumber(number); },
           .importRecord = [this](const DataRecordPtr& r, std::string& number) { return ImportRecord(r, number); },
           .createBare = [this](const std::string& number, const Variant& name) { return CreateBareParent(number, name); },
           .findUndotted = [this](const std::string& undotted) { return FindUndotted(undotted); },
-      }) {}
+      }),
+      byNumber_{{"Number", Variant()}, {"ItemClassID", kind.itemClassId}},
+      newArgs_{kind.itemClassId, int32_t{0}},
+      newNamed_{{"Number", Variant()}} {}
+
+int32_t CItemFrame::FindByNumber(const std::string& number) {
+  byNumber_[0].second = Variant(number);
+  return ItemSet().ExistenceCheck(byNumber_);
+}
 
 LookupHandler& CItemFrame::Lookup(const std::string& name) {
   auto it = lookups_.find(name);
@@ -225,7 +235,8 @@ int32_t CItemFrame::GetID(const DataRecordPtr& record) {
 ParentRef CItemFrame::ReadParent(const DataRecord& record) const {
   ParentRef ref;
   if (!kind_.parent.subRecordKey.empty()) {
-    Variant v = record.GetValue(kind_.parent.subRecordKey, Variant::Nothing());
+    static const Variant kNothing = Variant::Nothing();
+    Variant v = record.GetValue(kind_.parent.subRecordKey, kNothing);
     if (!v.IsObject()) {
       if (!v.IsEmpty()) ThrowTypeMismatch();
       return ref;
@@ -233,8 +244,8 @@ ParentRef CItemFrame::ReadParent(const DataRecord& record) const {
     auto sub = v.As<DataRecord>();
     if (!sub) return ref;  // Nothing
     ref.present = true;
-    ref.number = sub->Value("Number").ToText();
-    ref.name = sub->Value("Name");
+    ref.number = sub->Value(kNumberKey).ToText();
+    ref.name = sub->Value(kNameKey);
   } else {
     ref.number = TrimBlanks(record.GetValue(kind_.parent.numberKey, "").ToText());
     ref.name = record.GetValue(kind_.parent.nameKey, "").ToText();
@@ -265,20 +276,26 @@ int32_t CItemFrame::ImportRecord(const DataRecordPtr& recordPtr, std::string& nu
   const DataRecord& record = Must(recordPtr);
 
   ParentRef parent = ReadParent(record);
-  std::string number = LeftChars(record.Value("Number").ToText(), kind_.numberWidth);
+  std::string number = LeftChars(record.Value(kNumberKey).ToText(), kind_.numberWidth);
   if (kind_.parent.subRecordKey.empty()) number = TrimBlanks(number);
   int32_t parentId = 0;
   parents_.CheckNumber(parent, parentId, number);
   numberOut = number;
 
   auto& set = ItemSet();
-  const int32_t id = set.ExistenceCheck({{"Number", number}, {"ItemClassID", kind_.itemClassId}});
+  const int32_t id = FindByNumber(number);
   auto target = ChooseImportTarget(
-      set, id, [&] { return set.CreateNew({kind_.itemClassId, parentId}, {{"Number", number}}); }, &record);
+      set, id,
+      [&] {
+        newArgs_[1] = Variant(parentId);
+        newNamed_[0].second = Variant(number);
+        return set.CreateNew(newArgs_, newNamed_);
+      },
+      &record);
   if (target.keep) return id;
   auto& obj = Must(target.object);
-  obj.Let("Name", record.GetValue("Name"));
-  obj.Let("Number", number);
+  obj.Let(kNameKey, record.GetValue(kNameKey));
+  obj.Let(kNumberKey, number);
 
   FieldSetTest sets;
   for (const auto& p : kind_.presets)
@@ -305,7 +322,7 @@ int32_t CItemFrame::ImportRecord(const DataRecordPtr& recordPtr, std::string& nu
     }
   }
   obj.SaveChanges();
-  return obj.Get("ItemID").ToLong();
+  return obj.Get(kItemIdKey).ToLong();
 }
 
 std::vector<std::pair<int32_t, std::string>> CItemFrame::FindUndotted(const std::string& undotted) {

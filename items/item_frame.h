@@ -61,11 +61,18 @@ class CItemFrame : public EntityHandler {
   void ImportField(const ItemField& f, LedgerObject& item, const DataRecord& record);
   std::vector<std::pair<int32_t, std::string>> FindUndotted(const std::string& undotted);
   int32_t CreateBareParent(const std::string& number, const Variant& name);
+  // ExistenceCheck by number within the kind's class.
+  int32_t FindByNumber(const std::string& number);
 
   const ItemKind& kind_;
   ObjectSetPtr items_;
   std::map<std::string, std::unique_ptr<LookupHandler>> lookups_;
   ParentResolver parents_;
+  // The argument lists of the per-record set calls, filled in place each time
+  // (the calls never reach back into the frame, so one of each serves).
+  NamedArgs byNumber_;
+  std::vector<Variant> newArgs_;
+  NamedArgs newNamed_;
   // Name and number of the parents met by the export under way, by ID: most
   // items share their parent with the one before.
   struct ParentNames {

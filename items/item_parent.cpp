@@ -69,6 +69,7 @@ void ParentResolver::Mark(int32_t index, const std::string& fileNumber, int32_t 
   mark->SetValue(kMarkId, id);
   mark->SetValue(kMarkNumber, storedNumber);
   Must(collection_).SetItem(index, mark);
+  lastMark_ = {mark, id, storedNumber};
 }
 
 int32_t ParentResolver::FindInCollection(const std::string& number) {
@@ -77,8 +78,11 @@ int32_t ParentResolver::FindInCollection(const std::string& number) {
     indexed_ = true;
     indexUsable_ = true;
     firstIndex_.clear();
+    firstIndex_.reserve(static_cast<size_t>(collection_->UBound()));
+    static const std::string kNumber = "Number";
+    static const Variant kNone = "";
     for (int32_t i = collection_->LBound(); i <= collection_->UBound() && indexUsable_; ++i) {
-      Variant v = Must(collection_->Item(i)).GetValue("Number", "");
+      Variant v = Must(collection_->Item(i)).GetValue(kNumber, kNone);
       if (v.IsNull()) continue;  // never equal to anything
       if (!v.IsText()) indexUsable_ = false;
       else firstIndex_.try_emplace(v.RawText(), i);
@@ -109,6 +113,10 @@ int32_t ParentResolver::EnsureParent(const ParentRef& parent, std::string& paren
   DataRecordPtr entry;
   if (e > 0) {
     entry = collection_->Item(e);
+    if (entry && entry == lastMark_.marker) {
+      parentNumber = lastMark_.number;
+      return lastMark_.id;
+    }
     if (entry->GetValue("IsImported", false).ToBool()) {
       // Handled earlier in this run: the marker knows what it stands for.
       if (entry->Has(kMarkId)) {

@@ -17,12 +17,13 @@
 // under way (see Start) is never imported again from inside itself; asking
 // for it as a parent answers 0, which the number check turns into
 // "引入<number> 的上级代码出现错误！" for the current record.
+#include <algorithm>
 #include <cstdint>
 #include <functional>
+#include <iterator>
 #include <optional>
 #include <string>
 #include <unordered_map>
-#include <unordered_set>
 #include <utility>
 #include <vector>
 
@@ -76,6 +77,7 @@ class ParentResolver {
     collection_ = std::move(collection);
     indexed_ = false;
     ledgerIds_.clear();
+    lastMark_ = {};
   }
   const RecordCollectionPtr& Collection() const { return collection_; }
 
@@ -101,10 +103,13 @@ class ParentResolver {
   class UnderWay {
    public:
     UnderWay(ParentResolver& r, const DataRecord* record) : r_(r), record_(record) {
-      inserted_ = r_.underWay_.insert(record_).second;
+      inserted_ = !r_.IsUnderWay(record_);
+      if (inserted_) r_.underWay_.push_back(record_);
     }
     ~UnderWay() {
-      if (inserted_) r_.underWay_.erase(record_);
+      if (!inserted_) return;
+      auto& w = r_.underWay_;
+      if (auto it = std::find(w.rbegin(), w.rend(), record_); it != w.rend()) w.erase(std::next(it).base());
     }
     UnderWay(const UnderWay&) = delete;
     UnderWay& operator=(const UnderWay&) = delete;
@@ -115,7 +120,9 @@ class ParentResolver {
     bool inserted_ = false;
   };
   [[nodiscard]] UnderWay Start(const DataRecord* record) { return UnderWay(*this, record); }
-  bool IsUnderWay(const DataRecord* record) const { return underWay_.count(record) > 0; }
+  bool IsUnderWay(const DataRecord* record) const {
+    return std::find(underWay_.begin(), underWay_.end(), record) != underWay_.end();
+  }
 
   // Validates number against the parent under the thread's "CodingStyle";
   // may rewrite number (style 2 stores it dotted under the parent's stored
@@ -142,7 +149,10 @@ class ParentResolver {
 
   Ledger ledger_;
   RecordCollectionPtr collection_;
-  std::unordered_set<const DataRecord*> underWay_;
+  // Nested as the imports are (a parent's under its child's), so as deep as
+  // a chain of parents: a stack searched in place costs no allocation per
+  // record.
+  std::vector<const DataRecord*> underWay_;
   // First index per number. Markers take the place of a record under the
   // same number, so the index holds for the whole run. Unusable when a
   // record's number is not text (then every search walks the collection).
@@ -150,6 +160,13 @@ class ParentResolver {
   bool indexed_ = false;
   bool indexUsable_ = false;
   std::unordered_map<std::string, int32_t> ledgerIds_;
+  // The marker made last, with what it carries: siblings follow one another,
+  // so most records ask for it again and need not read it back.
+  struct LastMark {
+    DataRecordPtr marker;
+    int32_t id = 0;
+    std::string number;
+  } lastMark_;
 };
 
 // The import walk of a kind whose records name their parents by number: the

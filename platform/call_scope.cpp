@@ -1,5 +1,6 @@
 #include "platform/call_scope.h"
 
+#include <memory>
 #include <mutex>
 #include <vector>
 
@@ -23,25 +24,28 @@ std::mutex& HookMutex() {
   static std::mutex m;
   return m;
 }
-std::vector<std::function<void()>>& Hooks() {
-  static std::vector<std::function<void()>> h;
+// A list is replaced whole when a hook is added, so a run takes a snapshot
+// without copying the hooks (the record-end hooks run once per record).
+using HookList = std::shared_ptr<const std::vector<std::function<void()>>>;
+HookList& Hooks() {
+  static HookList h = std::make_shared<std::vector<std::function<void()>>>();
   return h;
 }
-std::vector<std::function<void()>>& WaitHooks() {
-  static std::vector<std::function<void()>> h;
+HookList& WaitHooks() {
+  static HookList h = std::make_shared<std::vector<std::function<void()>>>();
   return h;
 }
-std::vector<std::function<void()>>& RecordHooks() {
-  static std::vector<std::function<void()>> h;
+HookList& RecordHooks() {
+  static HookList h = std::make_shared<std::vector<std::function<void()>>>();
   return h;
 }
-void RunAll(const std::vector<std::function<void()>>& list) {
-  std::vector<std::function<void()>> hooks;
+void RunAll(const HookList& list) {
+  HookList hooks;
   {
     std::lock_guard lock(HookMutex());
     hooks = list;
   }
-  for (auto& h : hooks) {
+  for (auto& h : *hooks) {
     try {
       h();
     } catch (...) {
@@ -49,9 +53,11 @@ void RunAll(const std::vector<std::function<void()>>& list) {
     }
   }
 }
-void Register(std::vector<std::function<void()>>& list, std::function<void()> hook) {
+void Register(HookList& list, std::function<void()> hook) {
   std::lock_guard lock(HookMutex());
-  list.push_back(std::move(hook));
+  auto grown = std::make_shared<std::vector<std::function<void()>>>(*list);
+  grown->push_back(std::move(hook));
+  list = std::move(grown);
 }
 }  // namespace
 

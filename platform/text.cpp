@@ -1,6 +1,7 @@
 #include "platform/text.h"
 
 #include <algorithm>
+#include <cstring>
 
 namespace morvent {
 
@@ -73,6 +74,7 @@ std::string ToUpperAscii(std::string_view s) {
 bool EqualsNoCase(std::string_view a, std::string_view b) {
   // Called per key and per property: no folded copies.
   if (a.size() != b.size()) return false;
+  if (std::memcmp(a.data(), b.data(), a.size()) == 0) return true;  // mostly spelt alike
   auto up = [](char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; };
   for (size_t i = 0; i < a.size(); ++i)
     if (up(a[i]) != up(b[i])) return false;

@@ -1,10 +1,12 @@
 #pragma once
 // Small helpers shared by the item side's sets and objects.
+#include <array>
 #include <cstdint>
 #include <initializer_list>
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "context/ledger_api.h"
@@ -16,12 +18,20 @@ namespace morvent {
 // misspelt argument fails loudly instead of being ignored.
 class ArgReader {
  public:
-  ArgReader(const NamedArgs& named, std::initializer_list<const char*> accepted, const std::string& member);
+  // At most kMaxAccepted names.
+  ArgReader(const NamedArgs& named, std::initializer_list<const char*> accepted, std::string_view member);
   // The value of a named argument, or nullptr when it was not given.
   const Variant* Find(const char* name) const;
 
+  static constexpr size_t kMaxAccepted = 6;
+
  private:
   const NamedArgs& named_;
+  // The arguments are matched once, as they are checked: per accepted name,
+  // its first value.
+  std::array<const char*, kMaxAccepted> accepted_;
+  std::array<const Variant*, kMaxAccepted> found_;
+  size_t count_ = 0;
 };
 
 // The positional argument at index, or nullptr when not given (or Empty).

@@ -58,6 +58,25 @@ const StatementKey& UpsertValues(size_t rows) {
   return keys[rows - 1];
 }
 
+// An import sets the same few fields on every record: the last names
+// resolved are kept with their answer (the catalogues never change).
+FieldRef ResolveKept(const ClassCatalogue* catalogue, const std::string& name) {
+  struct Kept {
+    bool used = false;
+    const ClassCatalogue* catalogue = nullptr;
+    std::string name;
+    FieldRef ref;
+  };
+  thread_local std::array<Kept, 8> kept;
+  thread_local size_t next = 0;
+  for (const auto& k : kept)
+    if (k.used && k.catalogue == catalogue && k.name == name) return k.ref;
+  FieldRef ref = ResolveField(catalogue, name);
+  kept[next] = {true, catalogue, name, ref};
+  next = (next + 1) % kept.size();
+  return ref;
+}
+
 class ItemDictionary : public DataRecord {
  public:
   explicit ItemDictionary(std::shared_ptr<ItemObject> item) : item_(std::move(item)) {}
@@ -172,7 +191,7 @@ Variant ItemObject::Properties(const std::string& field) const {
 }
 
 void ItemObject::SetProperties(const std::string& field, const Variant& value) {
-  FieldRef f = ResolveField(catalogue_, field);
+  FieldRef f = ResolveKept(catalogue_, field);
   switch (f.core) {
     case CoreField::Number: SetRowText(row_.number, value.ToText()); return;
     case CoreField::Name: SetRowText(row_.name, value.ToText()); return;
@@ -199,8 +218,11 @@ void ItemObject::SetProperties(const std::string& field, const Variant& value) {
         break;
     }
   }
-  values_[f.def] = stored;
-  if (std::find(dirty_.begin(), dirty_.end(), f.def) == dirty_.end()) dirty_.push_back(f.def);
+  values_[f.def] = std::move(stored);
+  if (std::find(dirty_.begin(), dirty_.end(), f.def) == dirty_.end()) {
+    if (dirty_.capacity() == 0) dirty_.reserve(4);  // one allocation, not one per growth
+    dirty_.push_back(f.def);
+  }
 }
 
 std::shared_ptr<DataRecord> ItemObject::Dictionary() {

@@ -301,6 +301,26 @@ TEST_F(WalkFaults, RecordsWithoutTheirKeyFailAndStoreNothing) {
   }
 }
 
+// A parent the file gives after its child is imported ahead, within the
+// child's record: each record walked counts once, by its own first choice.
+TEST_F(WalkFaults, RecordsImportedAheadCountByTheirFirstChoice) {
+  const std::string file = Write(
+      "ahead.xml", "Department",
+      {Rec({{"Number", "D1.1"}, {"Name", "一部"}, {"Note", ""}, {"DeptGroup", Rec({{"Name", "总部"}, {"Number", "D1"}})}}),
+       Rec({{"Number", "D1"}, {"Name", "总部"}, {"Note", ""}}), Rec({{"Number", "D2"}, {"Name", "二部"}, {"Note", ""}})});
+  struct Case {
+    int32_t style;
+    ImportCounts counts;
+  };
+  for (const Case& c : {Case{1, {.created = 2}}, Case{1, {.kept = 2}}, Case{2, {.overwritten = 2}}}) {
+    auto dict = Rec({{"ImpStyle", c.style}});
+    ASSERT_TRUE(imp.ImportXMLData(props, 120, file, dict.get()));
+    EXPECT_EQ(imp.LastCounts(), c.counts);
+  }
+  EXPECT_EQ(StoredDepartments(), 3);
+  EXPECT_TRUE(errors.empty());
+}
+
 TEST(MatchKey, KindsMatchedByNameAskForTheName) {
   EXPECT_EQ(ErrorOf([] { CheckMatchKey(*Rec({{"Name", " 　"}, {"Number", "7"}}), "Name"); }), "名称不能为空");
   EXPECT_EQ(ErrorOf([] { CheckMatchKey(*Rec({{"Name", "x"}}), "Name"); }), "");
