@@ -16,7 +16,10 @@ work="$(mktemp -d "${TMPDIR:-/tmp}/morvent-consumer.XXXXXX")"
 trap 'rm -rf "$work"' EXIT
 prefix="$work/prefix"
 
-cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMORVENT_TESTS=OFF >/dev/null
+launcher=()
+command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+export CCACHE_BASEDIR="$root" CCACHE_NOHASHDIR=1
+cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMORVENT_TESTS=OFF "${launcher[@]}" >/dev/null
 cmake --build "$build" -j2 --target morvent morvent_library >/dev/null
 cmake --install "$build" --prefix "$prefix" >/dev/null
 

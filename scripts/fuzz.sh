@@ -18,6 +18,7 @@ bash "$root/scripts/setup.sh"
 dir="${MORVENT_FUZZ_DIR:-$root/build-fuzz}"
 launcher=()
 command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+export CCACHE_BASEDIR="$root" CCACHE_NOHASHDIR=1
 cmake -S "$root/fuzz" -B "$dir" -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo "${launcher[@]}" >/dev/null
 cmake --build "$dir" -j"$(nproc)" --target "${harnesses[@]}"
 
