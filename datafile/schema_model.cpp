@@ -144,7 +144,8 @@ std::vector<std::string> DataFileShape::ElementOnlyNames() const {
       todo.push_back(child);
     }
   }
-  std::vector<std::string> out{rootName_};
+  std::vector<std::string> out;
+  nested.insert(rootName_);
   nested.insert(recordName_);
   for (const auto& name : nested)
     if (!text.contains(name)) out.push_back(name);
