@@ -23,7 +23,7 @@ const std::string kDepartments =
     "<Department><Number>01</Number><Name>总经理办公室</Name></Department>\n"
     "<Department><Number>02</Number><Name>财务部</Name></Department>\n</DepartmentList>\n";
 
-TEST(Compare, RefusesWhatTheReaderRefusesWithItsReason) {
+TEST(ToolCompare, RefusesWhatTheReaderRefusesWithItsReason) {
   const std::string laughs =
       "<?xml version=\"1.0\"?>\n<!DOCTYPE DepartmentList [\n<!ENTITY a \"lol\">\n"
       "<!ENTITY b \"&a;&a;&a;&a;&a;&a;&a;&a;&a;&a;\">\n<!ENTITY c \"&b;&b;&b;&b;&b;&b;&b;&b;&b;&b;\">\n"
@@ -95,7 +95,7 @@ long PeakMbOfCompare(const ProgramHome& home, const std::string& a, const std::s
   return usage.ru_maxrss / 1024;
 }
 
-TEST(Compare, BlanksCutByCommentsDoNotBalloon) {
+TEST(ToolCompare, BlanksCutByCommentsDoNotBalloon) {
   ProgramHome home;
   const std::string a = home.file("a"), b = home.file("b");
   fs::create_directories(a);
