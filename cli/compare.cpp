@@ -1,14 +1,14 @@
 #include "cli/compare.h"
 
-#include <libxml/parser.h>
-#include <libxml/tree.h>
-
+#include <algorithm>
 #include <filesystem>
 #include <iostream>
-#include <map>
 #include <memory>
 
+#include "context/datafile.h"
 #include "front/code_table.h"
+#include "platform/progdir.h"
+#include "platform/registry.h"
 #include "platform/text.h"
 #include "store/ledger_admin.h"
 
@@ -48,27 +48,11 @@ bool Ignored(const std::string& record, const std::string& key, bool gy) {
   return false;
 }
 
-using Doc = std::unique_ptr<xmlDoc, decltype(&xmlFreeDoc)>;
-
-std::string Name(const xmlNode* n) { return reinterpret_cast<const char*>(n->name); }
-
-std::vector<const xmlNode*> Elements(const xmlNode* parent) {
-  std::vector<const xmlNode*> v;
-  for (const xmlNode* c = parent->children; c; c = c->next)
-    if (c->type == XML_ELEMENT_NODE) v.push_back(c);
-  return v;
-}
-
 // A leaf as people read it: its text, or a mark for a null.
-std::string Leaf(const xmlNode* n) {
-  xmlChar* nil = xmlGetNsProp(n, BAD_CAST "nil", BAD_CAST "http://www.w3.org/2001/XMLSchema-instance");
-  bool isNil = nil && (xmlStrEqual(nil, BAD_CAST "true") || xmlStrEqual(nil, BAD_CAST "1"));
-  xmlFree(nil);
-  if (isNil) return "（空值）";
-  xmlChar* text = xmlNodeGetContent(n);
-  std::string s = text ? reinterpret_cast<const char*>(text) : "";
-  xmlFree(text);
-  return "「" + s + "」";
+std::string Shown(const Variant& v) {
+  if (v.IsNull()) return "（空值）";
+  if (v.IsObject()) return "（子记录）";
+  return "「" + v.ToText() + "」";
 }
 
 struct Walk {
@@ -80,48 +64,48 @@ struct Walk {
 
   void Differ(const std::string& path, const std::string& what) { out.push_back(where + "，键 " + path + "：" + what); }
 
-  // Keys are matched by name and by how often the name came before.
-  void Record(const xmlNode* a, const xmlNode* b, const std::string& recordName, const std::string& path) {
-    auto ka = Elements(a), kb = Elements(b);
-    std::map<std::string, std::vector<const xmlNode*>> byName;
-    for (const xmlNode* n : kb) byName[Name(n)].push_back(n);
-    std::map<std::string, size_t> seen;
-    for (const xmlNode* n : ka) {
-      std::string key = Name(n);
-      size_t i = seen[key]++;
+  // Keys are matched by name (the reader allows each once per record).
+  void Record(const DataRecord& a, const DataRecord& b, const std::string& recordName, const std::string& path) {
+    auto at = [&path](const std::string& key) { return path.empty() ? key : path + "/" + key; };
+    for (const auto& [key, value] : a.Entries()) {
       if (Ignored(recordName, key, gy)) continue;
-      std::string p = path.empty() ? key : path + "/" + key;
-      auto& others = byName[key];
-      if (i >= others.size()) {
-        Differ(p, "只在 " + dir1 + " 中");
-        continue;
-      }
-      Value(n, others[i], key, p);
+      if (!b.Has(key)) Differ(at(key), "只在 " + dir1 + " 中");
+      else Value(value, b.Value(key), key, at(key));
     }
-    for (auto& [key, nodes] : byName) {
-      size_t had = seen.count(key) ? seen[key] : 0;
-      if (nodes.size() > had && !Ignored(recordName, key, gy))
-        Differ(path.empty() ? key : path + "/" + key, "只在 " + dir2 + " 中");
-    }
+    for (const auto& [key, value] : b.Entries())
+      if (!a.Has(key) && !Ignored(recordName, key, gy)) Differ(at(key), "只在 " + dir2 + " 中");
   }
 
-  void Value(const xmlNode* a, const xmlNode* b, const std::string& key, const std::string& path) {
-    bool nestedA = !Elements(a).empty(), nestedB = !Elements(b).empty();
-    if (nestedA && nestedB) return Record(a, b, key, path);
-    std::string va = nestedA ? "（子记录）" : Leaf(a), vb = nestedB ? "（子记录）" : Leaf(b);
-    if (va != vb) Differ(path, va + "与" + vb + "不同");
+  void Value(const Variant& a, const Variant& b, const std::string& key, const std::string& path) {
+    auto ra = a.As<DataRecord>(), rb = b.As<DataRecord>();
+    if (ra && rb) return Record(*ra, *rb, key, path);
+    auto la = a.As<RecordCollection>(), lb = b.As<RecordCollection>();
+    if (la && lb) {
+      const std::string item = path + "/Record";
+      for (int32_t i = 1; i <= std::max(la->UBound(), lb->UBound()); ++i) {
+        if (i > la->UBound() || i > lb->UBound())
+          Differ(item, "只在 " + (i <= la->UBound() ? dir1 : dir2) + " 中");
+        else
+          Record(*la->Item(i), *lb->Item(i), "Record", item);
+      }
+      return;
+    }
+    if (std::string va = Shown(a), vb = Shown(b); va != vb) Differ(path, va + "与" + vb + "不同");
   }
 };
 
-std::string NumberOf(const xmlNode* record) {
-  for (const xmlNode* k : Elements(record))
-    if (Name(k) == "Number" && Elements(k).empty()) {
-      xmlChar* t = xmlNodeGetContent(k);
-      std::string s = t ? reinterpret_cast<const char*>(t) : "";
-      xmlFree(t);
-      return s;
-    }
-  return "";
+std::string NumberOf(const DataRecord& record) {
+  const Variant number = record.Value("Number");
+  return number.IsText() ? number.RawText() : "";
+}
+
+// The file's records read as an import reads them; null with the reader's
+// words (which name the file) in `refusal` when it refuses.
+RecordCollectionPtr ReadRecords(const std::string& path, const BaseType& type, std::string& refusal) {
+  RecordCollectionPtr records;
+  CreateObjectAs<DataFileReader>(kReaderProgId)->InputXML(records, path, SchemaFilePath(type.schemaFile), type.element,
+                                                          refusal);
+  return refusal.empty() ? records : nullptr;
 }
 
 }  // namespace
@@ -129,38 +113,38 @@ std::string NumberOf(const xmlNode* record) {
 FolderDifference CompareFolders(const std::string& dir1, const std::string& dir2, bool gy) {
   namespace fs = std::filesystem;
   FolderDifference d;
+  // Anything under the name counts as there, so that the reader says why a
+  // FIFO or a folder is no data file rather than the name being passed over.
+  auto there = [](const fs::path& p) {
+    std::error_code ec;
+    return fs::symlink_status(p, ec).type() != fs::file_type::not_found && !ec;
+  };
   for (const BaseType* type : BaseTypesInImportOrder()) {
     const std::string file = type->element + ".xml";
     const fs::path p1 = fs::path(dir1) / file, p2 = fs::path(dir2) / file;
-    std::error_code ec1, ec2;
-    bool in1 = fs::is_regular_file(p1, ec1), in2 = fs::is_regular_file(p2, ec2);
+    const bool in1 = there(p1), in2 = there(p2);
     if (!in1 && !in2) continue;
     ++d.files;
+    // One file at a time: the records of the two, never more.
+    std::string refusal1, refusal2;
+    RecordCollectionPtr a = in1 ? ReadRecords(p1.string(), *type, refusal1) : nullptr;
+    RecordCollectionPtr b = in2 ? ReadRecords(p2.string(), *type, refusal2) : nullptr;
+    if (!refusal1.empty()) d.unreadable.push_back(refusal1);
+    if (!refusal2.empty()) d.unreadable.push_back(refusal2);
+    if (!refusal1.empty() || !refusal2.empty()) continue;
     if (in1 != in2) {
       d.lines.push_back(file + "：只在 " + (in1 ? dir1 : dir2) + " 中");
       continue;
     }
-    Doc a(xmlReadFile(p1.c_str(), nullptr, XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING), xmlFreeDoc);
-    Doc b(xmlReadFile(p2.c_str(), nullptr, XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING), xmlFreeDoc);
-    if (!a || !xmlDocGetRootElement(a.get())) d.unreadable.push_back(p1.string());
-    if (!b || !xmlDocGetRootElement(b.get())) d.unreadable.push_back(p2.string());
-    if (!a || !b || !xmlDocGetRootElement(a.get()) || !xmlDocGetRootElement(b.get())) continue;
-    const xmlNode* ra = xmlDocGetRootElement(a.get());
-    const xmlNode* rb = xmlDocGetRootElement(b.get());
-    if (Name(ra) != Name(rb)) {
-      d.lines.push_back(file + "：根元素 " + Name(ra) + " 与 " + Name(rb) + " 不同");
-      continue;
-    }
-    auto recA = Elements(ra), recB = Elements(rb);
-    for (size_t i = 0; i < std::max(recA.size(), recB.size()); ++i) {
-      const xmlNode* one = i < recA.size() ? recA[i] : recB[i];
-      std::string number = NumberOf(one);
-      std::string where = file + "，第 " + std::to_string(i + 1) + " 条记录" + (number.empty() ? "" : "（" + number + "）");
-      if (i >= recA.size() || i >= recB.size()) {
-        d.lines.push_back(where + "：只在 " + (i < recA.size() ? dir1 : dir2) + " 中");
+    for (int32_t i = 1; i <= std::max(a->UBound(), b->UBound()); ++i) {
+      const DataRecordPtr one = i <= a->UBound() ? a->Item(i) : b->Item(i);
+      const std::string number = NumberOf(*one);
+      std::string where = file + "，第 " + std::to_string(i) + " 条记录" + (number.empty() ? "" : "（" + number + "）");
+      if (i > a->UBound() || i > b->UBound()) {
+        d.lines.push_back(where + "：只在 " + (i <= a->UBound() ? dir1 : dir2) + " 中");
         continue;
       }
-      Walk{dir1, dir2, gy, d.lines, where}.Record(recA[i], recB[i], Name(recA[i]), "");
+      Walk{dir1, dir2, gy, d.lines, where}.Record(*a->Item(i), *b->Item(i), type->element, "");
     }
   }
   return d;
@@ -178,7 +162,7 @@ int RunCompare(const std::string& dir1, const std::string& dir2, const std::stri
   FolderDifference d = CompareFolders(dir1, dir2, ToUpperAscii(TrimBlanks(acctType)) == "GY");
   for (const auto& line : d.lines) std::cout << line << "\n";
   std::cout.flush();
-  for (const auto& f : d.unreadable) std::cerr << "无法读取：" << f << std::endl;
+  for (const auto& refusal : d.unreadable) std::cerr << refusal << std::endl;
   std::cerr << "比较了 " << d.files << " 个文件，" << d.lines.size() << " 处不同" << std::endl;
   if (!std::cout) return 3;
   if (!d.unreadable.empty()) return 3;

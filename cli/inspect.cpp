@@ -1,7 +1,5 @@
 #include "cli/inspect.h"
 
-#include <libxml/xmlreader.h>
-
 #include <deque>
 #include <filesystem>
 #include <iostream>
@@ -67,63 +65,17 @@ std::string OneLine(const std::string& text) {
   return out;
 }
 
-struct LogReader {
-  explicit LogReader(const std::string& path)
-      : reader(xmlReaderForFile(path.c_str(), nullptr, XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING),
-               xmlFreeTextReader) {
-    if (reader) xmlTextReaderSetStructuredErrorHandler(reader.get(), &Keep, this);
-  }
-  static void Keep(void* self, xmlErrorPtr e) {
-    auto* r = static_cast<LogReader*>(self);
-    if (!r->error.empty() || !e || e->level < XML_ERR_ERROR) return;
-    r->line = e->line;
-    r->error = e->message ? e->message : "";
-    while (!r->error.empty() && (r->error.back() == '\n' || r->error.back() == ' ')) r->error.pop_back();
-  }
-  std::string Attribute(const char* name) {
-    xmlChar* v = xmlTextReaderGetAttribute(reader.get(), reinterpret_cast<const xmlChar*>(name));
-    std::string s = v ? reinterpret_cast<const char*>(v) : "";
-    xmlFree(v);
-    return s;
-  }
-  std::string Name() { return reinterpret_cast<const char*>(xmlTextReaderConstName(reader.get())); }
-  int Line() { return static_cast<int>(xmlGetLineNo(xmlTextReaderCurrentNode(reader.get()))); }
-
-  std::unique_ptr<xmlTextReader, decltype(&xmlFreeTextReader)> reader;
-  std::string error;
-  int line = 0;
-};
-
 // Prints every entry as it is read, or keeps the last `tail` of them; the
-// damage found, empty when none.
+// damage found, empty when none. What a sound log is, is the log's own rule.
 std::string ReadLog(const std::string& path, std::optional<int> tail, std::deque<std::string>& keep) {
-  LogReader r(path);
-  if (!r.reader) return "无法打开";
-  bool root = false;
-  int rc;
-  while ((rc = xmlTextReaderRead(r.reader.get())) == 1) {
-    const int type = xmlTextReaderNodeType(r.reader.get());
-    if (type == XML_READER_TYPE_DOCUMENT_TYPE) return "日志中不能有文档类型声明";
-    if (type != XML_READER_TYPE_ELEMENT) continue;
-    const std::string name = r.Name();
-    if (!root) {
-      if (name != "Morvent") return "根元素应为 Morvent，而不是 " + name;
-      root = true;
-    } else if (name != "ErrLog" || xmlTextReaderDepth(r.reader.get()) != 1) {
-      return "第 " + std::to_string(r.Line()) + " 行：日志中只能有 ErrLog 条目，不能有 " + name;
-    } else {
-      std::string entry = r.Attribute("Time") + "\t" + r.Attribute("Direct") + "\t" + OneLine(r.Attribute("ErrMsg"));
-      if (!tail) {
-        // A reader that went away needs no more; the caller reports it.
-        if (!(std::cout << entry << "\n")) return "";
-        continue;
-      }
-      keep.push_back(std::move(entry));
-      if (keep.size() > static_cast<size_t>(*tail)) keep.pop_front();
-    }
-  }
-  if (rc < 0) return "第 " + std::to_string(r.line) + " 行：" + (r.error.empty() ? "无法解析" : r.error);
-  return root ? "" : "文件中没有日志内容";
+  return ReadExchangeLog(path, [&](const LogEntry& e) {
+    std::string entry = e.time + "\t" + e.direct + "\t" + OneLine(e.message);
+    // A reader that went away needs no more; the caller reports it.
+    if (!tail) return static_cast<bool>(std::cout << entry << "\n");
+    keep.push_back(std::move(entry));
+    if (keep.size() > static_cast<size_t>(*tail)) keep.pop_front();
+    return true;
+  });
 }
 
 }  // namespace

@@ -85,6 +85,12 @@ InputFile::InputFile(const std::string& path) {
   }
   ::fcntl(fd_, F_SETFL, ::fcntl(fd_, F_GETFL) & ~O_NONBLOCK);
   size_ = st.st_size;
+  // UTF-8 (with or without its mark), GBK, Latin-1 and the like start with
+  // '<' and a letter or '?'; UTF-16 and UTF-32 with a zero byte or a mark.
+  char head[8];
+  std::string_view start(head, static_cast<size_t>(std::max(0L, ReadAt(0, head, sizeof head))));
+  if (start.starts_with("\xEF\xBB\xBF")) start.remove_prefix(3);
+  ascii_ = start.size() >= 2 && start[0] == '<' && start[1] != '\0';
 }
 
 InputFile::~InputFile() {
@@ -94,30 +100,97 @@ InputFile::~InputFile() {
 int InputFile::Read(char* buffer, int len) {
   if (overrun_ != Overrun::None) return -1;
   if (len <= 0) return 0;
-  ssize_t n;
-  do n = ::read(fd_, buffer, static_cast<size_t>(len));
-  while (n < 0 && errno == EINTR);
-  if (n < 0) {
-    errno_ = errno;
-    return -1;
+  while (true) {
+    ssize_t n;
+    do n = ::read(fd_, buffer, static_cast<size_t>(len));
+    while (n < 0 && errno == EINTR);
+    if (n < 0) {
+      errno_ = errno;
+      return -1;
+    }
+    if (n == 0) return 0;
+    // Bytes before a refused piece are handed on, so that the parser sees
+    // all that precedes it; the next call answers -1. A block of nothing
+    // but left-out blanks is no end of the file: read on.
+    const size_t kept = Take(buffer, buffer + n);
+    if (kept > 0) return static_cast<int>(kept);
+    if (overrun_ != Overrun::None) return -1;
   }
-  // Bytes before a refused piece are handed on, so that the parser sees
-  // all that precedes it; the next call answers -1.
-  const char* end = buffer + n;
+}
+
+namespace {
+
+bool IsBlank(char c) { return c == ' ' || c == '\n' || c == '\t' || c == '\r'; }
+
+// The element name of a start tag "<Name ...", up to `end`.
+std::string_view TagName(const char* p, const char* end) {
+  const char* q = p + 1;
+  while (q < end && !IsBlank(*q) && *q != '/' && *q != '>') ++q;
+  return {p + 1, static_cast<size_t>(q - p - 1)};
+}
+
+}  // namespace
+
+void InputFile::Name(const char* p, const char* end) {
+  for (; naming_ && p < end; ++p) {
+    if (IsBlank(*p) || *p == '/' || *p == '>') naming_ = false;
+    else if (nameLength_++ < sizeof name_) name_[nameLength_ - 1] = *p;
+  }
+}
+
+void InputFile::SetElementOnly(std::vector<std::string> names) {
+  std::erase_if(names, [](const std::string& n) { return n.empty() || n.size() > sizeof name_; });
+  elementOnly_ = std::move(names);
+}
+
+void InputFile::TagClosed(bool endOrEmpty, std::string_view name) {
+  quiet_ = 0;
+  stretch_ = 0;
+  stretchLine_ = line_;
+  betweenElements_ = endOrEmpty;
+  if (!endOrEmpty && !elementOnly_.empty())
+    betweenElements_ = std::find(elementOnly_.begin(), elementOnly_.end(), name) != elementOnly_.end();
+}
+
+size_t InputFile::Take(char* buffer, const char* end) {
+  char* w = buffer;  // kept bytes are moved down to here
+  auto keep = [&w](const char* from, size_t n) {
+    if (w != from) std::memmove(w, from, n);
+    w += n;
+  };
+  // Adds kept bytes between tags; false (with the overrun set) past the limit.
+  auto within = [this](size_t n) {
+    if (stretch_ + n <= kMaxRun) {
+      stretch_ += n;
+      return true;
+    }
+    overrun_ = Overrun::Stretch;
+    startLine_ = stretchLine_;
+    return false;
+  };
   for (const char* p = buffer; p < end;) {
     if (at_ == At::Text && *p != '<') {
       // Text goes in one stride up to the next '<'.
       long lines = 0;
       const char* stop = TextEnd(p, end, lines);
+      const size_t n = static_cast<size_t>(stop - p);
       if (length_ == 0) startLine_ = line_;
-      if (length_ + static_cast<size_t>(stop - p) > kMaxRun) {
+      if (length_ + n > kMaxRun) {
         overrun_ = Overrun::Text;
-        return p > buffer ? static_cast<int>(p - buffer) : -1;
+        break;
       }
+      const bool leaveOut = ascii_ && betweenElements_ && std::all_of(p, stop, IsBlank);
+      if (!within(leaveOut ? static_cast<size_t>(lines) : n)) break;
       line_ += lines;
-      length_ += static_cast<size_t>(stop - p);
+      length_ += n;
       last_ = stop[-1];
-      beforeLast_ = stop - p > 1 ? stop[-2] : beforeLast_;
+      beforeLast_ = n > 1 ? stop[-2] : beforeLast_;
+      if (leaveOut) {
+        std::memset(w, '\n', static_cast<size_t>(lines));  // w <= p: what it overwrites is read
+        w += lines;
+      } else {
+        keep(p, n);
+      }
       p = stop;
       continue;
     }
@@ -126,11 +199,12 @@ int InputFile::Read(char* buffer, int len) {
       // one stride; anything else goes the long way.
       const char* q = PlainTagEnd(p + 1, end);
       if (q < end && *q == '>' && static_cast<size_t>(q - p) <= kMaxMarkup) {
-        quiet_ = 0;
+        TagClosed(p[1] == '/' || q[-1] == '/', TagName(p, q));
         length_ = 0;
         startLine_ = line_;
         beforeLast_ = q[-1];
         last_ = '>';
+        keep(p, static_cast<size_t>(q + 1 - p));
         p = q + 1;
         continue;
       }
@@ -140,19 +214,23 @@ int InputFile::Read(char* buffer, int len) {
       const size_t room = (cdata ? kMaxCdata : kMaxMarkup) - length_;
       if (run > room) {
         overrun_ = cdata ? Overrun::Cdata : Overrun::Markup;
-        p += room;
-        return p > buffer ? static_cast<int>(p - buffer) : -1;
+        keep(p, room);
+        break;
       }
+      if (at_ == At::Tag) Name(p, p + run);
+      else if (!within(run)) break;
       length_ += run;
       beforeLast_ = run > 1 ? p[run - 2] : last_;
       last_ = p[run - 1];
+      keep(p, run);
       p += run;
       continue;
     }
-    if (!Scan(*p)) return p > buffer ? static_cast<int>(p - buffer) : -1;
+    if (!Scan(*p)) break;
+    keep(p, 1);
     ++p;
   }
-  return static_cast<int>(n);
+  return static_cast<size_t>(w - buffer);
 }
 
 size_t InputFile::Plain(const char* p, const char* end) const {
@@ -207,10 +285,15 @@ bool InputFile::Scan(char c) {
         at_ = At::Tag;
         quote_ = 0;
         closes = c == '>';
+        endTag_ = opened_[0] == '/';
+        nameLength_ = 0;
+        naming_ = !endTag_;
+        Name(opened_, opened_ + openedLength_);
       }
       break;
     }
     case At::Tag:
+      if (naming_) Name(&c, &c + 1);
       if (quote_) {
         if (c == quote_) quote_ = 0;
       } else if (c == '"' || c == '\'') {
@@ -235,7 +318,13 @@ bool InputFile::Scan(char c) {
   last_ = fresh ? 0 : c;
   if (c == '\n') ++line_;
   if (closes) {
-    quiet_ = at_ == At::Tag ? 0 : quiet_ + 1;
+    if (at_ == At::Tag) {
+      const std::string_view name = nameLength_ <= sizeof name_ ? std::string_view(name_, nameLength_) : "";
+      TagClosed(endTag_ || beforeLast_ == '/', name);
+      begin(At::Text);
+      return true;
+    }
+    ++quiet_;
     if (quiet_ > kMaxQuietRun) {
       overrun_ = Overrun::QuietRun;
       return false;
@@ -244,6 +333,11 @@ bool InputFile::Scan(char c) {
     return true;
   }
   if (length_ == 0 && at_ == At::Text) startLine_ = line_ - (c == '\n');
+  if (at_ != At::Tag && at_ != At::Open && ++stretch_ > kMaxRun) {
+    overrun_ = Overrun::Stretch;
+    startLine_ = stretchLine_;
+    return false;
+  }
   Overrun kind = at_ == At::Text ? Overrun::Text : at_ == At::Cdata ? Overrun::Cdata : Overrun::Markup;
   if (++length_ > (kind == Overrun::Text ? kMaxRun : kind == Overrun::Cdata ? kMaxCdata : kMaxMarkup)) {
     overrun_ = kind;
@@ -264,8 +358,10 @@ void InputFile::Rewind() {
   at_ = At::Text;
   openedLength_ = 0;
   quote_ = last_ = beforeLast_ = 0;
-  length_ = quiet_ = 0;
-  line_ = startLine_ = 1;
+  length_ = quiet_ = stretch_ = 0;
+  line_ = startLine_ = stretchLine_ = 1;
+  betweenElements_ = naming_ = endTag_ = false;
+  nameLength_ = 0;
   overrun_ = Overrun::None;
   errno_ = 0;
 }

@@ -1,6 +1,7 @@
 #include "datafile/schema_model.h"
 
 #include <cstring>
+#include <set>
 
 namespace morvent::xml {
 
@@ -39,7 +40,7 @@ bool Repeats(xmlNode* decl) {
 
 }  // namespace
 
-DataFileShape::DataFileShape(xmlDoc* schemaDoc, const std::string& elementName) : rootName_(elementName + "List") {
+DataFileShape::DataFileShape(xmlDoc* schemaDoc, const std::string& elementName) : rootName_(elementName + "List"), recordName_(elementName) {
   xmlNode* schema = schemaDoc ? xmlDocGetRootElement(schemaDoc) : nullptr;
   if (!IsXsd(schema, "schema")) throw ShapeError("不是 XML Schema 文件");
   for (xmlNode* n = schema->children; n; n = n->next) {
@@ -128,6 +129,27 @@ const ShapeNode* DataFileShape::FromComplexType(xmlNode* type) {
     self->children[name] = FromElement(d);
   }
   return self;
+}
+
+std::vector<std::string> DataFileShape::ElementOnlyNames() const {
+  std::set<std::string, std::less<>> nested, text;
+  std::set<const ShapeNode*> seen;
+  std::vector<const ShapeNode*> todo{record_};
+  while (!todo.empty()) {
+    const ShapeNode* n = todo.back();
+    todo.pop_back();
+    if (!seen.insert(n).second) continue;
+    for (const auto& [name, child] : n->children) {
+      (child->kind == ShapeNode::Kind::Leaf ? text : nested).insert(name);
+      todo.push_back(child);
+    }
+  }
+  std::vector<std::string> out;
+  nested.insert(rootName_);
+  nested.insert(recordName_);
+  for (const auto& name : nested)
+    if (!text.contains(name)) out.push_back(name);
+  return out;
 }
 
 }  // namespace morvent::xml

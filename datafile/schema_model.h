@@ -45,13 +45,17 @@ class DataFileShape {
   const std::string& RootName() const { return rootName_; }
   // The shape of one top-level record (always Kind::Record).
   const ShapeNode& RecordShape() const { return *record_; }
+  // The names of elements that hold elements only wherever they stand: the
+  // root, the record and nested records and collections (a name that is
+  // text somewhere is left out).
+  std::vector<std::string> ElementOnlyNames() const;
 
  private:
   const ShapeNode* FromElement(xmlNode* decl);
   const ShapeNode* FromComplexType(xmlNode* type);
   void CollectElements(xmlNode* group, std::vector<xmlNode*>& out);
 
-  std::string rootName_;
+  std::string rootName_, recordName_;
   std::map<std::string, xmlNode*, std::less<>> namedComplex_, namedSimple_, globalElements_;
   std::map<xmlNode*, ShapeNode*> built_;
   std::vector<std::unique_ptr<ShapeNode>> nodes_;

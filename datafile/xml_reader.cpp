@@ -241,6 +241,9 @@ class Walker {
         what = "连续的注释、处理指令或 CDATA 段超过 " + std::to_string(xml::kMaxQuietRun) + " 个，中间没有任何元素，无法读入";
       else if (overrun == InputFile::Overrun::DoubleHyphen)
         what = "注释中不能有连续的两个减号（--）";
+      else if (overrun == InputFile::Overrun::Stretch)
+        what = textKey_ ? "键 " + *textKey_ + " 的值连同其中的注释与处理指令超过 " + xml::kMaxRunText + "，无法读入"
+                        : std::string("有超过 ") + xml::kMaxRunText + " 的文本、注释与处理指令之间没有任何元素的标签，无法读入";
       else if (overrun == InputFile::Overrun::Markup)
         what = std::string("有超过 ") + xml::kMaxMarkupText + " 的标签、注释或处理指令，无法读入";
       else if (overrun == InputFile::Overrun::Cdata)
@@ -467,6 +470,7 @@ RecordCollectionPtr Read(const std::string& dataFile, const std::string& schemaF
   xml::EnsureInitialised();
   Schema schema(schemaFile, elementName);
   InputFile file(dataFile);
+  file.SetElementOnly(schema.shape().ElementOnlyNames());
   std::string failedRead = "读取数据文件 " + dataFile + " 出错：";
   if (file.Empty()) throw ReadFailure{failedRead + "文件是空的"};
   if (long line = 0; PrologScan::HasDoctype(file, line))

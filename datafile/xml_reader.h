@@ -13,10 +13,11 @@
 // a schema violation, an unknown key, and any file with a DOCTYPE, which is
 // refused outright so that no entity is ever expanded and nothing outside
 // the file is ever loaded. A FIFO, socket or device is refused without
-// waiting on it, and a value, run of whitespace or piece of markup beyond
-// the limits of datafile/input_file.h is refused where it starts, so memory
-// follows the records and a long value reads in linear time. On failure the collection is left as given (an
-// absent one becomes empty).
+// waiting on it, and a value, run of whitespace, piece of markup or
+// stretch between two tags beyond the limits of datafile/input_file.h is
+// refused where it starts; blanks between elements never reach the parser.
+// So memory follows the records and a long value reads in linear time. On
+// failure the collection is left as given (an absent one becomes empty).
 //
 // FileRow is the record's 1-based position in the file; records nested in
 // it carry the same position.

@@ -5,6 +5,7 @@
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <libxml/xmlreader.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -39,6 +40,18 @@ constexpr size_t kHeadBytes = 4096;
 [[noreturn]] void FailDamaged(const std::string& path) {
   Fail("交换日志 " + path + " 无法载入或格式不符，原文件保留未改");
 }
+
+// A log that breaks the rule of exchange_log.h, with the part it breaks.
+struct Unsound {
+  std::string reason;
+};
+
+constexpr const char* kBadHead = "开头须是 XML 声明，随后直接是没有属性的根元素 Morvent";
+constexpr const char* kBadEncoding =
+    "XML 声明中的编码须是 UTF-8、GB2312、GBK、GB18030、EUC-CN、ISO-8859-1 或 ASCII 之一";
+constexpr const char* kBadTail = "根元素 Morvent 结束后不能再有内容";
+constexpr const char* kCutTail = "最后一个条目不完整（写入时被中断），下一次写入时会被截去";
+[[noreturn]] void Fails(const char* reason) { throw Unsound{reason}; }
 
 // Holds an open descriptor and closes it once.
 class Fd {
@@ -266,37 +279,37 @@ Head ReadHead(int fd, off_t size, const std::string& path) {
   std::string_view s = h.bytes;
   bool bom = s.substr(0, kBom.size()) == kBom;
   size_t i = bom ? kBom.size() : 0;
-  if (s.substr(i, 5) != "<?xml" || i + 5 >= s.size() || !IsSpace(s[i + 5])) FailDamaged(path);
+  if (s.substr(i, 5) != "<?xml" || i + 5 >= s.size() || !IsSpace(s[i + 5])) Fails(kBadHead);
   size_t declEnd = s.find("?>", i);
-  if (declEnd == std::string_view::npos) FailDamaged(path);
+  if (declEnd == std::string_view::npos) Fails(kBadHead);
   std::string_view decl = s.substr(i, declEnd - i);
   std::string_view encoding;
   if (size_t e = decl.find("encoding"); e != std::string_view::npos) {
     size_t q = SkipSpace(decl, e + 8);
-    if (q >= decl.size() || decl[q] != '=') FailDamaged(path);
+    if (q >= decl.size() || decl[q] != '=') Fails(kBadHead);
     q = SkipSpace(decl, q + 1);
-    if (q >= decl.size() || (decl[q] != '"' && decl[q] != '\'')) FailDamaged(path);
+    if (q >= decl.size() || (decl[q] != '"' && decl[q] != '\'')) Fails(kBadHead);
     size_t close = decl.find(decl[q], q + 1);
-    if (close == std::string_view::npos) FailDamaged(path);
+    if (close == std::string_view::npos) Fails(kBadHead);
     encoding = decl.substr(q + 1, close - q - 1);
   }
   auto charset = CharsetOf(encoding, bom);
-  if (!charset) FailDamaged(path);
+  if (!charset) Fails(kBadEncoding);
   h.charset = *charset;
   i = SkipSpace(s, declEnd + 2);
-  if (s.substr(i, kRootOpen.size()) != kRootOpen) FailDamaged(path);
+  if (s.substr(i, kRootOpen.size()) != kRootOpen) Fails(kBadHead);
   h.rootStart = static_cast<off_t>(i);
   size_t j = SkipSpace(s, i + kRootOpen.size());
-  if (j == i + kRootOpen.size() && j < s.size() && s[j] != '>' && s[j] != '/') FailDamaged(path);  // <MorventX
+  if (j == i + kRootOpen.size() && j < s.size() && s[j] != '>' && s[j] != '/') Fails(kBadHead);  // <MorventX
   if (s.substr(j, 1) == ">") {
     h.rootEnd = static_cast<off_t>(j + 1);
   } else if (s.substr(j, 2) == "/>") {
     h.emptyRoot = true;
     h.rootEnd = static_cast<off_t>(j + 2);
     // An empty root must end the file, and the file must lie in the head.
-    if (static_cast<off_t>(s.size()) != size || SkipSpace(s, j + 2) != s.size()) FailDamaged(path);
+    if (static_cast<off_t>(s.size()) != size || SkipSpace(s, j + 2) != s.size()) Fails(kBadTail);
   } else {
-    FailDamaged(path);
+    Fails(kBadHead);
   }
   return h;
 }
@@ -366,19 +379,19 @@ Splice FindSplice(int fd, off_t size, const Head& head, const std::string& path)
     if (gt != std::string::npos) lt = tail.rfind('<', gt);
     if (lt != std::string::npos || from == head.rootStart) break;
   }
-  if (lt == std::string::npos) FailDamaged(path);
+  if (lt == std::string::npos) Fails(kBadHead);
   std::string_view t = tail;
   std::string_view element = t.substr(lt, gt - lt + 1);
   std::string_view rest = t.substr(gt + 1);
   const off_t ltAt = from + static_cast<off_t>(lt);
   if (element.substr(0, 9) == "</Morvent" && SkipSpace(element, 9) == element.size() - 1) {
-    if (SkipSpace(rest, 0) != rest.size()) FailDamaged(path);
+    if (SkipSpace(rest, 0) != rest.size()) Fails(kBadTail);
     return {ltAt, false};
   }
   const bool rootTag = ltAt == head.rootStart && from + static_cast<off_t>(gt) + 1 == head.rootEnd;
   bool whole = rootTag || IsWholeEntry(element) ||
                (element.substr(0, 8) == "</ErrLog" && SkipSpace(element, 8) == element.size() - 1);
-  if (!whole || !IsCutTail(rest)) FailDamaged(path);
+  if (!whole || !IsCutTail(rest)) Fails(kBadTail);
   return {from + static_cast<off_t>(gt + 1), true};
 }
 
@@ -430,17 +443,85 @@ void AppendEntry(const std::string& path, const std::string& entry) {
   struct stat st {};
   if (::fstat(fd.get(), &st) != 0) FailIo(path, errno);
   if (!S_ISREG(st.st_mode)) FailDamaged(path);
-  const Head head = ReadHead(fd.get(), st.st_size, path);
+  Head head;
+  Splice splice;
+  try {
+    head = ReadHead(fd.get(), st.st_size, path);
+    if (!head.emptyRoot) splice = FindSplice(fd.get(), st.st_size, head, path);
+  } catch (const Unsound&) {
+    FailDamaged(path);
+  }
   const std::string encoded = Encode(entry, head.charset, path);
   if (head.emptyRoot) {
     ReplaceFile(path, head.bytes.substr(0, static_cast<size_t>(head.rootStart)) + "<Morvent>\n  " + encoded + "\n" +
                           std::string(kRootClose));
     return;
   }
-  const Splice splice = FindSplice(fd.get(), st.st_size, head, path);
   std::string bytes = (splice.afterElement ? "\n  " : "  ") + encoded + "\n" + std::string(kRootClose);
   SpliceInto(fd.get(), st.st_size, splice.at, bytes, path);
 }
+
+// The whole log through libxml2's reader, as any consumer would see it.
+class LogParser {
+ public:
+  explicit LogParser(const std::string& path)
+      : reader_(xmlReaderForFile(path.c_str(), nullptr, XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING)) {
+    if (reader_) xmlTextReaderSetStructuredErrorHandler(reader_, &LogParser::Keep, this);
+  }
+  ~LogParser() {
+    if (reader_) xmlFreeTextReader(reader_);
+  }
+  LogParser(const LogParser&) = delete;
+  LogParser& operator=(const LogParser&) = delete;
+
+  // Hands on each entry; answers what breaks the rule, "" when nothing does.
+  std::string Entries(const std::function<bool(const LogEntry&)>& each) {
+    if (!reader_) return "无法打开";
+    bool root = false;
+    int rc = xmlTextReaderRead(reader_);
+    while (rc == 1) {
+      const int type = xmlTextReaderNodeType(reader_);
+      if (type == XML_READER_TYPE_DOCUMENT_TYPE) return "日志中不能有文档类型声明";
+      if (type != XML_READER_TYPE_ELEMENT) {
+        rc = xmlTextReaderRead(reader_);
+        continue;
+      }
+      const std::string name = reinterpret_cast<const char*>(xmlTextReaderConstName(reader_));
+      if (!root) {
+        if (name != "Morvent") return "根元素应为 Morvent，而不是 " + name;
+        root = true;
+        rc = xmlTextReaderRead(reader_);
+        continue;
+      }
+      // Whatever else the root holds is someone else's: passed over whole.
+      if (name == "ErrLog" && xmlTextReaderDepth(reader_) == 1 &&
+          !each(LogEntry{Attribute("Time"), Attribute("Direct"), Attribute("ErrMsg")}))
+        return "";
+      rc = xmlTextReaderNext(reader_);
+    }
+    if (rc < 0) return "第 " + std::to_string(line_) + " 行：" + (error_.empty() ? "无法解析" : error_);
+    return root ? "" : "文件中没有日志内容";
+  }
+
+ private:
+  static void Keep(void* self, xmlErrorPtr e) {
+    auto* p = static_cast<LogParser*>(self);
+    if (!p->error_.empty() || !e || e->level < XML_ERR_ERROR) return;
+    p->line_ = e->line;
+    p->error_ = e->message ? e->message : "";
+    while (!p->error_.empty() && (p->error_.back() == '\n' || p->error_.back() == ' ')) p->error_.pop_back();
+  }
+  std::string Attribute(const char* name) {
+    xmlChar* v = xmlTextReaderGetAttribute(reader_, reinterpret_cast<const xmlChar*>(name));
+    std::string s = v ? reinterpret_cast<const char*>(v) : "";
+    xmlFree(v);
+    return s;
+  }
+
+  xmlTextReader* reader_;
+  std::string error_;
+  int line_ = 0;
+};
 
 std::mutex& SinkMutex() {
   static std::mutex m;
@@ -460,6 +541,28 @@ void WriteErrLog(bool bExport, const std::string& sErrMsg) {
   std::lock_guard threads(WriterMutex());
   ProcessLock processes(path);
   AppendEntry(path, EntryText(bExport, sErrMsg));
+}
+
+std::string ReadExchangeLog(const std::string& path, const std::function<bool(const LogEntry&)>& each) {
+  bool stopped = false;
+  std::string damage = LogParser(path).Entries([&](const LogEntry& e) {
+    stopped = !each(e);
+    return !stopped;
+  });
+  if (!damage.empty() || stopped) return damage;
+  // Well-formed: it must still start and end as the writer needs it to.
+  Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  struct stat st {};
+  if (fd.get() < 0 || ::fstat(fd.get(), &st) != 0) return std::strerror(errno);
+  try {
+    const Head head = ReadHead(fd.get(), st.st_size, path);
+    if (!head.emptyRoot && FindSplice(fd.get(), st.st_size, head, path).afterElement) return kCutTail;
+  } catch (const Unsound& u) {
+    return u.reason;
+  } catch (const Error& e) {
+    return e.Description();
+  }
+  return "";
 }
 
 DiagnosticSink SetDiagnosticSink(DiagnosticSink sink) {

@@ -112,7 +112,7 @@ TEST(WholeLedger, CompareReportsFileRecordAndKeyButNotExportOnlyKeys) {
 
   WriteFile(customer, "<CustomerList><Customer>");
   EXPECT_EQ(RunTool(home, "compare " + Quote(a) + " " + Quote(b)).status, 3);
-  EXPECT_NE(ReadFile(home.file("stderr.txt")).find("无法读取：" + customer), std::string::npos);
+  EXPECT_NE(ReadFile(home.file("stderr.txt")).find("读取数据文件 " + customer + " 出错："), std::string::npos);
 }
 
 TEST(WholeLedger, UnusableFoldersAreReportedAndNothingIsWritten) {

@@ -92,7 +92,8 @@ TEST(ToolInspect, DamagedLogIsAnErrorAfterTheWholeEntries) {
   } cases[] = {
       {decl + "<Other/>\n", "", "根元素应为 Morvent，而不是 Other\n"},
       {decl + "<!DOCTYPE Morvent>\n<Morvent/>\n", "", "日志中不能有文档类型声明\n"},
-      {decl + "<Morvent>\n" + entry + "<Note/>\n</Morvent>\n", "t\td\tm\n", "第 4 行：日志中只能有 ErrLog 条目，不能有 Note\n"},
+      {decl + "<!-- notes -->\n<Morvent>\n" + entry + "</Morvent>\n", "t\td\tm\n",
+       "开头须是 XML 声明，随后直接是没有属性的根元素 Morvent\n"},
       {decl + "<Morvent>\n" + entry + "<ErrLog Direct=\"d", "t\td\tm\n", "第 4 行："},
       {"", "", "第 1 行："},
   };

@@ -102,6 +102,14 @@ TEST_F(HostileInput, OverlongPiecesAreRefusedWithKeyAndLine) {
   EXPECT_EQ(Read(file), "");
   WriteFile(file, "<CustomerList>\n" + comments + "<![CDATA[]]>\n</CustomerList>");
   EXPECT_EQ(Read(file), Failed(10002, "连续的注释、处理指令或 CDATA 段超过 10000 个，中间没有任何元素，无法读入"));
+  // Text cut by comments or instructions is held whole by the parser until
+  // the next tag, so the cut pieces count together.
+  std::string cut;
+  for (int i = 0; i < 17; ++i) cut += std::string(1u << 20, ' ') + (i % 2 ? "<!---->" : "<?p?>");
+  WriteFile(file, "<CustomerList>\n<Customer>\n<Number>1</Number>\n<Address>" + cut + "</Address></Customer></CustomerList>");
+  EXPECT_EQ(Read(file), Failed(4, "键 Address 的值连同其中的注释与处理指令超过 16 MB，无法读入"));
+  WriteFile(file, "<?xml version=\"1.0\"?>\n" + cut + "<CustomerList/>");
+  EXPECT_EQ(Read(file), Failed(1, "有超过 16 MB 的文本、注释与处理指令之间没有任何元素的标签，无法读入"));
   WriteFile(file, "<CustomerList><!----><!-- - x - --><Customer><Name>a<!--->-->&gt;b</Name></Customer></CustomerList>");
   ASSERT_EQ(Read(file), "");
   EXPECT_EQ(out->Item(1)->Value("Name").RawText(), "a>b");
@@ -165,6 +173,53 @@ TEST_F(HostileInput, WhitespaceDoesNotBalloon) {
     EXPECT_GE(grownMb, 0) << head;
     EXPECT_LT(grownMb, 100) << head;
   }
+}
+
+// Blanks cut into runs by comments and instructions, between records and
+// between the keys of one: the parser would hold all of them at once, so
+// they are never handed to it; the records and the lines stay the same.
+TEST_F(HostileInput, BlanksCutByMarkupDoNotBalloon) {
+  auto stretch = [](int mb) {
+    std::string text;
+    for (int i = 0; i < mb; ++i) {
+      std::string run(1u << 20, ' ');
+      for (size_t at = 0; at < run.size(); at += 64u << 10) run[at] = i % 3 ? '\n' : '\t';
+      text += run + (i % 2 ? "<!---->" : "<?p x?>");
+    }
+    return text;
+  };
+  const std::string outer = stretch(48), inner = stretch(8);  // 72 MB in all
+  auto lines = [](const std::string& s) { return std::count(s.begin(), s.end(), '\n'); };
+  auto file = [&](bool blanks, const std::string& last) {
+    std::string text = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+                       "<CustomerList xmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\">" +
+                       (blanks ? outer : "") + "\n";
+    for (int i = 1; i <= 300; ++i) {
+      const std::string b = blanks && i == 150 ? inner : "";
+      text += "<Customer>" + b + "<Number>" + std::to_string(i) + "</Number>" + b + "\n<Name>客户" +
+              std::to_string(i) + "</Name><Fax xsi:nil=\"true\"/>" + "<CustomerType>" + b +
+              "<Name>华东</Name></CustomerType>\n</Customer>\n";
+    }
+    return text + last + "</CustomerList>\n";
+  };
+  const std::string plain = dir.file("plain.xml"), blanky = dir.file("blanky.xml");
+  WriteFile(plain, file(false, ""));
+  WriteFile(blanky, file(true, ""));
+  auto [plainMb, plainError] = MeasuredRead(plain);
+  auto [blankyMb, blankyError] = MeasuredRead(blanky);
+  ASSERT_EQ(plainError, "");
+  ASSERT_EQ(blankyError, "");
+  EXPECT_LT(blankyMb, plainMb + 8) << "72 MB of blanks cost " << blankyMb << " MB";
+
+  ASSERT_EQ(Read(plain), "");
+  const std::string expected = Describe(*out);
+  ASSERT_EQ(Read(blanky), "");
+  EXPECT_EQ(Describe(*out), expected);
+  EXPECT_EQ(out->Item(150)->Record("CustomerType")->Value("Name").RawText(), "华东");
+
+  WriteFile(blanky, file(true, "<Customer><Nmae/></Customer>"));
+  EXPECT_EQ(Read(blanky), "读取数据文件 " + blanky + " 出错：第 " + std::to_string(lines(outer) + 3 * lines(inner) + 3 * 300 + 3) +
+                              " 行：元素 Customer 中有未知的键 Nmae：接口定义文件中没有这个键（键名区分大小写），是否应为 Name？");
 }
 
 }  // namespace
