@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <functional>
 #include <filesystem>
 #include <optional>
 #include <thread>
@@ -219,16 +220,17 @@ TEST_F(LedgerFaults, ALedgerLockedByAnotherProgramIsReportedAsInUse) {
   EXPECT_EQ(ErrorOf([&] { LedgerStore::ForPath(path); }), "");
 }
 
-// What opening answers in a child process that may not write the folder or
-// read the file (root gives up its rights there first).
-std::string OpenAsUnprivileged(const std::string& ledger) {
+// What fn answers in a child process that may not write the folder or
+// read the file: root gives up its rights there first, so the system, not
+// the ledger's own care, decides what may be written.
+std::string AsUnprivileged(const std::function<std::string()>& fn) {
   int fds[2];
   if (pipe(fds) != 0) return "pipe failed";
   pid_t pid = fork();
   if (pid == 0) {
     close(fds[0]);
-    if (getuid() == 0 && setuid(65534) != 0) _exit(2);
-    std::string message = ErrorOf([&] { LedgerStore::ForPath(ledger); });
+    if (getuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) _exit(2);
+    std::string message = fn();
     ssize_t written = write(fds[1], message.data(), message.size());
     _exit(written == static_cast<ssize_t>(message.size()) ? 0 : 3);
   }
@@ -243,23 +245,64 @@ std::string OpenAsUnprivileged(const std::string& ledger) {
   return message;
 }
 
-TEST(LedgerOpeningRights, UnwritableFolderAndUnreadableFileSayWhichAndWhy) {
+std::string OpenAsUnprivileged(const std::string& ledger) {
+  return AsUnprivileged([&] { return ErrorOf([&] { LedgerStore::ForPath(ledger); }); });
+}
+
+// Reads the currencies, then tries to store one: "count / error of the save".
+std::string ReadAndWriteAsUnprivileged(const std::string& ledger) {
+  return AsUnprivileged([&] {
+    std::string count;
+    std::string error = ErrorOf([&] {
+      Context().gPropsString = "Data Source=" + ledger;
+      PublicCallScope call;
+      auto set = CreateObjectAs<ObjectSet>(kCurrencySet);
+      set->Refresh();
+      count = std::to_string(set->Count());
+      set->CreateNew({}, {{"Number", Variant("JPY")}})->SaveChanges();
+    });
+    return count + " / " + error;
+  });
+}
+
+// A ledger in a folder nobody may write, or on read-only media, can be read
+// (whatever its journal mode) and refuses only the save; an unreadable
+// file says why.
+TEST(LedgerOpeningRights, ReadOnlyFolderReadsAndUnreadableFileSaysWhy) {
   TempDir dir;
   chmod(dir.path().c_str(), 0755);
-  const std::string folder = dir.file("ro");
-  fs::create_directory(folder);
-  const std::string ledger = folder + "/l.db";
-  CreateLedger(ledger);
-  const std::string canonical = fs::canonical(ledger).string();
-  chmod(ledger.c_str(), 0666);
-  chmod(folder.c_str(), 0555);
-  EXPECT_EQ(OpenAsUnprivileged(ledger), "无法建立账套 " + canonical +
-                                            " 的日志文件：账套所在的目录不可写（attempt to write a readonly database）");
-  chmod(folder.c_str(), 0755);
-  chmod(ledger.c_str(), 0000);
-  EXPECT_EQ(OpenAsUnprivileged(ledger),
-            "无法打开账套文件 " + canonical + "：Permission denied，unable to open database file");
-  chmod(ledger.c_str(), 0644);
+  for (const char* mode : {"WAL", "DELETE"}) {
+    SCOPED_TRACE(mode);
+    const std::string folder = dir.file(std::string("ro-") + mode);
+    fs::create_directory(folder);
+    const std::string ledger = folder + "/l.db";
+    CreateLedger(ledger);
+    {
+      Context().gPropsString = "Data Source=" + ledger;
+      PublicCallScope call;
+      CreateObjectAs<ObjectSet>(kCurrencySet)->CreateNew({}, {{"Number", Variant("RMB")}})->SaveChanges();
+    }
+    Context().gPropsString.clear();
+    sqlite3* db = nullptr;
+    sqlite3_open(ledger.c_str(), &db);
+    sqlite3_exec(db, (std::string("PRAGMA journal_mode = ") + mode).c_str(), nullptr, nullptr, nullptr);
+    sqlite3_close(db);
+    const std::string canonical = fs::canonical(ledger).string();
+    const std::string before = ReadFile(ledger);
+    for (mode_t file : {0666, 0444}) {
+      chmod(ledger.c_str(), file);
+      chmod(folder.c_str(), 0555);
+      const std::string readOnly = "账套 " + canonical + " 是只读的，不能保存：attempt to write a readonly database";
+      EXPECT_EQ(ReadAndWriteAsUnprivileged(ledger), "1 / " + readOnly) << std::oct << file;
+      chmod(folder.c_str(), 0755);
+    }
+    EXPECT_EQ(ReadFile(ledger), before);
+    EXPECT_EQ(fs::directory_iterator(folder)->path(), fs::path(ledger)) << "nothing made beside the ledger";
+    chmod(ledger.c_str(), 0000);
+    EXPECT_EQ(OpenAsUnprivileged(ledger),
+              "无法打开账套文件 " + canonical + "：Permission denied，unable to open database file");
+    chmod(ledger.c_str(), 0644);
+  }
 }
 
 }  // namespace
