@@ -3,6 +3,8 @@
 #include <map>
 
 #include <sqlite3.h>
+#include <sys/resource.h>
+#include <sys/statvfs.h>
 
 #include <atomic>
 #include <cerrno>
@@ -60,14 +62,47 @@ std::map<std::string, int64_t>& IdFloors() {
   return floors;
 }
 
+// Whether a write to the ledger at path failed for want of room, and which
+// room: the size a file may grow to (RLIMIT_FSIZE) or the disk. SQLite
+// reports both as a full disk or a write error, and the errno it keeps may
+// be a later call's, so the files and the disk are looked at.
+enum class Room { Enough, FileLimit, Disk };
+Room RoomLeft(const std::string& path, int sys) {
+  if (sys == EFBIG) return Room::FileLimit;
+  rlimit limit{};
+  if (!path.empty() && getrlimit(RLIMIT_FSIZE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY) {
+    for (const char* suffix : {"", "-wal", "-journal"}) {
+      std::error_code ec;
+      const auto size = fs::file_size(fs::path(path + suffix), ec);
+      // The write that failed added at most a WAL frame of the largest page.
+      if (!ec && size + 65536 + 24 > limit.rlim_cur) return Room::FileLimit;
+    }
+  }
+  if (sys == ENOSPC) return Room::Disk;
+  struct statvfs disk {};
+  if (!path.empty() && statvfs(fs::path(path).parent_path().c_str(), &disk) == 0 &&
+      static_cast<uint64_t>(disk.f_bavail) * disk.f_frsize < 65536 + 24)
+    return Room::Disk;
+  return Room::Enough;
+}
+
 // The reason a commit failed, in the user's words with SQLite's after it.
-// sys is the system's errno behind it (0: none known): a file grown past
-// the size the system allows reaches SQLite as a write error.
-std::string CommitFailureReason(int code, int sys, const std::string& message) {
-  if (sys == EFBIG) return "账套文件已达到系统允许的大小上限（" + std::string(std::strerror(sys)) + "）";
-  if (sys == ENOSPC) return "磁盘已满（" + std::string(std::strerror(sys)) + "）";
+// sys is the errno SQLite kept (0: none); path the ledger's, to tell a full
+// disk from a file grown to the size the system allows.
+std::string CommitFailureReason(int code, int sys, const std::string& message, const std::string& path = "") {
+  const int primary = code & 0xFF;
+  if (primary == SQLITE_FULL || primary == SQLITE_IOERR) {
+    switch (RoomLeft(path, sys)) {
+      case Room::FileLimit:
+        return "账套文件已达到系统允许的大小上限（" + std::string(std::strerror(EFBIG)) + "）";
+      case Room::Disk:
+        return "磁盘已满（" + std::string(std::strerror(ENOSPC)) + "）";
+      case Room::Enough:
+        break;
+    }
+  }
   std::string why;
-  switch (code & 0xFF) {
+  switch (primary) {
     case SQLITE_FULL:
       why = "磁盘已满";
       break;
@@ -185,12 +220,16 @@ bool Query::Next() {
     counts->TakeStatement();
     changes = sqlite3_total_changes64(store_->db_);
   }
+  const bool grouped = store_->InTransaction();
   int rc = sqlite3_step(stmt_);
   if (rc == SQLITE_ROW) return true;
   if (rc == SQLITE_DONE) return false;
   if (counts && !sqlite3_get_autocommit(store_->db_) && sqlite3_total_changes64(store_->db_) == changes)
     counts->BackStatement();
   sqlite3_reset(stmt_);
+  // Any statement, a read that spilled the cache too, may fail so that
+  // SQLite rolls the grouped work back: the call must learn it was lost.
+  if (grouped && sqlite3_get_autocommit(store_->db_)) store_->LostWithStatement();
   store_->Fail(sql_);
 }
 
@@ -469,11 +508,22 @@ std::shared_ptr<LedgerStore> LedgerStore::CreateFile(const std::string& path) {
 
 // ---- LedgerStore: statements -----------------------------------------------
 
+void LedgerStore::LostWithStatement() noexcept {
+  lastFailure_ = {sqlite3_extended_errcode(db_), sqlite3_system_errno(db_), sqlite3_errmsg(db_)};
+  countMarks_.clear();
+  ForgetLostTransaction();
+  try {
+    if (InPublicCall()) NoteLostWrite(LastFailureReason());
+  } catch (...) {
+  }
+}
+
 std::string LedgerStore::LastFailureReason() const {
   // The statement that failed has been reset since, and a reset that
   // succeeds clears the connection's error: what Fail saw is the reason.
-  if (lastFailure_.code != SQLITE_OK) return CommitFailureReason(lastFailure_.code, lastFailure_.sys, lastFailure_.message);
-  return CommitFailureReason(sqlite3_extended_errcode(db_), sqlite3_system_errno(db_), sqlite3_errmsg(db_));
+  if (lastFailure_.code != SQLITE_OK)
+    return CommitFailureReason(lastFailure_.code, lastFailure_.sys, lastFailure_.message, path_);
+  return CommitFailureReason(sqlite3_extended_errcode(db_), sqlite3_system_errno(db_), sqlite3_errmsg(db_), path_);
 }
 
 void LedgerStore::Fail(const std::string& what) const {
@@ -484,6 +534,8 @@ void LedgerStore::Fail(const std::string& what) const {
     ThrowLedgerError("账套 " + path_ + " 正被其他程序使用，等待超时：" + msg);
   if ((code & 0xFF) == SQLITE_READONLY) ThrowLedgerError("账套 " + path_ + " 是只读的，不能保存：" + msg);
   if ((code & 0xFF) == SQLITE_CORRUPT || (code & 0xFF) == SQLITE_NOTADB) ThrowLedgerError("账套文件已损坏：" + path_);
+  if ((code & 0xFF) == SQLITE_FULL || (code & 0xFF) == SQLITE_IOERR)
+    ThrowLedgerError("账套不能写入：" + CommitFailureReason(code, lastFailure_.sys, msg, path_));
   (void)what;
   ThrowLedgerError("账套操作失败：" + msg);
 }
@@ -753,7 +805,7 @@ std::string LedgerStore::TryCommit() noexcept {
   // The work is gone either way; a transaction SQLite kept open goes too.
   if (!sqlite3_get_autocommit(db_)) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
   ForgetLostTransaction();
-  return CommitFailureReason(rc, sys, message);
+  return CommitFailureReason(rc, sys, message, path_);
 }
 
 void LedgerStore::ForgetLostTransaction() noexcept {
@@ -913,7 +965,7 @@ std::string LedgerStore::RollbackDryRun() noexcept {
   }
   if (RollbackFault() && RollbackFault()()) return CommitFailureReason(SQLITE_IOERR, 0, sqlite3_errstr(SQLITE_IOERR));
   if (sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr) != SQLITE_OK && InTransaction())
-    return CommitFailureReason(sqlite3_extended_errcode(db_), sqlite3_system_errno(db_), sqlite3_errmsg(db_));
+    return CommitFailureReason(sqlite3_extended_errcode(db_), sqlite3_system_errno(db_), sqlite3_errmsg(db_), path_);
   dryRun_ = 0;
   ForgetLostTransaction();
   return "";

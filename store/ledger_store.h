@@ -220,6 +220,9 @@ class LedgerStore : public std::enable_shared_from_this<LedgerStore> {
   // Moves the IDs of a transaction that was rolled back into the floors.
   void ForgetLostTransaction() noexcept;
   [[noreturn]] void Fail(const std::string& what) const;
+  // A statement failed and SQLite rolled the grouped transaction back with
+  // it: the IDs are forgotten and the call notes the lost write.
+  void LostWithStatement() noexcept;
   // Why the last statement that failed did, in CommitFailureReason's words.
   std::string LastFailureReason() const;
   friend void EndDryRun();

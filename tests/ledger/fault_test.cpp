@@ -1,6 +1,8 @@
 // The ledger under faults: commits that fail, a record's saves that must not
 // be split by a commit, IDs of lost work, and files it cannot open as asked.
 #include <sqlite3.h>
+#include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -218,6 +220,76 @@ TEST_F(LedgerFaults, ALedgerLockedByAnotherProgramIsReportedAsInUse) {
             "账套 " + canonical + " 正被其他程序使用，无法打开：database is locked");
   sqlite3_close(other);
   EXPECT_EQ(ErrorOf([&] { LedgerStore::ForPath(path); }), "");
+}
+
+// In a child that may not grow a file past limit bytes (SIGXFSZ ignored, as
+// a shell may leave it), departments are saved in one record until the
+// ledger refuses: what the call learns names the limit, whether the write
+// that hit it was a save spilling the cache or the commit.
+std::string LostUnderFileLimit(const std::string& props, rlim_t limit, int perCommit) {
+  int fds[2];
+  if (pipe(fds) != 0) return "pipe failed";
+  pid_t pid = fork();
+  if (pid == 0) {
+    close(fds[0]);
+    signal(SIGXFSZ, SIG_IGN);
+    rlimit r{limit, limit};
+    setrlimit(RLIMIT_FSIZE, &r);
+    Context().gPropsString = props;
+    std::string message = "nothing lost";
+    std::string refused;
+    {
+      PublicCallScope call;
+      auto set = CreateObjectAs<ObjectSet>(kItemSet);
+      // Without commits between records the grouped work outgrows the cache.
+      std::optional<RecordScope> whole;
+      if (perCommit == 0) whole.emplace();
+      for (int i = 0; i < 200000 && !LostWritePending() && refused.empty(); ++i) {
+        {
+          RecordScope record;
+          refused = ErrorOf([&] {
+            auto number = Variant("D" + std::to_string(i));
+            auto item = set->CreateNew({Variant(int16_t{2}), Variant(0)}, {{"Number", number}});
+            item->Let("Name", Variant(std::string(200, 'n')));
+            item->SaveChanges();
+          });
+          if (refused.empty()) record.Stored();
+        }
+        if (perCommit > 0 && i % perCommit == perCommit - 1) CommitThreadStores();
+      }
+      whole.reset();
+      RunCallEndHooks();
+      if (auto lost = TakeLostWrite()) message = *lost;
+    }
+    message = refused + "|" + message;
+    ssize_t written = write(fds[1], message.data(), message.size());
+    _exit(written == static_cast<ssize_t>(message.size()) ? 0 : 3);
+  }
+  close(fds[1]);
+  std::string message;
+  char buffer[512];
+  for (ssize_t n; (n = read(fds[0], buffer, sizeof buffer)) > 0;) message.append(buffer, static_cast<size_t>(n));
+  close(fds[0]);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  return message;
+}
+
+TEST_F(LedgerFaults, AFileSizeLimitIsNamedAsTheReasonALostWriteGives) {
+  struct Case {
+    const char* what;
+    int perCommit;  // 0: one transaction, the cache spills inside a save
+  };
+  for (const Case& c : {Case{"spilled inside a save", 0}, Case{"at a commit", 50}}) {
+    SCOPED_TRACE(c.what);
+    const std::string ledger = dir.file(std::string(c.what) + ".db");
+    CreateLedger(ledger);
+    const std::string message = LostUnderFileLimit("Data Source=" + ledger, 2 * 1024 * 1024, c.perCommit);
+    const int64_t stored = Outside(ledger, "SELECT count(*) FROM t_Item WHERE FItemClassID = 2");
+    const std::string why = "账套文件已达到系统允许的大小上限（File too large）";
+    EXPECT_EQ(message, (c.perCommit == 0 ? "账套不能写入：" + why : "") + "|" + LostWriteMessage(why, stored));
+  }
 }
 
 // What fn answers in a child process that may not write the folder or
