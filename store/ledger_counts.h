@@ -4,8 +4,10 @@
 //
 // Count triggers keep ledger_counts right for every writer of the file, but
 // they cost each inserted row two upserts, about a third of an import. While
-// a store holds a transaction grouped inside a public call, it switches the
-// triggers off on its own connection only; a pre-update hook adds up every
+// a store holds a transaction grouped inside a public call, its connection
+// compiles the count triggers without their writes to ledger_counts (an
+// authorizer leaves them out); every other trigger of the file, another
+// program's included, fires as always. A pre-update hook adds up every
 // counted row it inserts, deletes or moves to another scope, and the sums
 // are written to ledger_counts in the same transaction, just before it
 // commits. Other connections, and this one outside grouped transactions,
@@ -32,14 +34,16 @@ class CountKeeper {
     const char* scopeColumn;  // "" when counted as a whole only
   };
   static const std::vector<Counted>& Tables();
+  // Whether a trigger of that name is one of the ledger's count triggers.
+  static bool IsCountTrigger(const char* name);
 
   explicit CountKeeper(sqlite3* db);
   ~CountKeeper();
   CountKeeper(const CountKeeper&) = delete;
   CountKeeper& operator=(const CountKeeper&) = delete;
 
-  // On: the triggers of this connection off, the hook adding up. Off: the
-  // reverse; nothing may be left unwritten. A switch expires the
+  // On: the count triggers of this connection silent, the hook adding up.
+  // Off: the reverse; nothing may be left unwritten. A switch expires the
   // connection's prepared statements (SQLite prepares them again on their
   // next run), so callers switch only when the mode must change.
   void Keep(bool on);
@@ -71,6 +75,8 @@ class CountKeeper {
 
  private:
   static void OnPreUpdate(void* self, sqlite3* db, int op, const char* dbName, const char* table, long long, long long);
+  static int OnAuthorize(void* self, int action, const char* table, const char* column, const char* dbName,
+                         const char* trigger);
   static int OnCommit(void* self);
   static void OnRollback(void* self);
   void Add(int table, bool scoped, int64_t scope, int64_t delta);

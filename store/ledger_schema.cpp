@@ -119,10 +119,13 @@ void CreateCoreSchema(LedgerStore& store) {
   store.SetMeta("schema_version", std::to_string(kLedgerSchemaVersion));
 }
 
+void RefuseNewerLedger(LedgerStore& store, const std::string& storedVersion) {
+  ThrowLedgerError("账套 " + store.Path() + " 的结构版本为 " + storedVersion + "，高于本程序支持的版本 " +
+                   std::to_string(kLedgerSchemaVersion) + "，无法打开");
+}
+
 void UpgradeSchema(LedgerStore& store, int fromVersion) {
-  if (fromVersion > kLedgerSchemaVersion)
-    ThrowLedgerError("账套 " + store.Path() + " 的结构版本为 " + std::to_string(fromVersion) +
-                     "，高于本程序支持的版本 " + std::to_string(kLedgerSchemaVersion) + "，无法打开");
+  if (fromVersion > kLedgerSchemaVersion) RefuseNewerLedger(store, std::to_string(fromVersion));
   // Each later version adds one step here, run in order inside one write:
   // if (fromVersion < 2) { ... }
   if (fromVersion < kLedgerSchemaVersion) {

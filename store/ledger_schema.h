@@ -4,6 +4,7 @@
 // ledger_meta table records the schema version and the ledger's kind.
 // The item side adds its own tables (store/item_ledger.h).
 #include <cstdint>
+#include <string>
 
 namespace morvent {
 
@@ -19,5 +20,9 @@ void CreateCoreSchema(LedgerStore& store);
 // Brings an older ledger to the newest version; refuses a newer one. Called
 // on every open.
 void UpgradeSchema(LedgerStore& store, int fromVersion);
+
+// Raises the refusal of a ledger whose stored version (as stored, however
+// large) is newer than this program's.
+[[noreturn]] void RefuseNewerLedger(LedgerStore& store, const std::string& storedVersion);
 
 }  // namespace morvent

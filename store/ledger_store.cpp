@@ -3,10 +3,15 @@
 #include <map>
 
 #include <sqlite3.h>
+#include <sys/resource.h>
+#include <sys/statvfs.h>
 
 #include <atomic>
+#include <cerrno>
 #include <cstring>
+#include <cctype>
 #include <filesystem>
+#include <fstream>
 #include <mutex>
 #include <system_error>
 
@@ -57,10 +62,47 @@ std::map<std::string, int64_t>& IdFloors() {
   return floors;
 }
 
+// Whether a write to the ledger at path failed for want of room, and which
+// room: the size a file may grow to (RLIMIT_FSIZE) or the disk. SQLite
+// reports both as a full disk or a write error, and the errno it keeps may
+// be a later call's, so the files and the disk are looked at.
+enum class Room { Enough, FileLimit, Disk };
+Room RoomLeft(const std::string& path, int sys) {
+  if (sys == EFBIG) return Room::FileLimit;
+  rlimit limit{};
+  if (!path.empty() && getrlimit(RLIMIT_FSIZE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY) {
+    for (const char* suffix : {"", "-wal", "-journal"}) {
+      std::error_code ec;
+      const auto size = fs::file_size(fs::path(path + suffix), ec);
+      // The write that failed added at most a WAL frame of the largest page.
+      if (!ec && size + 65536 + 24 > limit.rlim_cur) return Room::FileLimit;
+    }
+  }
+  if (sys == ENOSPC) return Room::Disk;
+  struct statvfs disk {};
+  if (!path.empty() && statvfs(fs::path(path).parent_path().c_str(), &disk) == 0 &&
+      static_cast<uint64_t>(disk.f_bavail) * disk.f_frsize < 65536 + 24)
+    return Room::Disk;
+  return Room::Enough;
+}
+
 // The reason a commit failed, in the user's words with SQLite's after it.
-std::string CommitFailureReason(int code, const std::string& message) {
+// sys is the errno SQLite kept (0: none); path the ledger's, to tell a full
+// disk from a file grown to the size the system allows.
+std::string CommitFailureReason(int code, int sys, const std::string& message, const std::string& path = "") {
+  const int primary = code & 0xFF;
+  if (primary == SQLITE_FULL || primary == SQLITE_IOERR) {
+    switch (RoomLeft(path, sys)) {
+      case Room::FileLimit:
+        return "账套文件已达到系统允许的大小上限（" + std::string(std::strerror(EFBIG)) + "）";
+      case Room::Disk:
+        return "磁盘已满（" + std::string(std::strerror(ENOSPC)) + "）";
+      case Room::Enough:
+        break;
+    }
+  }
   std::string why;
-  switch (code & 0xFF) {
+  switch (primary) {
     case SQLITE_FULL:
       why = "磁盘已满";
       break;
@@ -73,6 +115,9 @@ std::string CommitFailureReason(int code, const std::string& message) {
       break;
     case SQLITE_READONLY:
       why = "账套是只读的";
+      break;
+    case SQLITE_CORRUPT:
+      why = "账套文件已损坏";
       break;
     default:
       why = "提交失败";
@@ -175,12 +220,16 @@ bool Query::Next() {
     counts->TakeStatement();
     changes = sqlite3_total_changes64(store_->db_);
   }
+  const bool grouped = store_->InTransaction();
   int rc = sqlite3_step(stmt_);
   if (rc == SQLITE_ROW) return true;
   if (rc == SQLITE_DONE) return false;
   if (counts && !sqlite3_get_autocommit(store_->db_) && sqlite3_total_changes64(store_->db_) == changes)
     counts->BackStatement();
   sqlite3_reset(stmt_);
+  // Any statement, a read that spilled the cache too, may fail so that
+  // SQLite rolls the grouped work back: the call must learn it was lost.
+  if (grouped && sqlite3_get_autocommit(store_->db_)) store_->LostWithStatement();
   store_->Fail(sql_);
 }
 
@@ -282,11 +331,13 @@ std::shared_ptr<LedgerStore> LedgerStore::ForPath(const std::string& path) {
 
 namespace {
 // A connection that waits for other writers; a failure names the path.
-sqlite3* OpenConnection(const std::string& path, int flags, const std::string& failure) {
+// name is the path, or a URI when flags hold SQLITE_OPEN_URI.
+sqlite3* OpenConnection(const std::string& path, int flags, const std::string& failure,
+                        const std::string& name = "") {
   sqlite3* db = nullptr;
   // A connection never leaves the thread that opened it (see the header),
   // so SQLite's own per-call locking would guard nothing.
-  int rc = sqlite3_open_v2(path.c_str(), &db, flags | SQLITE_OPEN_NOMUTEX, nullptr);
+  int rc = sqlite3_open_v2(name.empty() ? path.c_str() : name.c_str(), &db, flags | SQLITE_OPEN_NOMUTEX, nullptr);
   if (rc != SQLITE_OK) {
     std::string msg = db ? sqlite3_errmsg(db) : sqlite3_errstr(rc);
     const int sys = db ? sqlite3_system_errno(db) : 0;
@@ -298,15 +349,58 @@ sqlite3* OpenConnection(const std::string& path, int flags, const std::string& f
   sqlite3_extended_result_codes(db, 1);
   return db;
 }
-}  // namespace
 
-namespace {
+// What the first bytes of a file say: an SQLite database at all, one that
+// carries the ledger's application id, and one shorter than its own header
+// says (cut off).
+struct FileHead {
+  bool database = false;
+  bool ledger = false;
+  bool cut = false;
+};
+
+FileHead ReadHead(const std::string& path) {
+  FileHead head;
+  unsigned char b[100] = {};
+  std::ifstream in(path, std::ios::binary);
+  in.read(reinterpret_cast<char*>(b), sizeof b);
+  if (in.gcount() < static_cast<std::streamsize>(sizeof b) || std::memcmp(b, "SQLite format 3", 16) != 0) return head;
+  head.database = true;
+  auto be32 = [&](int at) {
+    return static_cast<uint32_t>(b[at]) << 24 | static_cast<uint32_t>(b[at + 1]) << 16 |
+           static_cast<uint32_t>(b[at + 2]) << 8 | b[at + 3];
+  };
+  head.ledger = be32(68) == static_cast<uint32_t>(kLedgerApplicationId);
+  // The page count in the header holds only while its change counter
+  // matches the one it was written with.
+  const uint32_t pageSize = b[16] << 8 | b[17];
+  const uint64_t pageBytes = pageSize == 1 ? 65536 : pageSize;
+  const uint32_t pages = be32(28);
+  std::error_code ec;
+  const auto size = fs::file_size(fs::path(path), ec);
+  head.cut = !ec && pages > 0 && be32(24) == be32(92) && size < pages * pageBytes;
+  return head;
+}
+
+// A URI naming the file, for the flags only a URI carries.
+std::string FileUri(const std::string& path, const char* query) {
+  static const char* const hex = "0123456789ABCDEF";
+  std::string uri = "file:";
+  for (unsigned char c : fs::absolute(fs::path(path)).string()) {
+    if (std::isalnum(c) || c == '/' || c == '-' || c == '_' || c == '.' || c == '~') {
+      uri += static_cast<char>(c);
+    } else {
+      uri += '%';
+      uri += hex[c >> 4];
+      uri += hex[c & 15];
+    }
+  }
+  return uri + "?" + query;
+}
+
 // Why the first read of a file that opened failed: the file is in use, its
-// journal cannot be had, or it is no ledger at all.
-std::string OpeningFailure(sqlite3* db, const std::string& path) {
-  const int code = sqlite3_extended_errcode(db);
-  const int sys = sqlite3_system_errno(db);
-  const std::string msg = sqlite3_errmsg(db);
+// journal cannot be had, it is a damaged ledger or no ledger at all.
+std::string OpeningFailure(int code, int sys, const std::string& msg, const std::string& path, const FileHead& head) {
   const std::string why = sys != 0 ? std::string(std::strerror(sys)) + "，" + msg : msg;
   switch (code & 0xFF) {
     case SQLITE_BUSY:
@@ -321,38 +415,81 @@ std::string OpeningFailure(sqlite3* db, const std::string& path) {
     case SQLITE_IOERR:
       return "读取账套文件 " + path + " 出错：" + why;
     default:
-      return "不是账套文件：" + path;
+      return head.ledger ? "账套文件已损坏：" + path : "不是账套文件：" + path;
   }
+}
+
+// Whether a failure of the first read is the folder or the medium denying
+// the journal, which a read-only connection does without.
+bool JournalDenied(int code) { return (code & 0xFF) == SQLITE_READONLY || (code & 0xFF) == SQLITE_CANTOPEN; }
+
+// The schema version as stored: digits only; anything else is damage.
+// A number past any version is newer than this program, however large.
+std::optional<uint64_t> ParseVersion(const std::string& text) {
+  if (text.empty() || text.size() > 19) {
+    if (!text.empty() && text.find_first_not_of("0123456789") == std::string::npos) return UINT64_MAX;
+    return std::nullopt;
+  }
+  uint64_t v = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') return std::nullopt;
+    v = v * 10 + static_cast<uint64_t>(c - '0');
+  }
+  return v;
 }
 }  // namespace
 
 std::shared_ptr<LedgerStore> LedgerStore::OpenExisting(const std::string& path) {
-  // Never SQLITE_OPEN_CREATE: a ledger is only ever made by CreateLedger.
-  sqlite3* db = OpenConnection(path, SQLITE_OPEN_READWRITE, "无法打开账套文件 ");
-  std::shared_ptr<LedgerStore> store(new LedgerStore(path, db));
-
-  // Checks read only: a file that is not a ledger must come out untouched.
+  const FileHead head = ReadHead(path);
+  if (head.ledger && head.cut) ThrowLedgerError("账套文件已损坏：" + path);
+  // Looking never writes: the connection reads as it is opened, and the
+  // file is changed (WAL switched on, say) only by the first write. A
+  // folder or medium that denies the journal gets a read-only connection;
+  // a WAL ledger there only an immutable one, since its index cannot be
+  // shared (nobody can write that ledger beside us without the folder).
+  struct Attempt {
+    int flags;
+    const char* uriQuery;
+  };
+  const Attempt attempts[] = {{SQLITE_OPEN_READWRITE, nullptr},
+                              {SQLITE_OPEN_READONLY, nullptr},
+                              {SQLITE_OPEN_READONLY | SQLITE_OPEN_URI, "immutable=1"}};
+  std::shared_ptr<LedgerStore> store;
   int64_t appId = 0;
   bool hasMeta = false;
+  for (const auto& attempt : attempts) {
+    // Never SQLITE_OPEN_CREATE: a ledger is only ever made by CreateLedger.
+    sqlite3* db = OpenConnection(path, attempt.flags, "无法打开账套文件 ",
+                                 attempt.uriQuery ? FileUri(path, attempt.uriQuery) : "");
+    store.reset(new LedgerStore(path, db));
+    // Checks read only: a file that is not a ledger must come out untouched.
+    try {
+      auto q = store->Prepare("PRAGMA application_id");
+      if (q.Next()) appId = q.Int(0);
+      hasMeta = store->TableExists("ledger_meta");
+      break;
+    } catch (const Error&) {
+      const Failure f = store->lastFailure_;
+      if (JournalDenied(f.code) && attempt.uriQuery == nullptr) continue;
+      ThrowLedgerError(OpeningFailure(f.code, f.sys, f.message, path, head));
+    }
+  }
+  if (appId != kLedgerApplicationId) ThrowLedgerError("不是账套文件：" + path);
+  if (!hasMeta) ThrowLedgerError("账套文件已损坏：" + path);
+  std::string stored;
   try {
-    auto q = store->Prepare("PRAGMA application_id");
-    if (q.Next()) appId = q.Int(0);
-    hasMeta = store->TableExists("ledger_meta");
+    stored = store->Meta("schema_version", "");
   } catch (const Error&) {
-    ThrowLedgerError(OpeningFailure(db, path));
+    const Failure f = store->lastFailure_;
+    ThrowLedgerError(OpeningFailure(f.code, f.sys, f.message, path, head));
   }
-  if (appId != kLedgerApplicationId || !hasMeta) ThrowLedgerError("不是账套文件：" + path);
-  int version = 0;
-  try {
-    version = std::stoi(store->Meta("schema_version", "0"));
-  } catch (const std::exception&) {
-    version = 0;
-  }
-  if (version < 1) ThrowLedgerError("不是账套文件：" + path);
-  UpgradeSchema(*store, version);
+  const std::optional<uint64_t> version = ParseVersion(stored);
+  if (!version || *version < 1) ThrowLedgerError("账套文件已损坏：" + path);
+  if (*version > static_cast<uint64_t>(kLedgerSchemaVersion)) RefuseNewerLedger(*store, stored);
+  UpgradeSchema(*store, static_cast<int>(*version));
 
-  store->Exec("PRAGMA journal_mode = WAL");
-  store->Exec("PRAGMA synchronous = NORMAL");
+  // Settings of this connection only; nothing reaches the file.
+  sqlite3_exec(store->db_, "PRAGMA synchronous = NORMAL", nullptr, nullptr, nullptr);
   return store;
 }
 
@@ -365,17 +502,40 @@ std::shared_ptr<LedgerStore> LedgerStore::CreateFile(const std::string& path) {
   std::shared_ptr<LedgerStore> store(new LedgerStore(CanonicalPath(path), db));
   store->Exec("PRAGMA journal_mode = WAL");
   store->Exec("PRAGMA synchronous = NORMAL");
+  store->walChecked_ = true;
   return store;
 }
 
 // ---- LedgerStore: statements -----------------------------------------------
 
+void LedgerStore::LostWithStatement() noexcept {
+  lastFailure_ = {sqlite3_extended_errcode(db_), sqlite3_system_errno(db_), sqlite3_errmsg(db_)};
+  countMarks_.clear();
+  ForgetLostTransaction();
+  try {
+    if (InPublicCall()) NoteLostWrite(LastFailureReason());
+  } catch (...) {
+  }
+}
+
+std::string LedgerStore::LastFailureReason() const {
+  // The statement that failed has been reset since, and a reset that
+  // succeeds clears the connection's error: what Fail saw is the reason.
+  if (lastFailure_.code != SQLITE_OK)
+    return CommitFailureReason(lastFailure_.code, lastFailure_.sys, lastFailure_.message, path_);
+  return CommitFailureReason(sqlite3_extended_errcode(db_), sqlite3_system_errno(db_), sqlite3_errmsg(db_), path_);
+}
+
 void LedgerStore::Fail(const std::string& what) const {
   int code = sqlite3_extended_errcode(db_);
   std::string msg = sqlite3_errmsg(db_);
+  lastFailure_ = {code, sqlite3_system_errno(db_), msg};
   if ((code & 0xFF) == SQLITE_BUSY || (code & 0xFF) == SQLITE_LOCKED)
     ThrowLedgerError("账套 " + path_ + " 正被其他程序使用，等待超时：" + msg);
   if ((code & 0xFF) == SQLITE_READONLY) ThrowLedgerError("账套 " + path_ + " 是只读的，不能保存：" + msg);
+  if ((code & 0xFF) == SQLITE_CORRUPT || (code & 0xFF) == SQLITE_NOTADB) ThrowLedgerError("账套文件已损坏：" + path_);
+  if ((code & 0xFF) == SQLITE_FULL || (code & 0xFF) == SQLITE_IOERR)
+    ThrowLedgerError("账套不能写入：" + CommitFailureReason(code, lastFailure_.sys, msg, path_));
   (void)what;
   ThrowLedgerError("账套操作失败：" + msg);
 }
@@ -398,14 +558,14 @@ Query LedgerStore::Prepare(const std::string& sql) {
     stmt = Compile(sql.c_str(), sql.size());
   }
   Query q(shared_from_this(), sql, stmt);
-  if (readsShareTx_) ShareRead(sqlite3_stmt_readonly(stmt) != 0);
+  if (readsShareTx_) LookOrShareRead(sqlite3_stmt_readonly(stmt) != 0);
   return q;
 }
 
 Query LedgerStore::Prepare(const StatementKey& key) {
   SettleDryRunLeftover();
   Query q = Borrow(key);
-  if (readsShareTx_) ShareRead(sqlite3_stmt_readonly(q.stmt_) != 0);
+  if (readsShareTx_) LookOrShareRead(sqlite3_stmt_readonly(q.stmt_) != 0);
   return q;
 }
 
@@ -425,6 +585,17 @@ void LedgerStore::Release(size_t slot, sqlite3_stmt* stmt) noexcept {
     if (slot >= slots_.size()) slots_.resize(slot + 1);
     return slots_[slot];
   });
+}
+
+void LedgerStore::LookOrShareRead(bool readOnly) {
+  // A record's lookups decide whether it makes a new object or finds one:
+  // they run under the write lock its save will need, so that no other
+  // writer can store the same object in between.
+  if (readOnly && InRecord() && !InTransaction() && !sqlite3_db_readonly(db_, "main")) {
+    Begin();
+    return;
+  }
+  ShareRead(readOnly);
 }
 
 void LedgerStore::ShareRead(bool readOnly) noexcept {
@@ -498,6 +669,13 @@ void LedgerStore::Begin() {
   countMarks_.clear();
   counts_->Keep(InPublicCall());
   ++writeEpoch_;
+  if (!walChecked_) {
+    // Left to the first write, so that looking at a ledger never changes
+    // it. A ledger another program holds in its own journal mode stays in
+    // it (the switch needs the file to itself); that is only slower.
+    walChecked_ = true;
+    sqlite3_exec(db_, "PRAGMA journal_mode = WAL", nullptr, nullptr, nullptr);
+  }
   Borrow(begin).Run();
   txStart_ = std::chrono::steady_clock::now();
 }
@@ -519,6 +697,7 @@ void LedgerStore::Write(const std::function<void()>& fn) {
   if (LostWritePending())
     ThrowLedgerError("账套不能写入：本次调用中已有保存失败，不再保存");
   SettleDryRunLeftover();
+  if (writeDepth_ == 0) lastFailure_ = {};
   if (writeDepth_ == 0 && !InTransaction()) Begin();
   JoinDryRun();
   ++writeDepth_;
@@ -535,7 +714,7 @@ void LedgerStore::Write(const std::function<void()>& fn) {
       countMarks_.clear();
       // SQLite rolled the whole transaction back (a full disk while the
       // cache spilled, say): the grouped work before this save is gone too.
-      const std::string reason = CommitFailureReason(sqlite3_extended_errcode(db_), sqlite3_errmsg(db_));
+      const std::string reason = LastFailureReason();
       ForgetLostTransaction();
       NoteLostWrite(reason);
       throw;
@@ -566,6 +745,7 @@ void LedgerStore::WriteOne(const std::function<void()>& fn, const std::function<
   if (LostWritePending())
     ThrowLedgerError("账套不能写入：本次调用中已有保存失败，不再保存");
   SettleDryRunLeftover();
+  lastFailure_ = {};
   if (!InTransaction()) Begin();
   JoinDryRun();
   const int64_t before = sqlite3_total_changes64(db_);
@@ -586,7 +766,7 @@ void LedgerStore::WriteOne(const std::function<void()>& fn, const std::function<
     if (!whole || changed) {
       // Rolled back by SQLite, or changed and then failed: without a
       // savepoint only the whole transaction can go, and the call learns.
-      const std::string reason = CommitFailureReason(sqlite3_extended_errcode(db_), sqlite3_errmsg(db_));
+      const std::string reason = LastFailureReason();
       if (whole) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
       ForgetLostTransaction();
       if (InPublicCall()) NoteLostWrite(reason);
@@ -601,17 +781,20 @@ void LedgerStore::WriteOne(const std::function<void()>& fn, const std::function<
 
 std::string LedgerStore::TryCommit() noexcept {
   int rc = SQLITE_OK;
+  int sys = 0;
   std::string message;
   if (CommitFault() && CommitFault()()) {
     rc = SQLITE_FULL;
     message = sqlite3_errstr(SQLITE_FULL);
   } else if ((rc = counts_->Flush()) != SQLITE_OK) {
     rc = sqlite3_extended_errcode(db_);
+    sys = sqlite3_system_errno(db_);
     message = sqlite3_errmsg(db_);
   } else {
     rc = sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr);
     if (rc != SQLITE_OK) {
       rc = sqlite3_extended_errcode(db_);
+      sys = sqlite3_system_errno(db_);
       message = sqlite3_errmsg(db_);
     }
   }
@@ -622,7 +805,7 @@ std::string LedgerStore::TryCommit() noexcept {
   // The work is gone either way; a transaction SQLite kept open goes too.
   if (!sqlite3_get_autocommit(db_)) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
   ForgetLostTransaction();
-  return CommitFailureReason(rc, message);
+  return CommitFailureReason(rc, sys, message, path_);
 }
 
 void LedgerStore::ForgetLostTransaction() noexcept {
@@ -780,9 +963,9 @@ std::string LedgerStore::RollbackDryRun() noexcept {
     dryRun_ = 0;
     return "";
   }
-  if (RollbackFault() && RollbackFault()()) return CommitFailureReason(SQLITE_IOERR, sqlite3_errstr(SQLITE_IOERR));
+  if (RollbackFault() && RollbackFault()()) return CommitFailureReason(SQLITE_IOERR, 0, sqlite3_errstr(SQLITE_IOERR));
   if (sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr) != SQLITE_OK && InTransaction())
-    return CommitFailureReason(sqlite3_extended_errcode(db_), sqlite3_errmsg(db_));
+    return CommitFailureReason(sqlite3_extended_errcode(db_), sqlite3_system_errno(db_), sqlite3_errmsg(db_), path_);
   dryRun_ = 0;
   ForgetLostTransaction();
   return "";

@@ -207,6 +207,9 @@ class LedgerStore : public std::enable_shared_from_this<LedgerStore> {
   // It ends when the call does, before a write and before a client wait.
   // readOnly: the statement about to run only reads.
   void ShareRead(bool readOnly) noexcept;
+  // The same, except that a lookup inside a record (InRecord) begins the
+  // write transaction (a read-only connection: the shared read).
+  void LookOrShareRead(bool readOnly);
   void EndRead() noexcept;
   void CommitAfterWrite();
   void Begin();
@@ -217,6 +220,11 @@ class LedgerStore : public std::enable_shared_from_this<LedgerStore> {
   // Moves the IDs of a transaction that was rolled back into the floors.
   void ForgetLostTransaction() noexcept;
   [[noreturn]] void Fail(const std::string& what) const;
+  // A statement failed and SQLite rolled the grouped transaction back with
+  // it: the IDs are forgotten and the call notes the lost write.
+  void LostWithStatement() noexcept;
+  // Why the last statement that failed did, in CommitFailureReason's words.
+  std::string LastFailureReason() const;
   friend void EndDryRun();
   // Takes the open transaction into the thread's dry run, if any (once).
   void JoinDryRun();
@@ -240,11 +248,19 @@ class LedgerStore : public std::enable_shared_from_this<LedgerStore> {
   std::vector<std::vector<sqlite3_stmt*>> slots_;  // by StatementKey::Slot
   bool readsShareTx_ = false;  // set once the store is opened and shared
   bool readTx_ = false;        // the open transaction only reads
+  bool walChecked_ = false;    // the first write has asked for WAL
   // Counts written by this connection in grouped transactions; the sums of
   // each open savepoint, to come back to when it is rolled back.
   std::unique_ptr<CountKeeper> counts_;
   std::vector<CountKeeper::Mark> countMarks_;
   uint64_t writeEpoch_ = 0;
+  // What the last failing statement left (code 0: none since the write began).
+  struct Failure {
+    int code = 0;
+    int sys = 0;
+    std::string message;
+  };
+  mutable Failure lastFailure_;
   // Before a write that begins outside a transaction: triggers count it.
   void CountByTriggers() noexcept;
 };

@@ -102,6 +102,7 @@ TEST_F(WalkFaults, AFailedCommitEndsTheImportWithOneErrorAndFalseWhateverTheClie
     std::vector<int32_t> rows;
     std::vector<std::string> errors;
     ImportCounts counts;  // what was lost with the commit counts as failed
+    int32_t style = 0;    // 2: the records are there already and overwritten
   };
   auto blank = Rec({{"Number", " "}, {"Name", "无码"}});
   auto five = Departments(5);
@@ -114,18 +115,22 @@ TEST_F(WalkFaults, AFailedCommitEndsTheImportWithOneErrorAndFalseWhateverTheClie
       {"before the client hears of another error", withBlank, {}, 1, 0, {1, 2},
        {"引入部门资料错误，当前记录名称为：无码\r错误信息：\r代码不能为空",
         LostWriteMessage("磁盘已满（database or disk is full）", 0)}, {.failed = 3}},
+      {"overwriting, between records", Departments(6), {2, 4}, 2, 6, {1, 2, 3, 4},
+       {LostWriteMessage("磁盘已满（database or disk is full）", 3)}, {.overwritten = 3, .failed = 2}, 2},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     std::string l = home.file(std::string("c") + std::to_string(&c - &cases[0]) + ".db");
     CreateLedger(l);
+    std::string file = Write("d.xml", "Department", c.records);
+    if (c.style == 2) ASSERT_TRUE(imp.ImportXMLData("Data Source=" + l + ";AcctType=QY", 120, file));
     int commits = 0;
     LedgerStore::SetCommitFaultForTesting([&, fail = c.failingCommit] { return ++commits == fail; });
     errors.clear();
     rows.clear();
     pauseAfter = c.pauseAfter;
-    std::string file = Write("d.xml", "Department", c.records);
-    EXPECT_FALSE(imp.ImportXMLData("Data Source=" + l + ";AcctType=QY", 120, file));
+    auto style = Rec({{"ImpStyle", c.style}});
+    EXPECT_FALSE(imp.ImportXMLData("Data Source=" + l + ";AcctType=QY", 120, file, style.get()));
     LedgerStore::SetCommitFaultForTesting(nullptr);
     EXPECT_EQ(rows, c.rows);
     EXPECT_EQ(errors, c.errors);
@@ -171,8 +176,9 @@ TEST_F(WalkFaults, AFullDiskEndsTheImportWithOneErrorAndOnlyWholeRecords) {
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the import answered True";
   const int64_t stored = StoredDepartments();
   EXPECT_LT(stored, 5000);
-  // The system refuses with EFBIG, which SQLite reports as a write error.
-  EXPECT_EQ(messages, LostWriteMessage("读写磁盘出错（disk I/O error）", stored) + "\n");
+  // The system refuses with EFBIG, which SQLite reports as a write error:
+  // the message names the limit.
+  EXPECT_EQ(messages, LostWriteMessage("账套文件已达到系统允许的大小上限（File too large）", stored) + "\n");
   EXPECT_EQ(Outside(ledger, "SELECT count(*) FROM t_Item i WHERE FItemClassID = 2 AND NOT EXISTS (SELECT 1 FROM "
                             "t_ItemValue v WHERE v.FItemID = i.FItemID AND v.FField = 'FNote')"),
             0);

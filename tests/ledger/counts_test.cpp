@@ -4,6 +4,7 @@
 #include <sqlite3.h>
 
 #include <functional>
+#include <optional>
 #include <set>
 
 #include "platform/call_scope.h"
@@ -163,6 +164,52 @@ TEST_F(Counts, AnotherProgramsRowsAreCountedByTheTriggers) {
   auto store = LedgerStore::ForPath(path);
   EXPECT_EQ(store->CountRows("t_Item", "FItemClassID", 2), 2);
   EXPECT_EQ(Disagreeing(), (std::vector<std::vector<std::string>>{}));
+}
+
+}  // namespace
+}  // namespace morvent::test
+
+namespace morvent::test {
+namespace {
+
+// Triggers another program put on the ledger fire on every save, grouped
+// or alone, exactly as for that program; the counts stay right beside them.
+TEST_F(Counts, OtherProgramsTriggersFireOnEverySave) {
+  sqlite3* db = nullptr;
+  sqlite3_open(path.c_str(), &db);
+  const int made = sqlite3_exec(db,
+          "CREATE TABLE audit (FNumber TEXT);"
+          "CREATE TRIGGER audit_items AFTER INSERT ON t_Item BEGIN INSERT INTO audit VALUES (NEW.FNumber); END;"
+          "CREATE TRIGGER guard_items BEFORE INSERT ON t_Item WHEN NEW.FNumber LIKE 'X%' "
+          "BEGIN SELECT RAISE(ABORT, '代码 X 开头的部门不许新建'); END;",
+          nullptr, nullptr, nullptr);
+  sqlite3_close(db);
+  ASSERT_EQ(made, SQLITE_OK);
+  struct Case {
+    const char* what;
+    bool grouped;
+  };
+  int stored = 0;
+  for (const Case& c : {Case{"grouped in a call", true}, Case{"each save alone", false}}) {
+    SCOPED_TRACE(c.what);
+    const std::string prefix = c.grouped ? "G" : "S";
+    std::vector<std::string> refused;
+    {
+      std::optional<PublicCallScope> call;
+      if (c.grouped) call.emplace();
+      for (int i = 1; i <= 50; ++i) {
+        RecordScope record;
+        NewItem(2, prefix + std::to_string(i), "部门");
+        ++stored;
+        refused.push_back(ErrorOf([&] { NewItem(2, "X" + prefix + std::to_string(i), "禁"); }));
+      }
+    }
+    EXPECT_EQ(refused, std::vector<std::string>(50, "账套操作失败：代码 X 开头的部门不许新建"));
+    EXPECT_EQ(Outside(path, "SELECT count(*) FROM audit")[0][0], std::to_string(stored));
+    EXPECT_EQ(Items(2), std::to_string(stored));
+    EXPECT_EQ(Outside(path, "SELECT count(*) FROM audit a JOIN t_Item i USING (FNumber)")[0][0], std::to_string(stored));
+    EXPECT_TRUE(Disagreeing().empty());
+  }
 }
 
 }  // namespace

@@ -1,10 +1,13 @@
 // The ledger under faults: commits that fail, a record's saves that must not
 // be split by a commit, IDs of lost work, and files it cannot open as asked.
 #include <sqlite3.h>
+#include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <functional>
 #include <filesystem>
 #include <optional>
 #include <thread>
@@ -219,16 +222,46 @@ TEST_F(LedgerFaults, ALedgerLockedByAnotherProgramIsReportedAsInUse) {
   EXPECT_EQ(ErrorOf([&] { LedgerStore::ForPath(path); }), "");
 }
 
-// What opening answers in a child process that may not write the folder or
-// read the file (root gives up its rights there first).
-std::string OpenAsUnprivileged(const std::string& ledger) {
+// In a child that may not grow a file past limit bytes (SIGXFSZ ignored, as
+// a shell may leave it), departments are saved in one record until the
+// ledger refuses: what the call learns names the limit, whether the write
+// that hit it was a save spilling the cache or the commit.
+std::string LostUnderFileLimit(const std::string& props, rlim_t limit, int perCommit) {
   int fds[2];
   if (pipe(fds) != 0) return "pipe failed";
   pid_t pid = fork();
   if (pid == 0) {
     close(fds[0]);
-    if (getuid() == 0 && setuid(65534) != 0) _exit(2);
-    std::string message = ErrorOf([&] { LedgerStore::ForPath(ledger); });
+    signal(SIGXFSZ, SIG_IGN);
+    rlimit r{limit, limit};
+    setrlimit(RLIMIT_FSIZE, &r);
+    Context().gPropsString = props;
+    std::string message = "nothing lost";
+    std::string refused;
+    {
+      PublicCallScope call;
+      auto set = CreateObjectAs<ObjectSet>(kItemSet);
+      // Without commits between records the grouped work outgrows the cache.
+      std::optional<RecordScope> whole;
+      if (perCommit == 0) whole.emplace();
+      for (int i = 0; i < 200000 && !LostWritePending() && refused.empty(); ++i) {
+        {
+          RecordScope record;
+          refused = ErrorOf([&] {
+            auto number = Variant("D" + std::to_string(i));
+            auto item = set->CreateNew({Variant(int16_t{2}), Variant(0)}, {{"Number", number}});
+            item->Let("Name", Variant(std::string(200, 'n')));
+            item->SaveChanges();
+          });
+          if (refused.empty()) record.Stored();
+        }
+        if (perCommit > 0 && i % perCommit == perCommit - 1) CommitThreadStores();
+      }
+      whole.reset();
+      RunCallEndHooks();
+      if (auto lost = TakeLostWrite()) message = *lost;
+    }
+    message = refused + "|" + message;
     ssize_t written = write(fds[1], message.data(), message.size());
     _exit(written == static_cast<ssize_t>(message.size()) ? 0 : 3);
   }
@@ -243,23 +276,105 @@ std::string OpenAsUnprivileged(const std::string& ledger) {
   return message;
 }
 
-TEST(LedgerOpeningRights, UnwritableFolderAndUnreadableFileSayWhichAndWhy) {
+TEST_F(LedgerFaults, AFileSizeLimitIsNamedAsTheReasonALostWriteGives) {
+  struct Case {
+    const char* what;
+    int perCommit;  // 0: one transaction, the cache spills inside a save
+  };
+  for (const Case& c : {Case{"spilled inside a save", 0}, Case{"at a commit", 50}}) {
+    SCOPED_TRACE(c.what);
+    const std::string ledger = dir.file(std::string(c.what) + ".db");
+    CreateLedger(ledger);
+    const std::string message = LostUnderFileLimit("Data Source=" + ledger, 2 * 1024 * 1024, c.perCommit);
+    const int64_t stored = Outside(ledger, "SELECT count(*) FROM t_Item WHERE FItemClassID = 2");
+    const std::string why = "账套文件已达到系统允许的大小上限（File too large）";
+    EXPECT_EQ(message, (c.perCommit == 0 ? "账套不能写入：" + why : "") + "|" + LostWriteMessage(why, stored));
+  }
+}
+
+// What fn answers in a child process that may not write the folder or
+// read the file: root gives up its rights there first, so the system, not
+// the ledger's own care, decides what may be written.
+std::string AsUnprivileged(const std::function<std::string()>& fn) {
+  int fds[2];
+  if (pipe(fds) != 0) return "pipe failed";
+  pid_t pid = fork();
+  if (pid == 0) {
+    close(fds[0]);
+    if (getuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) _exit(2);
+    std::string message = fn();
+    ssize_t written = write(fds[1], message.data(), message.size());
+    _exit(written == static_cast<ssize_t>(message.size()) ? 0 : 3);
+  }
+  close(fds[1]);
+  std::string message;
+  char buffer[512];
+  for (ssize_t n; (n = read(fds[0], buffer, sizeof buffer)) > 0;) message.append(buffer, static_cast<size_t>(n));
+  close(fds[0]);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  return message;
+}
+
+std::string OpenAsUnprivileged(const std::string& ledger) {
+  return AsUnprivileged([&] { return ErrorOf([&] { LedgerStore::ForPath(ledger); }); });
+}
+
+// Reads the currencies, then tries to store one: "count / error of the save".
+std::string ReadAndWriteAsUnprivileged(const std::string& ledger) {
+  return AsUnprivileged([&] {
+    std::string count;
+    std::string error = ErrorOf([&] {
+      Context().gPropsString = "Data Source=" + ledger;
+      PublicCallScope call;
+      auto set = CreateObjectAs<ObjectSet>(kCurrencySet);
+      set->Refresh();
+      count = std::to_string(set->Count());
+      set->CreateNew({}, {{"Number", Variant("JPY")}})->SaveChanges();
+    });
+    return count + " / " + error;
+  });
+}
+
+// A ledger in a folder nobody may write, or on read-only media, can be read
+// (whatever its journal mode) and refuses only the save; an unreadable
+// file says why.
+TEST(LedgerOpeningRights, ReadOnlyFolderReadsAndUnreadableFileSaysWhy) {
   TempDir dir;
   chmod(dir.path().c_str(), 0755);
-  const std::string folder = dir.file("ro");
-  fs::create_directory(folder);
-  const std::string ledger = folder + "/l.db";
-  CreateLedger(ledger);
-  const std::string canonical = fs::canonical(ledger).string();
-  chmod(ledger.c_str(), 0666);
-  chmod(folder.c_str(), 0555);
-  EXPECT_EQ(OpenAsUnprivileged(ledger), "无法建立账套 " + canonical +
-                                            " 的日志文件：账套所在的目录不可写（attempt to write a readonly database）");
-  chmod(folder.c_str(), 0755);
-  chmod(ledger.c_str(), 0000);
-  EXPECT_EQ(OpenAsUnprivileged(ledger),
-            "无法打开账套文件 " + canonical + "：Permission denied，unable to open database file");
-  chmod(ledger.c_str(), 0644);
+  for (const char* mode : {"WAL", "DELETE"}) {
+    SCOPED_TRACE(mode);
+    const std::string folder = dir.file(std::string("ro-") + mode);
+    fs::create_directory(folder);
+    const std::string ledger = folder + "/l.db";
+    CreateLedger(ledger);
+    {
+      Context().gPropsString = "Data Source=" + ledger;
+      PublicCallScope call;
+      CreateObjectAs<ObjectSet>(kCurrencySet)->CreateNew({}, {{"Number", Variant("RMB")}})->SaveChanges();
+    }
+    Context().gPropsString.clear();
+    sqlite3* db = nullptr;
+    sqlite3_open(ledger.c_str(), &db);
+    sqlite3_exec(db, (std::string("PRAGMA journal_mode = ") + mode).c_str(), nullptr, nullptr, nullptr);
+    sqlite3_close(db);
+    const std::string canonical = fs::canonical(ledger).string();
+    const std::string before = ReadFile(ledger);
+    for (mode_t file : {0666, 0444}) {
+      chmod(ledger.c_str(), file);
+      chmod(folder.c_str(), 0555);
+      const std::string readOnly = "账套 " + canonical + " 是只读的，不能保存：attempt to write a readonly database";
+      EXPECT_EQ(ReadAndWriteAsUnprivileged(ledger), "1 / " + readOnly) << std::oct << file;
+      chmod(folder.c_str(), 0755);
+    }
+    EXPECT_EQ(ReadFile(ledger), before);
+    EXPECT_EQ(fs::directory_iterator(folder)->path(), fs::path(ledger)) << "nothing made beside the ledger";
+    chmod(ledger.c_str(), 0000);
+    EXPECT_EQ(OpenAsUnprivileged(ledger),
+              "无法打开账套文件 " + canonical + "：Permission denied，unable to open database file");
+    chmod(ledger.c_str(), 0644);
+  }
 }
 
 }  // namespace

@@ -2,6 +2,8 @@
 #include <sqlite3.h>
 
 #include <filesystem>
+#include <fstream>
+#include <functional>
 #include <thread>
 
 #include "platform/call_scope.h"
@@ -89,23 +91,69 @@ TEST(LedgerOpening, BadPropertyStringsAndFilesAreRefusedWithoutCreatingFiles) {
   EXPECT_FALSE(fs::exists(missing));
 }
 
-TEST(LedgerOpening, NewerSchemaVersionIsRefused) {
-  TempDir dir;
-  std::string path = dir.file("new.db");
-  CreateLedger(path);
+// Runs SQL on the file with a connection of its own.
+void Damage(const std::string& path, const std::string& sql) {
   sqlite3* db = nullptr;
   sqlite3_open(path.c_str(), &db);
-  sqlite3_exec(db, "UPDATE ledger_meta SET FValue = '99' WHERE FKey = 'schema_version'", nullptr, nullptr, nullptr);
+  EXPECT_EQ(sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr), SQLITE_OK) << sql;
   sqlite3_close(db);
-  EXPECT_EQ(ErrorOf([&] { LedgerStore::ForPath(path); }),
-            "账套 " + fs::canonical(path).string() + " 的结构版本为 99，高于本程序支持的版本 1，无法打开");
+}
 
-  // A file that has lost its version is no ledger, and is not "upgraded" into one.
-  sqlite3_open(path.c_str(), &db);
-  sqlite3_exec(db, "DELETE FROM ledger_meta WHERE FKey = 'schema_version'", nullptr, nullptr, nullptr);
-  sqlite3_close(db);
-  EXPECT_EQ(ErrorOf([&] { LedgerStore::ForPath(path); }), "不是账套文件：" + path);
-  EXPECT_EQ(ErrorOf([&] { LedgerStore::ForPath(path); }), "不是账套文件：" + path);
+// A ledger whose stored version is newer says so however large it is; one
+// that lost its version, its meta table or part of the file is damaged,
+// never "upgraded", and never called no ledger at all.
+TEST(LedgerOpening, NewerAndDamagedLedgersSaySo) {
+  TempDir dir;
+  const std::string newer = " 的结构版本为 ";
+  struct Case {
+    const char* what;
+    std::function<void(const std::string&)> harm;
+    std::string message;  // after the path: "" for the damaged one
+  };
+  auto version = [](const std::string& v) {
+    return [v](const std::string& p) {
+      Damage(p, "UPDATE ledger_meta SET FValue = '" + v + "' WHERE FKey = 'schema_version'");
+    };
+  };
+  auto cut = [](const std::string& p) { fs::resize_file(p, fs::file_size(p) / 2); };
+  auto scribble = [](const std::string& p) {
+    // Page 1 past its header holds the schema.
+    std::fstream f(p, std::ios::in | std::ios::out | std::ios::binary);
+    f.seekp(100);
+    const std::string junk(3000, '\x5a');
+    f.write(junk.data(), static_cast<std::streamsize>(junk.size()));
+  };
+  const std::vector<Case> cases = {
+      {"newer", version("99"), newer + "99，高于本程序支持的版本 1，无法打开"},
+      {"2^40", version("1099511627776"), newer + "1099511627776，高于本程序支持的版本 1，无法打开"},
+      {"past 64 bits", version("99999999999999999999999"), newer + "99999999999999999999999，高于本程序支持的版本 1，无法打开"},
+      {"no number", version("一"), ""},
+      {"zero", version("0"), ""},
+      {"negative", version("-3"), ""},
+      {"version gone", [](const std::string& p) { Damage(p, "DELETE FROM ledger_meta WHERE FKey = 'schema_version'"); }, ""},
+      {"meta table gone", [](const std::string& p) { Damage(p, "DROP TABLE ledger_meta"); }, ""},
+      {"cut in half", cut, ""},
+      {"schema scribbled over", scribble, ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::string path = dir.file(std::string(c.what) + ".db");
+    CreateLedger(path);
+    // Enough rows that the file has pages past its first few.
+    {
+      Context().gPropsString = "Data Source=" + path;
+      PublicCallScope call;
+      auto set = CreateObjectAs<ObjectSet>(kCurrencySet);
+      for (int i = 0; i < 300; ++i) set->CreateNew({}, {{"Number", Variant("C" + std::to_string(i))}})->SaveChanges();
+    }
+    Context().gPropsString.clear();
+    Damage(path, "PRAGMA journal_mode = DELETE");
+    c.harm(path);
+    const std::string canonical = fs::canonical(path).string();
+    const std::string expected = c.message.empty() ? "账套文件已损坏：" + canonical : "账套 " + canonical + c.message;
+    EXPECT_EQ(ErrorOf([&] { LedgerStore::ForPath(path); }), expected);
+    EXPECT_EQ(ErrorOf([&] { LedgerStore::ForPath(path); }), expected);
+  }
 }
 
 TEST(LedgerOpening, OneStorePerFileAndThreadWalMode) {
