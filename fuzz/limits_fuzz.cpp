@@ -36,7 +36,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string_view head = rest.substr(0, headLength), piece = rest.substr(headLength, pieceLength),
                          tail = rest.substr(headLength + pieceLength);
   size_t count = static_cast<size_t>(data[1]) << (data[2] % 25);
-  if (!piece.empty()) count = std::min(count, (kMaxBytes - rest.size()) / piece.size());
+  if (!piece.empty()) count = rest.size() < kMaxBytes ? std::min(count, (kMaxBytes - rest.size()) / piece.size()) : 0;
 
   std::string file;
   file.reserve(head.size() + piece.size() * count + tail.size());
