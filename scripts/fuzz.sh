@@ -10,7 +10,7 @@ root="$(cd "$(dirname "$0")/.." && pwd)"
 seconds="${1:-60}"
 shift || true
 harnesses=("$@")
-((${#harnesses[@]})) || harnesses=(props_fuzz reader_fuzz variant_fuzz import_fuzz)
+((${#harnesses[@]})) || harnesses=(props_fuzz reader_fuzz variant_fuzz import_fuzz limits_fuzz)
 
 # clang and its libFuzzer and sanitizer runtimes come with the others.
 bash "$root/scripts/setup.sh"
@@ -29,8 +29,11 @@ for h in "${harnesses[@]}"; do
   # New inputs go to the build's own corpus; the committed seeds are only read.
   work="$dir/corpus/$h"
   mkdir -p "$work"
+  # The harnesses fed data files get the XML tokens of fuzz/xml.dict.
+  dict=()
+  case "$h" in reader_fuzz | import_fuzz | limits_fuzz) dict=(-dict="$root/fuzz/xml.dict") ;; esac
   echo "== $h for ${seconds}s"
-  "$dir/$h" -max_total_time="$seconds" -timeout=30 -rss_limit_mb=2048 -max_len=65536 -print_final_stats=1 \
+  "$dir/$h" "${dict[@]}" -max_total_time="$seconds" -timeout=30 -rss_limit_mb=2048 -max_len=65536 -print_final_stats=1 \
     -artifact_prefix="$dir/artifacts/$h-" "$work" "$root/fuzz/corpus/$h" 2>"$dir/$h.log" || {
     tail -n 60 "$dir/$h.log"
     echo "fuzz: $h failed; the input is in $dir/artifacts/" >&2

@@ -180,6 +180,32 @@ TEST_F(AccountTest, NumbersThatDoNotFitTheirParentFailWithExactMessages) {
   EXPECT_EQ(Accounts().at("3.1").parent, "3");
 }
 
+// Blanks around the parent's number are not part of it, under both coding
+// styles, whether the parent is in the ledger or later in the file.
+TEST_F(AccountTest, BlanksAroundTheParentNumberAreTrimmed) {
+  ASSERT_TRUE(Run({Acct("1", "资产")}, 1, 1).result);
+  const struct {
+    int coding;
+    std::vector<DataRecordPtr> records;
+    const char* stored;  // the child's number as stored
+    const char* parent;
+  } cases[] = {
+      {1, {Acct("1.1", "流动资产", "  1  ")}, "1.1", "1"},
+      {2, {Acct("12", "长期资产", "   1")}, "1.2", "1"},
+      {1, {Acct("2.1", "流动负债", " 2"), Acct("2", "负债")}, "2.1", "2"},
+      {2, {Acct("32", "资本", "3 "), Acct("3", "权益")}, "3.2", "3"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.stored);
+    RunResult run = Run(c.records, 1, c.coding);
+    EXPECT_TRUE(run.result);
+    EXPECT_EQ(run.errors, std::vector<std::string>{});
+    auto stored = Accounts();
+    ASSERT_EQ(stored.count(c.stored), 1u);
+    EXPECT_EQ(stored.at(c.stored).parent, c.parent);
+  }
+}
+
 TEST_F(AccountTest, NumbersAreCutAtFortyAndNamesAtEighty) {
   const std::string ones40(40, '1'), name90(90, 'N');
   const std::string child40 = "1." + std::string(38, '2');

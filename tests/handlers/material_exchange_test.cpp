@@ -133,6 +133,37 @@ TEST_F(MaterialFiles, OnlyReferencesThatResolveAreExportedAndAbsentOnesAreKept) 
   EXPECT_EQ(Field(demo, "01.01.002", "FModel"), "");
 }
 
+// A flag is on only for 1: any other number, 2 and -1 included, and an
+// absent key import as off, under both field sets.
+TEST_F(MaterialFiles, OnlyOneTurnsAFlagOn) {
+  const struct {
+    const char* number;
+    const char* value;  // nullptr: the key is left out
+    const char* stored;
+  } cases[] = {{"F1", "1", "True"},   {"F2", "2", "False"},  {"F3", "-1", "False"}, {"F4", "0", "False"},
+               {"F5", "1.0", "True"}, {"F6", "0.5", "False"}, {"F7", nullptr, "False"}};
+  const struct {
+    const char* kind;
+    std::vector<std::pair<const char*, const char*>> flags;  // key, field
+  } sets[] = {{"GY", {{"IsBatch", "FBatchManager"}}},
+              {"QY", {{"IsSpecialTax", "FIsSpecialTax"}, {"IsKeepTime", "FIsKeepTime"}, {"IsStockTime", "FIsStockTime"}}}};
+  for (const auto& set : sets) {
+    SCOPED_TRACE(set.kind);
+    std::string l = NewLedger(std::string("flags") + set.kind + ".db", set.kind);
+    std::vector<DataRecordPtr> records;
+    for (const auto& c : cases) {
+      auto r = ItemRecord(c.number, std::string("物料") + c.number);
+      for (const auto& [key, field] : set.flags)
+        if (c.value) r->SetValue(key, c.value);
+      records.push_back(r);
+    }
+    ASSERT_TRUE(Clean(Import(l, kMaterials, WriteRecords("flags.xml", "Material", records), 1, 1)));
+    for (const auto& c : cases)
+      for (const auto& [key, field] : set.flags)
+        EXPECT_EQ(Field(l, c.number, field), c.stored) << key << " = " << (c.value ? c.value : "(absent)");
+  }
+}
+
 // Outside GY a unit names its group: the first group holding a unit of that
 // name, 0 when none does; the unit's own group record is not read.
 TEST_F(MaterialFiles, AUnitNameChoosesTheFirstGroupHoldingIt) {
