@@ -12,6 +12,7 @@
 #include "front/code_table.h"
 #include "front/exchange_log.h"
 #include "platform/error.h"
+#include "platform/text.h"
 #include "store/ledger_admin.h"
 #include "store/ledger_store.h"
 
@@ -27,14 +28,17 @@ const std::map<int32_t, const char*> kCoreTables = {
     {107, "t_SettleType"},   {121, "t_SubMesType"}, {122, "t_SubMes"},
 };
 
+// Everything a ledger holds is printed harmless: a hostile ledger must not
+// steer the terminal.
 void PrintLedgerInfo(LedgerStore& store) {
-  std::cout << "账套：" << store.Path() << "\n类型（AcctType）：" << store.Meta("kind", kDefaultLedgerKind)
-            << "\n结构版本：" << store.Meta("schema_version") << "\n对象数：\n";
+  std::cout << "账套：" << ForTerminal(store.Path()) << "\n类型（AcctType）："
+            << ForTerminal(store.Meta("kind", kDefaultLedgerKind)) << "\n结构版本："
+            << ForTerminal(store.Meta("schema_version")) << "\n对象数：\n";
   std::map<std::string, int64_t> classByTitle;
   auto classes = store.Prepare("SELECT FItemClassID, FName FROM t_ItemClass ORDER BY FItemClassID");
   while (classes.Next()) classByTitle.emplace(classes.Text(1), classes.Int(0));
   for (const auto& b : BaseTypes()) {
-    int32_t n = 0;
+    int64_t n = 0;
     if (auto t = kCoreTables.find(b.code); t != kCoreTables.end()) {
       n = store.CountRows(t->second);
     } else if (auto c = classByTitle.find(b.title); c != classByTitle.end()) {
@@ -44,27 +48,7 @@ void PrintLedgerInfo(LedgerStore& store) {
     std::cout << b.code << "\t" << b.element << "\t" << b.title << "\t" << n << "\n";
   }
   for (const auto& [title, id] : classByTitle)
-    std::cout << "-\t-\t" << title << "\t" << store.CountRows("t_Item", "FItemClassID", id) << "\n";
-}
-
-// One line per entry: what the log holds, safe for a terminal.
-std::string OneLine(const std::string& text) {
-  std::string out;
-  for (size_t i = 0; i < text.size(); ++i) {
-    const auto c = static_cast<unsigned char>(text[i]);
-    if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n') continue;
-    if (c == '\r' || c == '\n' || c == '\t') {
-      out += ' ';
-    } else if (c < 0x20 || c == 0x7F) {
-      out += "\xEF\xBF\xBD";
-    } else if (c == 0xC2 && i + 1 < text.size() && static_cast<unsigned char>(text[i + 1]) < 0xA0) {
-      out += "\xEF\xBF\xBD";  // C1 controls steer some terminals
-      ++i;
-    } else {
-      out += static_cast<char>(c);
-    }
-  }
-  return out;
+    std::cout << "-\t-\t" << ForTerminal(title) << "\t" << store.CountRows("t_Item", "FItemClassID", id) << "\n";
 }
 
 struct LogReader {
@@ -112,7 +96,10 @@ std::string ReadLog(const std::string& path, std::optional<int> tail, std::deque
     } else if (name != "ErrLog" || xmlTextReaderDepth(r.reader.get()) != 1) {
       return "第 " + std::to_string(r.Line()) + " 行：日志中只能有 ErrLog 条目，不能有 " + name;
     } else {
-      std::string entry = r.Attribute("Time") + "\t" + r.Attribute("Direct") + "\t" + OneLine(r.Attribute("ErrMsg"));
+      // Every field on one line and harmless: a line feed in the time must
+      // not forge an entry, nor a control steer the terminal.
+      std::string entry = ForTerminal(r.Attribute("Time")) + "\t" + ForTerminal(r.Attribute("Direct")) + "\t" +
+                          ForTerminal(r.Attribute("ErrMsg"));
       if (!tail) {
         // A reader that went away needs no more; the caller reports it.
         if (!(std::cout << entry << "\n")) return "";
@@ -132,7 +119,7 @@ int RunLedgerInfo(const std::string& path) {
   try {
     PrintLedgerInfo(*LedgerStore::ForPath(path));
   } catch (const std::exception& e) {
-    std::cerr << "失败：" << ToError(e).Description() << std::endl;
+    std::cerr << "失败：" << ForTerminal(ToError(e).Description(), false) << std::endl;
     return kExitError;
   }
   std::cout.flush();
@@ -141,7 +128,7 @@ int RunLedgerInfo(const std::string& path) {
 
 int RunLog(std::optional<int> tail) {
   const std::string path = ExchangeLogPath();
-  std::cout << "交换日志：" << path << "\n";
+  std::cout << "交换日志：" << ForTerminal(path) << "\n";
   std::error_code ec;
   if (!std::filesystem::exists(path, ec)) {
     std::cout << "还没有交换日志：尚未记录过任何错误" << std::endl;
@@ -152,7 +139,7 @@ int RunLog(std::optional<int> tail) {
   for (const auto& e : entries) std::cout << e << "\n";
   std::cout.flush();
   if (!damage.empty()) {
-    std::cerr << "交换日志 " << path << " 无法读取：" << damage << std::endl;
+    std::cerr << "交换日志 " << ForTerminal(path) << " 无法读取：" << ForTerminal(damage) << std::endl;
     return kExitError;
   }
   return std::cout ? kExitTrue : kExitError;
