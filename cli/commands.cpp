@@ -3,6 +3,7 @@
 #include <climits>
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <optional>
 #include <string_view>
@@ -11,6 +12,7 @@
 
 #include "cli/reporter.h"
 #include "cli/signals.h"
+#include "context/property_string.h"
 #include "context/record.h"
 #include "front/code_table.h"
 #include "front/exchange_log.h"
@@ -24,9 +26,6 @@
 namespace morvent::cli {
 
 namespace {
-
-// A value holding ";" must be braced to survive the property-string parser.
-std::string PropValue(const std::string& v) { return v.find(';') != std::string::npos ? "{" + v + "}" : v; }
 
 struct Target {
   int32_t code = 0;
@@ -78,33 +77,54 @@ std::string WhyFalse(const Target& t, bool exporting) {
   return "调用返回 False，没有任何事件说明原因";
 }
 
-int Run(const RunOptions& o, bool exporting, bool summary = false) {
-  auto target = ResolveType(o.type);
-  if (!target) {
-    std::cerr << "未知的基础资料类型：" << o.type << "（见 morvent types）" << std::endl;
-    return kExitUsage;
-  }
+// How one call ended, and whether the runs after it would be in vain.
+struct Outcome {
+  int status = kExitError;
+  bool outputLost = false;
+  bool ledgerInUse = false;
+};
+
+// The run names its ledger; with --ledger, the very file given: a path the
+// property string cannot carry exactly is refused, before any work, rather
+// than let another file be used in its place.
+bool LedgerUsable(const RunOptions& o) {
   if (o.ledger.empty() && o.props.empty()) {
     std::cerr << "需要 --ledger 或 --props" << std::endl;
-    return kExitUsage;
+    return false;
+  }
+  if (o.ledger.empty()) return true;
+  try {
+    PropertyValue(o.ledger);
+    return true;
+  } catch (const std::exception& e) {
+    std::cerr << "无法使用这个账套路径：" << ForTerminal(ToError(e).Description()) << std::endl;
+    return false;
+  }
+}
+
+// wholeLedger: one kind of an --all run, which ends with its summary.
+Outcome Run(const RunOptions& o, bool exporting, bool wholeLedger = false) {
+  auto target = ResolveType(o.type);
+  if (!target) {
+    std::cerr << "未知的基础资料类型：" << ForTerminal(o.type) << "（见 morvent types）" << std::endl;
+    return {kExitUsage};
   }
   Reporter reporter(o.events == "jsonl" ? EventFormat::Jsonl : EventFormat::Text, target->title, exporting, o.quiet);
   auto previousSink = SetDiagnosticSink([&](const std::string& m) { reporter.Diagnostic(m); });
   auto previousBoxes = SetMessageBoxes(std::make_shared<ToolBoxes>(reporter, o.overwrite, o.events != "jsonl"));
   const bool skip = o.onError == "skip";
   int status = kExitError;
+  std::optional<bool> result;
   try {
     std::string props = o.props;
     if (!o.ledger.empty()) {
-      props = "Data Source=" + PropValue(o.ledger);
       std::string kind = o.acctType;
       // An unassigned code never reaches the ledger, so it needs no kind.
       if (kind.empty() && target->type) kind = LedgerKind(o.ledger);
-      if (!kind.empty()) props += ";AcctType=" + PropValue(kind);
+      props = LedgerPropertyString(o.ledger, kind);
     } else if (!o.acctType.empty()) {
-      props += ";AcctType=" + PropValue(o.acctType);
+      props += ";AcctType=" + PropertyValue(o.acctType);
     }
-    bool result;
     if (exporting) {
       ExportBase exp;
       exp.ExportOneRow = [&](int32_t r, double rate, bool& c) { reporter.Row(r, rate, c); };
@@ -129,33 +149,32 @@ int Run(const RunOptions& o, bool exporting, bool summary = false) {
       result = imp.ImportXMLData(props, target->code, o.file, dict.get());
       reporter.SetImportCounts(imp.LastCounts());
     }
-    if (!result && reporter.Events() == 0) reporter.Notice(WhyFalse(*target, exporting));
+    if (!*result && reporter.Events() == 0) reporter.Notice(WhyFalse(*target, exporting));
     static bool undottedHinted = false;
     if (reporter.SawUndottedNumbers() && o.codingStyle.value_or(1) == 1 && !undottedHinted) {
       undottedHinted = true;
       reporter.Hint("文件中的代码不带点，上级由代码前缀表示：请加 --coding-style 2 重新引入。");
     }
-    reporter.Result(result);
-    if (!result && reporter.StoppedByInterrupt()) reporter.Interruption(o.dryRun);
-    if (reporter.OutputLost()) {
-      std::cerr << "输出已无法写入（" << reporter.LostReason() << "），"
-                << (result ? "运行已完成，但结果未能输出" : "运行在第 " + std::to_string(reporter.Rows()) + " 行后取消")
-                << std::endl;
-      status = result ? kExitError : kExitFalse;
-    } else {
-      status = !result ? kExitFalse : reporter.Errors() > 0 ? kExitLetPass : kExitTrue;
-    }
+    reporter.Result(*result);
+    if (!*result && reporter.StoppedByInterrupt()) reporter.Interruption(o.dryRun);
+    status = !*result ? kExitFalse : reporter.Errors() > 0 ? kExitLetPass : kExitTrue;
   } catch (const std::exception& e) {
     reporter.Failure(ToError(e).Description());
     status = kExitError;
   }
-  if (summary && target->type && !reporter.OutputLost()) {
-    reporter.Summary(target->code, target->type->element, status);
-    if (reporter.OutputLost()) status = kExitError;
+  if (wholeLedger && target->type && !reporter.OutputLost()) reporter.Summary(target->code, target->type->element, status);
+  if (reporter.OutputLost()) {
+    // Said once, on stderr whichever output broke; an --all run ends here.
+    std::cerr << "输出已无法写入（" << reporter.LostReason() << "），"
+              << (!result              ? std::string("运行未完成")
+                  : *result            ? std::string("运行已完成，但结果未能输出")
+                                       : "运行在第 " + std::to_string(reporter.Rows()) + " 行后取消")
+              << (wholeLedger ? "；整账套运行到此为止，后面的种类不再运行" : "") << std::endl;
+    status = result && !*result ? kExitFalse : kExitError;
   }
   SetMessageBoxes(previousBoxes);
   SetDiagnosticSink(previousSink);
-  return status;
+  return {status, reporter.OutputLost(), reporter.LedgerInUse()};
 }
 
 // Ranks the exit statuses from best to worst.
@@ -169,15 +188,19 @@ int Severity(int status) {
 }
 
 // A line of the tool's own beside the events: JSON j on stdout, or the text
-// on stderr; false once it could not be written.
+// (made harmless) on stderr; false once it could not be written, and then
+// said on stderr.
 bool Say(const RunOptions& o, const nlohmann::ordered_json& j, const std::string& text) {
   errno = 0;
-  if (o.events == "jsonl") {
-    std::cout << j.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) << std::endl;
-    return static_cast<bool>(std::cout);
-  }
-  std::cerr << text << std::endl;
-  return static_cast<bool>(std::cerr);
+  const bool json = o.events == "jsonl";
+  std::ostream& out = json ? std::cout : std::cerr;
+  if (json)
+    out << j.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) << std::endl;
+  else
+    out << ForTerminal(text, false) << std::endl;
+  if (out) return true;
+  std::cerr << "输出已无法写入（" << std::strerror(errno ? errno : EIO) << "）" << std::endl;
+  return false;
 }
 
 // A kind left out of a whole-ledger run, said in one line.
@@ -186,20 +209,27 @@ bool Skipped(const RunOptions& o, const BaseType& b, const std::string& why) {
   return Say(o, {{"event", "Skipped"}, {"code", b.code}, {"element", b.element}, {"text", text}}, text);
 }
 
+// The status of an --all run that ended before its last kind: it did not
+// finish, so at best 1.
+int Unfinished(int worst) { return Severity(worst) > Severity(kExitFalse) ? worst : kExitFalse; }
+
 // Every kind in import order, one file per kind named by its element; the
-// run goes on after a kind that failed and exits with the worst status.
+// run goes on after a kind that failed and exits with the worst status. It
+// ends early, as Ctrl-C ends it, when nobody sees the output any more or
+// another program holds the ledger: the kinds after would run unseen or
+// only wait in vain.
 int RunAll(const RunOptions& o, bool exporting) {
   namespace fs = std::filesystem;
   std::error_code ec;
   if (exporting) fs::create_directories(o.all, ec);
   if (ec || !fs::is_directory(o.all, ec)) {
-    std::cerr << "无法使用文件夹：" << o.all << (ec ? "（" + ec.message() + "）" : "") << std::endl;
+    std::cerr << "无法使用文件夹：" << ForTerminal(o.all) << (ec ? "（" + ec.message() + "）" : "") << std::endl;
     return exporting ? kExitError : kExitUsage;
   }
   int worst = kExitTrue;
   for (const BaseType* b : BaseTypesInImportOrder()) {
     // Ctrl-C: the kinds not run yet stay undone, so the run did not finish.
-    if (Interrupted()) return Severity(worst) > Severity(kExitFalse) ? worst : kExitFalse;
+    if (Interrupted()) return Unfinished(worst);
     const std::string file = (fs::path(o.all) / (b->element + ".xml")).string();
     std::string why;
     if (!b->create)
@@ -215,10 +245,14 @@ int RunAll(const RunOptions& o, bool exporting) {
     RunOptions one = o;
     one.type = std::to_string(b->code);
     one.file = file;
-    int status = Run(one, exporting, true);
-    if (Severity(status) > Severity(worst)) worst = status;
-    // Nobody sees the rest any more: stop rather than run on unseen.
-    if (status == kExitError && (std::cout.fail() || std::cerr.fail())) break;
+    const Outcome kind = Run(one, exporting, true);
+    if (Severity(kind.status) > Severity(worst)) worst = kind.status;
+    if (kind.outputLost) return Unfinished(worst);
+    if (kind.ledgerInUse) {
+      const std::string text = "账套正被其他程序使用，整账套运行到此为止，后面的种类不再运行";
+      Say(o, {{"event", "Stopped"}, {"code", b->code}, {"element", b->element}, {"text", text}}, text);
+      return Unfinished(worst);
+    }
   }
   return worst;
 }
@@ -226,16 +260,18 @@ int RunAll(const RunOptions& o, bool exporting) {
 }  // namespace
 
 int RunExport(const RunOptions& options) {
+  if (!LedgerUsable(options)) return kExitUsage;
   CatchInterrupt();
-  return options.all.empty() ? Run(options, true) : RunAll(options, true);
+  return options.all.empty() ? Run(options, true).status : RunAll(options, true);
 }
 int RunImport(const RunOptions& options) {
+  if (!LedgerUsable(options)) return kExitUsage;
   CatchInterrupt();
-  if (!options.dryRun) return options.all.empty() ? Run(options, false) : RunAll(options, false);
+  if (!options.dryRun) return options.all.empty() ? Run(options, false).status : RunAll(options, false);
   int status = kExitError;
   try {
     DryRun dry;
-    status = options.all.empty() ? Run(options, false) : RunAll(options, false);
+    status = options.all.empty() ? Run(options, false).status : RunAll(options, false);
     dry.Finish();
   } catch (const std::exception& e) {
     const std::string text = "失败：" + ToError(e).Description();
@@ -251,10 +287,11 @@ int RunLedgerInit(const std::string& path, const std::string& kind, bool demo) {
   try {
     CreateLedger(path, kind);
     if (demo) FillDemoLedger(path);
-    std::cerr << (demo ? "已创建示例账套：" : "已创建账套：") << path << "（类型 " << LedgerKind(path) << "）" << std::endl;
+    std::cerr << (demo ? "已创建示例账套：" : "已创建账套：") << ForTerminal(path) << "（类型 "
+              << ForTerminal(LedgerKind(path)) << "）" << std::endl;
     return kExitTrue;
   } catch (const std::exception& e) {
-    std::cerr << "失败：" << ToError(e).Description() << std::endl;
+    std::cerr << "失败：" << ForTerminal(ToError(e).Description(), false) << std::endl;
     return kExitError;
   }
 }

@@ -160,9 +160,9 @@ int RunCompare(const std::string& dir1, const std::string& dir2, const std::stri
     }
   }
   FolderDifference d = CompareFolders(dir1, dir2, ToUpperAscii(TrimBlanks(acctType)) == "GY");
-  for (const auto& line : d.lines) std::cout << line << "\n";
+  for (const auto& line : d.lines) std::cout << ForTerminal(line) << "\n";  // values of the files, harmless
   std::cout.flush();
-  for (const auto& refusal : d.unreadable) std::cerr << refusal << std::endl;
+  for (const auto& refusal : d.unreadable) std::cerr << ForTerminal(refusal) << std::endl;
   std::cerr << "比较了 " << d.files << " 个文件，" << d.lines.size() << " 处不同" << std::endl;
   if (!std::cout) return 3;
   if (!d.unreadable.empty()) return 3;

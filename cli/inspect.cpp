@@ -10,6 +10,7 @@
 #include "front/code_table.h"
 #include "front/exchange_log.h"
 #include "platform/error.h"
+#include "platform/text.h"
 #include "store/ledger_admin.h"
 #include "store/ledger_store.h"
 
@@ -25,14 +26,17 @@ const std::map<int32_t, const char*> kCoreTables = {
     {107, "t_SettleType"},   {121, "t_SubMesType"}, {122, "t_SubMes"},
 };
 
+// Everything a ledger holds is printed harmless: a hostile ledger must not
+// steer the terminal.
 void PrintLedgerInfo(LedgerStore& store) {
-  std::cout << "账套：" << store.Path() << "\n类型（AcctType）：" << store.Meta("kind", kDefaultLedgerKind)
-            << "\n结构版本：" << store.Meta("schema_version") << "\n对象数：\n";
+  std::cout << "账套：" << ForTerminal(store.Path()) << "\n类型（AcctType）："
+            << ForTerminal(store.Meta("kind", kDefaultLedgerKind)) << "\n结构版本："
+            << ForTerminal(store.Meta("schema_version")) << "\n对象数：\n";
   std::map<std::string, int64_t> classByTitle;
   auto classes = store.Prepare("SELECT FItemClassID, FName FROM t_ItemClass ORDER BY FItemClassID");
   while (classes.Next()) classByTitle.emplace(classes.Text(1), classes.Int(0));
   for (const auto& b : BaseTypes()) {
-    int32_t n = 0;
+    int64_t n = 0;
     if (auto t = kCoreTables.find(b.code); t != kCoreTables.end()) {
       n = store.CountRows(t->second);
     } else if (auto c = classByTitle.find(b.title); c != classByTitle.end()) {
@@ -42,34 +46,16 @@ void PrintLedgerInfo(LedgerStore& store) {
     std::cout << b.code << "\t" << b.element << "\t" << b.title << "\t" << n << "\n";
   }
   for (const auto& [title, id] : classByTitle)
-    std::cout << "-\t-\t" << title << "\t" << store.CountRows("t_Item", "FItemClassID", id) << "\n";
-}
-
-// One line per entry: what the log holds, safe for a terminal.
-std::string OneLine(const std::string& text) {
-  std::string out;
-  for (size_t i = 0; i < text.size(); ++i) {
-    const auto c = static_cast<unsigned char>(text[i]);
-    if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n') continue;
-    if (c == '\r' || c == '\n' || c == '\t') {
-      out += ' ';
-    } else if (c < 0x20 || c == 0x7F) {
-      out += "\xEF\xBF\xBD";
-    } else if (c == 0xC2 && i + 1 < text.size() && static_cast<unsigned char>(text[i + 1]) < 0xA0) {
-      out += "\xEF\xBF\xBD";  // C1 controls steer some terminals
-      ++i;
-    } else {
-      out += static_cast<char>(c);
-    }
-  }
-  return out;
+    std::cout << "-\t-\t" << ForTerminal(title) << "\t" << store.CountRows("t_Item", "FItemClassID", id) << "\n";
 }
 
 // Prints every entry as it is read, or keeps the last `tail` of them; the
 // damage found, empty when none. What a sound log is, is the log's own rule.
 std::string ReadLog(const std::string& path, std::optional<int> tail, std::deque<std::string>& keep) {
   return ReadExchangeLog(path, [&](const LogEntry& e) {
-    std::string entry = e.time + "\t" + e.direct + "\t" + OneLine(e.message);
+    // Every field on one line and harmless: a line feed in the time must
+    // not forge an entry, nor a control steer the terminal.
+    std::string entry = ForTerminal(e.time) + "\t" + ForTerminal(e.direct) + "\t" + ForTerminal(e.message);
     // A reader that went away needs no more; the caller reports it.
     if (!tail) return static_cast<bool>(std::cout << entry << "\n");
     keep.push_back(std::move(entry));
@@ -84,7 +70,7 @@ int RunLedgerInfo(const std::string& path) {
   try {
     PrintLedgerInfo(*LedgerStore::ForPath(path));
   } catch (const std::exception& e) {
-    std::cerr << "失败：" << ToError(e).Description() << std::endl;
+    std::cerr << "失败：" << ForTerminal(ToError(e).Description(), false) << std::endl;
     return kExitError;
   }
   std::cout.flush();
@@ -93,7 +79,7 @@ int RunLedgerInfo(const std::string& path) {
 
 int RunLog(std::optional<int> tail) {
   const std::string path = ExchangeLogPath();
-  std::cout << "交换日志：" << path << "\n";
+  std::cout << "交换日志：" << ForTerminal(path) << "\n";
   std::error_code ec;
   if (!std::filesystem::exists(path, ec)) {
     std::cout << "还没有交换日志：尚未记录过任何错误" << std::endl;
@@ -104,7 +90,7 @@ int RunLog(std::optional<int> tail) {
   for (const auto& e : entries) std::cout << e << "\n";
   std::cout.flush();
   if (!damage.empty()) {
-    std::cerr << "交换日志 " << path << " 无法读取：" << damage << std::endl;
+    std::cerr << "交换日志 " << ForTerminal(path) << " 无法读取：" << ForTerminal(damage) << std::endl;
     return kExitError;
   }
   return std::cout ? kExitTrue : kExitError;

@@ -8,13 +8,14 @@ namespace morvent::cli {
 
 // Prints the ledger's path, kind (AcctType), schema version and the objects
 // it holds per kind: every kind of the code table ("101\tAccountType\t科目大类\t6",
-// 0 when none), then item classes the code table does not know. A missing
-// file or one that is not a ledger is refused with the store's own message.
+// 0 when none), then item classes the code table does not know; what the
+// ledger holds made harmless (ForTerminal). A missing file or one that is
+// not a ledger is refused with the store's own message.
 int RunLedgerInfo(const std::string& path);
 
 // Prints where the exchange log is ("交换日志：PATH"), then one line per
 // entry, oldest first: time, direction and message as the log stores them,
-// separated by tabs, the message's line breaks and tabs as spaces. tail: only
+// separated by tabs, each made harmless on one line (ForTerminal). tail: only
 // the last so many. No log yet is said and is no failure; a damaged log is
 // reported on stderr (status 3) after the whole entries read before the
 // damage.

@@ -40,8 +40,9 @@ void AddCounts(nlohmann::ordered_json& j, const std::optional<ImportCounts>& c) 
   j["overwritten"] = c->overwritten;
   j["failed"] = c->failed;
 }
-// CR inside messages would garble a terminal line.
-std::string ForTerminal(const std::string& s) { return Replace(s, "\r", "\n  "); }
+// What the ledger says when another program holds it (open, statement or
+// commit); nothing but waiting can help then.
+constexpr std::string_view kLedgerInUse = "正被其他程序使用";
 
 bool EndsWith(const std::string& s, const std::string& tail) {
   return s.size() >= tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
@@ -100,7 +101,7 @@ void Reporter::Text(const std::string& line) {
 }
 
 void Reporter::MustStop(bool& Cancel) {
-  if (OutputLost()) {
+  if (OutputLost() || ledgerInUse_) {
     Cancel = true;
   } else if (!Cancel && Interrupted()) {
     Cancel = true;
@@ -157,6 +158,7 @@ void Reporter::Row(int32_t lRow, double dblRate, bool& Cancel) {
 }
 
 void Reporter::ErrorEvent(const std::string& sErrMsg, bool& Cancel) {
+  if (Contains(sErrMsg, kLedgerInUse)) ledgerInUse_ = true;
   ++errors_;
   ++events_;
   const auto row = ErrorRow(sErrMsg);
@@ -169,7 +171,7 @@ void Reporter::ErrorEvent(const std::string& sErrMsg, bool& Cancel) {
     Json(Dump(j));
   } else {
     const std::string where = row ? "（第 " + std::to_string(*row) + " 条记录）" : "";
-    Text("错误" + where + "：" + ForTerminal(sErrMsg) + (Cancel ? "（已停止）" : "（已跳过）"));
+    Text("错误" + where + "：" + ForTerminal(sErrMsg, false) + (Cancel ? "（已停止）" : "（已跳过）"));
   }
   if (OutputLost()) Cancel = true;
 }
@@ -179,14 +181,14 @@ void Reporter::Warning(const std::string& text) {
   if (format_ == EventFormat::Jsonl)
     Json(Dump({{"event", "Warning"}, {"text", text}}));
   else
-    Text("\a警告：" + ForTerminal(text));
+    Text("\a警告：" + ForTerminal(text, false));
 }
 
 void Reporter::Notice(const std::string& text) {
   if (format_ == EventFormat::Jsonl)
     Json(Dump({{"event", "Warning"}, {"text", text}}));
   else
-    Text("警告：" + text);
+    Text("警告：" + ForTerminal(text, false));
 }
 
 bool Reporter::Question(const std::string& text, bool answer) {
@@ -200,7 +202,7 @@ bool Reporter::Question(const std::string& text, bool answer) {
   if (format_ == EventFormat::Jsonl)
     Json(Dump({{"event", "Question"}, {"text", text}, {"answer", answer ? "yes" : "no"}}));
   else
-    Text("询问：" + text + " → " + (answer ? "是" : "否"));
+    Text("询问：" + ForTerminal(text, false) + " → " + (answer ? "是" : "否"));
   return answer && !OutputLost();
 }
 
@@ -237,9 +239,12 @@ void Reporter::Summary(int32_t code, const std::string& element, int status) {
   Json(Dump(j));
 }
 
-void Reporter::Failure(const std::string& description) { Text("失败：" + ForTerminal(description)); }
+void Reporter::Failure(const std::string& description) {
+  if (Contains(description, kLedgerInUse)) ledgerInUse_ = true;
+  Text("失败：" + ForTerminal(description, false));
+}
 
-void Reporter::Diagnostic(const std::string& text) { Text("诊断：" + text); }
+void Reporter::Diagnostic(const std::string& text) { Text("诊断：" + ForTerminal(text, false)); }
 
 void Reporter::Interruption(bool dryRun) {
   if (dryRun) return Text("已中断：预演到此为止，未保存任何记录。");
@@ -247,7 +252,7 @@ void Reporter::Interruption(bool dryRun) {
                   : "已中断：已保存 " + std::to_string(RowsWithoutError()) + " 条记录；再次运行同一引入可以继续。");
 }
 
-void Reporter::Hint(const std::string& text) { Text("提示：" + text); }
+void Reporter::Hint(const std::string& text) { Text("提示：" + ForTerminal(text, false)); }
 
 void ToolBoxes::Warning(const std::string& text) { reporter_.Warning(text); }
 
@@ -255,7 +260,7 @@ bool ToolBoxes::Question(const std::string& text) {
   bool answer = overwrite_;
   const bool canAsk = interactive_ && isatty(STDIN_FILENO);
   if (!answer && canAsk) {
-    std::cerr << text << " [y/N] " << std::flush;
+    std::cerr << ForTerminal(text, false) << " [y/N] " << std::flush;
     std::string line;
     answer = std::getline(std::cin, line) && (line == "y" || line == "Y" || line == "yes" || line == "是");
   }

@@ -19,7 +19,6 @@
 #include <memory>
 #include <optional>
 #include <ostream>
-#include <optional>
 #include <string>
 
 #include "front/import_base.h"
@@ -33,8 +32,8 @@ class Reporter {
  public:
   Reporter(EventFormat format, std::string kindTitle, bool exporting, bool quiet = false);
 
-  // Each shows the event and sets Cancel once the output is lost or after
-  // Ctrl-C.
+  // Each shows the event and sets Cancel once the output is lost, the
+  // ledger is in use by another program or after Ctrl-C.
   void Row(int32_t lRow, double dblRate, bool& Cancel);
   void ErrorEvent(const std::string& sErrMsg, bool& Cancel);
   void Warning(const std::string& text);
@@ -60,16 +59,19 @@ class Reporter {
   // stay the library's): "提示：" and the text.
   void Hint(const std::string& text);
 
-  int32_t Errors() const { return errors_; }
+  int64_t Errors() const { return errors_; }
   // Events shown so far: rows, errors, warnings, questions.
-  int32_t Events() const { return events_; }
+  int64_t Events() const { return events_; }
   // Whether a write failed, and why (the system's text).
   bool OutputLost() const { return !lostReason_.empty(); }
   const std::string& LostReason() const { return lostReason_; }
   int32_t Rows() const { return rows_; }
   // Rows handled without an error of their own: for an import, the records
   // that are in the ledger when the run stops.
-  int32_t RowsWithoutError() const { return rows_ - failedRows_; }
+  int64_t RowsWithoutError() const { return rows_ - failedRows_; }
+  // Whether an error or failure said that another program holds the
+  // ledger: the kinds after this one would only wait for it in vain.
+  bool LedgerInUse() const { return ledgerInUse_; }
   // Whether Ctrl-C answered a cancel.
   bool StoppedByInterrupt() const { return stoppedByInterrupt_; }
   // Whether an error said that an undotted number does not match its
@@ -94,11 +96,12 @@ class Reporter {
   bool barShown_ = false;
   int32_t rows_ = 0;
   double lastRate_ = 0;
-  int32_t errors_ = 0;
-  int32_t events_ = 0;
-  int32_t failedRows_ = 0;
+  int64_t errors_ = 0;
+  int64_t events_ = 0;
+  int64_t failedRows_ = 0;
   int32_t failedRow_ = 0;
   bool stoppedByInterrupt_ = false;
+  bool ledgerInUse_ = false;
   bool undotted_ = false;
   int lastTenth_ = 0;
   std::chrono::steady_clock::time_point lastLine_;

@@ -9,6 +9,7 @@ set(MORVENT_PUBLIC_HEADERS
   front/export_base.h
   front/import_base.h
   context/record.h
+  context/property_string.h
   platform/variant.h
   platform/error.h
   platform/msgbox.h)

@@ -70,6 +70,27 @@ std::string GetProp(const std::string& key) {
   return it->second;
 }
 
+namespace {
+[[noreturn]] void RefuseValue(std::string_view value, const std::string& why) {
+  throw Error(kErrInvalidCall, "Morvent", "属性串无法原样容纳这个值（" + why + "）：「" + std::string(value) + "」");
+}
+}  // namespace
+
+std::string PropertyValue(std::string_view value) {
+  if (!value.empty() && (value.front() == ' ' || value.back() == ' ')) RefuseValue(value, "首尾有空格，读取时会被去掉");
+  const bool needsBraces = value.find(';') != std::string_view::npos || (!value.empty() && value.front() == '{');
+  if (!needsBraces) return std::string(value);
+  if (value.find('}') != std::string_view::npos)
+    RefuseValue(value, value.front() == '{' ? "以 { 开头又含有 }" : "含有 ; 又含有 }");
+  return "{" + std::string(value) + "}";
+}
+
+std::string LedgerPropertyString(std::string_view path, std::string_view acctType) {
+  std::string props = "Data Source=" + PropertyValue(path);
+  if (!acctType.empty()) props += ";AcctType=" + PropertyValue(acctType);
+  return props;
+}
+
 bool IsAcctTypeGY() {
   // Asked per imported record: no copies of the key or the value.
   const auto& table = Context().props;

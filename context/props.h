@@ -2,12 +2,13 @@
 // The property string parser and the per-thread connection context.
 //
 // A property string is key=value pairs separated by ";"; a value holding ";"
-// is enclosed in braces. Keys compare without regard to letter case and may
+// is enclosed in braces (context/property_string.h writes values so). Keys compare without regard to letter case and may
 // occur once; values are trimmed.
 #include <cstdint>
 #include <map>
 #include <string>
 
+#include "context/property_string.h"
 #include "platform/text.h"
 
 namespace morvent {

@@ -138,4 +138,40 @@ bool IsValidUtf8(std::string_view s) {
   return true;
 }
 
+namespace {
+// Characters that steer a terminal or reorder what it shows.
+bool Steers(uint32_t c) {
+  return c < 0x20 || (c >= 0x7F && c <= 0x9F) || c == 0x061C || c == 0x200E || c == 0x200F ||
+         (c >= 0x202A && c <= 0x202E) || (c >= 0x2066 && c <= 0x2069);
+}
+}  // namespace
+
+std::string ForTerminal(std::string_view text, bool oneLine) {
+  static constexpr std::string_view kReplacement = "\xEF\xBF\xBD";
+  std::string out;
+  out.reserve(text.size());
+  size_t i = 0;
+  while (i < text.size()) {
+    const size_t n = Utf8SequenceLength(text.substr(i));
+    if (n == 0) {
+      out += kReplacement;
+      ++i;
+      continue;
+    }
+    const uint32_t c = DecodeUtf8(text.substr(i, n));
+    if (c == '\r' || c == '\n' || c == 0x2028 || c == 0x2029) {
+      out += oneLine ? " " : "\n  ";
+      if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
+    } else if (c == '\t') {
+      out += ' ';
+    } else if (Steers(c)) {
+      out += kReplacement;
+    } else {
+      out.append(text.substr(i, n));
+    }
+    i += n;
+  }
+  return out;
+}
+
 }  // namespace morvent

@@ -33,6 +33,16 @@ size_t Utf8SequenceLength(std::string_view s);
 // The code point of one well-formed sequence (as measured above).
 uint32_t DecodeUtf8(std::string_view sequence);
 
+// Text from a ledger, a log or a data file made harmless for a terminal, the
+// one way every printing path of the tool cleans what it did not write
+// itself. C0 controls but the line breaks, DEL, C1 controls (U+0080-U+009F),
+// the marks, embeddings, overrides and isolates that reorder a line, and
+// bytes that are not UTF-8 become U+FFFD. Line breaks (CR LF, CR, LF, U+2028,
+// U+2029) and tabs become a blank when oneLine; otherwise each line break
+// becomes LF and two blanks, so no line of the text passes for a line of the
+// tool's own, and a tab a blank.
+std::string ForTerminal(std::string_view text, bool oneLine = true);
+
 inline constexpr char kCR = '\r';
 
 }  // namespace morvent

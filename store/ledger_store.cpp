@@ -900,18 +900,18 @@ void LedgerStore::SetMeta(const std::string& key, const std::string& value) {
   });
 }
 
-int32_t LedgerStore::CountRows(const std::string& table) {
+int64_t LedgerStore::CountRows(const std::string& table) {
   auto q = Prepare("SELECT FCount FROM ledger_counts WHERE FTable = ? AND FScope = 0");
   q.Bind(1, table);
   const int64_t stored = q.Next() ? q.Int(0) : 0;
-  return static_cast<int32_t>(stored + counts_->Pending(table, false, 0));
+  return stored + counts_->Pending(table, false, 0);
 }
 
-int32_t LedgerStore::CountRows(const std::string& table, const std::string& scopeColumn, int64_t scope) {
+int64_t LedgerStore::CountRows(const std::string& table, const std::string& scopeColumn, int64_t scope) {
   auto q = Prepare("SELECT FCount FROM ledger_counts WHERE FTable = ? AND FScope = ?");
   q.Bind(1, table + ":" + scopeColumn).Bind(2, scope);
   const int64_t stored = q.Next() ? q.Int(0) : 0;
-  return static_cast<int32_t>(stored + counts_->Pending(table, true, scope));
+  return stored + counts_->Pending(table, true, scope);
 }
 
 void CommitThreadStores() noexcept {

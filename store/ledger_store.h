@@ -177,10 +177,10 @@ class LedgerStore : public std::enable_shared_from_this<LedgerStore> {
   // Live row count of a counted table (see CountTriggersSql); costs one index
   // lookup instead of a table scan. Counts this connection's open
   // transaction has changed but not yet written are included.
-  int32_t CountRows(const std::string& table);
+  int64_t CountRows(const std::string& table);
   // The rows of the table whose scope column holds the value (an item
   // class, a unit group).
-  int32_t CountRows(const std::string& table, const std::string& scopeColumn, int64_t scope);
+  int64_t CountRows(const std::string& table, const std::string& scopeColumn, int64_t scope);
 
   // How long grouped writes may stay uncommitted inside a public call.
   static constexpr std::chrono::milliseconds kCommitInterval{250};

@@ -4,6 +4,8 @@
 
 #include <map>
 
+#include "cli/commands.h"
+#include "store/ledger_store.h"
 #include "tests/cli/tool.h"
 #include "tests/support/support.h"
 
@@ -151,6 +153,55 @@ TEST_F(DryRunTool, CountsTellCreatedKeptOverwrittenAndFailedRecordsApart) {
   EXPECT_EQ(Lines(o.out).back().dump(), R"({"event":"Result","value":true,"created":0,"kept":0,"overwritten":0,"failed":1})");
   ASSERT_EQ(Tool("export --ledger " + Quote(gy) + " --type 110 --file " + Quote(home.file("c.xml"))).status, 0);
   EXPECT_NE(ReadFile(home.file("c.xml")).find("<Number>C1</Number>"), std::string::npos);
+}
+
+// A rollback that fails is said as such, never as undone, and ends with
+// status 3 whatever the run's own status. The commands run in-process here:
+// only so can the rollback be made to fail.
+TEST_F(DryRunTool, ARollbackThatFailsIsSaidAndGivesStatusThree) {
+  const std::string ledger = home.file("l.db"), data = home.file("d.xml");
+  ASSERT_EQ(Tool("ledger init " + Quote(ledger)).status, 0);
+  WriteFile(data,
+            "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<DepartmentList>\n"
+            "<Department><Number>01</Number><Name>总部</Name></Department>\n"
+            "<Department><Number>01.02</Number><Name>孤儿</Name></Department>\n"
+            "</DepartmentList>\n");
+  const std::string failure = "失败：预演的改动未能撤销：读写磁盘出错（disk I/O error）";
+  struct RollbackFault {
+    RollbackFault() { LedgerStore::SetRollbackFaultForTesting([] { return true; }); }
+    ~RollbackFault() { LedgerStore::SetRollbackFaultForTesting(nullptr); }
+  };
+  for (const std::string events : {"text", "jsonl"}) {
+    SCOPED_TRACE(events);
+    cli::RunOptions o;
+    o.ledger = ledger;
+    o.type = "120";
+    o.file = data;
+    o.onError = "skip";  // the run's own status would be 4
+    o.events = events;
+    o.dryRun = true;
+    int status;
+    {
+      RollbackFault fault;
+      ::testing::internal::CaptureStdout();
+      ::testing::internal::CaptureStderr();
+      status = cli::RunImport(o);
+    }
+    const std::string out = ::testing::internal::GetCapturedStdout();
+    const std::string err = ::testing::internal::GetCapturedStderr();
+    EXPECT_EQ(status, 3);
+    EXPECT_EQ((events == "text" ? err : out).find("已撤销"), std::string::npos) << out << err;
+    if (events == "text") {
+      ASSERT_GE(err.size(), failure.size() + 1);
+      EXPECT_EQ(err.substr(err.size() - failure.size() - 1), failure + "\n");
+    } else {
+      EXPECT_EQ(Lines(out).back().dump(),
+                nlohmann::ordered_json({{"event", "DryRun"}, {"rolledBack", false}, {"text", failure}}).dump());
+    }
+  }
+  // Never committed all the same.
+  ASSERT_EQ(Tool("export --ledger " + Quote(ledger) + " --type 120 --file " + Quote(home.file("o.xml"))).status, 0);
+  EXPECT_EQ(ReadFile(home.file("o.xml")).find("<Department>"), std::string::npos);
 }
 
 }  // namespace

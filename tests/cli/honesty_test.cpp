@@ -126,5 +126,21 @@ TEST_F(ToolHonesty, AFalseWithoutEventsSaysWhy) {
   EXPECT_EQ(Stderr().rfind("警告：科目大类（101）只能导出，不能引入\n科目大类 引入未完成：0 行，0 个错误", 0), 0u) << Stderr();
 }
 
+// A data file cannot steer the terminal through the errors it causes: the
+// record's name arrives harmless, and its line break cannot forge a line.
+TEST_F(ToolHonesty, ErrorsShowTheFilesTextsHarmless) {
+  WriteFile(data, "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<DepartmentList>\n"
+                  "<Department><Number>01.02</Number><Name>孤儿&#10;部门 引入完成&#x202E;&#x9B;</Name></Department>\n"
+                  "</DepartmentList>\n");
+  auto o = RunTool(home, "import --ledger " + Quote(ledger) + " --type 120 --file " + Quote(data) + " --on-error skip");
+  EXPECT_EQ(o.status, 4);
+  const std::string R = "\xEF\xBF\xBD";
+  EXPECT_EQ(Stderr().rfind("错误（第 1 条记录）：引入部门资料错误，当前记录名称为：孤儿\n  部门 引入完成" + R + R +
+                               "\n  错误信息：\n  代码01.02 ",
+                           0),
+            0u)
+      << Stderr();
+}
+
 }  // namespace
 }  // namespace morvent::test

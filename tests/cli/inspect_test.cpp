@@ -83,6 +83,46 @@ TEST(ToolInspect, LogPrintsEntriesAsUtf8Lines) {
   EXPECT_EQ(RunTool(home, "log").out, head + "t\t导出基础资料数据\ta b c\xEF\xBF\xBD" "d\xEF\xBF\xBD\n");
 }
 
+// A hostile ledger or log cannot steer the terminal through what the tool
+// prints of it: escapes, titles, bells, C1 controls and reordering become
+// U+FFFD, and a line break cannot forge a line or an entry.
+TEST(ToolInspect, HostileValuesArePrintedHarmless) {
+  ProgramHome home;
+  const std::string ledger = home.file("l.db"), R = "\xEF\xBF\xBD";
+  ASSERT_EQ(RunTool(home, "ledger init " + Quote(ledger)).status, 0);
+  LedgerStore::ForPath(ledger)->Exec(
+      "UPDATE ledger_meta SET FValue = 'QY' || char(27) || '[2J' || char(8238) WHERE FKey = 'kind';"
+      "INSERT INTO t_ItemClass VALUES (30, '030', '项目' || char(27) || ']0;title' || char(7) || char(10) ||"
+      " '101' || char(9) || 'AccountType' || char(13) || char(155) || '31m');");
+  auto info = RunTool(home, "ledger info " + Quote(ledger));
+  EXPECT_EQ(info.status, 0) << ReadFile(home.file("stderr.txt"));
+  EXPECT_NE(info.out.find("\n类型（AcctType）：QY" + R + "[2J" + R + "\n"), std::string::npos) << info.out;
+  EXPECT_EQ(info.out.substr(info.out.rfind("-\t-\t")), "-\t-\t项目" + R + "]0;title" + R + " 101 AccountType " + R + "31m\t0\n");
+
+  const std::string log = home.file("Morvent_log.xml");
+  WriteFile(log, "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<Morvent>\n"
+                 "  <ErrLog Direct=\"导入&#x202E;数据&#x85;&#x9B;\" Time=\"t&#10;2024-01-01&#9;导入&#9;伪造\" "
+                 "ErrMsg=\"m&#x2066;&#x200F;\"/>\n</Morvent>\n");
+  auto o = RunTool(home, "log");
+  EXPECT_EQ(o.status, 0) << ReadFile(home.file("stderr.txt"));
+  EXPECT_EQ(o.out, "交换日志：" + log + "\nt 2024-01-01 导入 伪造\t导入" + R + "数据" + R + R + "\tm" + R + R + "\n");
+}
+
+// Counts past 2^31 print whole, as they are.
+TEST(ToolInspect, LedgerInfoPrintsCountsPastThirtyTwoBits) {
+  ProgramHome home;
+  const std::string ledger = home.file("l.db");
+  ASSERT_EQ(RunTool(home, "ledger init " + Quote(ledger)).status, 0);
+  LedgerStore::ForPath(ledger)->Exec(
+      "UPDATE ledger_counts SET FCount = 3000000000 WHERE FTable = 't_AccountGroup' AND FScope = 0;"
+      "INSERT INTO t_ItemClass VALUES (30, '030', '项目');"
+      "INSERT INTO ledger_counts VALUES ('t_Item:FItemClassID', 30, 4294967301);");
+  auto o = RunTool(home, "ledger info " + Quote(ledger));
+  EXPECT_EQ(o.status, 0) << ReadFile(home.file("stderr.txt"));
+  EXPECT_NE(o.out.find("\n101\tAccountType\t科目大类\t3000000000\n"), std::string::npos) << o.out;
+  EXPECT_EQ(o.out.substr(o.out.rfind("-\t-\t")), "-\t-\t项目\t4294967301\n");
+}
+
 TEST(ToolInspect, DamagedLogIsAnErrorAfterTheWholeEntries) {
   ProgramHome home;
   const std::string log = home.file("Morvent_log.xml"), head = "交换日志：" + log + "\n";

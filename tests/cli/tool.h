@@ -37,9 +37,10 @@ inline std::string ToolCommand(const ProgramHome& home, const std::string& args)
          Quote(home.file("stderr.txt"));
 }
 
-inline Outcome RunTool(const ProgramHome& home, const std::string& args) {
+// Runs a shell command and reads all its output.
+inline Outcome RunCommand(const std::string& command) {
   Outcome o;
-  FILE* p = popen(ToolCommand(home, args).c_str(), "r");
+  FILE* p = popen(command.c_str(), "r");
   if (!p) return o;
   std::array<char, 4096> buf{};
   size_t n;
@@ -49,17 +50,31 @@ inline Outcome RunTool(const ProgramHome& home, const std::string& args) {
   return o;
 }
 
-// Runs the tool, reads the first line of its output and closes the pipe, as
-// "| head -1" does; the first line is in out.
-inline Outcome RunToolReadingOneLine(const ProgramHome& home, const std::string& args) {
+inline Outcome RunTool(const ProgramHome& home, const std::string& args) { return RunCommand(ToolCommand(home, args)); }
+// The same in the working directory dir, where relative paths are found.
+inline Outcome RunToolIn(const ProgramHome& home, const std::string& dir, const std::string& args) {
+  return RunCommand("cd " + Quote(dir) + " && " + ToolCommand(home, args));
+}
+
+// Runs the tool, reads the first lines of its output and closes the pipe, as
+// "| head -n" does; those lines are in out. With after, the lines before the
+// first holding it (and that line) are read and dropped first.
+inline Outcome RunToolReadingLines(const ProgramHome& home, const std::string& args, int lines,
+                                   const std::string& after = "") {
   Outcome o;
   FILE* p = popen(ToolCommand(home, args).c_str(), "r");
   if (!p) return o;
   std::array<char, 4096> buf{};
-  if (fgets(buf.data(), static_cast<int>(buf.size()), p)) o.out = buf.data();
+  if (!after.empty())
+    while (fgets(buf.data(), static_cast<int>(buf.size()), p) && std::string(buf.data()).find(after) == std::string::npos) {
+    }
+  for (int i = 0; i < lines && fgets(buf.data(), static_cast<int>(buf.size()), p); ++i) o.out += buf.data();
   int rc = pclose(p);
   o.status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
   return o;
+}
+inline Outcome RunToolReadingOneLine(const ProgramHome& home, const std::string& args) {
+  return RunToolReadingLines(home, args, 1);
 }
 
 inline std::vector<nlohmann::ordered_json> Lines(const std::string& out) {

@@ -182,6 +182,53 @@ TEST(IsAcctTypeGY, WithoutTheKeyItFails) {
   }
 }
 
+// Whatever a client's value is, the string built from it names exactly that
+// value or is refused: a path must never turn into another file's.
+TEST(PropertyValue, ReadsBackExactlyOrIsRefused) {
+  const struct {
+    std::string value, written;
+  } carried[] = {
+      {"l.db", "l.db"},
+      {"", ""},
+      {"a;b.db", "{a;b.db}"},
+      {"{x.db", "{{x.db}"},
+      {"a}b.db", "a}b.db"},
+      {"x=y.db", "x=y.db"},
+      {"in the middle.db", "in the middle.db"},
+      {"\ttab.db\t", "\ttab.db\t"},
+      {"Data Source=decoy", "Data Source=decoy"},
+      {"l.db;Data Source=decoy", "{l.db;Data Source=decoy}"},
+      {"账套 ;2024.db", "{账套 ;2024.db}"},
+  };
+  for (const auto& c : carried) {
+    SCOPED_TRACE(c.value);
+    EXPECT_EQ(PropertyValue(c.value), c.written);
+    const std::string props = LedgerPropertyString(c.value, "GY");
+    EXPECT_EQ(Parse(props), (Pairs{{"AcctType", "GY"}, {"Data Source", c.value}})) << props;
+  }
+  const struct {
+    std::string value, why;
+  } refused[] = {
+      {"{x}.db", "以 { 开头又含有 }"},
+      {"{decoy}", "以 { 开头又含有 }"},
+      {"a;b}.db", "含有 ; 又含有 }"},
+      {" x.db", "首尾有空格，读取时会被去掉"},
+      {"x.db ", "首尾有空格，读取时会被去掉"},
+      {" ", "首尾有空格，读取时会被去掉"},
+  };
+  for (const auto& r : refused) {
+    SCOPED_TRACE(r.value);
+    try {
+      LedgerPropertyString(r.value);
+      ADD_FAILURE() << "carried";
+    } catch (const Error& e) {
+      EXPECT_EQ(e.Number(), kErrInvalidCall);
+      EXPECT_EQ(e.Description(), "属性串无法原样容纳这个值（" + r.why + "）：「" + r.value + "」");
+    }
+  }
+  EXPECT_EQ(LedgerPropertyString("l.db"), "Data Source=l.db");
+}
+
 TEST(ConnectionContext, EachThreadHasItsOwn) {
   ParseProps("AcctType=GY;Data Source=main.db");
   Context().gPropsString = "AcctType=GY;Data Source=main.db";

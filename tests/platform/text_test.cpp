@@ -123,5 +123,41 @@ TEST(Utf8, SequencesDecodeToTheirCodePoints) {
   EXPECT_EQ(DecodeUtf8("\xF4\x8F\xBF\xBF"), 0x10FFFFu);
 }
 
+// What a ledger, a log or a data file holds reaches a terminal without
+// steering it: no escape sequence, title, bell, reordering or forged line.
+TEST(ForTerminal, LeavesNothingThatSteersATerminal) {
+  const std::string R = "\xEF\xBF\xBD";  // U+FFFD
+  const struct {
+    std::string text, oneLine, lines;
+  } cases[] = {
+      {"部门 01-总部 ©", "部门 01-总部 ©", "部门 01-总部 ©"},
+      {"", "", ""},
+      {"red\x1B[31mX\x1B[0m", "red" + R + "[31mX" + R + "[0m", "red" + R + "[31mX" + R + "[0m"},
+      {"\x1B]0;title\x07", R + "]0;title" + R, R + "]0;title" + R},
+      {"bell\a nul", "bell" + R + " nul", "bell" + R + " nul"},
+      {std::string("a\0b", 3), "a" + R + "b", "a" + R + "b"},
+      {"del\x7F", "del" + R, "del" + R},
+      {"a\r\nb\rc\nd", "a b c d", "a\n  b\n  c\n  d"},
+      {"t\tab", "t ab", "t ab"},
+      {"line\xE2\x80\xA8para\xE2\x80\xA9", "line para ", "line\n  para\n  "},
+      {"csi\xC2\x9B" "2J end\xC2\x80 \xC2\x9F", "csi" + R + "2J end" + R + " " + R, "csi" + R + "2J end" + R + " " + R},
+      {"\xC2\xA0nbsp", "\xC2\xA0nbsp", "\xC2\xA0nbsp"},  // U+00A0 is text
+      {"gpj.\xE2\x80\xAE" "exe", "gpj." + R + "exe", "gpj." + R + "exe"},
+      {"\xE2\x80\xAA\xE2\x80\xAB\xE2\x80\xAC\xE2\x80\xAD", R + R + R + R, R + R + R + R},
+      {"\xE2\x81\xA6\xE2\x81\xA7\xE2\x81\xA8\xE2\x81\xA9", R + R + R + R, R + R + R + R},
+      {"\xE2\x80\x8E\xE2\x80\x8F\xD8\x9C", R + R + R, R + R + R},
+      {"\xE2\x80\x8D\xE2\x81\xA0", "\xE2\x80\x8D\xE2\x81\xA0", "\xE2\x80\x8D\xE2\x81\xA0"},  // joiners are text
+      {"raw\x9B" "1m \xFF\xC3", "raw" + R + "1m " + R + R, "raw" + R + "1m " + R + R},
+      {"\xE4\xB8", R + R, R + R},  // a character cut short
+      {"\xF0\xA0\x80\x80", "\xF0\xA0\x80\x80", "\xF0\xA0\x80\x80"},
+      {"forged\n错误：x", "forged 错误：x", "forged\n  错误：x"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.text);
+    EXPECT_EQ(ForTerminal(c.text), c.oneLine);
+    EXPECT_EQ(ForTerminal(c.text, false), c.lines);
+  }
+}
+
 }  // namespace
 }  // namespace morvent
