@@ -28,7 +28,7 @@ fail() { echo "consumer test: $*" >&2; exit 1; }
 # Only the public headers, all under morvent/.
 [ "$(ls "$prefix/include")" = morvent ] || fail "include/ holds more than morvent/"
 headers=$(cd "$prefix/include" && find . -type f | sort | tr '\n' ' ')
-want="./morvent/context/record.h ./morvent/error.h ./morvent/export_base.h ./morvent/front/export_base.h ./morvent/front/import_base.h ./morvent/import_base.h ./morvent/msgbox.h ./morvent/platform/error.h ./morvent/platform/msgbox.h ./morvent/platform/variant.h "
+want="./morvent/context/property_string.h ./morvent/context/record.h ./morvent/error.h ./morvent/export_base.h ./morvent/front/export_base.h ./morvent/front/import_base.h ./morvent/import_base.h ./morvent/msgbox.h ./morvent/platform/error.h ./morvent/platform/msgbox.h ./morvent/platform/variant.h "
 [ "$headers" = "$want" ] || fail "installed headers are: $headers"
 
 # The installed tool, run from elsewhere with no MORVENT_HOME, finds its

@@ -11,6 +11,7 @@
 #include <morvent/export_base.h>
 #include <morvent/import_base.h>
 #include <morvent/msgbox.h>
+#include <morvent/context/property_string.h>
 
 #include <cstdint>
 #include <cstdio>
@@ -52,7 +53,7 @@ Counts Export(const std::string& ledger, int32_t code, const std::string& file) 
     ++counts.errors;
     cancel = true;
   };
-  counts.done = exp.ExportXMLData("Data Source=" + ledger + ";AcctType=QY", code, file);
+  counts.done = exp.ExportXMLData(morvent::LedgerPropertyString(ledger, "QY"), code, file);
   return counts;
 }
 
@@ -67,7 +68,7 @@ Counts Import(const std::string& ledger, int32_t code, const std::string& file) 
   };
   morvent::DataRecord options;
   options.SetValue("ImpStyle", int32_t{2});
-  counts.done = imp.ImportXMLData("Data Source=" + ledger + ";AcctType=QY", code, file, &options);
+  counts.done = imp.ImportXMLData(morvent::LedgerPropertyString(ledger, "QY"), code, file, &options);
   return counts;
 }
 
