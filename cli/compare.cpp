@@ -38,8 +38,6 @@ constexpr ExportOnlyKey kExportOnly[] = {
     {"AssistType", "Number", Kinds::Any},
     {"Material", "IsBatch", Kinds::NonGY},
     {"Material", "SecInv", Kinds::NonGY},
-    // Exported as a "商品属性" value but looked up under "物料属性" on import.
-    {"Material", "ErpCls", Kinds::NonGY},
 };
 
 bool Ignored(const std::string& record, const std::string& key, bool gy) {

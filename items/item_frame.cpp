@@ -309,7 +309,7 @@ int32_t CItemFrame::ImportRecord(const DataRecordPtr& recordPtr, std::string& nu
     for (const auto& f : kind_.fields)
       if (Imported(f) && sets.Active(f.set)) ImportField(f, obj, record);
   } else {
-    for (const auto& key : kind_.importOrder) {
+    for (const auto& key : kind_.importOrderNonGY.empty() || sets.Active(FieldSet::GY) ? kind_.importOrder : kind_.importOrderNonGY) {
       if (key == kFirstSave) {
         obj.SaveChanges();
         continue;

@@ -138,6 +138,9 @@ struct ItemKind {
   // save, which otherwise follows the name and number at once. Keys shared
   // by two field sets resolve to the field of the ledger's set.
   std::vector<std::string> importOrder;
+  // Outside GY, when not empty, instead of importOrder: for kinds whose two
+  // field sets are written in different orders.
+  std::vector<std::string> importOrderNonGY;
   std::vector<ItemPreset> presets;
 };
 

@@ -50,8 +50,9 @@ Variant ReadField(LedgerObject& item, bool dictionary, const std::string& field,
   return dictionary ? Must(item.Dictionary()).GetValue(field, def) : item.Properties(field);
 }
 
-// 1 / 0 on export; true only for 1 on import. An empty imported name: the
-// key is exported only.
+// 1 / 0 on export; true only for a value equal to 1 on import, and a text
+// that is no number is a type mismatch, as for accounts and units. An empty
+// imported name: the key is exported only.
 ItemField Flag(const char* key, bool fromDictionary, std::string exported, std::string imported, FieldSet set) {
   ItemField f = Custom(key, set);
   f.exportFn = [key = std::string(key), fromDictionary, exported](CItemFrame&, LedgerObject& item, DataRecord& r) {
@@ -61,7 +62,7 @@ ItemField Flag(const char* key, bool fromDictionary, std::string exported, std::
   if (!imported.empty())
     f.importFn = [key = std::string(key), imported](CItemFrame&, LedgerObject& item, const DataRecord& r) {
       const Variant v = NullToDefault(r.GetValue(key, int32_t{0}), int32_t{0});
-      Must(item.Dictionary()).SetValue(imported, IsNumeric(v) && v.ToDouble() == 1.0);
+      Must(item.Dictionary()).SetValue(imported, VarEquals(v, Variant(int32_t{1})));
     };
   return f;
 }
@@ -97,6 +98,22 @@ ItemField UnitOfGroup() {
   f.importFn = [](CItemFrame&, LedgerObject& item, const DataRecord& r) {
     auto sub = r.GetValue("Unit", Variant::Nothing()).As<DataRecord>();
     if (sub) item.SetProperties("FUnitGroupID", CMaterial::FindUnitGroup(sub->Value("Name").ToText()));
+  };
+  return f;
+}
+
+// Outside GY the export writes a "商品属性" value, while the lookup is made
+// among the "物料属性" values; a name found only among the former is taken
+// from there, so the ledger's own files come back.
+ItemField ErpClsOther() {
+  ItemField f = Custom("ErpCls", kOther);
+  f.importFn = [](CItemFrame& frame, LedgerObject& item, const DataRecord& r) {
+    auto sub = r.GetValue("ErpCls", Variant::Nothing()).As<DataRecord>();
+    if (!sub) return;
+    auto& lookup = frame.Lookup(kAssist);
+    int32_t id = lookup.GetID(sub, kClass, "物料属性");
+    if (id == 0) id = lookup.GetID(sub, kClass, "商品属性");
+    item.SetProperties("FTypeID_ID", id);
   };
   return f;
 }
@@ -155,9 +172,8 @@ ItemKind Build() {
       Number("SecInv", "FMaxStock", "", kOther),
       Number("PlanPrice", "FInPrice", "FInPrice", kOther),
       Number("SalePrice", "FOutPrice", "FOutPrice", kOther),
-      // "ErpCls" is read under one property and looked up under another.
       Reference("ErpCls", "FTypeID", kAssist, "商品属性", kOther, P, None),
-      ReferenceFieldAs("ErpCls", "FTypeID_ID", "FTypeID_ID", kAssist, "物料属性", kOther, None, P),
+      ErpClsOther(),
       ReferenceFieldAs("DefaultLoc", "FDefStockID_ID", "FDefStockID_ID", "Stock", {}, kOther, P, D),
       UnitOfGroup(),
       Number("PriceDecimal", "FPriceScale", "FPriceScale", kOther),
@@ -167,14 +183,14 @@ ItemKind Build() {
       ReferenceFieldAs("SaleAcctID", "FSaleAcctID_ID", "FSaleAcctID_ID", "Account", {}, kOther, P, D),
       ReferenceFieldAs("CostAcctID", "FCOGSAcctID_ID", "FCOGSAcctID_ID", "Account", {}, kOther, P, D),
   };
-  // One order for both sets: each set's fields keep their relative order,
-  // except that outside GY "GoodSpec" (a pure lookup) is resolved before
-  // "DefaultLoc" rather than after it.
-  k.importOrder = {"Model",       "CompanyCode", "Track",     "TaxRate",      "LowLimit",    "HighLimit",
-                   "SecInv",      "LeadTime",    "IsBatch",   "QtyDecimal",   "PriceDecimal", "PlanPrice",
-                   "SalePrice",   "IsKeepTime",  "IsStockTime", "IsSpecialTax", "Unit",       "GoodSpec",
-                   "DefaultLoc",  "Source",      "OrderRector", "ErpCls",     "AcctID",      "SaleAcctID",
-                   "CostAcctID",  "APAcctID"};
+  k.importOrder = {"Model",     "CompanyCode", "Track",      "LowLimit",  "HighLimit",  "SecInv",
+                   "LeadTime",  "IsBatch",     "QtyDecimal", "PriceDecimal", "PlanPrice", "SalePrice",
+                   "Unit",      "GoodSpec",    "DefaultLoc", "Source",    "OrderRector", "ErpCls",
+                   "AcctID",    "SaleAcctID",  "CostAcctID", "APAcctID"};
+  k.importOrderNonGY = {"Model",        "CompanyCode", "Track",       "TaxRate",      "PlanPrice",
+                        "SalePrice",    "QtyDecimal",  "PriceDecimal", "IsKeepTime",  "IsStockTime",
+                        "IsSpecialTax", "LowLimit",    "HighLimit",   "Unit",         "DefaultLoc",
+                        "GoodSpec",     "ErpCls",      "AcctID",      "SaleAcctID",   "CostAcctID"};
   return k;
 }
 

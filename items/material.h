@@ -11,13 +11,15 @@
 // "GoodSpec" ("税目代码"), "OrderRector" (an employee) and four accounts.
 // In any other ledger: limits, the special-tax, batch, keep-time and
 // stock-time flags, tax rate, "SecInv" (the high limit again, exported only),
-// prices, "ErpCls" (exported from "商品属性", imported under "物料属性"),
-// "DefaultLoc", "Unit" (the record of the default unit of the material's
-// unit group; imported as the first group holding a unit of that name),
-// decimals, "GoodSpec" and three accounts.
+// prices, "ErpCls" (exported from "商品属性"; imported from "物料属性", or
+// from "商品属性" when that holds no such name), "DefaultLoc", "Unit" (the
+// record of the default unit of the material's unit group; imported as the
+// first group holding a unit of that name), decimals, "GoodSpec" and three
+// accounts. Each kind writes its fields in its own order.
 //
-// Flags export as 1 / 0 and import as true only for 1. Absent plain keys and
-// flags import as 0 / false; absent references leave the field as it was.
+// Flags export as 1 / 0 and import as true only for a value equal to 1; a
+// text that is no number is a type mismatch. Absent plain keys and flags
+// import as 0 / false; absent references leave the field as it was.
 // A "FGoodSpec" that is not a number exports no "GoodSpec".
 //
 // The item set and the lookups are made once per handler object. There is

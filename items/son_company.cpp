@@ -39,6 +39,22 @@ ItemField IsDetail() {
   return f;
 }
 
+// A figure exported as a number (Null gives "0") and stored as the record
+// gives it: a Null stays Null, an absent key writes 0.
+ItemField Plain(const char* key, const char* field) {
+  ItemField f;
+  f.key = key;
+  f.kind = FieldKind::Custom;
+  f.exportFn = [key = std::string(key), field = std::string(field)](CItemFrame&, LedgerObject& item, DataRecord& r) {
+    r.SetValue(key, NullToDefault(item.Properties(field), int32_t{0}).ToText());
+  };
+  f.importFn = [key = std::string(key), field = std::string(field)](CItemFrame&, LedgerObject& item,
+                                                                    const DataRecord& r) {
+    item.SetProperties(field, r.GetValue(key, int32_t{0}));
+  };
+  return f;
+}
+
 ItemKind Build() {
   ItemKind k;
   k.code = 108;
@@ -56,11 +72,11 @@ ItemKind Build() {
   k.lookups = {{"AssistDetail", LookupOf<CAssistDetail>()}};
   k.fields = {
       AcctMode(),
-      NumberField("InvestAmt", "FInvestAmt"),
-      NumberField("InvestRate", "FInvestRate"),
-      NumberField("BadDebtsRate", "FBadDebtsRate"),
-      NumberField("BondInvestAmt", "FBondInvestAmt"),
-      NumberField("Level", "FLevel"),
+      Plain("InvestAmt", "FInvestAmt"),
+      Plain("InvestRate", "FInvestRate"),
+      Plain("BadDebtsRate", "FBadDebtsRate"),
+      Plain("BondInvestAmt", "FBondInvestAmt"),
+      Plain("Level", "FLevel"),
       IsDetail(),
       // Some export field names differ from the written ones in letter case.
       ReferenceFieldAs("Trade", "FTrade_ID", "FTrade", "AssistDetail", "行业"),

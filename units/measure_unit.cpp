@@ -1,7 +1,6 @@
 #include "units/measure_unit.h"
 
-#include <optional>
-
+#include "front/trap.h"
 #include "front/walks.h"
 #include "platform/call_scope.h"
 #include "platform/registry.h"
@@ -13,7 +12,14 @@ namespace {
 constexpr const char* kSchema = "SchemaMeasureUnit.xml";
 constexpr const char* kElement = "MeasureUnit";
 
+constexpr const char* kExportError = "导出计量单位资料出错，当前记录名称为：";
+
 bool IsDefault(const DataRecord& record) { return VarEquals(record.GetValue("Standard", int32_t{0}), int32_t{1}); }
+
+// Ends an export whose client left a unit's error cancelled. The error is
+// reported already, so this is no std::exception: the walk's trap lets it
+// pass without a second event, and Export answers False.
+struct ExportStopped {};
 }  // namespace
 
 void CMeasureUnit::GetList() {
@@ -67,27 +73,16 @@ DataRecordPtr CMeasureUnit::BuildRecord(LedgerObject& unit) {
 }
 
 void CMeasureUnit::CollectUnits(LedgerObject& group, RecordCollection& out) {
-  exportName_ = TextOf(group.Get("Name"));
   auto& units = Must(units_);
   units.SetRestriction("UnitGroupID", group.Get("GroupID").ToLong());
   units.Refresh();
-  std::optional<Error> failure;
-  std::string failedName;
+  LedgerObjectPtr unit;
+  ErrorTrap trap(
+      kExportError, [&] { return TextOf(unit->Get("Name")); },
+      [this](const std::string& m) { return RaiseExpErr(m); });
   auto cursor = units.Enumerate();
-  while (auto unit = cursor->Next()) {
-    try {
-      out.Add(BuildRecord(*unit));
-    } catch (const std::exception& e) {
-      if (!failure) {
-        failure = ToError(e);
-        failedName = TextOf(unit->Get("Name"));
-      }
-    }
-  }
-  if (failure) {
-    exportName_ = failedName;
-    throw *failure;
-  }
+  while ((unit = cursor->Next()))
+    if (!trap.Run([&] { out.Add(BuildRecord(*unit)); })) throw ExportStopped{};
 }
 
 int32_t CMeasureUnit::ImportRecord(const DataRecord& record) {
@@ -133,23 +128,26 @@ void CMeasureUnit::ImportDefaultUnits() {
 
 bool CMeasureUnit::Export(const std::string& /*PropsString*/, const std::string& sFile) {
   std::unique_ptr<ObjectCursor> cursor;
-  return RunExportWalk({.schemaFile = kSchema,
-                        .element = kElement,
-                        .errorPrefix = "导出计量单位资料出错，当前记录名称为：",
-                        .progressPrefix = "正在导出计量单位资料，当前计量单位组的名称为：",
-                        .open =
-                            [this] {
-                              if (!units_) GetList();
-                            },
-                        .count = [this] { return Must(groups_).Count(); },
-                        .next =
-                            [&] {
-                              if (!cursor) cursor = Must(groups_).Enumerate();
-                              return cursor->Next();
-                            },
-                        .collect = [this](LedgerObject& g, RecordCollection& out) { CollectUnits(g, out); },
-                        .errorName = [this] { return exportName_; }},
-                       sFile);
+  try {
+    return RunExportWalk({.schemaFile = kSchema,
+                          .element = kElement,
+                          .errorPrefix = kExportError,
+                          .progressPrefix = "正在导出计量单位资料，当前计量单位组的名称为：",
+                          .open =
+                              [this] {
+                                if (!units_) GetList();
+                              },
+                          .count = [this] { return Must(groups_).Count(); },
+                          .next =
+                              [&] {
+                                if (!cursor) cursor = Must(groups_).Enumerate();
+                                return cursor->Next();
+                              },
+                          .collect = [this](LedgerObject& g, RecordCollection& out) { CollectUnits(g, out); }},
+                         sFile);
+  } catch (const ExportStopped&) {
+    return false;
+  }
 }
 
 bool CMeasureUnit::Import(const std::string& sFile) {

@@ -18,8 +18,9 @@
 // meets it again). Accounts and materials use CheckID, GetInfo and GetID;
 // their GetID answers 0 for a unit it could not find or store.
 //
-// An export error names the unit whose record could not be built, or the
-// group when the failure is the group's; an import error names the record.
+// An export error names the unit whose record could not be built (each
+// such unit is reported), or the group when the failure is the group's; an
+// import error names the record.
 #include <cstdint>
 #include <string>
 
@@ -51,9 +52,9 @@ class CMeasureUnit : public EntityHandler {
 
  private:
   DataRecordPtr BuildRecord(LedgerObject& unit);
-  // Adds the records of the group's units. A unit whose record cannot be
-  // built is left out; the others are still added, and then the first
-  // such failure is raised.
+  // Adds the records of the group's units. Each unit whose record cannot
+  // be built raises its own error event, naming it, and is left out; once
+  // the client lets it pass the group's next unit follows.
   void CollectUnits(LedgerObject& group, RecordCollection& out);
   int32_t ImportRecord(const DataRecord& record);
   // The first pass: every default unit of the file, failures left to the
@@ -63,7 +64,6 @@ class CMeasureUnit : public EntityHandler {
   ObjectSetPtr groups_, units_;
   CMeasureUnitGroup groupHandler_;
   RecordCollectionPtr records_;  // the file being imported
-  std::string exportName_;       // what an export error names
 };
 
 }  // namespace morvent

@@ -133,6 +133,45 @@ TEST_F(SonCompanyTest, FieldsImportWithTheirDefaults) {
   }
 }
 
+// The plain figures are stored as the record gives them: a Null stays
+// Null (it exports as "0"), an absent key writes 0, a new or an
+// overwritten company alike.
+TEST_F(SonCompanyTest, PlainFiguresAreStoredAsTheRecordGivesThem) {
+  ledger = NewLedger("plain.db");
+  const char* keys[][2] = {{"InvestAmt", "FInvestAmt"},
+                           {"InvestRate", "FInvestRate"},
+                           {"BadDebtsRate", "FBadDebtsRate"},
+                           {"BondInvestAmt", "FBondInvestAmt"},
+                           {"Level", "FLevel"}};
+  auto company = [&](const std::string& number, const std::optional<Variant>& value) {
+    auto r = Co(number, "分支" + number);
+    if (value)
+      for (const auto& k : keys) r->SetValue(k[0], *value);
+    return r;
+  };
+  ASSERT_TRUE(Run({company("01", Variant("7")), company("02", Variant("7"))}, 1).result);
+  const struct {
+    std::string number;
+    std::optional<Variant> value;  // nullopt: the keys are left out
+    int imp;
+    std::string stored;
+  } cases[] = {
+      {"01", Variant::Null(), 2, "<null>"}, {"02", std::nullopt, 2, "0"},
+      {"03", Variant::Null(), 1, "<null>"}, {"04", Variant("12.5"), 1, "12.5"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.number);
+    EXPECT_TRUE(Clean(Run({company(c.number, c.value)}, c.imp)));
+    for (const auto& k : keys) EXPECT_EQ(ItemText(ledger, 10, c.number, k[1]), c.stored) << k[0];
+  }
+  const std::string file = home.file("plain.xml");
+  ASSERT_TRUE(Clean(Export(ledger, 108, file)));
+  const std::string text = ReadFile(file);
+  const size_t at = text.find("<Number>03</Number>");
+  ASSERT_NE(at, std::string::npos);
+  EXPECT_NE(text.find("<InvestAmt>0</InvestAmt>", at), std::string::npos);
+}
+
 TEST_F(SonCompanyTest, FailuresAreReportedAndNothingHalfDoneStays) {
   const std::string prefix = "引入分支机构资料错误，当前记录名称为：";
   const struct {

@@ -222,8 +222,10 @@ TEST_F(UnitExchangeTest, ExportsReportProgressPerGroupAndFailuresWithoutAFile) {
     EXPECT_EQ(count, 2u);
   }
 
-  // A unit whose record cannot be built is named and left out; the rest of
-  // its group and the other groups still reach the file.
+  // Each unit whose record cannot be built is named in an error of its own
+  // and left out; the rest of its group and the other groups still reach
+  // the file. An error left cancelled ends the export at once, without a
+  // file.
   ASSERT_TRUE(Run(106, {UnitRec("重量", "克", "G", "0.001", "1")}, 1).result);
   {
     Factory real = ReplaceFactory(kMeasureUnitGroupSet, nullptr);
@@ -231,13 +233,26 @@ TEST_F(UnitExchangeTest, ExportsReportProgressPerGroupAndFailuresWithoutAFile) {
     ScopedFactory hiding(kMeasureUnitGroupSet, [real] {
       return std::make_shared<GroupSetHiding>(std::dynamic_pointer_cast<ObjectSet>(real()), 1);
     });
-    const std::string file = home.file("hidden.xml");
-    RunResult run = Export(ledger, 106, file, Client{.letErrorsPass = true});
-    EXPECT_TRUE(run.result);
-    EXPECT_EQ(run.errors, std::vector<std::string>{"导出计量单位资料出错，当前记录名称为：个\r错误信息：\r对象变量未设置"});
-    EXPECT_EQ(run.rows.size(), 3u);
-    const std::string text = ReadFile(file);
+    auto failed = [](const char* unit) {
+      return std::string("导出计量单位资料出错，当前记录名称为：") + unit + "\r错误信息：\r对象变量未设置";
+    };
+    const struct {
+      bool letPass;
+      std::vector<std::string> errors;
+      size_t rows;
+    } cases[] = {{true, {failed("个"), failed("台")}, 3}, {false, {failed("个")}, 0}};
+    for (const auto& c : cases) {
+      SCOPED_TRACE(c.letPass);
+      const std::string file = home.file(c.letPass ? "hidden.xml" : "stopped.xml");
+      RunResult run = Export(ledger, 106, file, Client{.letErrorsPass = c.letPass});
+      EXPECT_EQ(run.result, c.letPass);
+      EXPECT_EQ(run.errors, c.errors);
+      EXPECT_EQ(run.rows.size(), c.rows);
+      EXPECT_EQ(FileExist(file), c.letPass);
+    }
+    const std::string text = ReadFile(home.file("hidden.xml"));
     EXPECT_EQ(text.find("<Name>个</Name>"), std::string::npos);
+    EXPECT_EQ(text.find("<Name>台</Name>"), std::string::npos);
     EXPECT_NE(text.find("<Name>克</Name>"), std::string::npos);
   }
 
