@@ -488,8 +488,11 @@ std::shared_ptr<LedgerStore> LedgerStore::OpenExisting(const std::string& path) 
   if (*version > static_cast<uint64_t>(kLedgerSchemaVersion)) RefuseNewerLedger(*store, stored);
   UpgradeSchema(*store, static_cast<int>(*version));
 
-  // Settings of this connection only; nothing reaches the file.
-  sqlite3_exec(store->db_, "PRAGMA synchronous = NORMAL", nullptr, nullptr, nullptr);
+  // Settings of this connection only; nothing reaches the file. Each
+  // record's savepoint keeps the pages it changes in a sub-journal: in
+  // memory it is emptied at every record's end, in a temporary file it
+  // would be written to for every record once it had spilled there.
+  sqlite3_exec(store->db_, "PRAGMA synchronous = NORMAL; PRAGMA temp_store = MEMORY", nullptr, nullptr, nullptr);
   return store;
 }
 
@@ -695,7 +698,7 @@ void LedgerStore::RollbackTo() noexcept {
 void LedgerStore::JoinOpenRecord() {
   static const StatementKey savepoint("SAVEPOINT r");
   Borrow(savepoint).Run();
-  recordMark_ = counts_->Take();
+  counts_->TakeInto(recordMark_);
   recordOpen_ = true;
   JoinRecord(shared_from_this());
 }
