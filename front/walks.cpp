@@ -2,6 +2,7 @@
 
 #include <optional>
 #include <unordered_map>
+#include <vector>
 
 #include "context/glfunc.h"
 #include "context/props.h"
@@ -22,6 +23,9 @@ struct Tally {
   std::unordered_map<const DataRecord*, Outcome> chosen;
   ImportCounts counted, pending;
   int64_t commits = 0;
+  // Records other than the current one noted since it began: a failed
+  // record's work is undone, and so are the choices made for them.
+  std::vector<const DataRecord*> notedAhead;
 
   // The record the outermost walk is importing: its outcome is kept here
   // rather than in the map, which then holds only records noted ahead.
@@ -35,11 +39,12 @@ struct Tally {
       if (!currentOutcome) currentOutcome = o;
       return;
     }
-    chosen.try_emplace(record, o);
+    if (chosen.try_emplace(record, o).second && current) notedAhead.push_back(record);
   }
   void Begin(const DataRecord* record) {
     current = record;
     currentOutcome.reset();
+    notedAhead.clear();
   }
   void Confirm() {
     counted.created += pending.created;
@@ -65,6 +70,8 @@ struct Tally {
         chosen.erase(it);
       }
     }
+    if (!stored)
+      for (const DataRecord* r : notedAhead) chosen.erase(r);
     Begin(nullptr);
     if (!stored)
       ++pending.failed;
@@ -255,6 +262,7 @@ bool EntityHandler::RunImportWalk(const ImportWalk& w, const std::string& sFile)
         stored = true;
       });
       if (counting) tally.Count(current.get(), stored);
+      if (!stored && w.failed) w.failed(current);
       if (!goOn) return false;
     }
     if (!trap.Run([&] {

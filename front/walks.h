@@ -14,7 +14,10 @@
 // could not be built is reported and left out of the file. An import
 // whose ledger could not be opened, or whose ledger lost its work (a failed
 // commit), stops with False; each record's saves form one RecordScope, so
-// grouped commits fall between records only.
+// grouped commits fall between records only, and a record that fails
+// leaves nothing behind: what it stored (bare parents and parent records
+// imported for it included) is undone before its error is raised, whether
+// the client then lets the error pass or stops, and it counts as failed.
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -65,6 +68,9 @@ struct ImportWalk {
   // a yes once the client lets it pass.
   std::function<bool(const DataRecord&)> selects;
   std::function<void(const DataRecordPtr&)> importRecord;
+  // Told of a record that failed once its work is undone, so the kind's
+  // lookups treat it as if it were not in the file.
+  std::function<void(const DataRecordPtr&)> failed;
   // The key the kind matches ledger objects by: "Number", or "Name" for
   // kinds matched by name. A record whose key is missing, empty or only
   // blanks fails ("代码不能为空", "名称不能为空") and stores nothing. Empty:

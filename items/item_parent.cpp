@@ -68,8 +68,29 @@ void ParentResolver::Mark(int32_t index, const std::string& fileNumber, int32_t 
   auto mark = MakeImportedMark(fileNumber);
   mark->SetValue(kMarkId, id);
   mark->SetValue(kMarkNumber, storedNumber);
-  Must(collection_).SetItem(index, mark);
+  auto& collection = Must(collection_);
+  // Should the record that made the marker fail, its object is gone: the
+  // record it stands for comes back to be imported in its own turn. The
+  // collection is held, not the resolver (a lookup's may not outlive it).
+  OnRecordUndo([c = collection_, index, original = collection.Item(index)] { c->SetItem(index, original); });
+  collection.SetItem(index, mark);
   lastMark_ = {mark, id, storedNumber};
+}
+
+void ParentResolver::Forget(const DataRecord* record) {
+  if (record) failed_.push_back(record);
+  ledgerIds_.clear();
+  lastMark_ = {};
+}
+
+int32_t ParentResolver::PastFailed(int32_t from, const std::string& number) {
+  const Variant key(number);
+  for (int32_t i = from; i > 0 && i <= collection_->UBound(); ++i) {
+    const DataRecordPtr r = collection_->Item(i);
+    if (!VarEquals(Must(r).GetValue("Number", ""), key)) continue;
+    if (std::find(failed_.begin(), failed_.end(), r.get()) == failed_.end()) return i;
+  }
+  return 0;
 }
 
 int32_t ParentResolver::FindInCollection(const std::string& number) {
@@ -88,14 +109,16 @@ int32_t ParentResolver::FindInCollection(const std::string& number) {
       else firstIndex_.try_emplace(v.RawText(), i);
     }
   }
+  int32_t found = 0;
   if (indexUsable_) {
     auto it = firstIndex_.find(number);
-    return it == firstIndex_.end() ? 0 : it->second;
+    found = it == firstIndex_.end() ? 0 : it->second;
+  } else {
+    const Variant key(number);
+    for (int32_t i = collection_->LBound(); i <= collection_->UBound() && found == 0; ++i)
+      if (VarEquals(Must(collection_->Item(i)).GetValue("Number", ""), key)) found = i;
   }
-  const Variant key(number);
-  for (int32_t i = collection_->LBound(); i <= collection_->UBound(); ++i)
-    if (VarEquals(Must(collection_->Item(i)).GetValue("Number", ""), key)) return i;
-  return 0;
+  return failed_.empty() || found == 0 ? found : PastFailed(found, number);
 }
 
 int32_t ParentResolver::InLedger(const std::string& number) {
@@ -174,6 +197,7 @@ ImportWalk ParentImportWalk(ParentResolver& parents, ImportWalk walk) {
   walk.adopt = [&parents](const RecordCollectionPtr& c) { parents.SetCollection(c); };
   walk.selects = [](const DataRecord& r) { return r.FileRow() > 0; };
   walk.matchKey = "Number";
+  walk.failed = [&parents](const DataRecordPtr& r) { parents.Forget(r.get()); };
   return walk;
 }
 

@@ -78,6 +78,7 @@ class ParentResolver {
     indexed_ = false;
     ledgerIds_.clear();
     lastMark_ = {};
+    failed_.clear();
   }
   const RecordCollectionPtr& Collection() const { return collection_; }
 
@@ -124,6 +125,12 @@ class ParentResolver {
     return std::find(underWay_.begin(), underWay_.end(), record) != underWay_.end();
   }
 
+  // A record of the collection failed and its work was undone (markers made
+  // for it are restored by the record's undo): later records look for
+  // their parents as if it were not in the file, and what the ledger
+  // answered before is asked again.
+  void Forget(const DataRecord* record);
+
   // Validates number against the parent under the thread's "CodingStyle";
   // may rewrite number (style 2 stores it dotted under the parent's stored
   // number) and yields the parent's ID (0 at the top level). Raises the
@@ -142,6 +149,8 @@ class ParentResolver {
   void Mark(int32_t index, const std::string& fileNumber, int32_t id, const std::string& storedNumber);
   // Index of the first record whose "Number" equals the text, 0 when none.
   int32_t FindInCollection(const std::string& number);
+  // From index `from` on, the first such record that has not failed.
+  int32_t PastFailed(int32_t from, const std::string& number);
   // The ledger's ID for a parent number, remembered for the run once found:
   // imports never delete or renumber what they found, and a lost write
   // (the one way stored work vanishes) forgets everything.
@@ -167,6 +176,8 @@ class ParentResolver {
     int32_t id = 0;
     std::string number;
   } lastMark_;
+  // Records of the collection that failed (see Forget); rarely any.
+  std::vector<const DataRecord*> failed_;
 };
 
 // The import walk of a kind whose records name their parents by number: the

@@ -1,5 +1,6 @@
 #include "platform/call_scope.h"
 
+#include <exception>
 #include <memory>
 #include <mutex>
 #include <vector>
@@ -19,6 +20,14 @@ struct CallState {
   int64_t lostAfter = 0;
 };
 thread_local CallState state;
+
+// What the open outermost record holds; kept apart from the call, since a
+// walk's record may run outside one (a test, a library client's own loop).
+struct RecordState {
+  std::vector<std::shared_ptr<RecordParty>> parties;
+  std::vector<std::function<void()>> undo;
+};
+thread_local RecordState record;
 
 std::mutex& HookMutex() {
   static std::mutex m;
@@ -85,16 +94,43 @@ void BeforeClientWait() {
   if (state.depth > 0) RunAll(WaitHooks());
 }
 
-RecordScope::RecordScope() { ++state.recordDepth; }
+RecordScope::RecordScope() : unwinding_(std::uncaught_exceptions()) { ++state.recordDepth; }
 
 RecordScope::~RecordScope() {
   if (--state.recordDepth > 0) return;
   if (stored_) ++state.pendingRecords;
+  const bool undo = !stored_ && std::uncaught_exceptions() > unwinding_;
+  if (!record.parties.empty() || !record.undo.empty()) {
+    // Taken first: a party may open a record of its own while it ends.
+    auto parties = std::move(record.parties);
+    auto steps = std::move(record.undo);
+    record.parties.clear();
+    record.undo.clear();
+    for (auto& p : parties) p->RecordEnds(undo);
+    if (undo)
+      for (auto it = steps.rbegin(); it != steps.rend(); ++it) {
+        try {
+          (*it)();
+        } catch (...) {
+          // A step that fails must not turn an undone record into a crash.
+        }
+      }
+    parties.clear();
+    if (record.parties.empty()) record.parties = std::move(parties);  // keeps the room
+  }
   RunAll(RecordHooks());
 }
 
 bool InRecord() { return state.recordDepth > 0; }
 void RegisterRecordEndHook(std::function<void()> hook) { Register(RecordHooks(), std::move(hook)); }
+
+void JoinRecord(std::shared_ptr<RecordParty> party) {
+  if (state.recordDepth > 0 && party) record.parties.push_back(std::move(party));
+}
+
+void OnRecordUndo(std::function<void()> undo) {
+  if (state.recordDepth > 0 && undo) record.undo.push_back(std::move(undo));
+}
 
 int64_t CommitsInCall() { return state.commits; }
 

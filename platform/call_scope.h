@@ -11,6 +11,7 @@
 // reports it once and ends the call with False.
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -45,6 +46,12 @@ void BeforeClientWait();
 // not committed; when the outermost one ends, the record-end hooks run
 // (the ledger commits there when its quarter second is up). Stored() marks
 // the record as stored, for the count a lost write reports.
+//
+// A record either stays whole or leaves nothing: when the outermost scope
+// is left by an error before Stored(), everything the record did is undone
+// (its parties roll back, its undo steps run, newest first) before the
+// error goes on to whoever reports it. An error caught inside the scope
+// undoes nothing.
 class RecordScope {
  public:
   RecordScope();
@@ -55,9 +62,25 @@ class RecordScope {
 
  private:
   bool stored_ = false;
+  int unwinding_;  // errors in flight when the scope began
 };
 bool InRecord();
 void RegisterRecordEndHook(std::function<void()> hook);
+
+// Something holding a record's work (a ledger connection), told once when
+// the outermost record ends: undo false keeps the work, true drops it.
+class RecordParty {
+ public:
+  virtual ~RecordParty() = default;
+  virtual void RecordEnds(bool undo) noexcept = 0;
+};
+// Joins the open outermost record (nothing outside one); the party is held
+// until the record ends.
+void JoinRecord(std::shared_ptr<RecordParty> party);
+// A step that takes back what the open record changed outside the ledger
+// (a cache, a marker); run only if the record is undone. Outside a record
+// it is dropped.
+void OnRecordUndo(std::function<void()> undo);
 
 // Deferred work of this call has reached the ledger file: the records
 // stored so far are safe.

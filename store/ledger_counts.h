@@ -59,6 +59,8 @@ class CountKeeper {
   // The sums now, to come back to after a rollback to a savepoint.
   Mark Take() const { return sums_; }
   void Back(const Mark& mark) { sums_ = mark; }
+  // Take into a mark kept for reuse (once per record: no allocation).
+  void TakeInto(Mark& mark) const { mark = sums_; }
   // The same for the one write statement running: taken before its first
   // step, restored when it fails without a change.
   void TakeStatement() { statement_ = sums_; }

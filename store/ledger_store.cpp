@@ -488,8 +488,11 @@ std::shared_ptr<LedgerStore> LedgerStore::OpenExisting(const std::string& path) 
   if (*version > static_cast<uint64_t>(kLedgerSchemaVersion)) RefuseNewerLedger(*store, stored);
   UpgradeSchema(*store, static_cast<int>(*version));
 
-  // Settings of this connection only; nothing reaches the file.
-  sqlite3_exec(store->db_, "PRAGMA synchronous = NORMAL", nullptr, nullptr, nullptr);
+  // Settings of this connection only; nothing reaches the file. Each
+  // record's savepoint keeps the pages it changes in a sub-journal: in
+  // memory it is emptied at every record's end, in a temporary file it
+  // would be written to for every record once it had spilled there.
+  sqlite3_exec(store->db_, "PRAGMA synchronous = NORMAL; PRAGMA temp_store = MEMORY", nullptr, nullptr, nullptr);
   return store;
 }
 
@@ -692,6 +695,37 @@ void LedgerStore::RollbackTo() noexcept {
   if (mark) counts_->Back(*mark);
 }
 
+void LedgerStore::JoinOpenRecord() {
+  static const StatementKey savepoint("SAVEPOINT r");
+  Borrow(savepoint).Run();
+  counts_->TakeInto(recordMark_);
+  recordOpen_ = true;
+  JoinRecord(shared_from_this());
+}
+
+void LedgerStore::RecordEnds(bool undo) noexcept {
+  if (!recordOpen_) return;  // committed or lost since it was opened
+  recordOpen_ = false;
+  if (sqlite3_get_autocommit(db_)) return;
+  if (!undo) {
+    static const StatementKey release("RELEASE r");
+    try {
+      Borrow(release).Run();
+    } catch (...) {
+      // A savepoint that cannot be released stays inside the transaction,
+      // which the next commit takes whole.
+    }
+    return;
+  }
+  ++writeEpoch_;
+  if (sqlite3_exec(db_, "ROLLBACK TO r; RELEASE r", nullptr, nullptr, nullptr) != SQLITE_OK) return;
+  counts_->Back(recordMark_);
+  // The rollback gave the record's IDs back to SQLite; objects or caches
+  // that saw them must never find them naming another object. The floors
+  // take the transaction's highest: the rows still there lie below it too.
+  RaiseIdFloors();
+}
+
 void LedgerStore::Write(const std::function<void()>& fn) {
   auto self = shared_from_this();
   if (LostWritePending())
@@ -700,6 +734,7 @@ void LedgerStore::Write(const std::function<void()>& fn) {
   if (writeDepth_ == 0) lastFailure_ = {};
   if (writeDepth_ == 0 && !InTransaction()) Begin();
   JoinDryRun();
+  if (writeDepth_ == 0 && !recordOpen_ && InRecord()) JoinOpenRecord();
   ++writeDepth_;
   bool opened = false;
   try {
@@ -748,6 +783,7 @@ void LedgerStore::WriteOne(const std::function<void()>& fn, const std::function<
   lastFailure_ = {};
   if (!InTransaction()) Begin();
   JoinDryRun();
+  if (!recordOpen_ && InRecord()) JoinOpenRecord();
   const int64_t before = sqlite3_total_changes64(db_);
   ++writeDepth_;
   try {
@@ -800,6 +836,7 @@ std::string LedgerStore::TryCommit() noexcept {
   }
   if (rc == SQLITE_OK) {
     txIds_.clear();
+    recordOpen_ = false;
     return "";
   }
   // The work is gone either way; a transaction SQLite kept open goes too.
@@ -809,6 +846,12 @@ std::string LedgerStore::TryCommit() noexcept {
 }
 
 void LedgerStore::ForgetLostTransaction() noexcept {
+  RaiseIdFloors();
+  txIds_.clear();
+  recordOpen_ = false;
+}
+
+void LedgerStore::RaiseIdFloors() noexcept {
   try {
     std::lock_guard lock(floorMutex);
     for (const auto& [table, id] : txIds_) {
@@ -818,7 +861,6 @@ void LedgerStore::ForgetLostTransaction() noexcept {
     }
   } catch (...) {
   }
-  txIds_.clear();
 }
 
 void LedgerStore::Commit() {

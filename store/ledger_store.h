@@ -21,6 +21,13 @@
 // handed out in a lost transaction are never handed out again by this
 // process (SettleNewId), so a stale ID cannot name another object.
 //
+// Records: inside a walk's record (RecordScope, platform/call_scope.h) the
+// first write opens a savepoint for the whole record. When the record ends
+// well it is released; when the record fails, everything it stored is rolled
+// back to it, the counts with it, and the IDs it handed out are treated as
+// lost ones (never handed out again). A commit inside a record (a client
+// wait) settles what came before.
+//
 // Dry runs: while one is open on a thread (BeginDryRun), a store of that
 // thread that begins a transaction keeps it to the end of the dry run and
 // never commits it; EndDryRun rolls it back. The dry run holds its stores,
@@ -35,6 +42,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/call_scope.h"
 #include "platform/variant.h"
 #include "store/ledger_counts.h"
 
@@ -109,7 +117,7 @@ class Query {
   sqlite3_stmt* stmt_;
 };
 
-class LedgerStore : public std::enable_shared_from_this<LedgerStore> {
+class LedgerStore : public std::enable_shared_from_this<LedgerStore>, public RecordParty {
  public:
   // The thread's store of the ledger named by the property string's
   // "Data Source" key. Raises a Chinese error naming the path when the key is
@@ -185,6 +193,9 @@ class LedgerStore : public std::enable_shared_from_this<LedgerStore> {
   // How long grouped writes may stay uncommitted inside a public call.
   static constexpr std::chrono::milliseconds kCommitInterval{250};
 
+  // The record's savepoint: released (undo false) or rolled back.
+  void RecordEnds(bool undo) noexcept override;
+
   // Tests only: a fault answering true makes that commit fail as a full
   // disk would (nullptr: none); and a shorter wait for locked ledgers.
   static void SetCommitFaultForTesting(std::function<bool()> fault);
@@ -219,6 +230,8 @@ class LedgerStore : public std::enable_shared_from_this<LedgerStore> {
   std::string TryCommit() noexcept;
   // Moves the IDs of a transaction that was rolled back into the floors.
   void ForgetLostTransaction() noexcept;
+  // Moves the floors above every ID handed out in the open transaction.
+  void RaiseIdFloors() noexcept;
   [[noreturn]] void Fail(const std::string& what) const;
   // A statement failed and SQLite rolled the grouped transaction back with
   // it: the IDs are forgotten and the call notes the lost write.
@@ -261,6 +274,10 @@ class LedgerStore : public std::enable_shared_from_this<LedgerStore> {
     std::string message;
   };
   mutable Failure lastFailure_;
+  // Opens the record's savepoint at its first write inside a record.
+  void JoinOpenRecord();
+  bool recordOpen_ = false;          // the open record's savepoint stands
+  CountKeeper::Mark recordMark_;     // the sums when it was opened
   // Before a write that begins outside a transaction: triggers count it.
   void CountByTriggers() noexcept;
 };

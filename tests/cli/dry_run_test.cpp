@@ -141,8 +141,8 @@ TEST_F(DryRunTool, CountsTellCreatedKeptOverwrittenAndFailedRecordsApart) {
     const auto& result = lines[lines.size() - (c.options.find("dry") != std::string::npos ? 2 : 1)];
     EXPECT_EQ(result.dump(), R"({"event":"Result","value":true,)" + c.result);
   }
-  // Failing on a field after its first save leaves the object, yet the
-  // record failed.
+  // Failing on a field after its first save: the record failed, and its
+  // first save is undone with it.
   const std::string gy = home.file("gy.db");
   ASSERT_EQ(Tool("ledger init " + Quote(gy) + " --acct-type GY").status, 0);
   WriteFile(data,
@@ -152,7 +152,7 @@ TEST_F(DryRunTool, CountsTellCreatedKeptOverwrittenAndFailedRecordsApart) {
   auto o = Tool("import --ledger " + Quote(gy) + " --type 110 --file " + Quote(data) + " --on-error skip --events jsonl");
   EXPECT_EQ(Lines(o.out).back().dump(), R"({"event":"Result","value":true,"created":0,"kept":0,"overwritten":0,"failed":1})");
   ASSERT_EQ(Tool("export --ledger " + Quote(gy) + " --type 110 --file " + Quote(home.file("c.xml"))).status, 0);
-  EXPECT_NE(ReadFile(home.file("c.xml")).find("<Number>C1</Number>"), std::string::npos);
+  EXPECT_EQ(ReadFile(home.file("c.xml")).find("<Number>C1</Number>"), std::string::npos);
 }
 
 // A rollback that fails is said as such, never as undone, and ends with

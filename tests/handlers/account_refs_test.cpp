@@ -128,6 +128,8 @@ TEST_F(AccountRefsTest, FailedWritesAreReported) {
     EXPECT_EQ(run.errors, std::vector<std::string>{"引入科目错误，当前科目代码为：1001\r错误信息：\r"
                                                    "部件不能创建对象：VarnelAccount.AccountUpdate"});
   }
+  EXPECT_TRUE(Objects(ledger, kAccountSet, 100).empty()) << "the failed record left its account";
+  ASSERT_TRUE(Run({Rec({{"Number", "1001"}, {"Name", "现金"}})}, 1).result);
   EXPECT_TRUE(Attached("1001").empty()) << "the classes were never sent";
 
   // The store refuses a child whose parent is missing from the ledger.

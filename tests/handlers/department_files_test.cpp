@@ -142,13 +142,13 @@ TEST_F(DepartmentFiles, WithoutAcctTypeEachRecordFailsAndTheRunGoesOn) {
   ASSERT_TRUE(ReadDataFile(collection, file, SchemaPath("SchemaDepartment.xml"), "Department", err)) << err;
   EXPECT_EQ(collection->UBound(), 0);
 
-  // Importing stops each record at the field-set test, after its first save.
+  // Importing stops each record at the field-set test, after its first
+  // save, which is undone with the record.
   std::string in = WriteRecords("in.xml", "Department", {Rec({{"Number", "09"}, {"Name", "新部"}, {"Note", "备注"}})});
   RunResult imp = ImportWith(props, 120, in, nullptr, pass);
   EXPECT_TRUE(imp.result);
   EXPECT_EQ(imp.errors, std::vector<std::string>{"引入部门资料错误，当前记录名称为：新部\r错误信息：\r" + missing});
-  EXPECT_EQ(Items(l, 2)["09"].name, "新部");
-  EXPECT_TRUE(ItemField(l, 2, "09", "FNote").IsNull());
+  EXPECT_EQ(Items(l, 2).count("09"), 0u);
 }
 
 TEST_F(DepartmentFiles, LookupsServeOtherHandlers) {
