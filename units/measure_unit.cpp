@@ -114,8 +114,10 @@ int32_t CMeasureUnit::ImportRecord(const DataRecord& record) {
 void CMeasureUnit::ImportDefaultUnits() {
   const auto& records = Must(records_);
   for (int32_t i = records.LBound(); i <= records.UBound(); ++i) {
-    RecordScope scope;
     try {
+      // The error leaves the scope, so the record takes back all it made
+      // (a group of its own included) before the second pass tries again.
+      RecordScope scope;
       const DataRecordPtr record = records.Item(i);
       if (!IsDefault(Must(record))) continue;
       ImportRecord(*record);

@@ -5,6 +5,7 @@
 #include "front/walks.h"
 #include "platform/registry.h"
 #include "store/ledger_admin.h"
+#include "store/ledger_store.h"
 #include "tests/handlers/fixture.h"
 #include "units/measure_unit.h"
 #include "units/unit_group.h"
@@ -170,6 +171,17 @@ TEST_F(UnitExchangeTest, FailedUnitsAreReportedOnceAndStoreNothing) {
   }
   auto after = before;
   after.push_back("数量/双/SHUANG/1");
+  EXPECT_EQ(Units(), after);
+
+  // A default unit refused after its group was made (here by another
+  // program's trigger) takes the group with it, in both passes.
+  LedgerStore::ForProps(Props(ledger))
+      ->Exec("CREATE TRIGGER no_ton BEFORE INSERT ON t_MeasureUnit WHEN NEW.FName = '吨' "
+             "BEGIN SELECT RAISE(ABORT, '不收吨'); END");
+  RunResult refused = Run(106, {UnitRec("新组", "吨", "T", "1", "1")}, 1, 1, Client{.letErrorsPass = true});
+  EXPECT_TRUE(refused.result);
+  EXPECT_EQ(refused.errors, std::vector<std::string>{prefix + "吨\r错误信息：\r账套操作失败：不收吨"});
+  EXPECT_EQ(Groups(), (std::vector<std::string>{"数量"}));
   EXPECT_EQ(Units(), after);
 
   // A blank group name fails the group import in its own right.
