@@ -3,11 +3,13 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <mutex>
 #include <new>
 #include <unordered_set>
 
 #include "platform/error.h"
+#include "platform/text.h"
 
 namespace morvent {
 
@@ -189,19 +191,45 @@ void DataRecord::Unpack() const {
   new (&plain_) std::vector<Entry>(std::move(plain));
 }
 
+uint32_t DataRecord::SlotIndex(const Slot* s) const {
+  return s == &SlotAt(0) ? 0 : static_cast<uint32_t>(s - rest_) + 1;
+}
+
 const DataRecord::Slot* DataRecord::FindPacked(const std::string& key) const {
   for (uint32_t i = 0; i < packedCount_; ++i)
     if (SlotAt(i).Key() == key) return &SlotAt(i);
   return nullptr;
 }
 
+namespace {
+// The entries Value and GetValue found last on this thread, newest at
+// next - 1: a conversion may read other records (an object's own field
+// view, the markers of a parent search) between its read and its failure.
+struct Read {
+  const DataRecord* record = nullptr;
+  uint32_t index = 0;
+};
+struct Reads {
+  static constexpr uint32_t kKept = 8;
+  Read at[kKept];
+  uint32_t next = 0;
+  void Note(const DataRecord* r, uint32_t i) { at[next++ % kKept] = {r, i}; }
+};
+thread_local Reads lastRead;
+}  // namespace
+
 Variant DataRecord::Value(const std::string& key) const {
   if (packedCount_) {
     const Slot* s = FindPacked(key);
-    return s ? s->Get() : Variant();
+    if (!s) return Variant();
+    lastRead.Note(this, SlotIndex(s));
+    return s->Get();
   }
-  for (const auto& [k, v] : Entries())
-    if (k == key) return v;
+  for (size_t i = 0; i < plain_.size(); ++i)
+    if (plain_[i].first == key) {
+      lastRead.Note(this, static_cast<uint32_t>(i));
+      return plain_[i].second;
+    }
   return Variant();
 }
 
@@ -219,11 +247,31 @@ void DataRecord::SetValue(const std::string& key, const Variant& value) {
 Variant DataRecord::GetValue(const std::string& key, const Variant& def) const {
   if (packedCount_) {
     const Slot* s = FindPacked(key);
-    return s ? s->Get() : def;
+    if (!s) return def;
+    lastRead.Note(this, SlotIndex(s));
+    return s->Get();
   }
-  for (const auto& [k, v] : Entries())
-    if (k == key) return v;
+  for (size_t i = 0; i < plain_.size(); ++i)
+    if (plain_[i].first == key) {
+      lastRead.Note(this, static_cast<uint32_t>(i));
+      return plain_[i].second;
+    }
   return def;
+}
+
+const std::string& DataRecord::KeyAt(size_t i) const {
+  if (i >= Size()) throw Error(kErrSubscript, "Morvent", "下标越界");
+  return packedCount_ ? SlotAt(static_cast<uint32_t>(i)).Key() : plain_[i].first;
+}
+
+bool DataRecord::ObjectAt(size_t i) const {
+  if (i >= Size()) return false;
+  return packedCount_ ? SlotAt(static_cast<uint32_t>(i)).Which() == Slot::kObject : plain_[i].second.IsObject();
+}
+
+Variant DataRecord::ValueAt(size_t i) const {
+  if (i >= Size()) throw Error(kErrSubscript, "Morvent", "下标越界");
+  return packedCount_ ? SlotAt(static_cast<uint32_t>(i)).Get() : plain_[i].second;
 }
 
 bool DataRecord::Has(const std::string& key) const {
@@ -248,5 +296,68 @@ void RecordCollection::Add(DataRecordPtr record) {
 }
 
 Variant NullToDefault(const Variant& value, const Variant& def) { return value.IsNull() ? def : value; }
+
+namespace {
+// Nested records this deep are searched; a data file's nest no deeper.
+constexpr int kSearchDepth = 4;
+
+template <class Visit>
+bool EachNested(const DataRecord& root, const std::string& path, int depth, const Visit& visit) {
+  if (depth > kSearchDepth) return false;
+  for (size_t i = 0; i < root.Size(); ++i) {
+    if (!root.ObjectAt(i)) continue;
+    const Variant v = root.ValueAt(i);
+    const std::string at = path + root.KeyAt(i) + "/";
+    if (auto sub = v.As<DataRecord>()) {
+      if (visit(*sub, at) || EachNested(*sub, at, depth + 1, visit)) return true;
+    } else if (auto list = v.As<RecordCollection>()) {
+      for (int32_t k = list->LBound(); k <= list->UBound(); ++k) {
+        auto item = list->Item(k);
+        if (item && (visit(*item, at) || EachNested(*item, at, depth + 1, visit))) return true;
+      }
+    }
+  }
+  return false;
+}
+}  // namespace
+
+void ForgetLastRead() { lastRead = {}; }
+
+bool LastReadWithin(const DataRecord& root, std::string& path, Variant& value,
+                    const std::function<bool(const Variant&)>& agrees) {
+  const Reads reads = lastRead;  // the search below reads no values by key, but to be sure
+  for (uint32_t k = 1; k <= Reads::kKept && k <= reads.next; ++k) {
+    const Read read = reads.at[(reads.next - k) % Reads::kKept];
+    if (!read.record) break;
+    auto take = [&](const DataRecord& r, const std::string& at) {
+      if (&r != read.record || read.index >= r.Size()) return false;
+      Variant v = r.ValueAt(read.index);
+      if (agrees && !agrees(v)) return false;
+      path = at + r.KeyAt(read.index);
+      value = std::move(v);
+      return true;
+    };
+    if (take(root, "") || EachNested(root, "", 1, take)) return true;
+  }
+  return false;
+}
+
+std::string FindValuePath(const DataRecord& root, std::string_view text, bool null) {
+  std::string found;
+  // A value longer than an error keeps is known by its beginning.
+  const bool cut = CharLength(text) >= kDetailValueChars;
+  auto search = [&](const DataRecord& r, const std::string& at) {
+    for (size_t i = 0; i < r.Size(); ++i) {
+      const Variant v = r.ValueAt(i);
+      if (null ? v.IsNull() : v.IsText() && (cut ? v.RawText().starts_with(text) : v.RawText() == text)) {
+        found = at + r.KeyAt(i);
+        return true;
+      }
+    }
+    return false;
+  };
+  if (!search(root, "")) EachNested(root, "", 1, search);
+  return found;
+}
 
 }  // namespace morvent

@@ -2,6 +2,7 @@
 // DataRecord: one record of a data file, named values in insertion order.
 // RecordCollection: records indexed from 1.
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <new>
 #include <string>
@@ -72,10 +73,19 @@ class DataRecord : public Object, public OptionDictionary {
   // Nested objects, or nullptr when the key holds none of that kind.
   std::shared_ptr<DataRecord> Record(const std::string& key) const { return Value(key).As<DataRecord>(); }
 
+  // The entries by position, without turning a packed record plain.
+  size_t Size() const { return packedCount_ ? packedCount_ : plain_.size(); }
+  const std::string& KeyAt(size_t i) const;
+  Variant ValueAt(size_t i) const;
+  // Whether the entry holds an object (nested record or collection); reads
+  // no text.
+  bool ObjectAt(size_t i) const;
+
  private:
   struct Slot;
   Slot& SlotAt(uint32_t i) const;
   const Slot* FindPacked(const std::string& key) const;
+  uint32_t SlotIndex(const Slot* s) const;
   void Unpack() const;
   void FreeSlots() const;
 
@@ -109,6 +119,24 @@ class RecordCollection : public Object {
 using RecordCollectionPtr = std::shared_ptr<RecordCollection>;
 
 inline DataRecordPtr NewRecord() { return std::make_shared<DataRecord>(); }
+
+// Which key a failure was about. Value and GetValue note, per thread, the
+// entry they last found; where a failure is caught, the entry names the key
+// whose value was being converted or looked up.
+//
+// The path of the newest of the last few entries found that lies within
+// root (its own key, or "Sub/Key" for a record nested under root's key
+// "Sub", at any depth) and whose value agrees (when asked), with its value;
+// false when none does.
+bool LastReadWithin(const DataRecord& root, std::string& path, Variant& value,
+                    const std::function<bool(const Variant&)>& agrees = nullptr);
+// Forgets the last entry found (a new record begins).
+void ForgetLastRead();
+// The path of the first entry within root (nested records searched after
+// root's own entries) whose value reads as the text, or is Null when null;
+// empty when none does.
+std::string FindValuePath(const DataRecord& root, std::string_view text, bool null);
+// Records of a nested collection count as nested under its key.
 
 // The value, or the default when the value is Null. An absent (Empty) value
 // is answered as it is.

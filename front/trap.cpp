@@ -10,6 +10,14 @@ std::string ErrorTrap::Compose(const Error& error) const {
   return prefix_ + name + kCR + kErrInfo + kCR + error.Description();
 }
 
+namespace {
+thread_local const ErrorDetail* raisingDetail = nullptr;
+
+bool Known(const ErrorDetail& d) { return !d.element.empty() || d.AboutValue() || !d.hint.empty(); }
+}  // namespace
+
+const ErrorDetail* RaisingErrorDetail() { return raisingDetail; }
+
 bool ErrorTrap::Report(const Error& error) {
   std::string message;
   try {
@@ -19,6 +27,19 @@ bool ErrorTrap::Report(const Error& error) {
     // operation, not the by-product of reading the name.
     throw error;
   }
+  ErrorDetail detail = error.Detail() ? *error.Detail() : ErrorDetail{};
+  if (describe_) {
+    try {
+      describe_(error, detail);
+    } catch (const std::exception&) {
+      // The detail is a courtesy: the event goes out with what is known.
+    }
+  }
+  struct Raising {
+    const ErrorDetail* before = raisingDetail;
+    ~Raising() { raisingDetail = before; }
+  } raising;
+  raisingDetail = Known(detail) ? &detail : nullptr;
   return !raise_(message);
 }
 

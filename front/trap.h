@@ -16,6 +16,10 @@
 // would build on IDs that no longer exist. Its message is raised once, as
 // it stands (it is about the work since the last commit, not one record);
 // a failure the refused writes cause after it raises nothing more.
+//
+// Beside the message, the event's detail (RaisingErrorDetail) says what the
+// failure was about: the value and what it should have been, as raised, and
+// the record and key, as the operation's describer adds them.
 #include <functional>
 #include <memory>
 #include <optional>
@@ -51,6 +55,9 @@ class StepRef {
 class ErrorTrap {
  public:
   using NameReader = std::function<std::string()>;
+  // Adds what the operation knows of a failure (its record, the key) to the
+  // detail the failure brought from where it was raised.
+  using Describer = std::function<void(const Error& error, ErrorDetail& detail)>;
   // Raises the event with Cancel preset True and answers Cancel.
   using Raiser = std::function<bool(const std::string& message)>;
 
@@ -73,6 +80,8 @@ class ErrorTrap {
   // The message for a failure, as the event carries it.
   std::string Compose(const Error& error) const;
 
+  void SetDescriber(Describer describe) { describe_ = std::move(describe); }
+
   // True when a lost ledger write stops the operation; raises its message
   // the first time.
   [[nodiscard]] bool StoppedByLostWrite();
@@ -86,7 +95,13 @@ class ErrorTrap {
   std::string prefix_;
   NameReader currentName_;
   Raiser raise_;
+  Describer describe_;
 };
+
+// The detail of the failure whose error event this thread is raising:
+// valid during the event only; nullptr outside one, or when nothing is
+// known beyond the message.
+const ErrorDetail* RaisingErrorDetail();
 
 inline constexpr const char* kErrInfo = "错误信息：";
 

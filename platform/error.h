@@ -4,8 +4,10 @@
 // travels as an Error carrying number, source and description, so an error
 // trap can compose the user's message from it without knowing its origin.
 #include <cstdint>
+#include <memory>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 
 namespace morvent {
 
@@ -29,6 +31,32 @@ enum ErrorNumber : int32_t {
   kErrDataFile = kAppErrorBase + 0x2000, // failures of the data-file writer
 };
 
+// What a value should have been, for a failure about one value.
+enum class Expected { None, Text, Number, Date, Flag, InRange, Object };
+
+// What a failure was about, beside its description: the value and what it
+// should have been where the failure is raised, the record and its key
+// where it is caught. Every part may be unknown (empty, 0, None).
+struct ErrorDetail {
+  std::string element;  // the record's element, "Customer"
+  int32_t row = 0;      // the record's row in the data file
+  std::string number;   // the record's "Number" (or its match key's value)
+  std::string key;      // the key converted or looked up; "Parent/Number" within a nested record
+  std::string value;    // as text, at most kDetailValueChars characters
+  bool valueIsNull = false;
+  Expected expected = Expected::None;
+  std::string object;   // Expected::Object: which object ("上级")
+  std::string hint;     // a further remedy, in one line
+
+  bool AboutValue() const { return expected != Expected::None; }
+  // "键 CreditAmount 的值“5万”不是数字"; empty when not AboutValue.
+  std::string Line() const;
+  // "number", "date", "flag", "range", "object", "text"; empty for None.
+  static const char* KindName(Expected e);
+};
+
+inline constexpr size_t kDetailValueChars = 100;
+
 class Error : public std::runtime_error {
  public:
   Error(int32_t number, std::string source, std::string description)
@@ -44,19 +72,36 @@ class Error : public std::runtime_error {
   // A copy whose description is prefixed, for callers that add context
   // where they catch.
   Error WithContext(const std::string& prefix) const {
-    return Error(number_, source_, prefix + description_);
+    Error e(number_, source_, prefix + description_);
+    e.detail_ = detail_;
+    return e;
+  }
+
+  // The detail, nullptr when none was given.
+  const ErrorDetail* Detail() const noexcept { return detail_.get(); }
+  // The same error about one value: its text (cut) and what it should be.
+  Error& About(std::string_view value, Expected expected, std::string object = {});
+  Error& AboutNull(Expected expected);
+  Error& WithDetail(ErrorDetail detail) {
+    detail_ = std::make_shared<const ErrorDetail>(std::move(detail));
+    return *this;
   }
 
  private:
   int32_t number_;
   std::string source_;
   std::string description_;
+  std::shared_ptr<const ErrorDetail> detail_;
 };
 
-// Shorthands for the errors with fixed Chinese descriptions.
+// Shorthands for the errors with fixed Chinese descriptions; the forms with
+// a value say which value failed and what it should have been.
 [[noreturn]] void ThrowTypeMismatch();
+[[noreturn]] void ThrowTypeMismatch(std::string_view value, Expected expected);
 [[noreturn]] void ThrowOverflow();
+[[noreturn]] void ThrowOverflow(std::string_view value);
 [[noreturn]] void ThrowInvalidNull();
+[[noreturn]] void ThrowInvalidNull(Expected expected);
 [[noreturn]] void ThrowObjectNotSet();
 [[noreturn]] void ThrowNotSupported(const std::string& member);
 

@@ -15,13 +15,18 @@ namespace morvent {
 namespace {
 
 // Round half to even, then range-check: the integer conversions of the rules.
+// An overflow names the value as the caller had it (the text it came from).
 template <class Int>
-Int RoundToInt(double d) {
-  if (std::isnan(d)) ThrowOverflow();
+Int RoundToInt(double d, const Variant* from = nullptr) {
+  auto overflow = [&] {
+    if (!from) ThrowOverflow();
+    ThrowOverflow(from->IsText() ? from->RawText() : FormatNumber(d));
+  };
+  if (std::isnan(d)) overflow();
   double r = std::nearbyint(d);  // default rounding mode is to nearest, ties to even
   if (r < static_cast<double>(std::numeric_limits<Int>::min()) ||
       r > static_cast<double>(std::numeric_limits<Int>::max()))
-    ThrowOverflow();
+    overflow();
   return static_cast<Int>(r);
 }
 
@@ -269,7 +274,7 @@ DateValue Now() {
 std::string Variant::ToText() const {
   switch (Type()) {
     case VarType::Empty: return "";
-    case VarType::Null: ThrowInvalidNull();
+    case VarType::Null: ThrowInvalidNull(Expected::Text);
     case VarType::Boolean: return std::get<bool>(v_) ? "True" : "False";
     case VarType::Integer: return std::to_string(std::get<int16_t>(v_));
     case VarType::Long: return std::to_string(std::get<int32_t>(v_));
@@ -284,17 +289,18 @@ std::string Variant::ToText() const {
 double Variant::ToDouble() const {
   switch (Type()) {
     case VarType::Empty: return 0;
-    case VarType::Null: ThrowInvalidNull();
+    case VarType::Null: ThrowInvalidNull(Expected::Number);
     case VarType::Boolean: return std::get<bool>(v_) ? -1 : 0;
     case VarType::Integer: return std::get<int16_t>(v_);
     case VarType::Long: return std::get<int32_t>(v_);
     case VarType::Double: return std::get<double>(v_);
     case VarType::Date: return std::get<DateValue>(v_).serial;
     case VarType::String: {
+      const std::string& text = std::get<std::string>(v_);
       double d;
-      if (!ParseNumber(std::get<std::string>(v_), d)) ThrowTypeMismatch();
+      if (!ParseNumber(text, d)) ThrowTypeMismatch(text, Expected::Number);
       // A number past the double range parses as infinity.
-      if (!std::isfinite(d)) ThrowOverflow();
+      if (!std::isfinite(d)) ThrowOverflow(text);
       return d;
     }
     case VarType::Object: ThrowTypeMismatch();
@@ -304,12 +310,12 @@ double Variant::ToDouble() const {
 
 int32_t Variant::ToLong() const {
   if (Type() == VarType::Long) return std::get<int32_t>(v_);
-  return RoundToInt<int32_t>(ToDouble());
+  return RoundToInt<int32_t>(ToDouble(), this);
 }
 
 int16_t Variant::ToInteger() const {
   if (Type() == VarType::Integer) return std::get<int16_t>(v_);
-  return RoundToInt<int16_t>(ToDouble());
+  return RoundToInt<int16_t>(ToDouble(), this);
 }
 
 bool Variant::ToBool() const {
@@ -319,7 +325,10 @@ bool Variant::ToBool() const {
       const std::string t = TrimBlanks(std::get<std::string>(v_));
       if (EqualsNoCase(t, "True")) return true;
       if (EqualsNoCase(t, "False")) return false;
-      return ToDouble() != 0;
+      double d;
+      if (!ParseNumber(std::get<std::string>(v_), d)) ThrowTypeMismatch(std::get<std::string>(v_), Expected::Flag);
+      if (!std::isfinite(d)) ThrowOverflow(std::get<std::string>(v_));
+      return d != 0;
     }
     default: return ToDouble() != 0;
   }
@@ -330,9 +339,10 @@ DateValue Variant::ToDate() const {
     case VarType::Date: return std::get<DateValue>(v_);
     case VarType::String: {
       DateValue d;
-      if (!ParseDate(std::get<std::string>(v_), d)) ThrowTypeMismatch();
+      if (!ParseDate(std::get<std::string>(v_), d)) ThrowTypeMismatch(std::get<std::string>(v_), Expected::Date);
       return d;
     }
+    case VarType::Null: ThrowInvalidNull(Expected::Date);
     default: return DateValue{ToDouble()};
   }
 }
@@ -354,7 +364,16 @@ bool VarEquals(const Variant& a, const Variant& b) {
   if (a.Type() == VarType::Date || b.Type() == VarType::Date) {
     return a.ToDate().serial == b.ToDate().serial;
   }
-  return a.ToDouble() == b.ToDouble();
+  try {
+    return a.ToDouble() == b.ToDouble();
+  } catch (const Error& e) {
+    // A text held against the number 1 is the "equals 1" rule of the flags:
+    // what it should have been is 0 or 1, not any number.
+    const Variant& other = a.IsText() ? b : a;
+    const ErrorDetail* d = e.Detail();
+    if (e.Number() != kErrTypeMismatch || !d || !other.IsNumber() || other.ToDouble() != 1) throw;
+    ThrowTypeMismatch(d->value, Expected::Flag);
+  }
 }
 
 bool IsNumeric(const Variant& v) {
