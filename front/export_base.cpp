@@ -4,12 +4,15 @@
 #include "front/code_table.h"
 #include "front/exchange_log.h"
 #include "front/handler.h"
+#include "front/trap.h"
 #include "platform/call_scope.h"
 #include "platform/registry.h"
 
 namespace morvent {
 
 ExportBase::ExportBase() = default;
+
+const ErrorDetail* ExportBase::CurrentErrorDetail() const { return RaisingErrorDetail(); }
 ExportBase::~ExportBase() = default;
 
 void ExportBase::ReportError(const std::string& sErrMsg, bool& Cancel) {

@@ -16,6 +16,7 @@
 #include <memory>
 #include <string>
 
+#include "platform/error.h"
 #include "platform/variant.h"
 
 namespace morvent {
@@ -29,6 +30,11 @@ class ExportBase {
 
   bool ExportXMLData(const std::string& PropsString, int32_t lBaseType, const std::string& sFile,
                      Variant* vParam = nullptr);
+
+  // Inside the Error event: what the failure was about (the element, the
+  // object's number, the value and what it should have been); nullptr
+  // outside the event. Valid until the event returns.
+  const ErrorDetail* CurrentErrorDetail() const;
 
   std::function<void(int32_t lRow, double dblRate, bool& CancelExport)> ExportOneRow;
   std::function<void(const std::string& sErrMsg, bool& CancelExport)> Error;

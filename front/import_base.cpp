@@ -6,6 +6,7 @@
 #include "front/code_table.h"
 #include "front/exchange_log.h"
 #include "front/handler.h"
+#include "front/trap.h"
 #include "front/walks.h"
 #include "platform/call_scope.h"
 #include "platform/error.h"
@@ -33,6 +34,8 @@ void DryRun::Finish() {
 
 ImportBase::ImportBase() = default;
 ImportBase::~ImportBase() = default;
+
+const ErrorDetail* ImportBase::CurrentErrorDetail() const { return RaisingErrorDetail(); }
 
 void ImportBase::ReportError(const std::string& sErrMsg, bool& Cancel) {
   if (Error) Error(sErrMsg, Cancel);

@@ -13,6 +13,7 @@
 #include <string>
 
 #include "context/record.h"
+#include "platform/error.h"
 
 namespace morvent {
 
@@ -22,12 +23,15 @@ class EntityHandler;
 // walked counts once: created (no object matched), kept (an object matched
 // and ImpStyle 1 left it as it was), overwritten (ImpStyle 2) or failed
 // (reported; a record that failed after its object was made counts here).
-// Records stored in a commit that failed count as failed.
+// Records stored in a commit that failed count as failed. Apart from the
+// records: the parents created bare (number and name only, being neither
+// in the ledger nor in the file) for records that were stored.
 struct ImportCounts {
   int64_t created = 0;
   int64_t kept = 0;
   int64_t overwritten = 0;
   int64_t failed = 0;
+  int64_t bareParents = 0;
   bool operator==(const ImportCounts&) const = default;
 };
 
@@ -64,6 +68,12 @@ class ImportBase {
   // The counts of the last ImportXMLData call (all 0 before the first, and
   // for a call that walked no record).
   ImportCounts LastCounts() const { return counts_; }
+
+  // Inside the Error event: what the failure was about, beside the
+  // message (the record's element, row and number, the key, its value and
+  // what it should have been, a hint); nullptr outside the event and for a
+  // failure about no record or value. Valid until the event returns.
+  const ErrorDetail* CurrentErrorDetail() const;
 
   std::function<void(int32_t lRow, double dblRate, bool& CancelImport)> ImportOneRow;
   std::function<void(const std::string& sErrMsg, bool& CancelImport)> Error;

@@ -7,6 +7,7 @@
 #include "context/glfunc.h"
 #include "context/props.h"
 #include "front/handler.h"
+#include "front/import_warnings.h"
 #include "front/trap.h"
 #include "platform/call_scope.h"
 
@@ -31,6 +32,7 @@ struct Tally {
   // rather than in the map, which then holds only records noted ahead.
   const DataRecord* current = nullptr;
   std::optional<Outcome> currentOutcome;
+  int64_t currentBare = 0;  // parents created bare for the current record
 
   void Note(const DataRecord* record, Outcome o) {
     if (!record || walks == 0) return;
@@ -45,12 +47,14 @@ struct Tally {
     current = record;
     currentOutcome.reset();
     notedAhead.clear();
+    currentBare = 0;
   }
   void Confirm() {
     counted.created += pending.created;
     counted.kept += pending.kept;
     counted.overwritten += pending.overwritten;
     counted.failed += pending.failed;
+    counted.bareParents += pending.bareParents;
     pending = {};
   }
   // Whatever a commit since the last look took to the file is counted.
@@ -72,6 +76,7 @@ struct Tally {
     }
     if (!stored)
       for (const DataRecord* r : notedAhead) chosen.erase(r);
+    if (stored) pending.bareParents += currentBare;
     Begin(nullptr);
     if (!stored)
       ++pending.failed;
@@ -90,12 +95,16 @@ ImportCounts TakeImportCounts(bool writeLost) {
     // A kept object was not written, so nothing of it was lost.
     tally.counted.kept += tally.pending.kept;
     tally.counted.failed += tally.pending.created + tally.pending.overwritten + tally.pending.failed;
-    tally.pending = {};
+    tally.pending = {};  // the bare parents went with the lost work
   }
   tally.Confirm();
   ImportCounts counts = tally.counted;
   ResetImportCounts();
   return counts;
+}
+
+void NoteBareParent() {
+  if (tally.walks > 0 && tally.current) ++tally.currentBare;
 }
 
 ImportTarget ChooseImportTarget(ObjectSet& set, int32_t foundId, StepRef<LedgerObjectPtr> createNew,
@@ -155,6 +164,14 @@ bool EntityHandler::RunExportWalk(const ExportWalk& w, const std::string& sFile)
         return w.errorName ? w.errorName() : TextOf(current->Get(w.nameKey));
       },
       [this](const std::string& m) { return RaiseExpErr(m); });
+  trap.SetDescriber([&](const Error&, ErrorDetail& d) {
+    d.element = w.element;
+    try {
+      if (current) d.number = TextOf(current->Get("Number"));
+    } catch (const std::exception&) {
+      // an object without a number
+    }
+  });
 
   auto refused = trap.Test([&] { return !CheckExportFiles(w.schemaFile, sFile); });
   if (!refused || *refused) return false;
@@ -223,6 +240,7 @@ bool EntityHandler::RunImportWalk(const ImportWalk& w, const std::string& sFile)
   ErrorTrap trap(
       w.errorPrefix, [&] { return current ? TextOf(current->Value(w.errorKey)) : std::string(); },
       [this](const std::string& m) { return RaiseImpErr(m); });
+  trap.SetDescriber([&](const Error& e, ErrorDetail& d) { DescribeImportFailure(w, current.get(), e, d); });
 
   auto failed = trap.Test([&] {
     collection = std::make_shared<RecordCollection>();
@@ -233,6 +251,7 @@ bool EntityHandler::RunImportWalk(const ImportWalk& w, const std::string& sFile)
     return !read;
   });
   if (!failed || *failed) return false;
+  if (counting) WarnAboutFile(w, *collection);
   // Every record would fail without the ledger.
   if (!trap.RunRequired(w.open)) return false;
 
@@ -256,6 +275,7 @@ bool EntityHandler::RunImportWalk(const ImportWalk& w, const std::string& sFile)
       const bool goOn = trap.Run([&] {
         // Lookups and parents imported for this record belong to it.
         RecordScope record;
+        ForgetLastRead();
         CheckMatchKey(*current, w.matchKey);
         w.importRecord(current);
         record.Stored();

@@ -76,6 +76,17 @@ struct ImportWalk {
   // blanks fails ("代码不能为空", "名称不能为空") and stores nothing. Empty:
   // no check.
   std::string matchKey;
+
+  // What the checks of the file (front/import_warnings.h) and the error
+  // detail need to know of the kind; each may stay empty.
+  // The key naming a record's parent ("DeptGroup", "ParentAcct").
+  std::string parentKey;
+  // The nested record whose "Name" names the object within which matchKey
+  // is unique (a unit's group), when it is not unique in the ledger.
+  std::string scopeKey;
+  // Why this ledger never reads a key at the top of a record; empty when
+  // it does (or when only the shared table knows).
+  std::function<std::string(const std::string& key)> unreadKey;
 };
 
 // Raises the empty-key error when the record's matchKey is blank.
@@ -105,6 +116,10 @@ void ResetImportCounts();
 // (writeLost) the records created or overwritten since the last commit that
 // reached the ledger file went with it, and count as failed.
 ImportCounts TakeImportCounts(bool writeLost);
+
+// Counts a parent created bare (number and name only) for the record the
+// outermost import walk is importing; it counts if the record is stored.
+void NoteBareParent();
 
 // Text of a value as "&" joins it: Null and Empty give "".
 std::string TextOf(const Variant& v);

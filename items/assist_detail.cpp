@@ -169,7 +169,8 @@ bool CAssistDetail::Import(const std::string& sFile) {
                         .progressKey = "Number",
                         .open = [this] { PrepareSets(); },
                         .importRecord = [this](const DataRecordPtr& r) { ImportAssistDetail(Must(r)); },
-                        .matchKey = "Number"},
+                        .matchKey = "Number",
+                        .scopeKey = "AssistType"},
                        sFile);
 }
 

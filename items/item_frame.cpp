@@ -6,6 +6,7 @@
 #include "context/glfunc.h"
 #include "context/props.h"
 #include "front/walks.h"
+#include "items/item_unread.h"
 #include "platform/registry.h"
 #include "platform/text.h"
 
@@ -215,7 +216,9 @@ bool CItemFrame::Import(const std::string& sFile) {
                             [this](const DataRecordPtr& r) {
                               std::string number;
                               ImportRecord(r, number);
-                            }}),
+                            },
+                        .parentKey = kind_.parent.subRecordKey.empty() ? kind_.parent.numberKey : kind_.parent.subRecordKey,
+                        .unreadKey = [this](const std::string& key) { return UnreadItemKey(kind_, key); }}),
                        sFile);
 }
 
@@ -341,6 +344,7 @@ std::vector<std::pair<int32_t, std::string>> CItemFrame::FindUndotted(const std:
 int32_t CItemFrame::CreateBareParent(const std::string& number, const Variant& name) {
   auto item = ItemSet().CreateNew({kind_.itemClassId, int32_t{0}, number, name}, {});
   Must(item).SaveChanges();
+  NoteBareParent();
   return item->Get("ItemID").ToLong();
 }
 

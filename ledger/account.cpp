@@ -179,7 +179,8 @@ bool CAccount::Import(const std::string& sFile) {
                             [this](const DataRecordPtr& r) {
                               std::string number;
                               ImportRecord(r, number);
-                            }}),
+                            },
+                        .parentKey = "ParentAcct"}),
                        sFile);
 }
 

@@ -164,7 +164,8 @@ bool CMeasureUnit::Import(const std::string& sFile) {
                             },
                         .adopt = [this](const RecordCollectionPtr& c) { records_ = c; },
                         .importRecord = [this](const DataRecordPtr& r) { ImportRecord(Must(r)); },
-                        .matchKey = "Name"},
+                        .matchKey = "Name",
+                        .scopeKey = "MeasureUnitGroup"},
                        sFile);
 }
 

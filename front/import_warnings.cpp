@@ -1,0 +1,198 @@
+#include "front/import_warnings.h"
+
+#include <functional>
+#include <string_view>
+#include <unordered_map>
+#include <unordered_set>
+#include <vector>
+
+#include "context/glfunc.h"
+#include "context/props.h"
+#include "front/exchange_log.h"
+#include "platform/text.h"
+
+namespace morvent {
+
+namespace {
+
+// The number check's errors (items/item_parent.h).
+constexpr int32_t kDotInNumber = kAppErrorBase + 266;
+constexpr int32_t kParentFailed = kAppErrorBase + 466;
+
+constexpr const char* kNotRead = "只导出，引入时不读取";
+constexpr const char* kForeignId = "是导出它的账套中的内码，引入时不读取";
+
+struct UnreadKey {
+  const char* record;
+  const char* key;
+  const char* why;
+};
+
+// Keys no kind reads in any ledger, by the record that carries them: its
+// element at the top of a file, or the key it is nested under elsewhere.
+constexpr UnreadKey kUnread[] = {
+    {"Account", "Level", "由科目代码得出，引入时不读取"},
+    {"Account", "Detail", "由科目代码得出，引入时不读取"},
+    {"Settle", "CompanyCode", "由分支机构代码写出，引入时不读取"},
+    {"SettleMode", "CompanyCode", "由分支机构代码写出，引入时不读取"},
+    {"MeasureUnitGroup", "Number", kForeignId},
+    {"MeasureUnit", "AuxClass", kNotRead},
+    {"Unit", "AuxClass", kNotRead},
+    {"Department", "Manager", kNotRead},
+    {"AssistType", "Number", kForeignId},
+};
+
+struct NameHash {
+  using is_transparent = void;
+  size_t operator()(std::string_view s) const { return std::hash<std::string_view>{}(s); }
+};
+using ReasonCache = std::unordered_map<std::string, std::string, NameHash, std::equal_to<>>;
+
+// A value as a detail keeps it.
+std::string Kept(std::string_view text) {
+  return CharLength(text) > kDetailValueChars ? LeftChars(text, kDetailValueChars) : std::string(text);
+}
+// A value as a warning shows it.
+std::string Cut(std::string_view text) {
+  return CharLength(text) > kDetailValueChars ? Kept(text) + "…" : std::string(text);
+}
+
+// Keys met for the first time in the run, each asked once.
+class UnreadKeys {
+ public:
+  UnreadKeys(const ImportWalk& walk, std::vector<std::string>& out) : walk_(walk), out_(out) {}
+
+  void Check(const DataRecord& record, int32_t row) { Visit(record, walk_.element, "", row, 0); }
+
+ private:
+  void Visit(const DataRecord& record, const std::string& name, const std::string& path, int32_t row, int depth) {
+    const bool top = depth == 0;
+    for (size_t i = 0; i < record.Size(); ++i) {
+      const std::string& key = record.KeyAt(i);
+      const std::string& why = Reason(top ? top_ : nested_[name], name, key, top);
+      if (!why.empty() && warned_.insert(path + key).second)
+        out_.push_back("第 " + std::to_string(row) + " 条记录起的键 " + path + key + " 不会被引入：" + why);
+      if (depth >= 3 || !record.ObjectAt(i)) continue;
+      const Variant v = record.ValueAt(i);
+      if (auto sub = v.As<DataRecord>()) {
+        Visit(*sub, key, path + key + "/", row, depth + 1);
+      } else if (auto list = v.As<RecordCollection>()) {
+        for (int32_t k = list->LBound(); k <= list->UBound(); ++k)
+          if (auto item = list->Item(k)) Visit(*item, key, path + key + "/", row, depth + 1);
+      }
+    }
+  }
+
+  const std::string& Reason(ReasonCache& cache, const std::string& name, const std::string& key, bool top) {
+    if (auto it = cache.find(std::string_view(key)); it != cache.end()) return it->second;
+    std::string why = top && walk_.unreadKey ? walk_.unreadKey(key) : std::string();
+    if (why.empty()) why = UnreadKeyReason(name, key);
+    return cache.emplace(key, std::move(why)).first->second;
+  }
+
+  const ImportWalk& walk_;
+  std::vector<std::string>& out_;
+  ReasonCache top_;
+  std::unordered_map<std::string, ReasonCache> nested_;
+  std::unordered_set<std::string> warned_;
+};
+
+// A match key met again: within its scope, the first row that gave it.
+class Duplicates {
+ public:
+  Duplicates(const ImportWalk& walk, std::vector<std::string>& out) : walk_(walk), out_(out) {}
+
+  void Check(const DataRecord& record, int32_t row) {
+    if (walk_.matchKey.empty()) return;
+    const Variant v = record.GetValue(walk_.matchKey, Variant());
+    if (!v.IsText() || TrimBlanks(v.RawText()).empty()) return;  // refused as blank, or not comparable
+    std::string key = v.RawText();
+    if (!walk_.scopeKey.empty()) {
+      auto scope = record.Record(walk_.scopeKey);
+      const Variant name = scope ? scope->Value("Name") : Variant();
+      key = (name.IsText() ? name.RawText() : std::string()) + '\x1f' + key;
+    }
+    auto [it, first] = first_.try_emplace(std::move(key), row);
+    if (first) return;
+    const bool byName = walk_.matchKey == "Name";
+    out_.push_back("第 " + std::to_string(it->second) + " 条和第 " + std::to_string(row) + " 条记录的" +
+                   (byName ? "名称" : "代码") + "都是“" + Cut(v.RawText()) +
+                   "”：后一条记录遇到的是前一条引入的对象，按引入方式保留或覆盖它");
+  }
+
+ private:
+  const ImportWalk& walk_;
+  std::vector<std::string>& out_;
+  std::unordered_map<std::string, int32_t> first_;
+};
+
+}  // namespace
+
+std::string UnreadKeyReason(const std::string& record, const std::string& key) {
+  for (const auto& k : kUnread)
+    if (record == k.record && key == k.key) return k.why;
+  return {};
+}
+
+void WarnAboutFile(const ImportWalk& walk, const RecordCollection& records) {
+  std::vector<std::string> warnings;
+  try {
+    Duplicates duplicates(walk, warnings);
+    UnreadKeys unread(walk, warnings);
+    for (int32_t i = records.LBound(); i <= records.UBound(); ++i) {
+      const DataRecordPtr record = records.Item(i);
+      if (!record) continue;
+      const int32_t row = record->FileRow() > 0 ? record->FileRow() : i;
+      duplicates.Check(*record, row);
+      unread.Check(*record, row);
+    }
+    for (const auto& w : warnings) ShowWarning(w);
+  } catch (const std::exception& e) {
+    // The checks only inform; the import goes on without the rest of them.
+    ReportDiagnostic(std::string("检查数据文件时出错：") + e.what());
+  }
+}
+
+namespace {
+bool Agrees(const Variant& v, const ErrorDetail& d) {
+  if (d.valueIsNull) return v.IsNull();
+  if (v.IsObject() || v.IsNull()) return false;
+  return Kept(TextOf(v)) == d.value;
+}
+
+bool Blank(const Variant& v) { return v.IsEmpty() || v.IsNull() || (v.IsText() && TrimBlanks(v.RawText()).empty()); }
+}  // namespace
+
+void DescribeImportFailure(const ImportWalk& walk, const DataRecord* current, const Error& error,
+                           ErrorDetail& d) {
+  d.element = walk.element;
+  if (!current) return;
+  d.row = current->FileRow();
+  // The key first: the reads below move the last read.
+  if (d.AboutValue() && d.key.empty()) {
+    std::string path;
+    Variant value;
+    if (LastReadWithin(*current, path, value, [&d](const Variant& v) { return Agrees(v, d); }))
+      d.key = path;
+    else if (!d.valueIsNull)
+      d.key = FindValuePath(*current, d.value, false);
+  }
+  if (!walk.parentKey.empty()) {
+    const Variant parent = current->Value(walk.parentKey);
+    const auto sub = parent.As<DataRecord>();
+    if (error.Number() == kParentFailed && !d.AboutValue()) {
+      const Variant number = sub ? sub->Value("Number") : parent;
+      d.key = sub ? walk.parentKey + "/Number" : walk.parentKey;
+      d.value.clear();
+      if (!number.IsObject()) d.value = Kept(TextOf(number));
+      d.expected = Expected::Object;
+      d.object = "上级";
+    }
+    if (error.Number() == kDotInNumber && !sub && Blank(parent))
+      d.hint = "记录中没有上级键 " + walk.parentKey + "：带点的代码表示下级，请在 " + walk.parentKey + " 中给出它的上级";
+  }
+  const Variant number = current->Value(current->Has("Number") || walk.matchKey.empty() ? "Number" : walk.matchKey);
+  if (!number.IsObject()) d.number = Kept(TextOf(number));
+}
+
+}  // namespace morvent
