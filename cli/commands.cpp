@@ -130,7 +130,7 @@ Outcome Run(const RunOptions& o, bool exporting, bool wholeLedger = false) {
       exp.ExportOneRow = [&](int32_t r, double rate, bool& c) { reporter.Row(r, rate, c); };
       exp.Error = [&](const std::string& m, bool& c) {
         if (skip) c = false;
-        reporter.ErrorEvent(m, c);
+        reporter.ErrorEvent(m, c, exp.CurrentErrorDetail());
       };
       result = exp.ExportXMLData(props, target->code, o.file);
     } else {
@@ -138,7 +138,7 @@ Outcome Run(const RunOptions& o, bool exporting, bool wholeLedger = false) {
       imp.ImportOneRow = [&](int32_t r, double rate, bool& c) { reporter.Row(r, rate, c); };
       imp.Error = [&](const std::string& m, bool& c) {
         if (skip) c = false;
-        reporter.ErrorEvent(m, c);
+        reporter.ErrorEvent(m, c, imp.CurrentErrorDetail());
       };
       std::shared_ptr<DataRecord> dict;
       if (o.impStyle || o.codingStyle) {

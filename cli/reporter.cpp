@@ -39,6 +39,19 @@ void AddCounts(nlohmann::ordered_json& j, const std::optional<ImportCounts>& c) 
   j["kept"] = c->kept;
   j["overwritten"] = c->overwritten;
   j["failed"] = c->failed;
+  // Not a record's outcome, so said only when there are any.
+  if (c->bareParents > 0) j["bareParents"] = c->bareParents;
+}
+void AddDetail(nlohmann::ordered_json& j, const ErrorDetail& d) {
+  if (!d.element.empty()) j["element"] = d.element;
+  if (d.row > 0 || !d.number.empty()) j["number"] = d.number;
+  if (d.AboutValue()) {
+    if (!d.key.empty()) j["key"] = d.key;
+    j["value"] = d.valueIsNull ? nlohmann::ordered_json() : nlohmann::ordered_json(d.value);
+    j["kind"] = ErrorDetail::KindName(d.expected);
+    j["detail"] = d.Line();
+  }
+  if (!d.hint.empty()) j["hint"] = d.hint;
 }
 // What the ledger says when another program holds it (open, statement or
 // commit); nothing but waiting can help then.
@@ -157,7 +170,7 @@ void Reporter::Row(int32_t lRow, double dblRate, bool& Cancel) {
   MustStop(Cancel);
 }
 
-void Reporter::ErrorEvent(const std::string& sErrMsg, bool& Cancel) {
+void Reporter::ErrorEvent(const std::string& sErrMsg, bool& Cancel, const ErrorDetail* detail) {
   if (Contains(sErrMsg, kLedgerInUse)) ledgerInUse_ = true;
   ++errors_;
   ++events_;
@@ -168,10 +181,14 @@ void Reporter::ErrorEvent(const std::string& sErrMsg, bool& Cancel) {
   if (format_ == EventFormat::Jsonl) {
     nlohmann::ordered_json j = {{"event", "Error"}, {"sErrMsg", sErrMsg}, {"cancel", Cancel}};
     if (row) j["row"] = *row;
+    if (detail) AddDetail(j, *detail);
     Json(Dump(j));
   } else {
     const std::string where = row ? "（第 " + std::to_string(*row) + " 条记录）" : "";
-    Text("错误" + where + "：" + ForTerminal(sErrMsg, false) + (Cancel ? "（已停止）" : "（已跳过）"));
+    std::string text = "错误" + where + "：" + ForTerminal(sErrMsg, false) + (Cancel ? "（已停止）" : "（已跳过）");
+    if (detail && detail->AboutValue()) text += "\n  " + ForTerminal(detail->Line());
+    if (detail && !detail->hint.empty()) text += "\n  提示：" + ForTerminal(detail->hint);
+    Text(text);
   }
   if (OutputLost()) Cancel = true;
 }
@@ -217,7 +234,8 @@ void Reporter::Result(bool value) {
   std::string counts;
   if (counts_)
     counts = "；新建 " + std::to_string(counts_->created) + " 条，保留 " + std::to_string(counts_->kept) + " 条，覆盖 " +
-             std::to_string(counts_->overwritten) + " 条，失败 " + std::to_string(counts_->failed) + " 条";
+             std::to_string(counts_->overwritten) + " 条，失败 " + std::to_string(counts_->failed) + " 条" +
+             (counts_->bareParents > 0 ? "，新建上级 " + std::to_string(counts_->bareParents) + " 条" : "");
   Text(kindTitle_ + (exporting_ ? " 导出" : " 引入") + (value ? "完成" : "未完成") + "：" + std::to_string(rows_) +
        " 行，" + std::to_string(errors_) + " 个错误，用时 " + t + " 秒" + counts);
 }

@@ -14,6 +14,12 @@
 // to the row after the last row event; an error before the first row event
 // or after the last one (reading the file, writing it, a lost ledger write)
 // names no record and has no row.
+//
+// Beside an error's message, what the library knows of it: with
+// --events jsonl the fields "element", "number" (the record's), "key",
+// "value", "kind" (what the value should have been: number, date, flag,
+// range, object, text) and "hint"; as text, one line such as
+// "键 CreditAmount 的值“5万”不是数字" and a "提示：" line.
 #include <chrono>
 #include <cstdint>
 #include <memory>
@@ -35,7 +41,9 @@ class Reporter {
   // Each shows the event and sets Cancel once the output is lost, the
   // ledger is in use by another program or after Ctrl-C.
   void Row(int32_t lRow, double dblRate, bool& Cancel);
-  void ErrorEvent(const std::string& sErrMsg, bool& Cancel);
+  // detail: what the library says the failure was about (its
+  // CurrentErrorDetail), shown beside the message.
+  void ErrorEvent(const std::string& sErrMsg, bool& Cancel, const ErrorDetail* detail = nullptr);
   void Warning(const std::string& text);
   // Answers the answer to show, No once the output is lost or after Ctrl-C.
   bool Question(const std::string& text, bool answer);

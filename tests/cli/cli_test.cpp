@@ -104,7 +104,14 @@ TEST(Tool, OnErrorStopsOrSkipsAndEveryErrorIsLogged) {
   ASSERT_EQ(lines.size(), 3u);
   EXPECT_EQ(lines[0]["event"], "ImportOneRow");
   EXPECT_EQ(lines[1].dump(),
-            nlohmann::ordered_json({{"event", "Error"}, {"sErrMsg", message}, {"cancel", true}, {"row", 2}}).dump());
+            nlohmann::ordered_json({{"event", "Error"},
+                                    {"sErrMsg", message},
+                                    {"cancel", true},
+                                    {"row", 2},
+                                    {"element", "Department"},
+                                    {"number", "01.02"},
+                                    {"hint", "记录中没有上级键 DeptGroup：带点的代码表示下级，请在 DeptGroup 中给出它的上级"}})
+                .dump());
   EXPECT_EQ(lines[2].dump(), R"({"event":"Result","value":false,"created":1,"kept":0,"overwritten":0,"failed":1})");
 
   auto skip = RunTool(home, "import --ledger " + Quote(ledger) + " --type 120 --file " + Quote(file) +
