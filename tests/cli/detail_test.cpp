@@ -108,14 +108,15 @@ TEST_F(ToolDetail, BareParentsAndWarningsAreCounted) {
   EXPECT_EQ(o.status, 0) << Stderr();
   auto lines = Lines(o.out);
   ASSERT_EQ(lines.size(), 5u) << o.out;
+  // In the order of the rows they are about.
   EXPECT_EQ(lines[0].dump(),
+            nlohmann::ordered_json(
+                {{"event", "Warning"}, {"text", "第 1 条记录起的键 Manager 不会被引入：只导出，引入时不读取"}})
+                .dump());
+  EXPECT_EQ(lines[1].dump(),
             nlohmann::ordered_json({{"event", "Warning"},
                                     {"text", "第 1 条和第 2 条记录的代码都是“01.01”：后一条记录遇到的是前一条引入的对象，"
                                              "按引入方式保留或覆盖它"}})
-                .dump());
-  EXPECT_EQ(lines[1].dump(),
-            nlohmann::ordered_json(
-                {{"event", "Warning"}, {"text", "第 1 条记录起的键 Manager 不会被引入：只导出，引入时不读取"}})
                 .dump());
   EXPECT_EQ(lines[4].dump(),
             R"({"event":"Result","value":true,"created":1,"kept":1,"overwritten":0,"failed":0,"bareParents":1})");

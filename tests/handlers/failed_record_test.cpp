@@ -130,14 +130,15 @@ TEST_F(FailedRecord, LeavesTheLedgerAsTheFileWithoutItWouldAndAFixedFileCreatesI
       {"overwritten under ImpStyle 2 is back as it was", 2, {old01}, {bad01, good02}, {0},
        {.created = 1, .failed = 1}, {}, {}},
       {"the bare parent it made goes with it", 1, {}, {badChild, good02}, {0}, {.created = 1, .failed = 1},
-       {goodChild, good02}, {.created = 1, .kept = 1}},
+       {goodChild, good02}, {.created = 1, .kept = 1, .bareParents = 1}},
       {"a parent record imported for it is imported again in its own turn", 1, {}, {badChild, good01}, {0},
        {.created = 1, .failed = 1}, {good01, goodChild}, {.created = 1, .kept = 1}},
       {"a later child makes it bare, as any missing parent", 1, {}, {bad01, childOfBad01}, {0},
-       {.created = 1, .failed = 1}, {}, {}},
+       {.created = 1, .failed = 1, .bareParents = 1}, {}, {}},
       {"the run stops at it: records before stay", 1, {}, {good01, bad02, good03}, {1},
        {.created = 1, .failed = 1}, {}, {}, true},
-      {"a dry run sees it undone too", 1, {}, {bad01, childOfBad01}, {0}, {.created = 1, .failed = 1}, {}, {},
+      {"a dry run sees it undone too", 1, {}, {bad01, childOfBad01}, {0},
+       {.created = 1, .failed = 1, .bareParents = 1}, {}, {},
        false, true},
   };
   for (const auto& c : cases) {
