@@ -69,8 +69,9 @@ class CountKeeper {
   void Clear() { sums_.clear(); }
 
   // Writes the sums into ledger_counts and forgets them; runs inside the
-  // transaction, before COMMIT. Answers SQLite's result code.
-  int Flush();
+  // transaction, before COMMIT. False when a write failed (the
+  // connection's error tells why).
+  bool Flush();
 
   // The change to a count not yet written (scoped false: the table's own).
   int64_t Pending(std::string_view table, bool scoped, int64_t scope) const;
