@@ -42,6 +42,7 @@ void CountKeeper::Keep(bool on) {
 #ifndef SQLITE_ENABLE_PREUPDATE_HOOK
   on = false;  // this SQLite cannot report the rows: the triggers count them
 #endif
+  if (!db_) on = false;  // an engine without hooks: its triggers count
   if (on == keeping_) return;
 #ifdef SQLITE_ENABLE_PREUPDATE_HOOK
   if (on) {

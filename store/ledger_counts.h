@@ -37,6 +37,7 @@ class CountKeeper {
   // Whether a trigger of that name is one of the ledger's count triggers.
   static bool IsCountTrigger(const char* name);
 
+  // db nullptr: a connection whose counts the triggers always keep.
   explicit CountKeeper(sqlite3* db);
   ~CountKeeper();
   CountKeeper(const CountKeeper&) = delete;
