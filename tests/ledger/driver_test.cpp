@@ -30,6 +30,8 @@ struct Engine {
   const char* wait;
 };
 
+void PrintTo(const Engine& engine, std::ostream* os) { *os << engine.name; }
+
 std::unique_ptr<DbConnection> SqliteSecond(TempDir& dir) {
   // The ledger checks of an opening need ledger_meta and the mark; a plain
   // second connection is what another program holding the file is.
