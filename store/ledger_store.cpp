@@ -12,6 +12,7 @@
 #include "platform/call_scope.h"
 #include "platform/error.h"
 #include "store/ledger_schema.h"
+#include "store/pg_driver.h"
 #include "store/sqlite_driver.h"
 
 namespace morvent {
@@ -90,6 +91,13 @@ std::string FailureReason(const DbFailure& f) {
 std::map<std::string, std::weak_ptr<LedgerStore>>& ThreadStores() {
   thread_local std::map<std::string, std::weak_ptr<LedgerStore>> stores;
   return stores;
+}
+
+// A server named where a file is expected is not a missing file: say so,
+// without its password (the file messages would repeat the string whole).
+void RefuseServer(const std::string& source) {
+  if (IsServerSource(source))
+    ThrowLedgerError("暂不能使用数据库服务器上的账套（" + MaskPassword(source) + "），请使用账套文件");
 }
 
 std::string CanonicalPath(const std::string& path) {
@@ -263,6 +271,7 @@ std::shared_ptr<LedgerStore> LedgerStore::ForPropsUncached(const std::string& pr
 
 std::shared_ptr<LedgerStore> LedgerStore::ForPath(const std::string& path) {
   if (path.empty()) ThrowLedgerError("属性串中没有指定账套文件（Data Source），无法打开账套");
+  RefuseServer(path);
   std::error_code ec;
   if (!fs::exists(fs::path(path), ec)) ThrowLedgerError("账套文件不存在：" + path);
   if (!fs::is_regular_file(fs::path(path), ec)) ThrowLedgerError("不是账套文件：" + path);
@@ -308,6 +317,7 @@ std::shared_ptr<LedgerStore> LedgerStore::OpenExisting(const std::string& path) 
 }
 
 std::shared_ptr<LedgerStore> LedgerStore::CreateFile(const std::string& path) {
+  RefuseServer(path);
   auto connection = CreateSqliteLedger(path);
   return std::shared_ptr<LedgerStore>(new LedgerStore(CanonicalPath(path), std::move(connection)));
 }

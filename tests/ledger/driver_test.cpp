@@ -4,11 +4,14 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <string>
 
 #include "store/driver.h"
+#include "store/ledger_admin.h"
+#include "store/ledger_store.h"
 #include "store/pg_driver.h"
 #include "store/sqlite_driver.h"
 #include "tests/support/support.h"
@@ -220,6 +223,26 @@ TEST(ServerSource, ConnectionFailureNamesTheServerWithoutThePassword) {
   EXPECT_EQ(error.substr(0, named.size()), named);
   EXPECT_GT(error.size(), named.size());  // the reason follows
   EXPECT_EQ(error.find("topsecret"), std::string::npos) << error;
+}
+
+TEST(ServerSource, StoreRefusesAServerPlainlyWithoutThePassword) {
+  // Taken for a file, the source came back whole in "账套文件不存在：…"
+  // (and a key/value string made a file of that name: here, if ever).
+  TempDir dir;
+  const auto cwd = std::filesystem::current_path();
+  std::filesystem::current_path(dir.file(""));
+  const std::string refused = "暂不能使用数据库服务器上的账套（";
+  const std::pair<std::string, std::string> cases[] = {
+      {"postgresql://acct:topsecret@db/ledger", "postgresql://acct:***@db/ledger"},
+      {"host=db password=topsecret dbname=ledger", "host=db password=*** dbname=ledger"},
+  };
+  for (const auto& [source, shown] : cases) {
+    const std::string want = refused + shown + "），请使用账套文件";
+    EXPECT_EQ(ErrorOf([&] { LedgerStore::ForProps("Data Source=" + source + ";AcctType=QY"); }), want);
+    EXPECT_EQ(ErrorOf([&] { CreateLedger(source); }), want);
+  }
+  EXPECT_TRUE(std::filesystem::is_empty(dir.file("")));
+  std::filesystem::current_path(cwd);
 }
 
 TEST(ServerSource, SqlTakesTheServersDialect) {
