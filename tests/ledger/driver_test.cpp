@@ -162,6 +162,24 @@ TEST_P(DriverTest, TransactionsAndSavepointsAreSeenAsTheyStand) {
   }
 }
 
+TEST_P(DriverTest, AFailedStatementIsUndoneToItsSavepoint) {
+  // What Write relies on: the failure leaves the transaction open, and
+  // rolling back to the save's savepoint makes it usable again.
+  Run("INSERT INTO t (FName) VALUES ('a')");
+  Run("BEGIN IMMEDIATE");
+  Run("INSERT INTO t (FName) VALUES ('b')");
+  Run("SAVEPOINT w");
+  EXPECT_FALSE(db->Exec("INSERT INTO t (FName) VALUES ('a')"));
+  EXPECT_TRUE(db->InTransaction());
+  Run("ROLLBACK TO w; RELEASE w");
+  Run("INSERT INTO t (FName) VALUES ('c')");
+  Run("COMMIT");
+  auto names = Prepare("SELECT FName FROM t ORDER BY FName");
+  std::string all;
+  while (names->Next() == DbStatement::Step::Row) all += std::string(names->Text(0));
+  EXPECT_EQ(all, "abc");
+}
+
 TEST_P(DriverTest, FailuresComeInTheStoresClasses) {
   // A constraint is no fault of the medium; the engine's words stay.
   Run("INSERT INTO t (FName) VALUES ('a')");
@@ -259,6 +277,20 @@ TEST(ServerSource, SqlTakesTheServersDialect) {
       {"BEGIN IMMEDIATE", "BEGIN"},
   };
   for (const auto& [given, server] : cases) EXPECT_EQ(ServerSql(given), server) << given;
+}
+
+TEST(ServerDriver, ALostConnectionIsSaidSo) {
+  if (!ServerUri()) GTEST_SKIP() << "NO POSTGRESQL SERVER: MORVENT_TEST_PG is not set, a lost connection is NOT tested";
+  auto db = ConnectServer(ServerUri());
+  auto pid = std::unique_ptr<DbStatement>(db->Prepare("SELECT pg_backend_pid()", 23));
+  ASSERT_EQ(pid->Next(), DbStatement::Step::Row);
+  auto killer = ConnectServer(ServerUri());
+  ASSERT_TRUE(killer->Exec(("SELECT pg_terminate_backend(" + std::string(pid->Text(0)) + ")").c_str()));
+  pid->Reset();
+  EXPECT_EQ(pid->Next(), DbStatement::Step::Failed);
+  EXPECT_EQ(db->LastFailure().fault, DbFault::Lost) << db->LastFailure().message;
+  EXPECT_FALSE(db->Exec("SELECT 1"));
+  EXPECT_EQ(db->LastFailure().fault, DbFault::Lost) << db->LastFailure().message;
 }
 
 INSTANTIATE_TEST_SUITE_P(Engines, DriverTest, ::testing::ValuesIn(kEngines),
