@@ -42,6 +42,7 @@ void CountKeeper::Keep(bool on) {
 #ifndef SQLITE_ENABLE_PREUPDATE_HOOK
   on = false;  // this SQLite cannot report the rows: the triggers count them
 #endif
+  if (!db_) on = false;  // an engine without hooks: its triggers count
   if (on == keeping_) return;
 #ifdef SQLITE_ENABLE_PREUPDATE_HOOK
   if (on) {
@@ -152,8 +153,8 @@ int CountKeeper::OnCommit(void* self) {
 
 void CountKeeper::OnRollback(void* self) { static_cast<CountKeeper*>(self)->sums_.clear(); }
 
-int CountKeeper::Flush() {
-  if (sums_.empty()) return SQLITE_OK;
+bool CountKeeper::Flush() {
+  if (sums_.empty()) return true;
   // As the triggers do: an insert makes a missing count row, a delete
   // only lowers one that is there.
   static const char* const kUp =
@@ -164,7 +165,7 @@ int CountKeeper::Flush() {
     if (s.delta == 0) continue;
     sqlite3_stmt* q = nullptr;
     int rc = sqlite3_prepare_v2(db_, s.delta > 0 ? kUp : kDown, -1, &q, nullptr);
-    if (rc != SQLITE_OK) return rc;
+    if (rc != SQLITE_OK) return false;
     const std::string name = s.scoped ? std::string(tables[s.table].table) + ":" + tables[s.table].scopeColumn
                                       : std::string(tables[s.table].table);
     sqlite3_bind_text(q, 1, name.c_str(), -1, SQLITE_TRANSIENT);
@@ -172,10 +173,10 @@ int CountKeeper::Flush() {
     sqlite3_bind_int64(q, 3, s.delta);
     rc = sqlite3_step(q);
     sqlite3_finalize(q);
-    if (rc != SQLITE_DONE) return rc;
+    if (rc != SQLITE_DONE) return false;
   }
   sums_.clear();
-  return SQLITE_OK;
+  return true;
 }
 
 int64_t CountKeeper::Pending(std::string_view table, bool scoped, int64_t scope) const {

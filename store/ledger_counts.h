@@ -37,6 +37,7 @@ class CountKeeper {
   // Whether a trigger of that name is one of the ledger's count triggers.
   static bool IsCountTrigger(const char* name);
 
+  // db nullptr: a connection whose counts the triggers always keep.
   explicit CountKeeper(sqlite3* db);
   ~CountKeeper();
   CountKeeper(const CountKeeper&) = delete;
@@ -69,8 +70,9 @@ class CountKeeper {
   void Clear() { sums_.clear(); }
 
   // Writes the sums into ledger_counts and forgets them; runs inside the
-  // transaction, before COMMIT. Answers SQLite's result code.
-  int Flush();
+  // transaction, before COMMIT. False when a write failed (the
+  // connection's error tells why).
+  bool Flush();
 
   // The change to a count not yet written (scoped false: the table's own).
   int64_t Pending(std::string_view table, bool scoped, int64_t scope) const;

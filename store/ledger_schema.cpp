@@ -114,8 +114,7 @@ const char* const kCountedV1[][2] = {
 void CreateCoreSchema(LedgerStore& store) {
   store.Exec(kCoreV1);
   for (const auto& t : kCountedV1) store.Exec(CountTriggersSql(t[0], t[1]));
-  store.Exec("PRAGMA application_id = " + std::to_string(kLedgerApplicationId));
-  store.Exec("PRAGMA user_version = " + std::to_string(kLedgerSchemaVersion));
+  store.StampVersion(kLedgerSchemaVersion);
   store.SetMeta("schema_version", std::to_string(kLedgerSchemaVersion));
 }
 
@@ -130,7 +129,7 @@ void UpgradeSchema(LedgerStore& store, int fromVersion) {
   // if (fromVersion < 2) { ... }
   if (fromVersion < kLedgerSchemaVersion) {
     store.Write([&] {
-      store.Exec("PRAGMA user_version = " + std::to_string(kLedgerSchemaVersion));
+      store.StampVersion(kLedgerSchemaVersion);
       store.SetMeta("schema_version", std::to_string(kLedgerSchemaVersion));
     });
   }

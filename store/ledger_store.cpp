@@ -1,17 +1,10 @@
 #include "store/ledger_store.h"
 
-#include <map>
-
-#include <sqlite3.h>
-#include <sys/resource.h>
-#include <sys/statvfs.h>
-
 #include <atomic>
 #include <cerrno>
 #include <cstring>
-#include <cctype>
 #include <filesystem>
-#include <fstream>
+#include <map>
 #include <mutex>
 #include <system_error>
 
@@ -19,6 +12,8 @@
 #include "platform/call_scope.h"
 #include "platform/error.h"
 #include "store/ledger_schema.h"
+#include "store/pg_driver.h"
+#include "store/sqlite_driver.h"
 
 namespace morvent {
 
@@ -27,15 +22,14 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr const char* kSource = "MorventLedger";
-constexpr int kBusyTimeoutMs = 5000;
 constexpr size_t kSpareStatements = 4;
 
 // Keeps a finished statement for reuse in the list `spare` answers, or
 // finalizes it when enough are kept or keeping it needs memory there is not.
 template <class Spare>
-void Park(sqlite3_stmt* stmt, Spare&& spare) noexcept {
-  sqlite3_reset(stmt);
-  sqlite3_clear_bindings(stmt);
+void Park(DbStatement* stmt, Spare&& spare) noexcept {
+  stmt->Reset();
+  stmt->ClearBindings();
   try {
     auto& list = spare();
     if (list.size() < kSpareStatements) {
@@ -44,10 +38,9 @@ void Park(sqlite3_stmt* stmt, Spare&& spare) noexcept {
     }
   } catch (...) {
   }
-  sqlite3_finalize(stmt);
+  delete stmt;
 }
 
-int busyTimeoutMs = kBusyTimeoutMs;
 std::function<bool()>& CommitFault() {
   static std::function<bool()> fault;
   return fault;
@@ -62,72 +55,49 @@ std::map<std::string, int64_t>& IdFloors() {
   return floors;
 }
 
-// Whether a write to the ledger at path failed for want of room, and which
-// room: the size a file may grow to (RLIMIT_FSIZE) or the disk. SQLite
-// reports both as a full disk or a write error, and the errno it keeps may
-// be a later call's, so the files and the disk are looked at.
-enum class Room { Enough, FileLimit, Disk };
-Room RoomLeft(const std::string& path, int sys) {
-  if (sys == EFBIG) return Room::FileLimit;
-  rlimit limit{};
-  if (!path.empty() && getrlimit(RLIMIT_FSIZE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY) {
-    for (const char* suffix : {"", "-wal", "-journal"}) {
-      std::error_code ec;
-      const auto size = fs::file_size(fs::path(path + suffix), ec);
-      // The write that failed added at most a WAL frame of the largest page.
-      if (!ec && size + 65536 + 24 > limit.rlim_cur) return Room::FileLimit;
-    }
-  }
-  if (sys == ENOSPC) return Room::Disk;
-  struct statvfs disk {};
-  if (!path.empty() && statvfs(fs::path(path).parent_path().c_str(), &disk) == 0 &&
-      static_cast<uint64_t>(disk.f_bavail) * disk.f_frsize < 65536 + 24)
-    return Room::Disk;
-  return Room::Enough;
-}
-
-// The reason a commit failed, in the user's words with SQLite's after it.
-// sys is the errno SQLite kept (0: none); path the ledger's, to tell a full
-// disk from a file grown to the size the system allows.
-std::string CommitFailureReason(int code, int sys, const std::string& message, const std::string& path = "") {
-  const int primary = code & 0xFF;
-  if (primary == SQLITE_FULL || primary == SQLITE_IOERR) {
-    switch (RoomLeft(path, sys)) {
-      case Room::FileLimit:
-        return "账套文件已达到系统允许的大小上限（" + std::string(std::strerror(EFBIG)) + "）";
-      case Room::Disk:
-        return "磁盘已满（" + std::string(std::strerror(ENOSPC)) + "）";
-      case Room::Enough:
-        break;
-    }
-  }
+// The reason a commit failed, in the user's words with the engine's after
+// them.
+std::string FailureReason(const DbFailure& f) {
   std::string why;
-  switch (primary) {
-    case SQLITE_FULL:
+  switch (f.fault) {
+    case DbFault::FileLimit:
+      return "账套文件已达到系统允许的大小上限（" + std::string(std::strerror(EFBIG)) + "）";
+    case DbFault::DiskFull:
+      return "磁盘已满（" + std::string(std::strerror(ENOSPC)) + "）";
+    case DbFault::Full:
       why = "磁盘已满";
       break;
-    case SQLITE_IOERR:
+    case DbFault::Io:
       why = "读写磁盘出错";
       break;
-    case SQLITE_BUSY:
-    case SQLITE_LOCKED:
+    case DbFault::Busy:
       why = "账套正被其他程序使用";
       break;
-    case SQLITE_READONLY:
+    case DbFault::ReadOnly:
       why = "账套是只读的";
       break;
-    case SQLITE_CORRUPT:
+    case DbFault::Damaged:
       why = "账套文件已损坏";
+      break;
+    case DbFault::Lost:
+      why = "与数据库服务器的连接已断开";
       break;
     default:
       why = "提交失败";
   }
-  return why + "（" + message + "）";
+  return why + "（" + f.message + "）";
 }
 
 std::map<std::string, std::weak_ptr<LedgerStore>>& ThreadStores() {
   thread_local std::map<std::string, std::weak_ptr<LedgerStore>> stores;
   return stores;
+}
+
+// A server named where a file is expected is not a missing file: say so,
+// without its password (the file messages would repeat the string whole).
+void RefuseServer(const std::string& source) {
+  if (IsServerSource(source))
+    ThrowLedgerError("暂不能使用数据库服务器上的账套（" + MaskPassword(source) + "），请使用账套文件");
 }
 
 std::string CanonicalPath(const std::string& path) {
@@ -147,10 +117,10 @@ StatementKey::StatementKey(const char* sql) : sql_(sql) {
   slot_ = next++;
 }
 
-Query::Query(std::shared_ptr<LedgerStore> store, std::string sql, sqlite3_stmt* stmt)
+Query::Query(std::shared_ptr<LedgerStore> store, std::string sql, DbStatement* stmt)
     : store_(std::move(store)), sql_(std::move(sql)), stmt_(stmt) {}
 
-Query::Query(std::shared_ptr<LedgerStore> store, const StatementKey& key, sqlite3_stmt* stmt)
+Query::Query(std::shared_ptr<LedgerStore> store, const StatementKey& key, DbStatement* stmt)
     : store_(std::move(store)), slot_(key.Slot()), stmt_(stmt) {}
 
 Query::Query(Query&& other) noexcept
@@ -189,47 +159,45 @@ Query& Query::Bind(int index, const Variant& value) {
 }
 
 Query& Query::Bind(int index, int64_t value) {
-  if (sqlite3_bind_int64(stmt_, index, value) != SQLITE_OK) store_->Fail("bind");
+  if (!stmt_->BindInt(index, value)) store_->Fail("bind");
   return *this;
 }
 
 Query& Query::Bind(int index, double value) {
-  if (sqlite3_bind_double(stmt_, index, value) != SQLITE_OK) store_->Fail("bind");
+  if (!stmt_->BindReal(index, value)) store_->Fail("bind");
   return *this;
 }
 
 Query& Query::Bind(int index, std::string_view text) {
-  if (sqlite3_bind_text(stmt_, index, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT) != SQLITE_OK)
-    store_->Fail("bind");
+  if (!stmt_->BindText(index, text)) store_->Fail("bind");
   return *this;
 }
 
 Query& Query::BindNull(int index) {
-  if (sqlite3_bind_null(stmt_, index) != SQLITE_OK) store_->Fail("bind");
+  if (!stmt_->BindNull(index)) store_->Fail("bind");
   return *this;
 }
 
 bool Query::Next() {
-  // A write statement that fails without a change was undone by SQLite;
-  // the counts it added up go with it.
-  CountKeeper* counts = store_->counts_->Keeping() && !sqlite3_stmt_busy(stmt_) && !sqlite3_stmt_readonly(stmt_)
-                            ? store_->counts_.get()
-                            : nullptr;
+  // A write statement that fails without a change was undone by the
+  // engine; the counts it added up go with it.
+  DbConnection& db = *store_->db_;
+  CountKeeper* counts =
+      store_->counts_->Keeping() && !stmt_->Running() && !stmt_->ReadOnly() ? store_->counts_ : nullptr;
   int64_t changes = 0;
   if (counts) {
     counts->TakeStatement();
-    changes = sqlite3_total_changes64(store_->db_);
+    changes = db.TotalChanges();
   }
   const bool grouped = store_->InTransaction();
-  int rc = sqlite3_step(stmt_);
-  if (rc == SQLITE_ROW) return true;
-  if (rc == SQLITE_DONE) return false;
-  if (counts && !sqlite3_get_autocommit(store_->db_) && sqlite3_total_changes64(store_->db_) == changes)
-    counts->BackStatement();
-  sqlite3_reset(stmt_);
+  const DbStatement::Step step = stmt_->Next();
+  if (step == DbStatement::Step::Row) return true;
+  if (step == DbStatement::Step::Done) return false;
+  if (counts && db.InTransaction() && db.TotalChanges() == changes) counts->BackStatement();
+  stmt_->Reset();
   // Any statement, a read that spilled the cache too, may fail so that
-  // SQLite rolls the grouped work back: the call must learn it was lost.
-  if (grouped && sqlite3_get_autocommit(store_->db_)) store_->LostWithStatement();
+  // the engine rolls the grouped work back: the call must learn it was lost.
+  if (grouped && !db.InTransaction()) store_->LostWithStatement();
   store_->Fail(sql_);
 }
 
@@ -238,56 +206,47 @@ void Query::Run() {
   }
 }
 
-void Query::Reset() { sqlite3_reset(stmt_); }
+void Query::Reset() { stmt_->Reset(); }
 
-int Query::Columns() const { return sqlite3_column_count(stmt_); }
+int Query::Columns() const { return stmt_->Columns(); }
 
-std::string Query::ColumnName(int column) const {
-  const char* n = sqlite3_column_name(stmt_, column);
-  return n ? n : "";
-}
+std::string Query::ColumnName(int column) const { return stmt_->ColumnName(column); }
 
 Variant Query::Get(int column) const {
-  switch (sqlite3_column_type(stmt_, column)) {
-    case SQLITE_NULL:
+  switch (stmt_->ColumnType(column)) {
+    case DbStatement::Type::Null:
       return Variant::Null();
-    case SQLITE_INTEGER: {
-      int64_t v = sqlite3_column_int64(stmt_, column);
+    case DbStatement::Type::Integer: {
+      int64_t v = stmt_->Int(column);
       if (v >= INT32_MIN && v <= INT32_MAX) return Variant(static_cast<int32_t>(v));
       return Variant(static_cast<double>(v));
     }
-    case SQLITE_FLOAT:
-      return Variant(sqlite3_column_double(stmt_, column));
+    case DbStatement::Type::Real:
+      return Variant(stmt_->Real(column));
     default:
       return Variant(Text(column));
   }
 }
 
-bool Query::IsNull(int column) const { return sqlite3_column_type(stmt_, column) == SQLITE_NULL; }
-int64_t Query::Int(int column) const { return sqlite3_column_int64(stmt_, column); }
-double Query::Real(int column) const { return sqlite3_column_double(stmt_, column); }
+bool Query::IsNull(int column) const { return stmt_->ColumnType(column) == DbStatement::Type::Null; }
+int64_t Query::Int(int column) const { return stmt_->Int(column); }
+double Query::Real(int column) const { return stmt_->Real(column); }
 
-std::string Query::Text(int column) const {
-  auto* p = reinterpret_cast<const char*>(sqlite3_column_text(stmt_, column));
-  if (!p) return "";
-  return std::string(p, static_cast<size_t>(sqlite3_column_bytes(stmt_, column)));
-}
+std::string Query::Text(int column) const { return std::string(stmt_->Text(column)); }
 
 // ---- LedgerStore: opening --------------------------------------------------
 
-LedgerStore::LedgerStore(std::string path, sqlite3* db)
-    : path_(std::move(path)), db_(db), counts_(std::make_unique<CountKeeper>(db)) {}
+LedgerStore::LedgerStore(std::string path, std::unique_ptr<DbConnection> connection)
+    : path_(std::move(path)), db_(std::move(connection)), counts_(&db_->Counts()) {}
 
 LedgerStore::~LedgerStore() {
   // Work stored by a finished call must survive the last object going away;
   // when it cannot, the call learns of it.
-  if (db_ && !sqlite3_get_autocommit(db_)) CommitNoted();  // never a dry run's
+  if (db_->InTransaction()) CommitNoted();  // never a dry run's
   for (auto& [sql, list] : cache_)
-    for (auto* s : list) sqlite3_finalize(s);
+    for (auto* s : list) delete s;
   for (auto& list : slots_)
-    for (auto* s : list) sqlite3_finalize(s);
-  counts_.reset();
-  if (db_) sqlite3_close_v2(db_);
+    for (auto* s : list) delete s;
 }
 
 std::shared_ptr<LedgerStore> LedgerStore::ForProps(const std::string& propsString) {
@@ -312,6 +271,7 @@ std::shared_ptr<LedgerStore> LedgerStore::ForPropsUncached(const std::string& pr
 
 std::shared_ptr<LedgerStore> LedgerStore::ForPath(const std::string& path) {
   if (path.empty()) ThrowLedgerError("属性串中没有指定账套文件（Data Source），无法打开账套");
+  RefuseServer(path);
   std::error_code ec;
   if (!fs::exists(fs::path(path), ec)) ThrowLedgerError("账套文件不存在：" + path);
   if (!fs::is_regular_file(fs::path(path), ec)) ThrowLedgerError("不是账套文件：" + path);
@@ -330,99 +290,6 @@ std::shared_ptr<LedgerStore> LedgerStore::ForPath(const std::string& path) {
 }
 
 namespace {
-// A connection that waits for other writers; a failure names the path.
-// name is the path, or a URI when flags hold SQLITE_OPEN_URI.
-sqlite3* OpenConnection(const std::string& path, int flags, const std::string& failure,
-                        const std::string& name = "") {
-  sqlite3* db = nullptr;
-  // A connection never leaves the thread that opened it (see the header),
-  // so SQLite's own per-call locking would guard nothing.
-  int rc = sqlite3_open_v2(name.empty() ? path.c_str() : name.c_str(), &db, flags | SQLITE_OPEN_NOMUTEX, nullptr);
-  if (rc != SQLITE_OK) {
-    std::string msg = db ? sqlite3_errmsg(db) : sqlite3_errstr(rc);
-    const int sys = db ? sqlite3_system_errno(db) : 0;
-    if (sys != 0) msg = std::string(std::strerror(sys)) + "，" + msg;
-    sqlite3_close_v2(db);
-    ThrowLedgerError(failure + path + "：" + msg);
-  }
-  sqlite3_busy_timeout(db, busyTimeoutMs);
-  sqlite3_extended_result_codes(db, 1);
-  return db;
-}
-
-// What the first bytes of a file say: an SQLite database at all, one that
-// carries the ledger's application id, and one shorter than its own header
-// says (cut off).
-struct FileHead {
-  bool database = false;
-  bool ledger = false;
-  bool cut = false;
-};
-
-FileHead ReadHead(const std::string& path) {
-  FileHead head;
-  unsigned char b[100] = {};
-  std::ifstream in(path, std::ios::binary);
-  in.read(reinterpret_cast<char*>(b), sizeof b);
-  if (in.gcount() < static_cast<std::streamsize>(sizeof b) || std::memcmp(b, "SQLite format 3", 16) != 0) return head;
-  head.database = true;
-  auto be32 = [&](int at) {
-    return static_cast<uint32_t>(b[at]) << 24 | static_cast<uint32_t>(b[at + 1]) << 16 |
-           static_cast<uint32_t>(b[at + 2]) << 8 | b[at + 3];
-  };
-  head.ledger = be32(68) == static_cast<uint32_t>(kLedgerApplicationId);
-  // The page count in the header holds only while its change counter
-  // matches the one it was written with.
-  const uint32_t pageSize = b[16] << 8 | b[17];
-  const uint64_t pageBytes = pageSize == 1 ? 65536 : pageSize;
-  const uint32_t pages = be32(28);
-  std::error_code ec;
-  const auto size = fs::file_size(fs::path(path), ec);
-  head.cut = !ec && pages > 0 && be32(24) == be32(92) && size < pages * pageBytes;
-  return head;
-}
-
-// A URI naming the file, for the flags only a URI carries.
-std::string FileUri(const std::string& path, const char* query) {
-  static const char* const hex = "0123456789ABCDEF";
-  std::string uri = "file:";
-  for (unsigned char c : fs::absolute(fs::path(path)).string()) {
-    if (std::isalnum(c) || c == '/' || c == '-' || c == '_' || c == '.' || c == '~') {
-      uri += static_cast<char>(c);
-    } else {
-      uri += '%';
-      uri += hex[c >> 4];
-      uri += hex[c & 15];
-    }
-  }
-  return uri + "?" + query;
-}
-
-// Why the first read of a file that opened failed: the file is in use, its
-// journal cannot be had, it is a damaged ledger or no ledger at all.
-std::string OpeningFailure(int code, int sys, const std::string& msg, const std::string& path, const FileHead& head) {
-  const std::string why = sys != 0 ? std::string(std::strerror(sys)) + "，" + msg : msg;
-  switch (code & 0xFF) {
-    case SQLITE_BUSY:
-    case SQLITE_LOCKED:
-      return "账套 " + path + " 正被其他程序使用，无法打开：" + msg;
-    case SQLITE_READONLY:
-      if (code == SQLITE_READONLY_DIRECTORY)
-        return "无法建立账套 " + path + " 的日志文件：账套所在的目录不可写（" + why + "）";
-      return "无法打开账套 " + path + " 的日志文件：" + why;
-    case SQLITE_CANTOPEN:
-      return "无法打开账套 " + path + " 的日志文件：" + why;
-    case SQLITE_IOERR:
-      return "读取账套文件 " + path + " 出错：" + why;
-    default:
-      return head.ledger ? "账套文件已损坏：" + path : "不是账套文件：" + path;
-  }
-}
-
-// Whether a failure of the first read is the folder or the medium denying
-// the journal, which a read-only connection does without.
-bool JournalDenied(int code) { return (code & 0xFF) == SQLITE_READONLY || (code & 0xFF) == SQLITE_CANTOPEN; }
-
 // The schema version as stored: digits only; anything else is damage.
 // A number past any version is newer than this program, however large.
 std::optional<uint64_t> ParseVersion(const std::string& text) {
@@ -440,79 +307,25 @@ std::optional<uint64_t> ParseVersion(const std::string& text) {
 }  // namespace
 
 std::shared_ptr<LedgerStore> LedgerStore::OpenExisting(const std::string& path) {
-  const FileHead head = ReadHead(path);
-  if (head.ledger && head.cut) ThrowLedgerError("账套文件已损坏：" + path);
-  // Looking never writes: the connection reads as it is opened, and the
-  // file is changed (WAL switched on, say) only by the first write. A
-  // folder or medium that denies the journal gets a read-only connection;
-  // a WAL ledger there only an immutable one, since its index cannot be
-  // shared (nobody can write that ledger beside us without the folder).
-  struct Attempt {
-    int flags;
-    const char* uriQuery;
-  };
-  const Attempt attempts[] = {{SQLITE_OPEN_READWRITE, nullptr},
-                              {SQLITE_OPEN_READONLY, nullptr},
-                              {SQLITE_OPEN_READONLY | SQLITE_OPEN_URI, "immutable=1"}};
-  std::shared_ptr<LedgerStore> store;
-  int64_t appId = 0;
-  bool hasMeta = false;
-  for (const auto& attempt : attempts) {
-    // Never SQLITE_OPEN_CREATE: a ledger is only ever made by CreateLedger.
-    sqlite3* db = OpenConnection(path, attempt.flags, "无法打开账套文件 ",
-                                 attempt.uriQuery ? FileUri(path, attempt.uriQuery) : "");
-    store.reset(new LedgerStore(path, db));
-    // Checks read only: a file that is not a ledger must come out untouched.
-    try {
-      auto q = store->Prepare("PRAGMA application_id");
-      if (q.Next()) appId = q.Int(0);
-      hasMeta = store->TableExists("ledger_meta");
-      break;
-    } catch (const Error&) {
-      const Failure f = store->lastFailure_;
-      if (JournalDenied(f.code) && attempt.uriQuery == nullptr) continue;
-      ThrowLedgerError(OpeningFailure(f.code, f.sys, f.message, path, head));
-    }
-  }
-  if (appId != kLedgerApplicationId) ThrowLedgerError("不是账套文件：" + path);
-  if (!hasMeta) ThrowLedgerError("账套文件已损坏：" + path);
-  std::string stored;
-  try {
-    stored = store->Meta("schema_version", "");
-  } catch (const Error&) {
-    const Failure f = store->lastFailure_;
-    ThrowLedgerError(OpeningFailure(f.code, f.sys, f.message, path, head));
-  }
-  const std::optional<uint64_t> version = ParseVersion(stored);
+  OpenedLedger opened = OpenSqliteLedger(path);
+  std::shared_ptr<LedgerStore> store(new LedgerStore(path, std::move(opened.connection)));
+  const std::optional<uint64_t> version = ParseVersion(opened.storedVersion);
   if (!version || *version < 1) ThrowLedgerError("账套文件已损坏：" + path);
-  if (*version > static_cast<uint64_t>(kLedgerSchemaVersion)) RefuseNewerLedger(*store, stored);
+  if (*version > static_cast<uint64_t>(kLedgerSchemaVersion)) RefuseNewerLedger(*store, opened.storedVersion);
   UpgradeSchema(*store, static_cast<int>(*version));
-
-  // Settings of this connection only; nothing reaches the file. Each
-  // record's savepoint keeps the pages it changes in a sub-journal: in
-  // memory it is emptied at every record's end, in a temporary file it
-  // would be written to for every record once it had spilled there.
-  sqlite3_exec(store->db_, "PRAGMA synchronous = NORMAL; PRAGMA temp_store = MEMORY", nullptr, nullptr, nullptr);
   return store;
 }
 
 std::shared_ptr<LedgerStore> LedgerStore::CreateFile(const std::string& path) {
-  std::error_code ec;
-  if (path.empty()) ThrowLedgerError("没有指定账套文件");
-  if (fs::exists(fs::path(path), ec)) ThrowLedgerError("文件已存在，不能新建账套：" + path);
-  sqlite3* db = OpenConnection(path, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_EXCLUSIVE,
-                               "无法新建账套文件 ");
-  std::shared_ptr<LedgerStore> store(new LedgerStore(CanonicalPath(path), db));
-  store->Exec("PRAGMA journal_mode = WAL");
-  store->Exec("PRAGMA synchronous = NORMAL");
-  store->walChecked_ = true;
-  return store;
+  RefuseServer(path);
+  auto connection = CreateSqliteLedger(path);
+  return std::shared_ptr<LedgerStore>(new LedgerStore(CanonicalPath(path), std::move(connection)));
 }
 
 // ---- LedgerStore: statements -----------------------------------------------
 
 void LedgerStore::LostWithStatement() noexcept {
-  lastFailure_ = {sqlite3_extended_errcode(db_), sqlite3_system_errno(db_), sqlite3_errmsg(db_)};
+  lastFailure_ = db_->LastFailure();
   countMarks_.clear();
   ForgetLostTransaction();
   try {
@@ -524,35 +337,42 @@ void LedgerStore::LostWithStatement() noexcept {
 std::string LedgerStore::LastFailureReason() const {
   // The statement that failed has been reset since, and a reset that
   // succeeds clears the connection's error: what Fail saw is the reason.
-  if (lastFailure_.code != SQLITE_OK)
-    return CommitFailureReason(lastFailure_.code, lastFailure_.sys, lastFailure_.message, path_);
-  return CommitFailureReason(sqlite3_extended_errcode(db_), sqlite3_system_errno(db_), sqlite3_errmsg(db_), path_);
+  return FailureReason(lastFailure_.fault != DbFault::None ? lastFailure_ : db_->LastFailure());
 }
 
 void LedgerStore::Fail(const std::string& what) const {
-  int code = sqlite3_extended_errcode(db_);
-  std::string msg = sqlite3_errmsg(db_);
-  lastFailure_ = {code, sqlite3_system_errno(db_), msg};
-  if ((code & 0xFF) == SQLITE_BUSY || (code & 0xFF) == SQLITE_LOCKED)
-    ThrowLedgerError("账套 " + path_ + " 正被其他程序使用，等待超时：" + msg);
-  if ((code & 0xFF) == SQLITE_READONLY) ThrowLedgerError("账套 " + path_ + " 是只读的，不能保存：" + msg);
-  if ((code & 0xFF) == SQLITE_CORRUPT || (code & 0xFF) == SQLITE_NOTADB) ThrowLedgerError("账套文件已损坏：" + path_);
-  if ((code & 0xFF) == SQLITE_FULL || (code & 0xFF) == SQLITE_IOERR)
-    ThrowLedgerError("账套不能写入：" + CommitFailureReason(code, lastFailure_.sys, msg, path_));
+  lastFailure_ = db_->LastFailure();
+  const std::string& msg = lastFailure_.message;
+  switch (lastFailure_.fault) {
+    case DbFault::Busy:
+      ThrowLedgerError("账套 " + path_ + " 正被其他程序使用，等待超时：" + msg);
+    case DbFault::ReadOnly:
+      ThrowLedgerError("账套 " + path_ + " 是只读的，不能保存：" + msg);
+    case DbFault::Damaged:
+    case DbFault::NotDatabase:
+      ThrowLedgerError("账套文件已损坏：" + path_);
+    case DbFault::Full:
+    case DbFault::DiskFull:
+    case DbFault::FileLimit:
+    case DbFault::Io:
+    case DbFault::Lost:
+      ThrowLedgerError("账套不能写入：" + FailureReason(lastFailure_));
+    default:
+      break;
+  }
   (void)what;
   ThrowLedgerError("账套操作失败：" + msg);
 }
 
-sqlite3_stmt* LedgerStore::Compile(const char* sql, size_t size) {
-  sqlite3_stmt* stmt = nullptr;
-  if (sqlite3_prepare_v3(db_, sql, static_cast<int>(size), SQLITE_PREPARE_PERSISTENT, &stmt, nullptr) != SQLITE_OK)
-    Fail(sql);
+DbStatement* LedgerStore::Compile(const char* sql, size_t size) {
+  DbStatement* stmt = db_->Prepare(sql, size);
+  if (!stmt) Fail(sql);
   return stmt;
 }
 
 Query LedgerStore::Prepare(const std::string& sql) {
   SettleDryRunLeftover();
-  sqlite3_stmt* stmt = nullptr;
+  DbStatement* stmt = nullptr;
   auto it = cache_.find(sql);
   if (it != cache_.end() && !it->second.empty()) {
     stmt = it->second.back();
@@ -561,19 +381,19 @@ Query LedgerStore::Prepare(const std::string& sql) {
     stmt = Compile(sql.c_str(), sql.size());
   }
   Query q(shared_from_this(), sql, stmt);
-  if (readsShareTx_) LookOrShareRead(sqlite3_stmt_readonly(stmt) != 0);
+  if (readsShareTx_) LookOrShareRead(stmt->ReadOnly());
   return q;
 }
 
 Query LedgerStore::Prepare(const StatementKey& key) {
   SettleDryRunLeftover();
   Query q = Borrow(key);
-  if (readsShareTx_) LookOrShareRead(sqlite3_stmt_readonly(q.stmt_) != 0);
+  if (readsShareTx_) LookOrShareRead(q.stmt_->ReadOnly());
   return q;
 }
 
 Query LedgerStore::Borrow(const StatementKey& key) {
-  sqlite3_stmt* stmt = nullptr;
+  DbStatement* stmt = nullptr;
   if (key.Slot() < slots_.size() && !slots_[key.Slot()].empty()) {
     stmt = slots_[key.Slot()].back();
     slots_[key.Slot()].pop_back();
@@ -583,7 +403,7 @@ Query LedgerStore::Borrow(const StatementKey& key) {
   return Query(shared_from_this(), key, stmt);
 }
 
-void LedgerStore::Release(size_t slot, sqlite3_stmt* stmt) noexcept {
+void LedgerStore::Release(size_t slot, DbStatement* stmt) noexcept {
   Park(stmt, [&]() -> auto& {
     if (slot >= slots_.size()) slots_.resize(slot + 1);
     return slots_[slot];
@@ -594,7 +414,7 @@ void LedgerStore::LookOrShareRead(bool readOnly) {
   // A record's lookups decide whether it makes a new object or finds one:
   // they run under the write lock its save will need, so that no other
   // writer can store the same object in between.
-  if (readOnly && InRecord() && !InTransaction() && !sqlite3_db_readonly(db_, "main")) {
+  if (readOnly && InRecord() && !InTransaction() && !db_->ReadOnly()) {
     Begin();
     return;
   }
@@ -608,8 +428,8 @@ void LedgerStore::ShareRead(bool readOnly) noexcept {
     CountByTriggers();
     return;
   }
-  if (sqlite3_get_autocommit(db_)) {
-    if (InPublicCall() && sqlite3_exec(db_, "BEGIN", nullptr, nullptr, nullptr) == SQLITE_OK) readTx_ = true;
+  if (!db_->InTransaction()) {
+    if (InPublicCall() && db_->Exec("BEGIN")) readTx_ = true;
   } else if (readTx_ && !InPublicCall()) {
     // Left over from a call whose end hook never ran: read afresh.
     EndRead();
@@ -619,12 +439,12 @@ void LedgerStore::ShareRead(bool readOnly) noexcept {
 void LedgerStore::EndRead() noexcept {
   if (!readTx_) return;
   readTx_ = false;
-  if (sqlite3_get_autocommit(db_)) return;
-  if (sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr) != SQLITE_OK)
-    sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+  if (!db_->InTransaction()) return;
+  if (!db_->Exec("COMMIT"))
+    db_->Exec("ROLLBACK");
 }
 
-void LedgerStore::Release(const std::string& sql, sqlite3_stmt* stmt) noexcept {
+void LedgerStore::Release(const std::string& sql, DbStatement* stmt) noexcept {
   Park(stmt, [&]() -> auto& { return cache_[sql]; });
 }
 
@@ -633,32 +453,35 @@ void LedgerStore::Exec(const std::string& sql) {
   EndRead();
   CountByTriggers();
   const bool counting = counts_->Keeping();
-  const int64_t changes = sqlite3_total_changes64(db_);
+  const int64_t changes = db_->TotalChanges();
   if (counting) counts_->TakeStatement();
-  char* err = nullptr;
-  if (sqlite3_exec(db_, sql.c_str(), nullptr, nullptr, &err) != SQLITE_OK) {
-    sqlite3_free(err);
-    if (counting && InTransaction() && sqlite3_total_changes64(db_) == changes) counts_->BackStatement();
+  if (!db_->Exec(sql.c_str())) {
+    if (counting && InTransaction() && db_->TotalChanges() == changes) counts_->BackStatement();
     Fail(sql);
   }
 }
 
 void LedgerStore::CountByTriggers() noexcept {
-  if (counts_->Keeping() && sqlite3_get_autocommit(db_)) counts_->Keep(false);
+  if (counts_->Keeping() && !db_->InTransaction()) counts_->Keep(false);
 }
 
-int64_t LedgerStore::LastInsertId() const { return sqlite3_last_insert_rowid(db_); }
-int LedgerStore::Changes() const { return sqlite3_changes(db_); }
+int64_t LedgerStore::LastInsertId() const { return db_->LastInsertId(); }
+int LedgerStore::Changes() const { return db_->Changes(); }
+
+void LedgerStore::StampVersion(int version) {
+  const std::string sql = db_->StampVersionSql(version);
+  if (!sql.empty()) Exec(sql);
+}
 
 bool LedgerStore::TableExists(const std::string& table) {
-  auto q = Prepare("SELECT 1 FROM sqlite_master WHERE type = 'table' AND name = ?");
+  auto q = Prepare(db_->TableExistsSql());
   q.Bind(1, table);
   return q.Next();
 }
 
 // ---- LedgerStore: transactions ---------------------------------------------
 
-bool LedgerStore::InTransaction() const { return !readTx_ && !sqlite3_get_autocommit(db_); }
+bool LedgerStore::InTransaction() const { return !readTx_ && db_->InTransaction(); }
 
 void LedgerStore::Begin() {
   // IMMEDIATE takes the write lock up front, so two processes queue on the
@@ -672,13 +495,7 @@ void LedgerStore::Begin() {
   countMarks_.clear();
   counts_->Keep(InPublicCall());
   ++writeEpoch_;
-  if (!walChecked_) {
-    // Left to the first write, so that looking at a ledger never changes
-    // it. A ledger another program holds in its own journal mode stays in
-    // it (the switch needs the file to itself); that is only slower.
-    walChecked_ = true;
-    sqlite3_exec(db_, "PRAGMA journal_mode = WAL", nullptr, nullptr, nullptr);
-  }
+  db_->BeforeFirstWrite();
   Borrow(begin).Run();
   txStart_ = std::chrono::steady_clock::now();
 }
@@ -690,8 +507,8 @@ void LedgerStore::RollbackTo() noexcept {
     mark = std::move(countMarks_.back());
     countMarks_.pop_back();
   }
-  if (sqlite3_get_autocommit(db_)) return;  // SQLite already rolled everything back
-  sqlite3_exec(db_, "ROLLBACK TO w; RELEASE w", nullptr, nullptr, nullptr);
+  if (!db_->InTransaction()) return;  // SQLite already rolled everything back
+  db_->Exec("ROLLBACK TO w; RELEASE w");
   if (mark) counts_->Back(*mark);
 }
 
@@ -706,7 +523,7 @@ void LedgerStore::JoinOpenRecord() {
 void LedgerStore::RecordEnds(bool undo) noexcept {
   if (!recordOpen_) return;  // committed or lost since it was opened
   recordOpen_ = false;
-  if (sqlite3_get_autocommit(db_)) return;
+  if (!db_->InTransaction()) return;
   if (!undo) {
     static const StatementKey release("RELEASE r");
     try {
@@ -718,7 +535,7 @@ void LedgerStore::RecordEnds(bool undo) noexcept {
     return;
   }
   ++writeEpoch_;
-  if (sqlite3_exec(db_, "ROLLBACK TO r; RELEASE r", nullptr, nullptr, nullptr) != SQLITE_OK) return;
+  if (!db_->Exec("ROLLBACK TO r; RELEASE r")) return;
   counts_->Back(recordMark_);
   // The rollback gave the record's IDs back to SQLite; objects or caches
   // that saw them must never find them naming another object. The floors
@@ -784,14 +601,14 @@ void LedgerStore::WriteOne(const std::function<void()>& fn, const std::function<
   if (!InTransaction()) Begin();
   JoinDryRun();
   if (!recordOpen_ && InRecord()) JoinOpenRecord();
-  const int64_t before = sqlite3_total_changes64(db_);
+  const int64_t before = db_->TotalChanges();
   ++writeDepth_;
   try {
     fn();
   } catch (...) {
     --writeDepth_;
     const bool whole = InTransaction();
-    bool changed = whole && sqlite3_total_changes64(db_) != before;
+    bool changed = whole && db_->TotalChanges() != before;
     if (changed && undo) {
       try {
         undo();
@@ -803,7 +620,7 @@ void LedgerStore::WriteOne(const std::function<void()>& fn, const std::function<
       // Rolled back by SQLite, or changed and then failed: without a
       // savepoint only the whole transaction can go, and the call learns.
       const std::string reason = LastFailureReason();
-      if (whole) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+      if (whole) db_->Exec("ROLLBACK");
       ForgetLostTransaction();
       if (InPublicCall()) NoteLostWrite(reason);
       throw;
@@ -816,33 +633,21 @@ void LedgerStore::WriteOne(const std::function<void()>& fn, const std::function<
 }
 
 std::string LedgerStore::TryCommit() noexcept {
-  int rc = SQLITE_OK;
-  int sys = 0;
-  std::string message;
+  DbFailure failure;
   if (CommitFault() && CommitFault()()) {
-    rc = SQLITE_FULL;
-    message = sqlite3_errstr(SQLITE_FULL);
-  } else if ((rc = counts_->Flush()) != SQLITE_OK) {
-    rc = sqlite3_extended_errcode(db_);
-    sys = sqlite3_system_errno(db_);
-    message = sqlite3_errmsg(db_);
-  } else {
-    rc = sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr);
-    if (rc != SQLITE_OK) {
-      rc = sqlite3_extended_errcode(db_);
-      sys = sqlite3_system_errno(db_);
-      message = sqlite3_errmsg(db_);
-    }
+    failure = {DbFault::Full, 0, "database or disk is full"};
+  } else if (!counts_->Flush() || !db_->Exec("COMMIT")) {
+    failure = db_->LastFailure();
   }
-  if (rc == SQLITE_OK) {
+  if (failure.fault == DbFault::None) {
     txIds_.clear();
     recordOpen_ = false;
     return "";
   }
   // The work is gone either way; a transaction SQLite kept open goes too.
-  if (!sqlite3_get_autocommit(db_)) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+  if (db_->InTransaction()) db_->Exec("ROLLBACK");
   ForgetLostTransaction();
-  return CommitFailureReason(rc, sys, message, path_);
+  return FailureReason(failure);
 }
 
 void LedgerStore::ForgetLostTransaction() noexcept {
@@ -912,10 +717,10 @@ int64_t LedgerStore::SettleNewId(const std::string& table, const std::string& id
     q.Bind(1, id).Bind(2, inserted).Run();
     // The sequence learns only from inserts; without this, removing the
     // moved row would let its ID come back.
-    if (!hasSequence_) hasSequence_ = TableExists("sqlite_sequence");
+    if (!hasSequence_) hasSequence_ = db_->SequenceTable() && TableExists(db_->SequenceTable());
     if (*hasSequence_) {
-      auto seq = Prepare("UPDATE sqlite_sequence SET seq = ? WHERE name = ? AND seq < ?");
-      seq.Bind(1, id).Bind(2, table).Bind(3, id).Run();
+      auto seq = Prepare(db_->RaiseSequenceSql());
+      seq.Bind(1, id).Bind(2, table).Run();
     }
   }
   auto& most = txIds_[table];
@@ -924,9 +729,7 @@ int64_t LedgerStore::SettleNewId(const std::string& table, const std::string& id
 }
 
 void LedgerStore::SetCommitFaultForTesting(std::function<bool()> fault) { CommitFault() = std::move(fault); }
-void LedgerStore::SetBusyTimeoutForTesting(int milliseconds) {
-  busyTimeoutMs = milliseconds > 0 ? milliseconds : kBusyTimeoutMs;
-}
+void LedgerStore::SetBusyTimeoutForTesting(int milliseconds) { SetSqliteBusyTimeout(milliseconds); }
 
 std::string LedgerStore::Meta(const std::string& key, const std::string& def) {
   auto q = Prepare("SELECT FValue FROM ledger_meta WHERE FKey = ?");
@@ -1005,9 +808,8 @@ std::string LedgerStore::RollbackDryRun() noexcept {
     dryRun_ = 0;
     return "";
   }
-  if (RollbackFault() && RollbackFault()()) return CommitFailureReason(SQLITE_IOERR, 0, sqlite3_errstr(SQLITE_IOERR));
-  if (sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr) != SQLITE_OK && InTransaction())
-    return CommitFailureReason(sqlite3_extended_errcode(db_), sqlite3_system_errno(db_), sqlite3_errmsg(db_), path_);
+  if (RollbackFault() && RollbackFault()()) return FailureReason({DbFault::Io, 0, "disk I/O error"});
+  if (!db_->Exec("ROLLBACK") && InTransaction()) return FailureReason(db_->LastFailure());
   dryRun_ = 0;
   ForgetLostTransaction();
   return "";

@@ -1,7 +1,8 @@
 #pragma once
-// The one narrow storage layer of the embedded ledger. Every SQL statement of
-// the ledger (core sets and item side alike) goes through LedgerStore, so a
-// server database can take SQLite's place behind this header later.
+// The one narrow storage layer of the ledger. Every SQL statement of the
+// ledger (core sets and item side alike) goes through LedgerStore; the
+// engine behind it is a driver (store/driver.h), today SQLite's
+// (store/sqlite_driver.h), and nothing above this header knows which.
 //
 // One store is one connection to one ledger file. Stores are shared per
 // thread: every object created on a thread for the same ledger file uses the
@@ -44,10 +45,8 @@
 
 #include "platform/call_scope.h"
 #include "platform/variant.h"
+#include "store/driver.h"
 #include "store/ledger_counts.h"
-
-struct sqlite3;
-struct sqlite3_stmt;
 
 namespace morvent {
 
@@ -73,8 +72,8 @@ class StatementKey {
 // its store alive.
 class Query {
  public:
-  Query(std::shared_ptr<LedgerStore> store, std::string sql, sqlite3_stmt* stmt);
-  Query(std::shared_ptr<LedgerStore> store, const StatementKey& key, sqlite3_stmt* stmt);
+  Query(std::shared_ptr<LedgerStore> store, std::string sql, DbStatement* stmt);
+  Query(std::shared_ptr<LedgerStore> store, const StatementKey& key, DbStatement* stmt);
   Query(Query&& other) noexcept;
   Query& operator=(Query&&) = delete;
   Query(const Query&) = delete;
@@ -114,7 +113,7 @@ class Query {
   std::shared_ptr<LedgerStore> store_;
   std::string sql_;  // empty when the statement has a slot
   size_t slot_ = kNoSlot;
-  sqlite3_stmt* stmt_;
+  DbStatement* stmt_;
 };
 
 class LedgerStore : public std::enable_shared_from_this<LedgerStore>, public RecordParty {
@@ -145,6 +144,9 @@ class LedgerStore : public std::enable_shared_from_this<LedgerStore>, public Rec
   int64_t LastInsertId() const;
   int Changes() const;
   bool TableExists(const std::string& table);
+  // Records the ledger's mark and schema version wherever the engine keeps
+  // them beside ledger_meta.
+  void StampVersion(int version);
 
   // Runs fn as one atomic unit of storing (see the durability note above).
   // When fn throws, everything it stored is rolled back and the error passes.
@@ -206,11 +208,11 @@ class LedgerStore : public std::enable_shared_from_this<LedgerStore>, public Rec
  private:
   friend class Query;
   static std::shared_ptr<LedgerStore> ForPropsUncached(const std::string& propsString);
-  LedgerStore(std::string path, sqlite3* db);
+  LedgerStore(std::string path, std::unique_ptr<DbConnection> connection);
   static std::shared_ptr<LedgerStore> OpenExisting(const std::string& canonicalPath);
-  void Release(const std::string& sql, sqlite3_stmt* stmt) noexcept;
-  void Release(size_t slot, sqlite3_stmt* stmt) noexcept;
-  sqlite3_stmt* Compile(const char* sql, size_t size);
+  void Release(const std::string& sql, DbStatement* stmt) noexcept;
+  void Release(size_t slot, DbStatement* stmt) noexcept;
+  DbStatement* Compile(const char* sql, size_t size);
   // A slot's statement without the read sharing below (transaction control).
   Query Borrow(const StatementKey& key);
   // Inside a public call, every read of the call shares one read
@@ -250,30 +252,25 @@ class LedgerStore : public std::enable_shared_from_this<LedgerStore>, public Rec
   void SettleDryRunLeftover();
 
   std::string path_;
-  sqlite3* db_;
-  std::map<std::string, std::vector<sqlite3_stmt*>, std::less<>> cache_;
+  std::unique_ptr<DbConnection> db_;
+  std::map<std::string, std::vector<DbStatement*>, std::less<>> cache_;
   int writeDepth_ = 0;
   std::chrono::steady_clock::time_point txStart_{};
   // The highest ID handed out per table in the open transaction.
   std::map<std::string, int64_t> txIds_;
   std::optional<bool> hasSequence_;  // tables with AUTOINCREMENT (new ledgers)
   uint64_t dryRun_ = 0;  // the dry run the open transaction belongs to (0: none)
-  std::vector<std::vector<sqlite3_stmt*>> slots_;  // by StatementKey::Slot
+  std::vector<std::vector<DbStatement*>> slots_;  // by StatementKey::Slot
   bool readsShareTx_ = false;  // set once the store is opened and shared
   bool readTx_ = false;        // the open transaction only reads
-  bool walChecked_ = false;    // the first write has asked for WAL
-  // Counts written by this connection in grouped transactions; the sums of
-  // each open savepoint, to come back to when it is rolled back.
-  std::unique_ptr<CountKeeper> counts_;
+  // Counts written by this connection in grouped transactions (the
+  // driver's); the sums of each open savepoint, to come back to when it is
+  // rolled back.
+  CountKeeper* counts_;
   std::vector<CountKeeper::Mark> countMarks_;
   uint64_t writeEpoch_ = 0;
-  // What the last failing statement left (code 0: none since the write began).
-  struct Failure {
-    int code = 0;
-    int sys = 0;
-    std::string message;
-  };
-  mutable Failure lastFailure_;
+  // What the last failing statement left (None: none since the write began).
+  mutable DbFailure lastFailure_;
   // Opens the record's savepoint at its first write inside a record.
   void JoinOpenRecord();
   bool recordOpen_ = false;          // the open record's savepoint stands

@@ -1,0 +1,107 @@
+#pragma once
+// The seam between LedgerStore and a database engine. LedgerStore keeps the
+// ledger's rules (grouped commits, record savepoints, dry runs, lost IDs);
+// a driver only runs statements and says what went wrong, in the classes
+// below, so that the store words every failure the same on every engine.
+// What an engine does its own way (opening and checking a ledger, journal
+// settings, how row counts are kept, sequences) lives in its driver.
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace morvent {
+
+class CountKeeper;
+
+// Why a statement, a commit or an opening failed.
+enum class DbFault {
+  None,         // nothing failed
+  Busy,         // another program holds the ledger (a lock wait ran out)
+  Full,         // the medium is full (the engine says so, the room is there)
+  DiskFull,     // the disk the ledger lives on has no room left
+  FileLimit,    // the ledger file reached the size the system allows
+  Io,           // reading or writing the medium failed
+  ReadOnly,     // the ledger cannot be written
+  Damaged,      // the ledger's storage is damaged
+  NotDatabase,  // not a database of this engine at all
+  Lost,         // the connection to the server is gone
+  Other,        // anything else: a constraint, a misuse, ...
+};
+
+struct DbFailure {
+  DbFault fault = DbFault::None;
+  int sys = 0;          // errno the engine kept (0: none)
+  std::string message;  // the engine's own words
+};
+
+// One prepared statement; parameters 1-based, columns 0-based.
+class DbStatement {
+ public:
+  virtual ~DbStatement() = default;
+  // Each answers false when the engine refused the binding.
+  virtual bool BindInt(int index, int64_t value) = 0;
+  virtual bool BindReal(int index, double value) = 0;
+  virtual bool BindText(int index, std::string_view text) = 0;
+  virtual bool BindNull(int index) = 0;
+
+  enum class Step { Row, Done, Failed };
+  virtual Step Next() = 0;
+  // Rewinds (bindings kept) / forgets the bindings.
+  virtual void Reset() = 0;
+  virtual void ClearBindings() = 0;
+  // Stepped at least once and not yet reset.
+  virtual bool Running() const = 0;
+  // Changes nothing in the ledger.
+  virtual bool ReadOnly() const = 0;
+
+  enum class Type { Null, Integer, Real, Text };
+  virtual int Columns() const = 0;
+  virtual std::string ColumnName(int column) const = 0;
+  virtual Type ColumnType(int column) const = 0;
+  virtual int64_t Int(int column) const = 0;
+  virtual double Real(int column) const = 0;
+  virtual std::string_view Text(int column) const = 0;
+};
+
+// One connection to one ledger. Used by one thread only.
+class DbConnection {
+ public:
+  virtual ~DbConnection() = default;
+
+  // A new statement (the caller owns it), or nullptr with LastFailure set.
+  virtual DbStatement* Prepare(const char* sql, size_t size) = 0;
+  // Runs SQL text of one or more statements; false on failure.
+  virtual bool Exec(const char* sql) = 0;
+  // The failure the connection reports now.
+  virtual DbFailure LastFailure() const = 0;
+
+  // Whether a transaction is open (begun and neither committed nor rolled
+  // back, by us or by the engine on its own).
+  virtual bool InTransaction() const = 0;
+  // Whether the ledger was opened for reading only.
+  virtual bool ReadOnly() const = 0;
+  virtual int64_t LastInsertId() const = 0;
+  // Rows changed by the last statement, and by every statement so far.
+  virtual int Changes() const = 0;
+  virtual int64_t TotalChanges() const = 0;
+
+  // The rows of counted tables this connection adds up itself while it
+  // holds grouped work (see store/ledger_counts.h).
+  virtual CountKeeper& Counts() = 0;
+  // Before the connection's first write transaction begins.
+  virtual void BeforeFirstWrite() = 0;
+  // SQL recording the ledger's mark and schema version where the engine
+  // keeps them outside ledger_meta (the file header, say); empty for none.
+  virtual std::string StampVersionSql(int version) const = 0;
+
+  // A query answering one row when the table named by ?1 exists.
+  virtual const char* TableExistsSql() const = 0;
+  // The table remembering the highest ID of AUTOINCREMENT tables, and an
+  // update that raises one (?1 the ID, ?2 the table) when it is lower;
+  // nullptr when IDs are never handed out twice without it.
+  virtual const char* SequenceTable() const = 0;
+  virtual const char* RaiseSequenceSql() const = 0;
+};
+
+}  // namespace morvent
