@@ -1,13 +1,16 @@
 #pragma once
 // Modal message boxes: the warning (with a beep) and the Yes/No question,
-// both titled "Morvent". The library default asks on the terminal when there
-// is one and answers No otherwise, so nothing is overwritten without consent.
+// both titled "Morvent". They are the client's: the library itself never
+// reads the terminal. Until a client installs its own, a warning is written
+// to stderr and a question is answered No, with kUnansweredQuestion after
+// its text on stderr, so nothing is overwritten without consent.
 #include <memory>
 #include <string>
 
 namespace morvent {
 
 inline constexpr const char* kBoxTitle = "Morvent";
+inline constexpr const char* kUnansweredQuestion = " → 否：程序没有设置消息框（SetMessageBoxes），无人回答";
 
 class MessageBoxes {
  public:
