@@ -329,10 +329,13 @@ TEST(SchemaFilePath, BesideTheProgramThenTheInstalledTree) {
     EXPECT_EQ(SchemaFilePath(prefix.file("bin"), "S.xml"), prefix.file(c.want));
   }
 
-  // MORVENT_HOME names the one place, found or not.
+  // A MORVENT_HOME holding schema files is the one place, found or not; one
+  // without any serves the log only.
   test::TempDir home;
   HomeVariable set(home.path().c_str());
-  EXPECT_EQ(SchemaFilePath("S.xml"), JoinPath(home.path(), "S.xml"));
+  EXPECT_EQ(SchemaFilePath("SchemaDepartment.xml"), JoinPath(ExecutableDir(), "SchemaDepartment.xml"));
+  test::WriteFile(home.file("SchemaCurrency.xml"), "x");
+  EXPECT_EQ(SchemaFilePath("SchemaDepartment.xml"), JoinPath(home.path(), "SchemaDepartment.xml"));
   HomeVariable unset(nullptr);
   EXPECT_EQ(SchemaFilePath("SchemaDepartment.xml"), JoinPath(ExecutableDir(), "SchemaDepartment.xml"));
 }
