@@ -18,11 +18,13 @@
 
 #include "platform/variant.h"
 
+#include "platform/export.h"
+
 namespace morvent {
 
 class EntityHandler;
 
-class ExportBase {
+class MORVENT_API ExportBase {
  public:
   ExportBase();
   ~ExportBase();

@@ -7,6 +7,8 @@
 #include <stdexcept>
 #include <string>
 
+#include "platform/export.h"
+
 namespace morvent {
 
 // Application error base for the component's own validation failures.
@@ -29,7 +31,7 @@ enum ErrorNumber : int32_t {
   kErrDataFile = kAppErrorBase + 0x2000, // failures of the data-file writer
 };
 
-class Error : public std::runtime_error {
+class MORVENT_API Error : public std::runtime_error {
  public:
   Error(int32_t number, std::string source, std::string description)
       : std::runtime_error(description),
@@ -54,15 +56,15 @@ class Error : public std::runtime_error {
 };
 
 // Shorthands for the errors with fixed Chinese descriptions.
-[[noreturn]] void ThrowTypeMismatch();
-[[noreturn]] void ThrowOverflow();
-[[noreturn]] void ThrowInvalidNull();
-[[noreturn]] void ThrowObjectNotSet();
-[[noreturn]] void ThrowNotSupported(const std::string& member);
+[[noreturn]] MORVENT_API void ThrowTypeMismatch();
+[[noreturn]] MORVENT_API void ThrowOverflow();
+[[noreturn]] MORVENT_API void ThrowInvalidNull();
+[[noreturn]] MORVENT_API void ThrowObjectNotSet();
+[[noreturn]] MORVENT_API void ThrowNotSupported(const std::string& member);
 
 // Any exception caught at a trap becomes an Error; foreign exceptions keep
 // their what() text as description.
-Error ToError(const std::exception& e);
+MORVENT_API Error ToError(const std::exception& e);
 
 // Dereferences an object reference; an absent object raises "对象变量未设置"
 // instead of undefined behaviour.

@@ -7,12 +7,14 @@
 #include <memory>
 #include <string>
 
+#include "platform/export.h"
+
 namespace morvent {
 
 inline constexpr const char* kBoxTitle = "Morvent";
 inline constexpr const char* kUnansweredQuestion = " → 否：程序没有设置消息框（SetMessageBoxes），无人回答";
 
-class MessageBoxes {
+class MORVENT_API MessageBoxes {
  public:
   virtual ~MessageBoxes() = default;
   virtual void Warning(const std::string& text) = 0;
@@ -22,8 +24,8 @@ class MessageBoxes {
 
 // Installs the boxes for the whole process (nullptr restores the default)
 // and answers the previous ones.
-std::shared_ptr<MessageBoxes> SetMessageBoxes(std::shared_ptr<MessageBoxes> boxes);
+MORVENT_API std::shared_ptr<MessageBoxes> SetMessageBoxes(std::shared_ptr<MessageBoxes> boxes);
 // Shared, so boxes replaced on another thread stay alive while shown.
-std::shared_ptr<MessageBoxes> CurrentMessageBoxes();
+MORVENT_API std::shared_ptr<MessageBoxes> CurrentMessageBoxes();
 
 }  // namespace morvent

@@ -14,6 +14,10 @@
 #ifndef MORVENT_INSTALLED_SCHEMAS
 #define MORVENT_INSTALLED_SCHEMAS "../share/morvent/schemas"
 #endif
+// The same from the library folder, for a shared library.
+#ifndef MORVENT_INSTALLED_SCHEMAS_FROM_LIB
+#define MORVENT_INSTALLED_SCHEMAS_FROM_LIB MORVENT_INSTALLED_SCHEMAS
+#endif
 
 namespace morvent {
 
@@ -90,8 +94,9 @@ bool FolderWritable(const std::string& dir) {
 std::string SchemaFilePath(const std::string& programDir, const std::string& fileName) {
   const std::string beside = JoinPath(programDir, fileName);
   if (FileExist(beside)) return beside;
-  const std::string installed = JoinPath(JoinPath(programDir, MORVENT_INSTALLED_SCHEMAS), fileName);
-  return FileExist(installed) ? installed : beside;
+  for (const char* installed : {MORVENT_INSTALLED_SCHEMAS, MORVENT_INSTALLED_SCHEMAS_FROM_LIB})
+    if (std::string path = JoinPath(JoinPath(programDir, installed), fileName); FileExist(path)) return path;
+  return beside;
 }
 
 std::string SchemaFilePath(const std::string& fileName) {
@@ -111,7 +116,10 @@ std::string Folder(const std::string& dir) {
 std::vector<std::string> SchemaDirectories() {
   if (const char* home = SchemaHome()) return {Folder(home)};
   std::string dir = ModuleDirectory();
-  return {Folder(dir), Folder(JoinPath(dir, MORVENT_INSTALLED_SCHEMAS))};
+  std::vector<std::string> dirs{Folder(dir), Folder(JoinPath(dir, MORVENT_INSTALLED_SCHEMAS))};
+  if (std::string fromLib = Folder(JoinPath(dir, MORVENT_INSTALLED_SCHEMAS_FROM_LIB)); fromLib != dirs.back())
+    dirs.push_back(fromLib);
+  return dirs;
 }
 
 std::string MissingSchemaText(const std::string& shownName, const std::string& path) {

@@ -18,8 +18,9 @@ std::string StateDirectory();
 bool FolderWritable(const std::string& dir);
 
 // Full path of a schema file. MORVENT_HOME, when it holds schema files, is
-// the one place looked in. Otherwise the file beside the program comes first; a program
-// installed as PREFIX/bin/morvent finds it in PREFIX/share/morvent/schemas.
+// the one place looked in. Otherwise the file beside the program comes
+// first; a program installed as PREFIX/bin/morvent (or a shared library in
+// PREFIX/LIBDIR) finds it in PREFIX/share/morvent/schemas.
 // Found nowhere, the path beside the program is answered, so the caller's
 // "not found" message names the first place looked in.
 std::string SchemaFilePath(const std::string& fileName);
