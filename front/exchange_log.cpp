@@ -547,12 +547,19 @@ std::string LogDirectory() {
   return state.empty() ? program : state;
 }
 
+// Each missing folder is made private to the user, as the XDG rules ask.
+void MakeFolders(const std::filesystem::path& dir) {
+  std::error_code ec;
+  if (dir.empty() || std::filesystem::is_directory(dir, ec)) return;
+  MakeFolders(dir.parent_path());
+  ::mkdir(dir.c_str(), 0700);
+}
+
 // Made on the first write; said once per process.
 void PrepareLogDirectory(const std::string& dir) {
   const std::string program = ProgramDirectory();
   if (dir == program) return;
-  std::error_code ec;
-  std::filesystem::create_directories(dir, ec);
+  MakeFolders(std::filesystem::path(dir).lexically_normal());
   static std::once_flag said;
   std::call_once(said, [&] { ReportDiagnostic("程序目录 " + program + " 不可写，交换日志改写在 " + dir + " 中"); });
 }

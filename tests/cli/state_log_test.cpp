@@ -93,6 +93,9 @@ TEST(ToolStateLog, AnUnwritableProgramFolderSendsTheLogToTheUsersStateFolder) {
         << run.out;
     EXPECT_EQ(run.out.find("写交换日志失败"), std::string::npos) << run.out;
     EXPECT_EQ(ReadLogEntries(state + "/Morvent_log.xml").size(), 2u);
+    struct stat st {};
+    ASSERT_EQ(stat(state.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0700u) << "the state folder is the user's alone";
     EXPECT_FALSE(fs::exists(program + "/Morvent_log.xml"));
 
     const Outcome log = AsNobody(env + " log </dev/null 2>&1");
