@@ -1,6 +1,6 @@
 # The headers a client of the library includes: the two front-end classes and
 # the values, records and errors they use, and the message boxes through
-# which the library warns and asks. Each is copied under
+# which the library warns and asks, and the mark of what it exports. Each is copied under
 # <dir>/morvent/ with its own includes of project headers rewritten to
 # "morvent/...", so a client needs only <dir> on its include path and the
 # in-tree code keeps including them by their paths from the source root.
@@ -12,7 +12,8 @@ set(MORVENT_PUBLIC_HEADERS
   context/property_string.h
   platform/variant.h
   platform/error.h
-  platform/msgbox.h)
+  platform/msgbox.h
+  platform/export.h)
 
 function(morvent_public_headers dir)
   foreach(header ${MORVENT_PUBLIC_HEADERS})

@@ -12,10 +12,12 @@
 
 #include "platform/variant.h"
 
+#include "platform/export.h"
+
 namespace morvent {
 
 // What an option dictionary offers: a value by key, or the default.
-class OptionDictionary {
+class MORVENT_API OptionDictionary {
  public:
   virtual ~OptionDictionary() = default;
   virtual Variant GetValue(const std::string& key, const Variant& def) const = 0;
@@ -24,9 +26,9 @@ class OptionDictionary {
 // The one copy of a key name that packed records point to; it lives as long
 // as the program, so only names from a bounded set (a schema's declared
 // keys) belong here, never text from a data file.
-const std::string* SharedKey(std::string_view name);
+MORVENT_API const std::string* SharedKey(std::string_view name);
 
-class DataRecord : public Object, public OptionDictionary {
+class MORVENT_API DataRecord : public Object, public OptionDictionary {
  public:
   using Entry = std::pair<std::string, Variant>;
   // An entry for Pack: a key from SharedKey and its value.
@@ -102,7 +104,7 @@ class DataRecord : public Object, public OptionDictionary {
 };
 using DataRecordPtr = std::shared_ptr<DataRecord>;
 
-class RecordCollection : public Object {
+class MORVENT_API RecordCollection : public Object {
  public:
   int32_t LBound() const { return 1; }
   int32_t UBound() const { return static_cast<int32_t>(records_.size()); }
@@ -140,6 +142,6 @@ std::string FindValuePath(const DataRecord& root, std::string_view text, bool nu
 
 // The value, or the default when the value is Null. An absent (Empty) value
 // is answered as it is.
-Variant NullToDefault(const Variant& value, const Variant& def);
+MORVENT_API Variant NullToDefault(const Variant& value, const Variant& def);
 
 }  // namespace morvent

@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <cstring>
 #include <ctime>
+#include <filesystem>
 #include <iostream>
 #include <mutex>
 #include <optional>
@@ -534,10 +535,42 @@ DiagnosticSink& InstalledSink() {
 
 }  // namespace
 
-std::string ExchangeLogPath() { return JoinPath(ProgramDirectory(), kLogFileName); }
+namespace {
+// The user's state folder stands in for a program directory this process
+// may not write, so that an installed tool run by anyone keeps its log. A
+// folder that is not there at all is a mistake to report, not to go around.
+std::string LogDirectory() {
+  const std::string program = ProgramDirectory();
+  std::error_code ec;
+  if (!std::filesystem::is_directory(program, ec) || FolderWritable(program)) return program;
+  const std::string state = StateDirectory();
+  return state.empty() ? program : state;
+}
+
+// Each missing folder is made private to the user, as the XDG rules ask.
+void MakeFolders(const std::filesystem::path& dir) {
+  std::error_code ec;
+  if (dir.empty() || std::filesystem::is_directory(dir, ec)) return;
+  MakeFolders(dir.parent_path());
+  ::mkdir(dir.c_str(), 0700);
+}
+
+// Made on the first write; said once per process.
+void PrepareLogDirectory(const std::string& dir) {
+  const std::string program = ProgramDirectory();
+  if (dir == program) return;
+  MakeFolders(std::filesystem::path(dir).lexically_normal());
+  static std::once_flag said;
+  std::call_once(said, [&] { ReportDiagnostic("程序目录 " + program + " 不可写，交换日志改写在 " + dir + " 中"); });
+}
+}  // namespace
+
+std::string ExchangeLogPath() { return JoinPath(LogDirectory(), kLogFileName); }
 
 void WriteErrLog(bool bExport, const std::string& sErrMsg) {
-  const std::string path = ExchangeLogPath();
+  const std::string dir = LogDirectory();
+  const std::string path = JoinPath(dir, kLogFileName);
+  PrepareLogDirectory(dir);
   std::lock_guard threads(WriterMutex());
   ProcessLock processes(path);
   AppendEntry(path, EntryText(bExport, sErrMsg));

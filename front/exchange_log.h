@@ -1,6 +1,6 @@
 #pragma once
-// The exchange log "Morvent_log.xml" in the program's directory: one
-// "ErrLog" entry (Direct, Time, ErrMsg) per error event, oldest first. A new
+// The exchange log "Morvent_log.xml" in the program's directory (see
+// ExchangeLogPath): one "ErrLog" entry (Direct, Time, ErrMsg) per error event, oldest first. A new
 // log is written in GB2312; an existing one is extended in the encoding it
 // already has, in place before its closing tag, so an entry costs the same
 // however long the log is and nothing written before is touched again.
@@ -33,7 +33,8 @@ inline constexpr const char* kDirectExport = "导出基础资料数据";
 inline constexpr const char* kDirectImport = "导入基础资料数据";
 
 // Where the log is (or would be): in ProgramDirectory(), so MORVENT_HOME
-// moves it.
+// moves it; when this process may not write there, in StateDirectory(),
+// which the first write makes and reports once through ReportDiagnostic.
 std::string ExchangeLogPath();
 
 // Appends one entry; raises an Error when the log cannot be written or the

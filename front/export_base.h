@@ -19,11 +19,13 @@
 #include "platform/error.h"
 #include "platform/variant.h"
 
+#include "platform/export.h"
+
 namespace morvent {
 
 class EntityHandler;
 
-class ExportBase {
+class MORVENT_API ExportBase {
  public:
   ExportBase();
   ~ExportBase();

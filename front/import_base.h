@@ -15,6 +15,8 @@
 #include "context/record.h"
 #include "platform/error.h"
 
+#include "platform/export.h"
+
 namespace morvent {
 
 class EntityHandler;
@@ -41,7 +43,7 @@ struct ImportCounts {
 // end: nothing is stored. Imports inside one dry run see each other's work.
 // The ledger stays locked for writers of other connections until the end.
 // A dry run opened inside another joins it.
-class DryRun {
+class MORVENT_API DryRun {
  public:
   DryRun();
   // Rolls back, if Finish did not; a failure goes to the diagnostic sink.
@@ -57,7 +59,7 @@ class DryRun {
   bool open_ = true;
 };
 
-class ImportBase {
+class MORVENT_API ImportBase {
  public:
   ImportBase();
   ~ImportBase();

@@ -9,6 +9,8 @@
 #include <string>
 #include <string_view>
 
+#include "platform/export.h"
+
 namespace morvent {
 
 // Application error base for the component's own validation failures.
@@ -37,7 +39,7 @@ enum class Expected { None, Text, Number, Date, Flag, InRange, Object };
 // What a failure was about, beside its description: the value and what it
 // should have been where the failure is raised, the record and its key
 // where it is caught. Every part may be unknown (empty, 0, None).
-struct ErrorDetail {
+struct MORVENT_API ErrorDetail {
   std::string element;  // the record's element, "Customer"
   int32_t row = 0;      // the record's row in the data file
   std::string number;   // the record's "Number" (or its match key's value)
@@ -57,7 +59,7 @@ struct ErrorDetail {
 
 inline constexpr size_t kDetailValueChars = 100;
 
-class Error : public std::runtime_error {
+class MORVENT_API Error : public std::runtime_error {
  public:
   Error(int32_t number, std::string source, std::string description)
       : std::runtime_error(description),
@@ -96,18 +98,18 @@ class Error : public std::runtime_error {
 
 // Shorthands for the errors with fixed Chinese descriptions; the forms with
 // a value say which value failed and what it should have been.
-[[noreturn]] void ThrowTypeMismatch();
-[[noreturn]] void ThrowTypeMismatch(std::string_view value, Expected expected);
-[[noreturn]] void ThrowOverflow();
-[[noreturn]] void ThrowOverflow(std::string_view value);
-[[noreturn]] void ThrowInvalidNull();
-[[noreturn]] void ThrowInvalidNull(Expected expected);
-[[noreturn]] void ThrowObjectNotSet();
-[[noreturn]] void ThrowNotSupported(const std::string& member);
+[[noreturn]] MORVENT_API void ThrowTypeMismatch();
+[[noreturn]] MORVENT_API void ThrowTypeMismatch(std::string_view value, Expected expected);
+[[noreturn]] MORVENT_API void ThrowOverflow();
+[[noreturn]] MORVENT_API void ThrowOverflow(std::string_view value);
+[[noreturn]] MORVENT_API void ThrowInvalidNull();
+[[noreturn]] MORVENT_API void ThrowInvalidNull(Expected expected);
+[[noreturn]] MORVENT_API void ThrowObjectNotSet();
+[[noreturn]] MORVENT_API void ThrowNotSupported(const std::string& member);
 
 // Any exception caught at a trap becomes an Error; foreign exceptions keep
 // their what() text as description.
-Error ToError(const std::exception& e);
+MORVENT_API Error ToError(const std::exception& e);
 
 // Dereferences an object reference; an absent object raises "对象变量未设置"
 // instead of undefined behaviour.

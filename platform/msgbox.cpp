@@ -1,8 +1,5 @@
 #include "platform/msgbox.h"
 
-#include <unistd.h>
-
-#include <cstdio>
 #include <iostream>
 #include <mutex>
 #include <string>
@@ -11,20 +8,17 @@ namespace morvent {
 
 namespace {
 
-class TerminalBoxes : public MessageBoxes {
+// What a process without boxes of its own gets. A library reading the
+// terminal would steal input meant for its host, so a question is never
+// put to anyone: it is answered No, and the reason is said on stderr.
+class UnattendedBoxes : public MessageBoxes {
  public:
   void Warning(const std::string& text) override {
     std::cerr << '\a' << "[" << kBoxTitle << "] " << text << std::endl;
   }
   bool Question(const std::string& text) override {
-    if (!isatty(STDIN_FILENO)) {
-      std::cerr << "[" << kBoxTitle << "] " << text << " (否：没有终端可询问)" << std::endl;
-      return false;
-    }
-    std::cerr << "[" << kBoxTitle << "] " << text << " [y/N] " << std::flush;
-    std::string answer;
-    if (!std::getline(std::cin, answer)) return false;
-    return answer == "y" || answer == "Y" || answer == "yes" || answer == "是";
+    std::cerr << "[" << kBoxTitle << "] " << text << kUnansweredQuestion << std::endl;
+    return false;
   }
 };
 
@@ -33,7 +27,7 @@ std::mutex& BoxMutex() {
   return m;
 }
 std::shared_ptr<MessageBoxes>& Installed() {
-  static std::shared_ptr<MessageBoxes> boxes = std::make_shared<TerminalBoxes>();
+  static std::shared_ptr<MessageBoxes> boxes = std::make_shared<UnattendedBoxes>();
   return boxes;
 }
 
@@ -42,7 +36,7 @@ std::shared_ptr<MessageBoxes>& Installed() {
 std::shared_ptr<MessageBoxes> SetMessageBoxes(std::shared_ptr<MessageBoxes> boxes) {
   std::lock_guard lock(BoxMutex());
   auto previous = Installed();
-  Installed() = boxes ? std::move(boxes) : std::make_shared<TerminalBoxes>();
+  Installed() = boxes ? std::move(boxes) : std::make_shared<UnattendedBoxes>();
   return previous;
 }
 

@@ -14,6 +14,10 @@
 #ifndef MORVENT_INSTALLED_SCHEMAS
 #define MORVENT_INSTALLED_SCHEMAS "../share/morvent/schemas"
 #endif
+// The same from the library folder, for a shared library.
+#ifndef MORVENT_INSTALLED_SCHEMAS_FROM_LIB
+#define MORVENT_INSTALLED_SCHEMAS_FROM_LIB MORVENT_INSTALLED_SCHEMAS
+#endif
 
 namespace morvent {
 
@@ -32,10 +36,29 @@ std::string ExecutableDirectory() {
   exe[n] = 0;
   return DirName(exe);
 }
-}  // namespace
 
-std::string ProgramDirectory() {
-  if (const char* home = std::getenv("MORVENT_HOME"); home && *home) return home;
+const char* Home() {
+  const char* home = std::getenv("MORVENT_HOME");
+  return home && *home ? home : nullptr;
+}
+
+// A home that holds no schema file at all is one for the log only.
+bool HoldsSchemas(const std::string& dir) {
+  std::error_code ec;
+  for (std::filesystem::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
+    const std::string name = it->path().filename().string();
+    if (name.starts_with("Schema") && name.ends_with(".xml") && FileExist(it->path().string())) return true;
+  }
+  return false;
+}
+
+// The home when schemas are looked up there.
+const char* SchemaHome() {
+  const char* home = Home();
+  return home && HoldsSchemas(home) ? home : nullptr;
+}
+
+std::string ModuleDirectory() {
   // The module holding this function: a shared library when the library is
   // loaded as one, else the executable. For the executable the loader only
   // knows the name it was started under, which a later change of the
@@ -50,17 +73,35 @@ std::string ProgramDirectory() {
   }
   return ExecutableDirectory();
 }
+}  // namespace
+
+std::string ProgramDirectory() {
+  if (const char* home = Home()) return home;
+  return ModuleDirectory();
+}
+
+std::string StateDirectory() {
+  if (const char* state = std::getenv("XDG_STATE_HOME"); state && *state == '/') return JoinPath(state, "morvent");
+  if (const char* home = std::getenv("HOME"); home && *home == '/') return JoinPath(home, ".local/state/morvent");
+  return "";
+}
+
+bool FolderWritable(const std::string& dir) {
+  struct stat st {};
+  return ::stat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && ::access(dir.c_str(), W_OK | X_OK) == 0;
+}
 
 std::string SchemaFilePath(const std::string& programDir, const std::string& fileName) {
   const std::string beside = JoinPath(programDir, fileName);
   if (FileExist(beside)) return beside;
-  const std::string installed = JoinPath(JoinPath(programDir, MORVENT_INSTALLED_SCHEMAS), fileName);
-  return FileExist(installed) ? installed : beside;
+  for (const char* installed : {MORVENT_INSTALLED_SCHEMAS, MORVENT_INSTALLED_SCHEMAS_FROM_LIB})
+    if (std::string path = JoinPath(JoinPath(programDir, installed), fileName); FileExist(path)) return path;
+  return beside;
 }
 
 std::string SchemaFilePath(const std::string& fileName) {
-  if (const char* home = std::getenv("MORVENT_HOME"); home && *home) return JoinPath(home, fileName);
-  return SchemaFilePath(ProgramDirectory(), fileName);
+  if (const char* home = SchemaHome()) return JoinPath(home, fileName);
+  return SchemaFilePath(ModuleDirectory(), fileName);
 }
 
 namespace {
@@ -73,9 +114,12 @@ std::string Folder(const std::string& dir) {
 }  // namespace
 
 std::vector<std::string> SchemaDirectories() {
-  if (const char* home = std::getenv("MORVENT_HOME"); home && *home) return {Folder(home)};
-  std::string dir = ProgramDirectory();
-  return {Folder(dir), Folder(JoinPath(dir, MORVENT_INSTALLED_SCHEMAS))};
+  if (const char* home = SchemaHome()) return {Folder(home)};
+  std::string dir = ModuleDirectory();
+  std::vector<std::string> dirs{Folder(dir), Folder(JoinPath(dir, MORVENT_INSTALLED_SCHEMAS))};
+  if (std::string fromLib = Folder(JoinPath(dir, MORVENT_INSTALLED_SCHEMAS_FROM_LIB)); fromLib != dirs.back())
+    dirs.push_back(fromLib);
+  return dirs;
 }
 
 std::string MissingSchemaText(const std::string& shownName, const std::string& path) {
@@ -85,8 +129,8 @@ std::string MissingSchemaText(const std::string& shownName, const std::string& p
   if (std::string dir = Folder(DirName(path)); dir != dirs.front()) dirs = {dir};
   std::string where;
   for (const auto& d : dirs) where += (where.empty() ? "" : "、") + d;
-  const char* home = std::getenv("MORVENT_HOME");
-  if (home && *home && dirs.front() == Folder(home))
+  const char* home = SchemaHome();
+  if (home && dirs.front() == Folder(home))
     return text + "已在环境变量 MORVENT_HOME 指定的 " + where + " 中查找。";
   return text + "已在 " + where + " 中查找；可用环境变量 MORVENT_HOME 指定接口定义文件所在的文件夹。";
 }

@@ -1,17 +1,26 @@
 #pragma once
 // The program's own directory: where the schema files and the exchange log
 // lie. It is the directory of the running module, unless MORVENT_HOME names
-// another one.
+// another one. Schemas and the log are looked up apart: a MORVENT_HOME that
+// holds no schema file (Schema*.xml) serves the log only, and the schemas
+// are then found as without it.
 #include <string>
 #include <vector>
 
 namespace morvent {
 
 std::string ProgramDirectory();
+// The user's own folder for what the program keeps between runs when its
+// directory cannot be written: $XDG_STATE_HOME/morvent, else
+// $HOME/.local/state/morvent ("" with neither set to an absolute path).
+std::string StateDirectory();
+// Whether dir is a folder this process may create files in.
+bool FolderWritable(const std::string& dir);
 
-// Full path of a schema file. MORVENT_HOME, when set, is the one place
-// looked in. Otherwise the file beside the program comes first; a program
-// installed as PREFIX/bin/morvent finds it in PREFIX/share/morvent/schemas.
+// Full path of a schema file. MORVENT_HOME, when it holds schema files, is
+// the one place looked in. Otherwise the file beside the program comes
+// first; a program installed as PREFIX/bin/morvent (or a shared library in
+// PREFIX/LIBDIR) finds it in PREFIX/share/morvent/schemas.
 // Found nowhere, the path beside the program is answered, so the caller's
 // "not found" message names the first place looked in.
 std::string SchemaFilePath(const std::string& fileName);

@@ -9,11 +9,13 @@
 #include <string_view>
 #include <variant>
 
+#include "platform/export.h"
+
 namespace morvent {
 
 // Base of every object a Variant can hold: records, collections, ledger
 // objects. Objects are shared; an empty pointer is "Nothing".
-class Object {
+class MORVENT_API Object {
  public:
   virtual ~Object() = default;
 };
@@ -27,7 +29,7 @@ struct DateValue {
   friend bool operator==(const DateValue&, const DateValue&) = default;
 };
 
-class Variant {
+class MORVENT_API Variant {
  public:
   Variant() = default;  // Empty
   Variant(bool b) : v_(b) {}
@@ -83,27 +85,27 @@ class Variant {
 // The "=" of the automation rules: number against text converts the text
 // (type mismatch when it cannot), text against text is exact and
 // case-sensitive, and anything compared with Null is never a match.
-bool VarEquals(const Variant& a, const Variant& b);
+MORVENT_API bool VarEquals(const Variant& a, const Variant& b);
 
 // Text that parses as a number under the conversion rules (IsNumeric).
-bool IsNumeric(const Variant& v);
+MORVENT_API bool IsNumeric(const Variant& v);
 
 // Number to text in the invariant form: point, no grouping, at most 15
 // significant digits, trailing zeros dropped. No locale is consulted, here
 // or in ParseNumber.
-std::string FormatNumber(double d);
+MORVENT_API std::string FormatNumber(double d);
 // "yyyy-mm-dd", plus " hh:mm:ss" when not midnight; "溢出" outside the
 // years 100 to 9999.
-std::string FormatDate(DateValue d);
+MORVENT_API std::string FormatDate(DateValue d);
 // Parses "yyyy-mm-dd[ hh:mm:ss]" ("/" also accepted): a four-digit year from
 // 100, month, day, hour, minute and second of one or two ASCII digits, one
 // blank before the time; blanks around the whole are trimmed.
-bool ParseDate(std::string_view text, DateValue& out);
-DateValue MakeDate(int year, int month, int day, int hour = 0, int minute = 0, int second = 0);
-DateValue Now();
+MORVENT_API bool ParseDate(std::string_view text, DateValue& out);
+MORVENT_API DateValue MakeDate(int year, int month, int day, int hour = 0, int minute = 0, int second = 0);
+MORVENT_API DateValue Now();
 
 // Text to Double under the conversion rules (blanks trimmed); false when the
 // text is not a number.
-bool ParseNumber(std::string_view text, double& out);
+MORVENT_API bool ParseNumber(std::string_view text, double& out);
 
 }  // namespace morvent

@@ -13,6 +13,9 @@
 #include <morvent/msgbox.h>
 #include <morvent/context/property_string.h>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -122,6 +125,22 @@ int main(int argc, char** argv) {
             boxes->question == existing + "文件已存在，是否覆盖？",
         "an export refused overwriting leaves the file as it was");
   Check(boxes->warnings == 0, "no warning was shown");
+
+  // Without boxes of the client's, nobody is asked and stderr says why.
+  morvent::SetMessageBoxes(nullptr);
+  const std::string said = work + "/stderr.txt";
+  const int savedErr = dup(STDERR_FILENO);
+  const int toFile = open(said.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  dup2(toFile, STDERR_FILENO);
+  close(toFile);
+  const Counts unasked = Export(source, 120, existing);
+  std::cerr.flush();
+  dup2(savedErr, STDERR_FILENO);
+  close(savedErr);
+  Check(!unasked.done && Slurp(existing) == before &&
+            Slurp(said) == "[Morvent] " + existing + "文件已存在，是否覆盖？" + morvent::kUnansweredQuestion + "\n",
+        "without boxes an export over a file answers No and says why on stderr");
+  morvent::SetMessageBoxes(boxes);
 
   morvent::ExportBase unassigned;
   bool raised = false;

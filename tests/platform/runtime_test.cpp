@@ -1,6 +1,7 @@
 // The platform services the handlers stand on: creation by name, message
 // boxes, the program directory, errors and progress rates.
 #include <fcntl.h>
+#include <pty.h>
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -10,6 +11,7 @@
 #include <climits>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "context/datafile.h"
@@ -174,19 +176,49 @@ class NoTerminal {
   int saved_;
 };
 
-TEST(MessageBoxes, WithoutATerminalTheQuestionIsAnsweredNo) {
+// Points standard input at a terminal on which "y" has been typed.
+class TypedYes {
+ public:
+  TypedYes() : saved_(dup(STDIN_FILENO)) {
+    if (openpty(&master_, &slave_, nullptr, nullptr, nullptr) != 0) return;
+    dup2(slave_, STDIN_FILENO);
+    [[maybe_unused]] ssize_t n = write(master_, "y\n", 2);
+  }
+  ~TypedYes() {
+    dup2(saved_, STDIN_FILENO);
+    close(saved_);
+    close(slave_);
+    close(master_);
+  }
+
+ private:
+  int saved_, master_ = -1, slave_ = -1;
+};
+
+// Without boxes of the client's, the library asks nobody, not even a user
+// at the terminal: the answer is No, and stderr says why.
+TEST(MessageBoxes, WithoutBoxesTheQuestionIsAnsweredNoAndTheTerminalIsLeftAlone) {
   auto previous = SetMessageBoxes(nullptr);
-  bool answer = true;
-  std::string err;
-  {
-    NoTerminal noTerminal;
-    ::testing::internal::CaptureStderr();
-    answer = CurrentMessageBoxes()->Question("D:/out.xml文件已存在，是否覆盖？");
-    err = ::testing::internal::GetCapturedStderr();
+  for (bool terminal : {false, true}) {
+    SCOPED_TRACE(terminal);
+    bool answer = true;
+    std::string err;
+    {
+      std::optional<NoTerminal> none;
+      std::optional<TypedYes> yes;
+      if (terminal)
+        yes.emplace();
+      else
+        none.emplace();
+      ASSERT_EQ(isatty(STDIN_FILENO), terminal ? 1 : 0);
+      ::testing::internal::CaptureStderr();
+      answer = CurrentMessageBoxes()->Question("D:/out.xml文件已存在，是否覆盖？");
+      err = ::testing::internal::GetCapturedStderr();
+    }
+    EXPECT_FALSE(answer);
+    EXPECT_EQ(err, "[Morvent] D:/out.xml文件已存在，是否覆盖？ → 否：程序没有设置消息框（SetMessageBoxes），无人回答\n");
   }
   SetMessageBoxes(previous);
-  EXPECT_FALSE(answer);
-  EXPECT_NE(err.find("[Morvent] D:/out.xml文件已存在，是否覆盖？"), std::string::npos) << err;
 }
 
 TEST(MessageBoxes, TheDefaultWarningBeepsAndShowsTheText) {
@@ -297,10 +329,13 @@ TEST(SchemaFilePath, BesideTheProgramThenTheInstalledTree) {
     EXPECT_EQ(SchemaFilePath(prefix.file("bin"), "S.xml"), prefix.file(c.want));
   }
 
-  // MORVENT_HOME names the one place, found or not.
+  // A MORVENT_HOME holding schema files is the one place, found or not; one
+  // without any serves the log only.
   test::TempDir home;
   HomeVariable set(home.path().c_str());
-  EXPECT_EQ(SchemaFilePath("S.xml"), JoinPath(home.path(), "S.xml"));
+  EXPECT_EQ(SchemaFilePath("SchemaDepartment.xml"), JoinPath(ExecutableDir(), "SchemaDepartment.xml"));
+  test::WriteFile(home.file("SchemaCurrency.xml"), "x");
+  EXPECT_EQ(SchemaFilePath("SchemaDepartment.xml"), JoinPath(home.path(), "SchemaDepartment.xml"));
   HomeVariable unset(nullptr);
   EXPECT_EQ(SchemaFilePath("SchemaDepartment.xml"), JoinPath(ExecutableDir(), "SchemaDepartment.xml"));
 }
