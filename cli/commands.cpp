@@ -1,6 +1,8 @@
 #include "cli/commands.h"
 
+#include <chrono>
 #include <climits>
+#include <iomanip>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -10,6 +12,7 @@
 #include <iostream>
 #include <nlohmann/json.hpp>
 
+#include "cli/file_records.h"
 #include "cli/reporter.h"
 #include "cli/signals.h"
 #include "context/property_string.h"
@@ -82,6 +85,9 @@ struct Outcome {
   int status = kExitError;
   bool outputLost = false;
   bool ledgerInUse = false;
+  int64_t records = 0;
+  int64_t errors = 0;
+  int64_t warnings = 0;
 };
 
 // The run names its ledger; with --ledger, the very file given: a path the
@@ -133,6 +139,7 @@ Outcome Run(const RunOptions& o, bool exporting, bool wholeLedger = false) {
         reporter.ErrorEvent(m, c, exp.CurrentErrorDetail());
       };
       result = exp.ExportXMLData(props, target->code, o.file);
+      if (*result && target->type) reporter.SetFileRecords(target->type->element, FileRecords(o.file));
     } else {
       ImportBase imp;
       imp.ImportOneRow = [&](int32_t r, double rate, bool& c) { reporter.Row(r, rate, c); };
@@ -174,7 +181,7 @@ Outcome Run(const RunOptions& o, bool exporting, bool wholeLedger = false) {
   }
   SetMessageBoxes(previousBoxes);
   SetDiagnosticSink(previousSink);
-  return {status, reporter.OutputLost(), reporter.LedgerInUse()};
+  return {status, reporter.OutputLost(), reporter.LedgerInUse(), reporter.Records(), reporter.Errors(), reporter.Warnings()};
 }
 
 // Ranks the exit statuses from best to worst.
@@ -226,10 +233,24 @@ int RunAll(const RunOptions& o, bool exporting) {
     std::cerr << "无法使用文件夹：" << ForTerminal(o.all) << (ec ? "（" + ec.message() + "）" : "") << std::endl;
     return exporting ? kExitError : kExitUsage;
   }
+  const auto start = std::chrono::steady_clock::now();
   int worst = kExitTrue;
+  int ran = 0, skipped = 0;
+  Outcome total;
+  // The run's last line as text: what it did in all, so a log of it can be
+  // read from its end.
+  auto finish = [&](int status) {
+    if (o.events == "jsonl" || total.outputLost) return status;
+    const double secs = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    std::cerr << "整账套" << (exporting ? "导出" : "引入")
+              << (status == kExitTrue || status == kExitLetPass ? "完成" : "未完成") << "：运行 " << ran << " 种，跳过 "
+              << skipped << " 种；共 " << total.records << " 条记录，" << total.errors << " 个错误，" << total.warnings
+              << " 个警告，用时 " << std::fixed << std::setprecision(2) << secs << " 秒" << std::endl;
+    return status;
+  };
   for (const BaseType* b : BaseTypesInImportOrder()) {
     // Ctrl-C: the kinds not run yet stay undone, so the run did not finish.
-    if (Interrupted()) return Unfinished(worst);
+    if (Interrupted()) return finish(Unfinished(worst));
     const std::string file = (fs::path(o.all) / (b->element + ".xml")).string();
     std::string why;
     if (!b->create)
@@ -240,21 +261,27 @@ int RunAll(const RunOptions& o, bool exporting) {
       why = "的文件 " + file + " 不存在";
     if (!why.empty()) {
       if (!Skipped(o, *b, why)) return kExitError;
+      ++skipped;
       continue;
     }
     RunOptions one = o;
     one.type = std::to_string(b->code);
     one.file = file;
     const Outcome kind = Run(one, exporting, true);
+    ++ran;
+    total.records += kind.records;
+    total.errors += kind.errors;
+    total.warnings += kind.warnings;
+    total.outputLost = kind.outputLost;
     if (Severity(kind.status) > Severity(worst)) worst = kind.status;
     if (kind.outputLost) return Unfinished(worst);
     if (kind.ledgerInUse) {
       const std::string text = "账套正被其他程序使用，整账套运行到此为止，后面的种类不再运行";
       Say(o, {{"event", "Stopped"}, {"code", b->code}, {"element", b->element}, {"text", text}}, text);
-      return Unfinished(worst);
+      return finish(Unfinished(worst));
     }
   }
-  return worst;
+  return finish(worst);
 }
 
 }  // namespace
