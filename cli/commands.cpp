@@ -1,12 +1,15 @@
 #include "cli/commands.h"
 
 #include <chrono>
+#include <unistd.h>
+
 #include <climits>
 #include <iomanip>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <optional>
 #include <string_view>
 #include <iostream>
@@ -16,6 +19,7 @@
 #include "cli/reporter.h"
 #include "cli/signals.h"
 #include "context/property_string.h"
+#include "context/props.h"
 #include "context/record.h"
 #include "front/code_table.h"
 #include "front/exchange_log.h"
@@ -108,6 +112,29 @@ bool LedgerUsable(const RunOptions& o) {
   }
 }
 
+// The ledger's file: --ledger, or the Data Source of --props ("" when the
+// string does not parse; the call says why).
+std::string LedgerPath(const RunOptions& o) {
+  if (!o.ledger.empty()) return o.ledger;
+  try {
+    const PropertyTable table = ParsePropertyString(o.props);
+    const auto at = table.find("Data Source");
+    return at == table.end() ? "" : at->second;
+  } catch (const std::exception&) {
+    return "";
+  }
+}
+
+// Whether the data file can be read (import) or made in its folder (export):
+// when not, a False call could not open it.
+bool DataFileOpens(const std::string& file, bool exporting) {
+  namespace fs = std::filesystem;
+  if (!exporting) return std::ifstream(file).good() && !fs::is_directory(file);
+  const fs::path folder = fs::path(file).parent_path().empty() ? fs::path(".") : fs::path(file).parent_path();
+  std::error_code ec;
+  return fs::is_directory(folder, ec) && access(folder.c_str(), W_OK) == 0;
+}
+
 // wholeLedger: one kind of an --all run, which ends with its summary.
 Outcome Run(const RunOptions& o, bool exporting, bool wholeLedger = false) {
   auto target = ResolveType(o.type);
@@ -120,9 +147,20 @@ Outcome Run(const RunOptions& o, bool exporting, bool wholeLedger = false) {
   auto previousBoxes = SetMessageBoxes(std::make_shared<ToolBoxes>(reporter, o.overwrite, o.events != "jsonl"));
   const bool skip = o.onError == "skip";
   int status = kExitError;
+  bool noOpen = false;
   std::optional<bool> result;
   try {
     std::string props = o.props;
+    const std::string ledgerPath = LedgerPath(o);
+    if (!ledgerPath.empty() && target->type) {
+      // A ledger that cannot be opened is said apart from a run that failed.
+      try {
+        LedgerKind(ledgerPath);
+      } catch (...) {
+        noOpen = true;
+        throw;
+      }
+    }
     if (!o.ledger.empty()) {
       std::string kind = o.acctType;
       // An unassigned code never reaches the ledger, so it needs no kind.
@@ -165,9 +203,13 @@ Outcome Run(const RunOptions& o, bool exporting, bool wholeLedger = false) {
     reporter.Result(*result);
     if (!*result && reporter.StoppedByInterrupt()) reporter.Interruption(o.dryRun);
     status = !*result ? kExitFalse : reporter.Errors() > 0 ? kExitLetPass : kExitTrue;
+    if (!*result && reporter.StoppedByInterrupt())
+      status = kExitInterrupted;
+    else if (!*result && !DataFileOpens(o.file, exporting))
+      status = kExitNoOpen;
   } catch (const std::exception& e) {
     reporter.Failure(ToError(e).Description());
-    status = kExitError;
+    status = noOpen ? kExitNoOpen : kExitError;
   }
   if (wholeLedger && target->type && !reporter.OutputLost()) reporter.Summary(target->code, target->type->element, status);
   if (reporter.OutputLost()) {
@@ -190,7 +232,9 @@ int Severity(int status) {
     case kExitTrue: return 0;
     case kExitLetPass: return 1;
     case kExitFalse: return 2;
-    default: return 3;
+    case kExitNoOpen: return 3;
+    case kExitInterrupted: return 5;
+    default: return 4;
   }
 }
 
@@ -231,7 +275,7 @@ int RunAll(const RunOptions& o, bool exporting) {
   if (exporting) fs::create_directories(o.all, ec);
   if (ec || !fs::is_directory(o.all, ec)) {
     std::cerr << "无法使用文件夹：" << ForTerminal(o.all) << (ec ? "（" + ec.message() + "）" : "") << std::endl;
-    return exporting ? kExitError : kExitUsage;
+    return kExitNoOpen;
   }
   const auto start = std::chrono::steady_clock::now();
   int worst = kExitTrue;
@@ -249,8 +293,8 @@ int RunAll(const RunOptions& o, bool exporting) {
     return status;
   };
   for (const BaseType* b : BaseTypesInImportOrder()) {
-    // Ctrl-C: the kinds not run yet stay undone, so the run did not finish.
-    if (Interrupted()) return finish(Unfinished(worst));
+    // Ctrl-C: the kinds not run yet stay undone.
+    if (Interrupted()) return finish(kExitInterrupted);
     const std::string file = (fs::path(o.all) / (b->element + ".xml")).string();
     std::string why;
     if (!b->create)

@@ -40,8 +40,8 @@ const char* const kFooter =
     "  morvent export --ledger books.db --type 部门 --file dept.xml\n"
     "  morvent import --ledger new.db --all exported --on-error skip\n"
     "\n"
-    "退出状态：0 调用返回 True 且没有错误，1 返回 False，2 用法错误，3 调用以错误结束，"
-    "4 返回 True 但有错误被跳过。详见 docs/cli.md。";
+    "退出状态：0 全部完成，1 已停止（返回 False、拒绝覆盖），2 用法错误，3 失败，"
+    "4 完成但有错误被跳过，5 无法打开账套或数据文件，130 被 Ctrl-C 中断。详见 docs/cli.md。";
 
 std::string Label(const std::string& word) {
   for (const auto& [en, zh] : kLabels)

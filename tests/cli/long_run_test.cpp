@@ -128,7 +128,7 @@ TEST_F(LongRun, CtrlCStopsAnImportWithWhatItStoredAndAnExportWithoutAFile) {
   import.Interrupt();
   int status = import.Finish();
   ASSERT_TRUE(WIFEXITED(status));
-  EXPECT_EQ(WEXITSTATUS(status), 1);
+  EXPECT_EQ(WEXITSTATUS(status), 130);
   std::smatch m;
   const std::string text = Stderr();
   ASSERT_TRUE(std::regex_search(text, m, std::regex("^已中断：已保存 ([0-9]+) 条记录；再次运行同一引入可以继续。\n$")))
@@ -148,7 +148,7 @@ TEST_F(LongRun, CtrlCStopsAnImportWithWhatItStoredAndAnExportWithoutAFile) {
   exporter.Interrupt();
   status = exporter.Finish();
   ASSERT_TRUE(WIFEXITED(status));
-  EXPECT_EQ(WEXITSTATUS(status), 1);
+  EXPECT_EQ(WEXITSTATUS(status), 130);
   EXPECT_EQ(Stderr(), "已中断：导出未完成，没有写入文件。\n");
   EXPECT_EQ(ReadFile(target), "keep me");
 }
