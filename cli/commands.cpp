@@ -12,12 +12,14 @@
 #include <fstream>
 #include <optional>
 #include <string_view>
+#include <vector>
 #include <iostream>
 #include <nlohmann/json.hpp>
 
 #include "cli/file_records.h"
 #include "cli/reporter.h"
 #include "cli/signals.h"
+#include "cli/suggest.h"
 #include "context/property_string.h"
 #include "context/props.h"
 #include "context/record.h"
@@ -139,7 +141,11 @@ bool DataFileOpens(const std::string& file, bool exporting) {
 Outcome Run(const RunOptions& o, bool exporting, bool wholeLedger = false) {
   auto target = ResolveType(o.type);
   if (!target) {
-    std::cerr << "未知的基础资料类型：" << ForTerminal(o.type) << "（见 morvent types）" << std::endl;
+    std::vector<std::string> names;
+    for (const auto& b : BaseTypes()) names.insert(names.end(), {b.element, b.title});
+    const auto closest = Closest(TrimBlanks(o.type), names);
+    std::cerr << "未知的基础资料类型：" << ForTerminal(o.type)
+              << (closest ? "，是否应为 " + *closest + "？" : std::string()) << "（见 morvent types）" << std::endl;
     return {kExitUsage};
   }
   Reporter reporter(o.events == "jsonl" ? EventFormat::Jsonl : EventFormat::Text, target->title, exporting, o.quiet);

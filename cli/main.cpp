@@ -82,6 +82,10 @@ int main(int argc, char** argv) {
 
   Localize(app);  // after every option, so each is put into Chinese
 
+  if (auto unknown = UnknownCommand(app, argc, argv)) {
+    std::cerr << *unknown << std::flush;
+    return kExitUsage;
+  }
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
