@@ -283,6 +283,25 @@ int RunAll(const RunOptions& o, bool exporting) {
     std::cerr << "无法使用文件夹：" << ForTerminal(o.all) << (ec ? "（" + ec.message() + "）" : "") << std::endl;
     return kExitNoOpen;
   }
+  RunOptions each = o;
+  // Files already in the folder are asked about once, for all of them.
+  if (exporting && !o.overwrite) {
+    int present = 0;
+    for (const BaseType* b : BaseTypesInImportOrder())
+      present += b->create && fs::exists(fs::path(o.all) / (b->element + ".xml"), ec);
+    if (present > 0) {
+      Reporter reporter(o.events == "jsonl" ? EventFormat::Jsonl : EventFormat::Text, "", true, o.quiet);
+      ToolBoxes boxes(reporter, false, o.events != "jsonl");
+      const bool yes = boxes.Question("文件夹 " + o.all + " 中已有 " + std::to_string(present) + " 个数据文件，是否全部覆盖？");
+      if (reporter.StoppedByInterrupt()) return kExitInterrupted;
+      if (!yes) {
+        const std::string text = "已有的文件保持不变，整账套导出没有进行";
+        Say(o, {{"event", "Stopped"}, {"text", text}}, text);
+        return kExitFalse;
+      }
+      each.overwrite = true;
+    }
+  }
   const auto start = std::chrono::steady_clock::now();
   int worst = kExitTrue;
   int ran = 0, skipped = 0;
@@ -314,7 +333,7 @@ int RunAll(const RunOptions& o, bool exporting) {
       ++skipped;
       continue;
     }
-    RunOptions one = o;
+    RunOptions one = each;
     one.type = std::to_string(b->code);
     one.file = file;
     const Outcome kind = Run(one, exporting, true);
