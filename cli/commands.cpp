@@ -1,10 +1,11 @@
 #include "cli/commands.h"
 
-#include <chrono>
 #include <unistd.h>
 
+#include <array>
+#include <charconv>
+#include <chrono>
 #include <climits>
-#include <iomanip>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -270,6 +271,13 @@ bool Skipped(const RunOptions& o, const BaseType& b, const std::string& why) {
 // finish, so at best 1.
 int Unfinished(int worst) { return Severity(worst) > Severity(kExitFalse) ? worst : kExitFalse; }
 
+// Seconds with two decimals, whatever the process locale's decimal mark.
+std::string Seconds(double secs) {
+  std::array<char, 32> buf{};
+  auto r = std::to_chars(buf.data(), buf.data() + buf.size(), secs, std::chars_format::fixed, 2);
+  return std::string(buf.data(), r.ptr);
+}
+
 // Every kind in import order, one file per kind named by its element; the
 // run goes on after a kind that failed and exits with the worst status. It
 // ends early, as Ctrl-C ends it, when nobody sees the output any more or
@@ -314,7 +322,7 @@ int RunAll(const RunOptions& o, bool exporting) {
     std::cerr << "整账套" << (exporting ? "导出" : "引入")
               << (status == kExitTrue || status == kExitLetPass ? "完成" : "未完成") << "：运行 " << ran << " 种，跳过 "
               << skipped << " 种；共 " << total.records << " 条记录，" << total.errors << " 个错误，" << total.warnings
-              << " 个警告，用时 " << std::fixed << std::setprecision(2) << secs << " 秒" << std::endl;
+              << " 个警告，用时 " << Seconds(secs) << " 秒" << std::endl;
     return status;
   };
   for (const BaseType* b : BaseTypesInImportOrder()) {
