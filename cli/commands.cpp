@@ -216,7 +216,8 @@ Outcome Run(const RunOptions& o, bool exporting, bool wholeLedger = false) {
       status = kExitNoOpen;
   } catch (const std::exception& e) {
     reporter.Failure(ToError(e).Description());
-    status = noOpen ? kExitNoOpen : kExitError;
+    // A ledger another program holds opened well enough: only waiting helps.
+    status = noOpen && !reporter.LedgerInUse() ? kExitNoOpen : kExitError;
   }
   if (wholeLedger && target->type && !reporter.OutputLost()) reporter.Summary(target->code, target->type->element, status);
   if (reporter.OutputLost()) {

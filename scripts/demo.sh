@@ -10,8 +10,9 @@ dir="${MORVENT_BUILD_DIR:-$root/build-demo}"
 launcher=()
 if command -v ccache >/dev/null; then launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache); fi
 # The build speaks only when it fails, so the job's output is its own.
-if ! MORVENT_BUILD_DIR="$dir" bash "$root/scripts/build.sh" -DMORVENT_TESTS=OFF "${launcher[@]}" >"$dir.log" 2>&1; then
-  cat "$dir.log"
+mkdir -p "$dir"
+if ! MORVENT_BUILD_DIR="$dir" bash "$root/scripts/build.sh" -DMORVENT_TESTS=OFF "${launcher[@]}" >"$dir/build.log" 2>&1; then
+  cat "$dir/build.log"
   exit 1
 fi
 tool="$dir/bin/morvent"
