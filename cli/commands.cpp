@@ -1,18 +1,28 @@
 #include "cli/commands.h"
 
+#include <unistd.h>
+
+#include <array>
+#include <charconv>
+#include <chrono>
 #include <climits>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <optional>
 #include <string_view>
+#include <vector>
 #include <iostream>
 #include <nlohmann/json.hpp>
 
+#include "cli/file_records.h"
 #include "cli/reporter.h"
 #include "cli/signals.h"
+#include "cli/suggest.h"
 #include "context/property_string.h"
+#include "context/props.h"
 #include "context/record.h"
 #include "front/code_table.h"
 #include "front/exchange_log.h"
@@ -82,6 +92,9 @@ struct Outcome {
   int status = kExitError;
   bool outputLost = false;
   bool ledgerInUse = false;
+  int64_t records = 0;
+  int64_t errors = 0;
+  int64_t warnings = 0;
 };
 
 // The run names its ledger; with --ledger, the very file given: a path the
@@ -102,11 +115,38 @@ bool LedgerUsable(const RunOptions& o) {
   }
 }
 
+// The ledger's file: --ledger, or the Data Source of --props ("" when the
+// string does not parse; the call says why).
+std::string LedgerPath(const RunOptions& o) {
+  if (!o.ledger.empty()) return o.ledger;
+  try {
+    const PropertyTable table = ParsePropertyString(o.props);
+    const auto at = table.find("Data Source");
+    return at == table.end() ? "" : at->second;
+  } catch (const std::exception&) {
+    return "";
+  }
+}
+
+// Whether the data file can be read (import) or made in its folder (export):
+// when not, a False call could not open it.
+bool DataFileOpens(const std::string& file, bool exporting) {
+  namespace fs = std::filesystem;
+  if (!exporting) return std::ifstream(file).good() && !fs::is_directory(file);
+  const fs::path folder = fs::path(file).parent_path().empty() ? fs::path(".") : fs::path(file).parent_path();
+  std::error_code ec;
+  return fs::is_directory(folder, ec) && access(folder.c_str(), W_OK) == 0;
+}
+
 // wholeLedger: one kind of an --all run, which ends with its summary.
 Outcome Run(const RunOptions& o, bool exporting, bool wholeLedger = false) {
   auto target = ResolveType(o.type);
   if (!target) {
-    std::cerr << "未知的基础资料类型：" << ForTerminal(o.type) << "（见 morvent types）" << std::endl;
+    std::vector<std::string> names;
+    for (const auto& b : BaseTypes()) names.insert(names.end(), {b.element, b.title});
+    const auto closest = Closest(TrimBlanks(o.type), names);
+    std::cerr << "未知的基础资料类型：" << ForTerminal(o.type)
+              << (closest ? "，是否应为 " + *closest + "？" : std::string()) << "（见 morvent types）" << std::endl;
     return {kExitUsage};
   }
   Reporter reporter(o.events == "jsonl" ? EventFormat::Jsonl : EventFormat::Text, target->title, exporting, o.quiet);
@@ -114,9 +154,20 @@ Outcome Run(const RunOptions& o, bool exporting, bool wholeLedger = false) {
   auto previousBoxes = SetMessageBoxes(std::make_shared<ToolBoxes>(reporter, o.overwrite, o.events != "jsonl"));
   const bool skip = o.onError == "skip";
   int status = kExitError;
+  bool noOpen = false;
   std::optional<bool> result;
   try {
     std::string props = o.props;
+    const std::string ledgerPath = LedgerPath(o);
+    if (!ledgerPath.empty() && target->type) {
+      // A ledger that cannot be opened is said apart from a run that failed.
+      try {
+        LedgerKind(ledgerPath);
+      } catch (...) {
+        noOpen = true;
+        throw;
+      }
+    }
     if (!o.ledger.empty()) {
       std::string kind = o.acctType;
       // An unassigned code never reaches the ledger, so it needs no kind.
@@ -133,6 +184,7 @@ Outcome Run(const RunOptions& o, bool exporting, bool wholeLedger = false) {
         reporter.ErrorEvent(m, c, exp.CurrentErrorDetail());
       };
       result = exp.ExportXMLData(props, target->code, o.file);
+      if (*result && target->type) reporter.SetFileRecords(target->type->element, FileRecords(o.file));
     } else {
       ImportBase imp;
       imp.ImportOneRow = [&](int32_t r, double rate, bool& c) { reporter.Row(r, rate, c); };
@@ -158,9 +210,14 @@ Outcome Run(const RunOptions& o, bool exporting, bool wholeLedger = false) {
     reporter.Result(*result);
     if (!*result && reporter.StoppedByInterrupt()) reporter.Interruption(o.dryRun);
     status = !*result ? kExitFalse : reporter.Errors() > 0 ? kExitLetPass : kExitTrue;
+    if (!*result && reporter.StoppedByInterrupt())
+      status = kExitInterrupted;
+    else if (!*result && !DataFileOpens(o.file, exporting))
+      status = kExitNoOpen;
   } catch (const std::exception& e) {
     reporter.Failure(ToError(e).Description());
-    status = kExitError;
+    // A ledger another program holds opened well enough: only waiting helps.
+    status = noOpen && !reporter.LedgerInUse() ? kExitNoOpen : kExitError;
   }
   if (wholeLedger && target->type && !reporter.OutputLost()) reporter.Summary(target->code, target->type->element, status);
   if (reporter.OutputLost()) {
@@ -174,7 +231,7 @@ Outcome Run(const RunOptions& o, bool exporting, bool wholeLedger = false) {
   }
   SetMessageBoxes(previousBoxes);
   SetDiagnosticSink(previousSink);
-  return {status, reporter.OutputLost(), reporter.LedgerInUse()};
+  return {status, reporter.OutputLost(), reporter.LedgerInUse(), reporter.Records(), reporter.Errors(), reporter.Warnings()};
 }
 
 // Ranks the exit statuses from best to worst.
@@ -183,7 +240,9 @@ int Severity(int status) {
     case kExitTrue: return 0;
     case kExitLetPass: return 1;
     case kExitFalse: return 2;
-    default: return 3;
+    case kExitNoOpen: return 3;
+    case kExitInterrupted: return 5;
+    default: return 4;
   }
 }
 
@@ -213,6 +272,13 @@ bool Skipped(const RunOptions& o, const BaseType& b, const std::string& why) {
 // finish, so at best 1.
 int Unfinished(int worst) { return Severity(worst) > Severity(kExitFalse) ? worst : kExitFalse; }
 
+// Seconds with two decimals, whatever the process locale's decimal mark.
+std::string Seconds(double secs) {
+  std::array<char, 32> buf{};
+  auto r = std::to_chars(buf.data(), buf.data() + buf.size(), secs, std::chars_format::fixed, 2);
+  return std::string(buf.data(), r.ptr);
+}
+
 // Every kind in import order, one file per kind named by its element; the
 // run goes on after a kind that failed and exits with the worst status. It
 // ends early, as Ctrl-C ends it, when nobody sees the output any more or
@@ -224,12 +290,45 @@ int RunAll(const RunOptions& o, bool exporting) {
   if (exporting) fs::create_directories(o.all, ec);
   if (ec || !fs::is_directory(o.all, ec)) {
     std::cerr << "无法使用文件夹：" << ForTerminal(o.all) << (ec ? "（" + ec.message() + "）" : "") << std::endl;
-    return exporting ? kExitError : kExitUsage;
+    return kExitNoOpen;
   }
+  RunOptions each = o;
+  // Files already in the folder are asked about once, for all of them.
+  if (exporting && !o.overwrite) {
+    int present = 0;
+    for (const BaseType* b : BaseTypesInImportOrder())
+      present += b->create && fs::exists(fs::path(o.all) / (b->element + ".xml"), ec);
+    if (present > 0) {
+      Reporter reporter(o.events == "jsonl" ? EventFormat::Jsonl : EventFormat::Text, "", true, o.quiet);
+      ToolBoxes boxes(reporter, false, o.events != "jsonl");
+      const bool yes = boxes.Question("文件夹 " + o.all + " 中已有 " + std::to_string(present) + " 个数据文件，是否全部覆盖？");
+      if (reporter.StoppedByInterrupt()) return kExitInterrupted;
+      if (!yes) {
+        const std::string text = "已有的文件保持不变，整账套导出没有进行";
+        Say(o, {{"event", "Stopped"}, {"text", text}}, text);
+        return kExitFalse;
+      }
+      each.overwrite = true;
+    }
+  }
+  const auto start = std::chrono::steady_clock::now();
   int worst = kExitTrue;
+  int ran = 0, skipped = 0;
+  Outcome total;
+  // The run's last line as text: what it did in all, so a log of it can be
+  // read from its end.
+  auto finish = [&](int status) {
+    if (o.events == "jsonl" || total.outputLost) return status;
+    const double secs = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    std::cerr << "整账套" << (exporting ? "导出" : "引入")
+              << (status == kExitTrue || status == kExitLetPass ? "完成" : "未完成") << "：运行 " << ran << " 种，跳过 "
+              << skipped << " 种；共 " << total.records << " 条记录，" << total.errors << " 个错误，" << total.warnings
+              << " 个警告，用时 " << Seconds(secs) << " 秒" << std::endl;
+    return status;
+  };
   for (const BaseType* b : BaseTypesInImportOrder()) {
-    // Ctrl-C: the kinds not run yet stay undone, so the run did not finish.
-    if (Interrupted()) return Unfinished(worst);
+    // Ctrl-C: the kinds not run yet stay undone.
+    if (Interrupted()) return finish(kExitInterrupted);
     const std::string file = (fs::path(o.all) / (b->element + ".xml")).string();
     std::string why;
     if (!b->create)
@@ -240,21 +339,27 @@ int RunAll(const RunOptions& o, bool exporting) {
       why = "的文件 " + file + " 不存在";
     if (!why.empty()) {
       if (!Skipped(o, *b, why)) return kExitError;
+      ++skipped;
       continue;
     }
-    RunOptions one = o;
+    RunOptions one = each;
     one.type = std::to_string(b->code);
     one.file = file;
     const Outcome kind = Run(one, exporting, true);
+    ++ran;
+    total.records += kind.records;
+    total.errors += kind.errors;
+    total.warnings += kind.warnings;
+    total.outputLost = kind.outputLost;
     if (Severity(kind.status) > Severity(worst)) worst = kind.status;
     if (kind.outputLost) return Unfinished(worst);
     if (kind.ledgerInUse) {
       const std::string text = "账套正被其他程序使用，整账套运行到此为止，后面的种类不再运行";
       Say(o, {{"event", "Stopped"}, {"code", b->code}, {"element", b->element}, {"text", text}}, text);
-      return Unfinished(worst);
+      return finish(Unfinished(worst));
     }
   }
-  return worst;
+  return finish(worst);
 }
 
 }  // namespace

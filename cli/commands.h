@@ -5,14 +5,22 @@
 
 namespace morvent::cli {
 
+// The exit statuses of every command (docs/cli.md, "Exit status").
 inline constexpr int kExitTrue = 0;
-// Also when Ctrl-C stopped the run.
+// Stopped: the call answered False (an error it was not let pass, an
+// overwrite declined).
 inline constexpr int kExitFalse = 1;
 inline constexpr int kExitUsage = 2;
-// Also when the tool's own output could not be written after a True call.
+// Failed: the call ended with an error, or the tool could not write its
+// result after a True call.
 inline constexpr int kExitError = 3;
 // True, but errors were let pass (--on-error skip).
 inline constexpr int kExitLetPass = 4;
+// The ledger or a data file could not be opened: missing, unreadable, not a
+// ledger, or an export's folder that cannot take the file.
+inline constexpr int kExitNoOpen = 5;
+// Ctrl-C stopped the run, as shells report a process SIGINT ended.
+inline constexpr int kExitInterrupted = 130;
 
 struct RunOptions {
   std::string ledger;

@@ -5,6 +5,7 @@
 #include <iostream>
 #include <memory>
 
+#include "cli/commands.h"
 #include "context/datafile.h"
 #include "front/code_table.h"
 #include "platform/progdir.h"
@@ -154,7 +155,7 @@ int RunCompare(const std::string& dir1, const std::string& dir2, const std::stri
     std::error_code ec;
     if (!fs::is_directory(dir, ec)) {
       std::cerr << "不是文件夹：" << dir << std::endl;
-      return 2;
+      return kExitNoOpen;
     }
   }
   FolderDifference d = CompareFolders(dir1, dir2, ToUpperAscii(TrimBlanks(acctType)) == "GY");

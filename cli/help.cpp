@@ -1,7 +1,10 @@
 #include "cli/help.h"
 
 #include <algorithm>
+#include <sstream>
 #include <utility>
+
+#include "cli/suggest.h"
 
 #include "store/ledger_admin.h"
 
@@ -40,8 +43,8 @@ const char* const kFooter =
     "  morvent export --ledger books.db --type 部门 --file dept.xml\n"
     "  morvent import --ledger new.db --all exported --on-error skip\n"
     "\n"
-    "退出状态：0 调用返回 True 且没有错误，1 返回 False，2 用法错误，3 调用以错误结束，"
-    "4 返回 True 但有错误被跳过。详见 docs/cli.md。";
+    "退出状态：0 全部完成，1 已停止（返回 False、拒绝覆盖），2 用法错误，3 失败，"
+    "4 完成但有错误被跳过，5 无法打开账套或数据文件，130 被 Ctrl-C 中断。详见 docs/cli.md。";
 
 std::string Label(const std::string& word) {
   for (const auto& [en, zh] : kLabels)
@@ -84,7 +87,34 @@ std::string Braced(const std::vector<std::string>& choices) {
   return s + "}";
 }
 
-std::string Failure(const CLI::App*, const CLI::Error& e) {
+// Every long and short option of app and its subcommands, as typed.
+void OptionNames(const CLI::App& app, std::vector<std::string>& names) {
+  for (const CLI::Option* opt : app.get_options()) {
+    for (const auto& l : opt->get_lnames()) names.push_back("--" + l);
+    for (const auto& s : opt->get_snames()) names.push_back("-" + s);
+  }
+  for (const CLI::App* sub : app.get_subcommands({})) OptionNames(*sub, names);
+}
+
+// For each option the library did not expect, the closest it knows.
+std::string Suggestions(const CLI::App* app, const CLI::Error& e) {
+  if (!app || !Is<CLI::ExtrasError>(e)) return "";
+  const std::string what = e.what();
+  const size_t colon = what.find(": ");
+  if (colon == std::string::npos) return "";
+  std::vector<std::string> names;
+  OptionNames(*app, names);
+  std::string lines;
+  std::istringstream words(what.substr(colon + 2));
+  for (std::string word; words >> word;) {
+    if (word.size() < 2 || word[0] != '-') continue;
+    const std::string option = word.substr(0, word.find('='));
+    if (auto closest = Closest(option, names)) lines += option + "：是否应为 " + *closest + "？\n";
+  }
+  return lines;
+}
+
+std::string Failure(const CLI::App* app, const CLI::Error& e) {
   std::string what = e.what();
   // The checks of this tool speak Chinese already: say them once.
   const bool chinese = std::any_of(what.begin(), what.end(), [](char c) { return c & 0x80; });
@@ -92,7 +122,7 @@ std::string Failure(const CLI::App*, const CLI::Error& e) {
     if (auto colon = what.find(": "); colon != std::string::npos) what.replace(colon, 2, "：");
     return "用法错误：" + what + "\n";
   }
-  return "用法错误：" + Headline(e) + "\n" + what + "\n运行 morvent --help 查看用法\n";
+  return "用法错误：" + Headline(e) + "\n" + what + "\n" + Suggestions(app, e) + "运行 morvent --help 查看用法\n";
 }
 
 void LocalizeCommand(CLI::App& app, const std::shared_ptr<CLI::Formatter>& formatter) {
@@ -153,6 +183,32 @@ CLI::Validator Count() {
         return digits ? std::string() : "需要 0 或正整数，不能是“" + value + "”";
       },
       "");
+}
+
+std::optional<std::string> UnknownCommand(const CLI::App& app, int argc, const char* const* argv) {
+  const CLI::App* at = &app;
+  for (int i = 1; i < argc; ++i) {
+    const std::string word = argv[i];
+    if (word.empty() || word[0] == '-') return std::nullopt;
+    const auto subs = at->get_subcommands({});
+    if (subs.empty()) return std::nullopt;
+    std::vector<std::string> names;
+    const CLI::App* found = nullptr;
+    for (const CLI::App* sub : subs) {
+      names.push_back(sub->get_name());
+      if (sub->get_name() == word) found = sub;
+    }
+    if (found) {
+      at = found;
+      continue;
+    }
+    std::string list;
+    for (const auto& n : names) list += (list.empty() ? "" : "、") + n;
+    const auto closest = Closest(word, names);
+    return "用法错误：没有命令“" + word + "”" + (closest ? "，是否应为 " + *closest + "？" : "（可用的命令：" + list + "）") +
+           "\n运行 morvent --help 查看用法\n";
+  }
+  return std::nullopt;
 }
 
 std::string LedgerKindsHelp() {

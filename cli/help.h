@@ -3,6 +3,7 @@
 // errors, and the checks of option values, so a bad value is refused before
 // any work with exit status 2.
 #include <CLI/CLI.hpp>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -21,6 +22,10 @@ CLI::Validator OneOf(std::vector<std::string> choices);
 CLI::Validator KnownLedgerKind();
 // A whole number of zero or more, for counts such as --tail.
 CLI::Validator Count();
+
+// The usage error for a word where a command belongs that names none of
+// app's commands (or of the command before it), with the closest one.
+std::optional<std::string> UnknownCommand(const CLI::App& app, int argc, const char* const* argv);
 
 // The help text of --acct-type: every known kind with its meaning.
 std::string LedgerKindsHelp();

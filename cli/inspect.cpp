@@ -71,7 +71,7 @@ int RunLedgerInfo(const std::string& path) {
     PrintLedgerInfo(*LedgerStore::ForPath(path));
   } catch (const std::exception& e) {
     std::cerr << "失败：" << ForTerminal(ToError(e).Description(), false) << std::endl;
-    return kExitError;
+    return kExitNoOpen;
   }
   std::cout.flush();
   return std::cout ? kExitTrue : kExitError;

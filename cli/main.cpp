@@ -28,11 +28,11 @@ int main(int argc, char** argv) {
 
   RunOptions exp, imp;
   auto addRunOptions = [&kinds](CLI::App* cmd, RunOptions& o) {
-    auto* ledger = cmd->add_option("--ledger", o.ledger, "账套文件（SQLite）");
+    auto* ledger = cmd->add_option("-l,--ledger", o.ledger, "账套文件（SQLite）");
     auto* props = cmd->add_option("--props", o.props, "原样传入的属性串");
     ledger->excludes(props);
-    auto* type = cmd->add_option("--type", o.type, "基础资料代码或名称（见 morvent types）");
-    auto* file = cmd->add_option("--file", o.file, "数据文件路径");
+    auto* type = cmd->add_option("-t,--type", o.type, "基础资料代码或名称（见 morvent types）");
+    auto* file = cmd->add_option("-f,--file", o.file, "数据文件路径");
     auto* all = cmd->add_option("--all", o.all, "整个账套：每种基础资料一个文件，在此文件夹中按元素名命名");
     all->excludes(type)->excludes(file);
     type->needs(file);
@@ -46,7 +46,7 @@ int main(int argc, char** argv) {
 
   auto* exportCmd = app.add_subcommand("export", "把一种基础资料从账套导出到数据文件");
   addRunOptions(exportCmd, exp);
-  exportCmd->add_flag("--overwrite", exp.overwrite, "目标文件已存在时直接覆盖");
+  exportCmd->add_flag("-y,--yes,--overwrite", exp.overwrite, "目标文件已存在时直接覆盖（每个覆盖的询问都回答是）");
 
   auto* importCmd = app.add_subcommand("import", "把数据文件引入账套");
   addRunOptions(importCmd, imp);
@@ -82,6 +82,10 @@ int main(int argc, char** argv) {
 
   Localize(app);  // after every option, so each is put into Chinese
 
+  if (auto unknown = UnknownCommand(app, argc, argv)) {
+    std::cerr << *unknown << std::flush;
+    return kExitUsage;
+  }
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {

@@ -12,6 +12,7 @@
 #include <iostream>
 #include <nlohmann/json.hpp>
 
+#include "cli/file_records.h"
 #include "cli/signals.h"
 #include "front/trap.h"
 #include "platform/text.h"
@@ -82,9 +83,8 @@ Reporter::Reporter(EventFormat format, std::string kindTitle, bool exporting, bo
       exporting_(exporting),
       quiet_(quiet),
       terminal_(isatty(STDERR_FILENO)),
-      start_(std::chrono::steady_clock::now()) {
-  lastLine_ = start_;
-}
+      start_(std::chrono::steady_clock::now()),
+      pace_(start_) {}
 
 void Reporter::ClearBar() {
   if (barShown_) {
@@ -137,10 +137,7 @@ void Reporter::Progress(int32_t lRow, double dblRate) {
   if (quiet_) return;
   const auto now = std::chrono::steady_clock::now();
   if (!terminal_) {
-    const int tenth = static_cast<int>(std::clamp(dblRate, 0.0, 100.0)) / 10;
-    if (tenth <= lastTenth_ && now - lastLine_ < std::chrono::seconds(5)) return;
-    lastTenth_ = std::max(tenth, lastTenth_);
-    lastLine_ = now;
+    if (!pace_.Due(dblRate, now)) return;
     Text(kindTitle_ + (exporting_ ? " 导出 " : " 引入 ") + std::to_string(static_cast<int>(dblRate)) + "%，" +
          std::to_string(lRow) + " 行");
     return;
@@ -195,6 +192,7 @@ void Reporter::ErrorEvent(const std::string& sErrMsg, bool& Cancel, const ErrorD
 
 void Reporter::Warning(const std::string& text) {
   ++events_;
+  ++warnings_;
   if (format_ == EventFormat::Jsonl)
     Json(Dump({{"event", "Warning"}, {"text", text}}));
   else
@@ -236,8 +234,8 @@ void Reporter::Result(bool value) {
     counts = "；新建 " + std::to_string(counts_->created) + " 条，保留 " + std::to_string(counts_->kept) + " 条，覆盖 " +
              std::to_string(counts_->overwritten) + " 条，失败 " + std::to_string(counts_->failed) + " 条" +
              (counts_->bareParents > 0 ? "，新建上级 " + std::to_string(counts_->bareParents) + " 条" : "");
-  Text(kindTitle_ + (exporting_ ? " 导出" : " 引入") + (value ? "完成" : "未完成") + "：" + std::to_string(rows_) +
-       " 行，" + std::to_string(errors_) + " 个错误，用时 " + t + " 秒" + counts);
+  Text(kindTitle_ + (exporting_ ? " 导出" : " 引入") + (value ? "完成" : "未完成") + "：" +
+       RowsAndRecords(element_, rows_, fileRecords_) + "，" + std::to_string(errors_) + " 个错误，用时 " + t + " 秒" + counts);
 }
 
 double Reporter::Seconds() const {
@@ -253,6 +251,7 @@ void Reporter::Summary(int32_t code, const std::string& element, int status) {
                               {"errors", errors_},
                               {"seconds", std::round(Seconds() * 100) / 100},
                               {"status", status}};
+  if (fileRecords_) j["records"] = *fileRecords_;
   AddCounts(j, counts_);
   Json(Dump(j));
 }

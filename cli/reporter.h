@@ -1,8 +1,8 @@
 #pragma once
 // How the tool shows a run: a progress bar with errors above it on a
-// terminal; otherwise errors and a progress line at every tenth of the run
-// (or after 5 s without one), so a log file does not fill with rows; or one
-// JSON object per event. Quiet text output shows no progress at all.
+// terminal; otherwise errors and progress lines paced by ProgressPace
+// (cli/pace.h), so a log file does not fill with rows; or one JSON object
+// per event. Quiet text output shows no progress at all.
 //
 // Output that can no longer be written (a reader that went away), and
 // Ctrl-C (cli/signals.h), answer the next event's cancel, so the run stops
@@ -27,6 +27,7 @@
 #include <ostream>
 #include <string>
 
+#include "cli/pace.h"
 #include "front/import_base.h"
 #include "platform/msgbox.h"
 
@@ -54,6 +55,12 @@ class Reporter {
   // An import's outcome counts, shown from then on in the result line and
   // in the summary.
   void SetImportCounts(const ImportCounts& counts) { counts_ = counts; }
+  // The records an export's file holds, counted in the result line and the
+  // summary beside the rows, which for some kinds count groups.
+  void SetFileRecords(std::string element, std::optional<int64_t> records) {
+    element_ = std::move(element);
+    fileRecords_ = records;
+  }
   // One kind's line of a whole-ledger run, with --events jsonl (the text
   // result line already says as much).
   void Summary(int32_t code, const std::string& element, int status);
@@ -68,6 +75,9 @@ class Reporter {
   void Hint(const std::string& text);
 
   int64_t Errors() const { return errors_; }
+  int64_t Warnings() const { return warnings_; }
+  // What the run handled: an export's file records when counted, else rows.
+  int64_t Records() const { return fileRecords_.value_or(rows_); }
   // Events shown so far: rows, errors, warnings, questions.
   int64_t Events() const { return events_; }
   // Whether a write failed, and why (the system's text).
@@ -105,17 +115,19 @@ class Reporter {
   int32_t rows_ = 0;
   double lastRate_ = 0;
   int64_t errors_ = 0;
+  int64_t warnings_ = 0;
   int64_t events_ = 0;
   int64_t failedRows_ = 0;
   int32_t failedRow_ = 0;
   bool stoppedByInterrupt_ = false;
   bool ledgerInUse_ = false;
   bool undotted_ = false;
-  int lastTenth_ = 0;
-  std::chrono::steady_clock::time_point lastLine_;
   std::string lostReason_;
   std::optional<ImportCounts> counts_;
+  std::string element_;
+  std::optional<int64_t> fileRecords_;
   std::chrono::steady_clock::time_point start_;
+  ProgressPace pace_;
 };
 
 // Message boxes of the tool: warnings and questions go to the reporter; a

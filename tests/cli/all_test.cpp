@@ -125,9 +125,9 @@ TEST(WholeLedger, UnusableFoldersAreReportedAndNothingIsWritten) {
     int status;
     std::string firstLine;
   } cases[] = {
-      {"export --ledger " + Quote(ledger) + " --all " + Quote(plain + "/sub"), 3, "无法使用文件夹：" + plain + "/sub"},
-      {"import --ledger " + Quote(ledger) + " --all " + Quote(missing), 2, "无法使用文件夹：" + missing},
-      {"compare " + Quote(missing) + " " + Quote(home.path()), 2, "不是文件夹：" + missing},
+      {"export --ledger " + Quote(ledger) + " --all " + Quote(plain + "/sub"), 5, "无法使用文件夹：" + plain + "/sub"},
+      {"import --ledger " + Quote(ledger) + " --all " + Quote(missing), 5, "无法使用文件夹：" + missing},
+      {"compare " + Quote(missing) + " " + Quote(home.path()), 5, "不是文件夹：" + missing},
       {"export --ledger " + Quote(ledger) + " --all " + Quote(missing) + " --type 101", 2, ""},
   };
   for (const auto& c : cases) {

@@ -36,13 +36,13 @@ TEST(Tool, MissingLedgerIsAnErrorAndCreatesNothing) {
   ProgramHome home;
   std::string ledger = home.file("missing.db");
   auto o = RunTool(home, "export --ledger " + Quote(ledger) + " --type 101 --file " + Quote(home.file("t.xml")));
-  EXPECT_EQ(o.status, 3);
+  EXPECT_EQ(o.status, 5) << "could not open";
   EXPECT_FALSE(FileExist(ledger));
   EXPECT_NE(ReadFile(home.file("stderr.txt")).find(ledger), std::string::npos);
   // Through a client's own property string too.
   o = RunTool(home, "export --props " + Quote("Data Source=" + ledger + ";AcctType=GY") + " --type 101 --file " +
                     Quote(home.file("t.xml")));
-  EXPECT_EQ(o.status, 3);
+  EXPECT_EQ(o.status, 5);
   EXPECT_FALSE(FileExist(ledger));
 }
 

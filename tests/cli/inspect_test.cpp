@@ -44,7 +44,7 @@ TEST(ToolInspect, LedgerInfoCountsEveryKindAndChangesNothing) {
     std::string path, message;
   } refused[] = {{home.file("none.db"), "账套文件不存在："}, {file, "不是账套文件："}};
   for (const auto& r : refused) {
-    EXPECT_EQ(RunTool(home, "ledger info " + Quote(r.path)).status, 3);
+    EXPECT_EQ(RunTool(home, "ledger info " + Quote(r.path)).status, 5);
     EXPECT_EQ(ReadFile(home.file("stderr.txt")), "失败：" + r.message + r.path + "\n");
   }
 }
