@@ -11,6 +11,7 @@
 #include <nlohmann/json.hpp>
 
 #include "cli/reporter.h"
+#include "cli/sheets.h"
 #include "cli/signals.h"
 #include "context/property_string.h"
 #include "context/record.h"
@@ -21,6 +22,7 @@
 #include "platform/error.h"
 #include "platform/progdir.h"
 #include "platform/text.h"
+#include "sheets/table.h"
 #include "store/ledger_admin.h"
 
 namespace morvent::cli {
@@ -113,6 +115,7 @@ Outcome Run(const RunOptions& o, bool exporting, bool wholeLedger = false) {
   auto previousSink = SetDiagnosticSink([&](const std::string& m) { reporter.Diagnostic(m); });
   auto previousBoxes = SetMessageBoxes(std::make_shared<ToolBoxes>(reporter, o.overwrite, o.events != "jsonl"));
   const bool skip = o.onError == "skip";
+  SheetSession sheet(o, target->type ? target->type->element : "");
   int status = kExitError;
   std::optional<bool> result;
   try {
@@ -135,9 +138,13 @@ Outcome Run(const RunOptions& o, bool exporting, bool wholeLedger = false) {
       result = exp.ExportXMLData(props, target->code, o.file);
     } else {
       ImportBase imp;
-      imp.ImportOneRow = [&](int32_t r, double rate, bool& c) { reporter.Row(r, rate, c); };
+      imp.ImportOneRow = [&](int32_t r, double rate, bool& c) {
+        sheet.Row(r, rate);
+        reporter.Row(r, rate, c);
+      };
       imp.Error = [&](const std::string& m, bool& c) {
         if (skip) c = false;
+        sheet.Error(m);
         reporter.ErrorEvent(m, c);
       };
       std::shared_ptr<DataRecord> dict;
@@ -148,6 +155,7 @@ Outcome Run(const RunOptions& o, bool exporting, bool wholeLedger = false) {
       }
       result = imp.ImportXMLData(props, target->code, o.file, dict.get());
       reporter.SetImportCounts(imp.LastCounts());
+      if (const std::string said = sheet.Finish(); !said.empty()) reporter.Notice(said);
     }
     if (!*result && reporter.Events() == 0) reporter.Notice(WhyFalse(*target, exporting));
     static bool undottedHinted = false;
@@ -221,8 +229,12 @@ int Unfinished(int worst) { return Severity(worst) > Severity(kExitFalse) ? wors
 int RunAll(const RunOptions& o, bool exporting) {
   namespace fs = std::filesystem;
   std::error_code ec;
-  if (exporting) fs::create_directories(o.all, ec);
-  if (ec || !fs::is_directory(o.all, ec)) {
+  // A workbook: one sheet per kind; an export writes them apart and gathers.
+  const bool book = sheets::SheetFormat(o.all) == "xlsx";
+  const std::string folder = !book ? o.all : exporting ? o.all + ".kinds" : fs::path(o.all).parent_path().string();
+  if (exporting) fs::create_directories(folder, ec);
+  std::vector<std::pair<std::string, std::string>> gathered;
+  if (ec || !fs::is_directory(folder.empty() ? "." : folder, ec) || (book && !exporting && !fs::exists(o.all, ec))) {
     std::cerr << "无法使用文件夹：" << ForTerminal(o.all) << (ec ? "（" + ec.message() + "）" : "") << std::endl;
     return exporting ? kExitError : kExitUsage;
   }
@@ -230,12 +242,18 @@ int RunAll(const RunOptions& o, bool exporting) {
   for (const BaseType* b : BaseTypesInImportOrder()) {
     // Ctrl-C: the kinds not run yet stay undone, so the run did not finish.
     if (Interrupted()) return Unfinished(worst);
-    const std::string file = (fs::path(o.all) / (b->element + ".xml")).string();
+    std::string file = (fs::path(folder) / (b->element + (book ? ".xlsx" : ".xml"))).string();
+    if (book && !exporting) file = o.all;
+    // A folder of CSV files named after the kinds serves as well.
+    if (!book && !exporting && !fs::exists(file, ec) && fs::exists(fs::path(o.all) / (b->element + ".csv"), ec))
+      file = (fs::path(o.all) / (b->element + ".csv")).string();
     std::string why;
     if (!b->create)
       why = "尚未提供";
     else if (!exporting && !b->importable)
       why = "只能导出";
+    else if (!exporting && book && !WorkbookHasSheet(file, b->element))
+      why = "的工作表 " + b->element + " 不存在";
     else if (!exporting && !fs::exists(file, ec))
       why = "的文件 " + file + " 不存在";
     if (!why.empty()) {
@@ -246,12 +264,22 @@ int RunAll(const RunOptions& o, bool exporting) {
     one.type = std::to_string(b->code);
     one.file = file;
     const Outcome kind = Run(one, exporting, true);
+    if (book && exporting && fs::exists(file, ec)) gathered.emplace_back(b->element, file);
     if (Severity(kind.status) > Severity(worst)) worst = kind.status;
     if (kind.outputLost) return Unfinished(worst);
     if (kind.ledgerInUse) {
       const std::string text = "账套正被其他程序使用，整账套运行到此为止，后面的种类不再运行";
       Say(o, {{"event", "Stopped"}, {"code", b->code}, {"element", b->element}, {"text", text}}, text);
       return Unfinished(worst);
+    }
+  }
+  if (book && exporting) {
+    try {
+      GatherWorkbook(gathered, o.all);
+      fs::remove_all(folder, ec);
+    } catch (const std::exception& e) {
+      std::cerr << "无法写入工作簿 " << ForTerminal(o.all) << "：" << ForTerminal(e.what()) << std::endl;
+      return kExitError;
     }
   }
   return worst;
