@@ -64,6 +64,7 @@ struct CsvState {
   long number = 0;
   const RowSink* each;
   bool stopped = false;
+  int lastEnd = 0;  // the character that ended the previous row
 };
 
 void OnField(void* data, size_t len, void* p) {
@@ -74,8 +75,13 @@ void OnField(void* data, size_t len, void* p) {
   s->row.push_back(std::move(c));
 }
 
-void OnRow(int, void* p) {
+// Every line end is reported (a blank line is a row a spreadsheet shows),
+// so the LF of a CRLF is dropped here.
+void OnRow(int c, void* p) {
   auto* s = static_cast<CsvState*>(p);
+  const int previous = s->lastEnd;
+  s->lastEnd = c;
+  if (c == '\n' && previous == '\r' && s->row.empty()) return;
   ++s->number;
   if (!s->stopped && !(*s->each)(s->number, s->row)) s->stopped = true;
   s->row.clear();
@@ -106,7 +112,7 @@ void ReadCsv(const std::string& path, const std::string& encoding, const RowSink
   if (csv_init(&p, CSV_APPEND_NULL) != 0) throw SheetError("内存不足");
   CsvState s;
   s.each = &each;
-  csv_set_opts(&p, CSV_APPEND_NULL | CSV_EMPTY_IS_NULL);
+  csv_set_opts(&p, CSV_APPEND_NULL | CSV_EMPTY_IS_NULL | CSV_REPALL_NL);
   csv_set_space_func(&p, NoSpace);
   const size_t parsed = csv_parse(&p, text.data(), text.size(), OnField, OnRow, &s);
   const int err = csv_error(&p);

@@ -115,6 +115,20 @@ bool CanonicalNumber(const std::string& t, double& value) {
   return t == back;
 }
 
+// libxlsxwriter writes control characters as _xHHHH_ but leaves a literal
+// text of that shape alone, which every reader would then decode: its
+// underscore is written as _x005F_.
+std::string KeepLiteral(const std::string& s) {
+  if (s.find("_x") == std::string::npos) return s;
+  std::string out;
+  for (size_t i = 0; i < s.size(); ++i) {
+    bool escapeLike = s[i] == '_' && i + 6 < s.size() && s[i + 1] == 'x' && s[i + 6] == '_';
+    for (size_t k = 2; escapeLike && k < 6; ++k) escapeLike = std::isxdigit(static_cast<unsigned char>(s[i + k]));
+    out += escapeLike ? "_x005F_" : std::string(1, s[i]);
+  }
+  return out;
+}
+
 class XlsxWriter : public SheetWriter {
  public:
   explicit XlsxWriter(std::string path) : path_(std::move(path)), temp_(TempBeside(path_)) {
@@ -206,7 +220,7 @@ class XlsxWriter : public SheetWriter {
       else if (!format && !code && CanonicalNumber(row[i].text, value))
         e = worksheet_write_number(sheet_, row_, col, value, nullptr);
       else
-        e = worksheet_write_string(sheet_, row_, col, row[i].text.c_str(), f);
+        e = worksheet_write_string(sheet_, row_, col, KeepLiteral(row[i].text).c_str(), f);
       Check(e, path_);
     }
     ++row_;

@@ -31,7 +31,8 @@ class SheetError : public std::runtime_error {
 std::string SheetFormat(const std::string& path);
 
 // CSV by RFC 4180; an empty field is absent, a quoted empty one ("") an
-// empty text. `encoding` empty: UTF-8 (a byte-order mark is skipped)
+// empty text.
+// A blank line is a row, as a spreadsheet shows it. `encoding` empty: UTF-8 (a byte-order mark is skipped)
 // unless the bytes are no valid UTF-8, then GB18030; else any name iconv
 // knows. Blank lines count as rows. Raises SheetError.
 void ReadCsv(const std::string& path, const std::string& encoding, const RowSink& each);

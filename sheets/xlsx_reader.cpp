@@ -71,6 +71,35 @@ std::string Value(xmlTextReader* r) {
   return v ? reinterpret_cast<const char*>(v) : "";
 }
 
+// Text in a workbook writes the characters XML cannot carry (a carriage
+// return among them) as _xHHHH_, and a literal "_x" that looks like one as
+// _x005F_ followed by the rest.
+std::string Unescape(const std::string& s) {
+  if (s.find("_x") == std::string::npos) return s;
+  std::string out;
+  for (size_t i = 0; i < s.size(); ++i) {
+    if (s[i] == '_' && i + 6 < s.size() && s[i + 1] == 'x' && s[i + 6] == '_' &&
+        std::isxdigit(static_cast<unsigned char>(s[i + 2])) && std::isxdigit(static_cast<unsigned char>(s[i + 3])) &&
+        std::isxdigit(static_cast<unsigned char>(s[i + 4])) && std::isxdigit(static_cast<unsigned char>(s[i + 5]))) {
+      const unsigned cp = std::stoul(s.substr(i + 2, 4), nullptr, 16);
+      if (cp < 0x80) {
+        out += static_cast<char>(cp);
+      } else if (cp < 0x800) {
+        out += static_cast<char>(0xC0 | (cp >> 6));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+      } else {
+        out += static_cast<char>(0xE0 | (cp >> 12));
+        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+      }
+      i += 6;
+    } else {
+      out += s[i];
+    }
+  }
+  return out;
+}
+
 void Broken(const Archive& a, const std::string& part) {
   throw SheetError("XLSX 文件 " + a.path + " 的 " + part + " 无法解析");
 }
@@ -129,7 +158,7 @@ std::vector<std::string> SharedStrings(Archive& a) {
       if (name == "rPh") inPhonetic = !xmlTextReaderIsEmptyElement(r.get());
       if (name == "t") inT = !xmlTextReaderIsEmptyElement(r.get());
     } else if (IsEnd(r.get())) {
-      if (name == "si") out.push_back(current);
+      if (name == "si") out.push_back(Unescape(current));
       if (name == "rPh") inPhonetic = false;
       if (name == "t") inT = false;
     } else if (inT && !inPhonetic && IsText(r.get())) {
@@ -317,11 +346,11 @@ void ReadXlsx(const std::string& path, const std::vector<std::string>& sheetName
           if (value.empty() || i >= strings.size()) throw SheetError(where() + "引用了不存在的共享文本");
           c.text = strings[i];
         } else if (type == "inlineStr") {
-          c.text = inlineText;
+          c.text = Unescape(inlineText);
         } else if (type == "str") {
           // Some writers keep the cached #N/A of =NA() as a text result.
           if (formula && value == "#N/A") c.null = true;
-          else c.text = value;
+          else c.text = Unescape(value);
         } else if (type == "b") {
           c.text = value == "1" || value == "true" ? "1" : "0";
         } else if (type == "e") {
