@@ -1,5 +1,7 @@
 #include "cli/commands.h"
 
+#include <unistd.h>
+
 #include <climits>
 #include <cerrno>
 #include <cstdlib>
@@ -231,7 +233,11 @@ int RunAll(const RunOptions& o, bool exporting) {
   std::error_code ec;
   // A workbook: one sheet per kind; an export writes them apart and gathers.
   const bool book = sheets::SheetFormat(o.all) == "xlsx";
-  const std::string folder = !book ? o.all : exporting ? o.all + ".kinds" : fs::path(o.all).parent_path().string();
+  const std::string folder = !book ? o.all : exporting ? o.all + ".kinds-" + std::to_string(::getpid()) : fs::path(o.all).parent_path().string();
+  if (book && exporting && fs::exists(o.all, ec) && !o.overwrite) {
+    std::cerr << "目标文件已存在：" << ForTerminal(o.all) << "（要覆盖请加 --overwrite）" << std::endl;
+    return kExitError;
+  }
   if (exporting) fs::create_directories(folder, ec);
   std::vector<std::pair<std::string, std::string>> gathered;
   if (ec || !fs::is_directory(folder.empty() ? "." : folder, ec) || (book && !exporting && !fs::exists(o.all, ec))) {

@@ -113,6 +113,11 @@ int main(int argc, char** argv) {
     }
     return RunTemplate(templateType, templateFile, templateAll);
   }
+  if (*importCmd && !imp.errorsOut.empty() &&
+      (!imp.all.empty() || SheetFormatOf(imp.file).empty() || SheetFormatOf(imp.errorsOut).empty())) {
+    std::cerr << "import：--errors-out 需要 --type 与 .xlsx 或 .csv 的 --file，错误文件也应为 .xlsx 或 .csv" << std::endl;
+    return kExitUsage;
+  }
   if (*exportCmd) return RunExport(exp);
   if (*importCmd) return RunImport(imp);
   if (*compareCmd) return RunCompare(dir1, dir2, compareKind);

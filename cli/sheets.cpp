@@ -108,6 +108,8 @@ std::string SheetSession::Finish() {
   }
 }
 
+std::string SheetFormatOf(const std::string& path) { return sheets::SheetFormat(path); }
+
 int RunTemplate(const std::string& type, const std::string& file, const std::string& all) {
   try {
     const std::string target = all.empty() ? file : all;

@@ -41,6 +41,9 @@ class SheetSession {
   std::vector<std::pair<int32_t, std::string>> failed_;  // record, message
 };
 
+// "csv", "xlsx", or "" for a file that is no spreadsheet.
+std::string SheetFormatOf(const std::string& path);
+
 // `template --type KIND --file F` or `template --all BOOK.xlsx`.
 int RunTemplate(const std::string& type, const std::string& file, const std::string& all);
 

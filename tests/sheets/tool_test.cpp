@@ -47,7 +47,11 @@ TEST(SheetTool, WholeLedgerWorkbookRoundTripEqualsTheXmlRoute) {
     ASSERT_EQ(RunTool(home, "export --ledger " + Quote(src) + " --all " + Quote(home.file("a"))).status, 0);
     ASSERT_EQ(RunTool(home, "export --ledger " + Quote(src) + " --all " + Quote(book)).status, 0)
         << ReadFile(home.file("stderr.txt"));
-    EXPECT_FALSE(FileExist(book + ".kinds"));
+    for (const auto& e : std::filesystem::directory_iterator(home.path()))
+      EXPECT_EQ(e.path().string().find(".kinds"), std::string::npos) << e.path();
+    auto again = RunTool(home, "export --ledger " + Quote(src) + " --all " + Quote(book));
+    EXPECT_EQ(again.status, 3);
+    EXPECT_EQ(ReadFile(home.file("stderr.txt")), "目标文件已存在：" + book + "（要覆盖请加 --overwrite）\n");
     ASSERT_EQ(RunTool(home, "import --ledger " + Quote(dst) + " --all " + Quote(book)).status, 0)
         << ReadFile(home.file("stderr.txt"));
     ASSERT_EQ(RunTool(home, "export --ledger " + Quote(dst) + " --all " + Quote(home.file("b"))).status, 0);
@@ -134,6 +138,17 @@ TEST(SheetTool, ReadErrorsNameTheCell) {
   EXPECT_NE(run.out.find("读取数据文件 " + f + " 出错：第 1 行 C 列（Credit）：接口定义文件中没有这一列（列名区分大小写）"),
             std::string::npos)
       << run.out;
+}
+
+TEST(SheetTool, ErrorsOutNeedsASpreadsheetOnBothSides) {
+  ProgramHome home;
+  const std::string usage = "import：--errors-out 需要 --type 与 .xlsx 或 .csv 的 --file，错误文件也应为 .xlsx 或 .csv\n";
+  for (const std::string args : {"--type 客户 --file c.xml --errors-out e.csv", "--type 客户 --file c.csv --errors-out e.txt",
+                                 "--all book.xlsx --errors-out e.csv"}) {
+    SCOPED_TRACE(args);
+    EXPECT_EQ(RunToolIn(home, home.path(), "import --ledger l.db " + args).status, 2);
+    EXPECT_EQ(ReadFile(home.file("stderr.txt")), usage);
+  }
 }
 
 TEST(SheetTool, ErrorsWorkbookHoldsTheFailedRowsAndImportsOnceFixed) {
