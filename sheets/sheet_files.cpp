@@ -12,7 +12,7 @@
 
 #include "datafile/xml_reader.h"
 #include "datafile/xml_writer.h"
-#include "front/exchange_log.h"
+#include "context/glfunc.h"
 #include "platform/error.h"
 #include "platform/registry.h"
 
@@ -200,6 +200,9 @@ void Read(const std::string& dataFile, const std::string& schemaFile, const std:
   kept.cells.clear();
   bool headed = false, secondSeen = false;
   const std::string format = SheetFormat(dataFile);
+  // Numeric cells in code columns: the first few are named one by one.
+  constexpr size_t kNamedCells = 10;
+  size_t numericCodes = 0;
   std::vector<std::string> warnings;
 
   auto each = [&](long number, Row& row) -> bool {
@@ -242,10 +245,9 @@ void Read(const std::string& dataFile, const std::string& schemaFile, const std:
       if (row[i].present) throw RowFailure{CellName(number, i, "") + "：这一列没有列名"};
     const std::string record = builder.Build(row, number, elementName);
     if (record.empty()) return true;
-    if (format == "xlsx")
-      for (size_t i = 0; i < row.size(); ++i)
-        if (row[i].present && row[i].numeric && model[i] && columns[*model[i]].IsCode())
-          ReportDiagnostic("警告：" + dataFile + " " + CellName(number, i, columns[*model[i]].header) +
+    for (size_t i = 0; i < row.size(); ++i)
+      if (row[i].present && row[i].numeric && model[i] && columns[*model[i]].IsCode() && ++numericCodes <= kNamedCells)
+        warnings.push_back(dataFile + " " + CellName(number, i, columns[*model[i]].header) +
                            "是数字单元格，代码的前导零可能已丢失：" + row[i].text);
     out << record << '\n';
     kept.sheetRow.push_back(number);
@@ -261,6 +263,9 @@ void Read(const std::string& dataFile, const std::string& schemaFile, const std:
     throw RowFailure{e.what()};
   }
   if (!headed) throw RowFailure{"文件中没有列名行"};
+  for (const auto& w : warnings) ShowWarning(w);
+  if (numericCodes > kNamedCells)
+    ShowWarning(dataFile + " 另有 " + std::to_string(numericCodes - kNamedCells) + " 个代码单元格是数字单元格，前导零可能已丢失");
   out << "</" << elementName << "List>\n";
   out.close();
   if (!out) throw RowFailure{"无法写入临时文件 " + temp.path()};

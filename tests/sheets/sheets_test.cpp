@@ -5,7 +5,6 @@
 
 #include <functional>
 
-#include "front/exchange_log.h"
 #include "sheets/sheet_files.h"
 #include "tests/sheets/workbook.h"
 #include "tests/support/support.h"
@@ -209,7 +208,7 @@ TEST(SheetFiles, RecordsComeBackFromCsvAndXlsxAsWritten) {
 }
 
 TEST(SheetXlsx, AWorkbookOfAnotherWriterReadsAsTheDataFilesWriteIt) {
-  TempDir dir;
+  ProgramHome dir;
   const std::string book = dir.file("other.xlsx");
   HandMadeWorkbook wb;
   wb.sharedStrings = {"Number", "Name", "CreditAmount", "CreditDays", "Address", "上海", "001"};
@@ -221,18 +220,31 @@ TEST(SheetXlsx, AWorkbookOfAnotherWriterReadsAsTheDataFilesWriteIt) {
       R"(<row r="5"><c r="A5"><v>3</v></c><c r="B5" t="s"><v>5</v></c><c r="C5"><v>1E-3</v></c><c r="E5" s="1"><v>59</v></c></row>)",
   };
   wb.Write(book);
-  std::vector<std::string> warnings;
-  auto previous = SetDiagnosticSink([&](const std::string& m) { warnings.push_back(m); });
   RecordCollectionPtr records;
   const std::string error = Read(book, "Customer", records);
-  SetDiagnosticSink(previous);
   ASSERT_EQ(error, "");
   ASSERT_EQ(records->UBound(), 3);
   EXPECT_EQ(Describe(Variant(records->Item(1))),
             "{Number=\"001\",Name=\"内联\",CreditAmount=\"0.3\",CreditDays=\"30\",Address=\"2024-03-05\",}");
   EXPECT_EQ(Describe(Variant(records->Item(2))), "{Number=\"002\",Name=\"1\",CreditAmount=\"2\",Address=\"2024-03-05 18:00:00\",}");
   EXPECT_EQ(Describe(Variant(records->Item(3))), "{Number=\"3\",Name=\"上海\",CreditAmount=\"0.001\",Address=\"1900-02-28\",}");
-  EXPECT_EQ(warnings, std::vector<std::string>{"警告：" + book + " 第 5 行 A 列（Number）是数字单元格，代码的前导零可能已丢失：3"});
+  EXPECT_EQ(dir.boxes().warnings, std::vector<std::string>{book + " 第 5 行 A 列（Number）是数字单元格，代码的前导零可能已丢失：3"});
+}
+
+TEST(SheetXlsx, NumericCodesBeyondTheTenthAreCounted) {
+  ProgramHome home;
+  HandMadeWorkbook wb;
+  wb.sharedStrings = {"Number"};
+  wb.rows = {R"(<row r="1"><c r="A1" t="s"><v>0</v></c></row>)"};
+  for (int r = 3; r < 15; ++r)
+    wb.rows.push_back("<row r=\"" + std::to_string(r) + "\"><c r=\"A" + std::to_string(r) + "\"><v>" + std::to_string(r) + "</v></c></row>");
+  wb.Write(home.file("n.xlsx"));
+  RecordCollectionPtr records;
+  ASSERT_EQ(Read(home.file("n.xlsx"), "Customer", records), "");
+  const auto& w = home.boxes().warnings;
+  ASSERT_EQ(w.size(), 11u);
+  EXPECT_EQ(w[9], home.file("n.xlsx") + " 第 12 行 A 列（Number）是数字单元格，代码的前导零可能已丢失：12");
+  EXPECT_EQ(w[10], home.file("n.xlsx") + " 另有 2 个代码单元格是数字单元格，前导零可能已丢失");
 }
 
 TEST(SheetXlsx, CellsThatHoldNoValueAreErrorsNamingTheCell) {
