@@ -63,6 +63,8 @@ int main(int argc, char** argv) {
   auto* tFile = templateCmd->add_option("--file", templateFile, "模板文件（.xlsx 或 .csv）");
   auto* tAll = templateCmd->add_option("--all", templateAll, "整个账套：一个 .xlsx 工作簿，每种基础资料一张工作表");
   tAll->excludes(tType)->excludes(tFile);
+  bool templateExample = false;
+  templateCmd->add_flag("--example", templateExample, "填入示例账套中每种资料的前 5 行");
   tType->needs(tFile);
   tFile->needs(tType);
 
@@ -111,7 +113,7 @@ int main(int argc, char** argv) {
       std::cerr << "template：需要 --type 与 --file，或 --all" << std::endl;
       return kExitUsage;
     }
-    return RunTemplate(templateType, templateFile, templateAll);
+    return RunTemplate(templateType, templateFile, templateAll, templateExample);
   }
   if (*importCmd && !imp.errorsOut.empty() &&
       (!imp.all.empty() || SheetFormatOf(imp.file).empty() || SheetFormatOf(imp.errorsOut).empty())) {

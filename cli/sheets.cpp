@@ -1,12 +1,20 @@
 #include "cli/sheets.h"
 
-#include <iostream>
+#include <unistd.h>
 
+#include <filesystem>
+#include <iostream>
+#include <map>
+
+#include "context/property_string.h"
 #include "front/code_table.h"
+#include "front/export_base.h"
 #include "front/trap.h"
 #include "platform/progdir.h"
 #include "platform/text.h"
+#include "platform/msgbox.h"
 #include "sheets/sheet_files.h"
+#include "store/ledger_admin.h"
 
 namespace morvent::cli {
 
@@ -37,6 +45,46 @@ const std::vector<std::string>& HowToFill() {
       "出错的行可用 --errors-out 错误.xlsx 取出，改正后直接引入该文件。",
   };
   return lines;
+}
+
+// Answers nothing and shows nothing: the example's exports are the tool's own.
+class SilentBoxes : public MessageBoxes {
+ public:
+  void Warning(const std::string&) override {}
+  bool Question(const std::string&) override { return true; }
+};
+
+// The first rows of each kind, exported from a demo ledger made for the
+// purpose in the temporary folder and removed with it.
+std::map<std::string, std::vector<sheets::Row>> ExampleRows(const std::vector<const BaseType*>& kinds, size_t perKind) {
+  namespace fs = std::filesystem;
+  const fs::path dir = fs::temp_directory_path() / ("morvent-example-" + std::to_string(::getpid()));
+  struct Removed {
+    fs::path dir;
+    ~Removed() {
+      std::error_code ec;
+      fs::remove_all(dir, ec);
+    }
+  } removed{dir};
+  fs::create_directories(dir);
+  const std::string db = (dir / "demo.db").string();
+  CreateLedger(db);
+  FillDemoLedger(db);
+  const std::string props = LedgerPropertyString(db, LedgerKind(db));
+  sheets::UseSheetFiles use;
+  auto previous = SetMessageBoxes(std::make_shared<SilentBoxes>());
+  std::map<std::string, std::vector<sheets::Row>> rows;
+  for (const BaseType* b : kinds) {
+    const std::string file = (dir / (b->element + ".csv")).string();
+    ExportBase exp;
+    if (!exp.ExportXMLData(props, b->code, file)) continue;
+    sheets::ReadCsv(file, "", [&](long number, sheets::Row& row) {
+      if (number > 2) rows[b->element].push_back(row);
+      return rows[b->element].size() < perKind;
+    });
+  }
+  SetMessageBoxes(previous);
+  return rows;
 }
 
 }  // namespace
@@ -110,7 +158,7 @@ std::string SheetSession::Finish() {
 
 std::string SheetFormatOf(const std::string& path) { return sheets::SheetFormat(path); }
 
-int RunTemplate(const std::string& type, const std::string& file, const std::string& all) {
+int RunTemplate(const std::string& type, const std::string& file, const std::string& all, bool example) {
   try {
     const std::string target = all.empty() ? file : all;
     if (sheets::SheetFormat(target).empty()) {
@@ -133,9 +181,14 @@ int RunTemplate(const std::string& type, const std::string& file, const std::str
       for (const BaseType* b : BaseTypesInImportOrder())
         if (b->create && b->importable) kinds.push_back(b);
     }
+    std::map<std::string, std::vector<sheets::Row>> examples;
+    if (example) examples = ExampleRows(kinds, 5);
     auto writer = sheets::OpenSheetWriter(target);
     writer->Notes("说明", HowToFill());
-    for (const BaseType* b : kinds) writer->Sheet(b->element, ColumnsOfKind(*b));
+    for (const BaseType* b : kinds) {
+      writer->Sheet(b->element, ColumnsOfKind(*b));
+      for (const auto& row : examples[b->element]) writer->Add(row);
+    }
     writer->Close();
     std::cerr << "已写出模板：" << ForTerminal(target) << "（" << kinds.size() << " 种基础资料）" << std::endl;
     return kExitTrue;

@@ -44,8 +44,9 @@ class SheetSession {
 // "csv", "xlsx", or "" for a file that is no spreadsheet.
 std::string SheetFormatOf(const std::string& path);
 
-// `template --type KIND --file F` or `template --all BOOK.xlsx`.
-int RunTemplate(const std::string& type, const std::string& file, const std::string& all);
+// `template --type KIND --file F` or `template --all BOOK.xlsx`; with
+// example, each sheet holds the first five rows of a demo ledger's kind.
+int RunTemplate(const std::string& type, const std::string& file, const std::string& all, bool example);
 
 // Whole-ledger runs on one workbook: the sheet of a kind, and the export
 // of every kind gathered into one workbook.

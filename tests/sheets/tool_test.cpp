@@ -101,6 +101,24 @@ TEST(SheetTool, TemplateFilledByAScriptImports) {
   EXPECT_NE(xml.find("<CreditAmount>500</CreditAmount>"), std::string::npos) << xml;
 }
 
+TEST(SheetTool, ExampleTemplateImportsIntoADemoLedgersKinds) {
+  ProgramHome home;
+  const std::string t = home.file("t.xlsx"), db = home.file("l.db");
+  ASSERT_EQ(RunTool(home, "template --all " + Quote(t) + " --example").status, 0) << ReadFile(home.file("stderr.txt"));
+  const auto names = sheets::XlsxSheetNames(t);
+  ASSERT_GT(names.size(), 10u);
+  for (size_t i = 1; i < names.size(); ++i) {
+    const auto rows = DataRows(t, names[i]);
+    EXPECT_GE(rows.size(), 1u) << names[i];
+    EXPECT_LE(rows.size(), 5u) << names[i];
+  }
+  ASSERT_EQ(RunTool(home, "ledger init " + Quote(db)).status, 0);
+  auto in = RunTool(home, "import --ledger " + Quote(db) + " --all " + Quote(t) + " --events jsonl");
+  EXPECT_EQ(in.status, 0) << in.out;
+  ASSERT_EQ(RunTool(home, "template --type 币别 --file " + Quote(home.file("c.csv")) + " --example").status, 0);
+  EXPECT_EQ(DataRows(home.file("c.csv"), "").size(), 5u);
+}
+
 TEST(SheetTool, Gb18030CsvAsASpreadsheetProgramSavesIt) {
   ProgramHome home;
   const std::string db = home.file("l.db"), f = home.file("c.csv");
