@@ -129,6 +129,31 @@ std::string KeepLiteral(const std::string& s) {
   return out;
 }
 
+// A date text as the data files write it ("yyyy-mm-dd", with " hh:mm:ss"
+// unless midnight), from 1900-03-01 on where every date system agrees;
+// anything else stays text.
+bool DateOf(const std::string& t, lxw_datetime& d) {
+  int y, mo, da, h = 0, mi = 0, s = 0, used = 0;
+  if (t.size() == 10) {
+    if (std::sscanf(t.c_str(), "%4d-%2d-%2d%n", &y, &mo, &da, &used) != 3) return false;
+  } else if (t.size() == 19) {
+    if (std::sscanf(t.c_str(), "%4d-%2d-%2d %2d:%2d:%2d%n", &y, &mo, &da, &h, &mi, &s, &used) != 6) return false;
+    if (h == 0 && mi == 0 && s == 0) return false;
+  } else {
+    return false;
+  }
+  static const int days[] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  const bool leap = (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
+  if (static_cast<size_t>(used) != t.size() || y > 9999 || mo < 1 || mo > 12 || da < 1 ||
+      da > days[mo - 1] - (mo == 2 && !leap) || h > 23 || mi > 59 || s > 59 || (y == 1900 && mo < 3) || y < 1900)
+    return false;
+  char back[24];
+  std::snprintf(back, sizeof back, t.size() == 10 ? "%04d-%02d-%02d" : "%04d-%02d-%02d %02d:%02d:%02d", y, mo, da, h, mi, s);
+  if (t != back) return false;
+  d = {y, mo, da, h, mi, static_cast<double>(s)};
+  return true;
+}
+
 class XlsxWriter : public SheetWriter {
  public:
   explicit XlsxWriter(std::string path) : path_(std::move(path)), temp_(TempBeside(path_)) {
@@ -141,6 +166,10 @@ class XlsxWriter : public SheetWriter {
     bold_ = workbook_add_format(workbook_);
     format_set_bold(bold_);
     format_set_num_format(bold_, "@");
+    date_ = workbook_add_format(workbook_);
+    format_set_num_format(date_, "yyyy-mm-dd");
+    dateTime_ = workbook_add_format(workbook_);
+    format_set_num_format(dateTime_, "yyyy-mm-dd hh:mm:ss");
     note_ = workbook_add_format(workbook_);
     format_set_italic(note_);
     format_set_font_color(note_, LXW_COLOR_GRAY);
@@ -211,12 +240,15 @@ class XlsxWriter : public SheetWriter {
       const auto col = static_cast<lxw_col_t>(i);
       const bool code = i < columns_.size() && columns_[i].IsCode();
       double value = 0;
+      lxw_datetime date;
       lxw_error e;
       lxw_format* f = format ? format : code ? text_ : nullptr;
       if (row[i].null)
         e = worksheet_write_formula_str(sheet_, row_, col, "=NA()", f, "#N/A");
       else if (row[i].text.empty())
         e = worksheet_write_formula_str(sheet_, row_, col, "=\"\"", f, "");
+      else if (!format && i < columns_.size() && columns_[i].type == "日期" && DateOf(row[i].text, date))
+        e = worksheet_write_datetime(sheet_, row_, col, &date, row[i].text.size() == 10 ? date_ : dateTime_);
       else if (!format && !code && CanonicalNumber(row[i].text, value))
         e = worksheet_write_number(sheet_, row_, col, value, nullptr);
       else
@@ -229,7 +261,7 @@ class XlsxWriter : public SheetWriter {
   std::string path_, temp_;
   lxw_workbook* workbook_ = nullptr;
   lxw_worksheet* sheet_ = nullptr;
-  lxw_format *text_ = nullptr, *bold_ = nullptr, *note_ = nullptr;
+  lxw_format *text_ = nullptr, *bold_ = nullptr, *note_ = nullptr, *date_ = nullptr, *dateTime_ = nullptr;
   std::vector<Column> columns_;
   lxw_row_t row_ = 0;
 };

@@ -63,7 +63,8 @@ class SheetWriter {
 };
 // CSV: UTF-8 with a byte-order mark, one sheet; an empty text as "", Null
 // as an empty field. XLSX: constant memory; numbers that read back as the
-// same text as number cells (never in a code column), an empty text as the
+// same text as number cells (never in a code column), the date texts of a
+// date column as date cells, an empty text as the
 // formula ="" and Null as =NA().
 std::unique_ptr<SheetWriter> OpenSheetWriter(const std::string& path);
 

@@ -231,6 +231,31 @@ TEST(SheetXlsx, AWorkbookOfAnotherWriterReadsAsTheDataFilesWriteIt) {
   EXPECT_EQ(dir.boxes().warnings, std::vector<std::string>{book + " 第 5 行 A 列（Number）是数字单元格，代码的前导零可能已丢失：3"});
 }
 
+TEST(SheetXlsx, DatesOfDateColumnsAreDateCellsThatReadBackAsWritten) {
+  TempDir dir;
+  const std::vector<std::pair<std::string, bool>> cases = {
+      {"2024-02-29", true},          {"1990-02-28 08:30:05", true}, {"1900-03-01", true},
+      {"1900-02-28", false},         {"2023-02-29", false},         {"2024-01-05 00:00:00", false},
+      {"2024-1-5", false},           {"明天", false},
+  };
+  auto list = std::make_shared<RecordCollection>();
+  for (const auto& c : cases) list->Add(Rec({{"Number", Variant("01")}, {"Birthday", Variant(c.first)}}));
+  sheets::SheetFileWriter writer;
+  std::string error;
+  writer.OutputXML(list, dir.file("e.xlsx"), Schema("Employee"), "Employee", error);
+  ASSERT_EQ(error, "");
+  RecordCollectionPtr back;
+  ASSERT_EQ(Read(dir.file("e.xlsx"), "Employee", back), "");
+  ASSERT_EQ(back->UBound(), static_cast<int32_t>(cases.size()));
+  // A date cell is a number cell with a date format: the sheet holds no text for it.
+  const std::string sheet = ReadZipPart(dir.file("e.xlsx"), "xl/worksheets/sheet1.xml");
+  for (size_t i = 0; i < cases.size(); ++i) {
+    SCOPED_TRACE(cases[i].first);
+    EXPECT_EQ(back->Item(static_cast<int32_t>(i + 1))->Value("Birthday").ToText(), cases[i].first);
+    EXPECT_EQ(sheet.find(">" + cases[i].first + "<") == std::string::npos, cases[i].second);
+  }
+}
+
 TEST(SheetXlsx, NumericCodesBeyondTheTenthAreCounted) {
   ProgramHome home;
   HandMadeWorkbook wb;

@@ -20,6 +20,22 @@ std::string ErrorOfStd(F&& fn) {
   return "";
 }
 
+// One part of a zip archive as text ("" when absent).
+inline std::string ReadZipPart(const std::string& path, const std::string& name) {
+  int err = 0;
+  zip_t* z = zip_open(path.c_str(), ZIP_RDONLY, &err);
+  if (!z) return "";
+  std::string out;
+  if (zip_file_t* f = zip_fopen(z, name.c_str(), 0)) {
+    char buf[4096];
+    zip_int64_t n;
+    while ((n = zip_fread(f, buf, sizeof buf)) > 0) out.append(buf, static_cast<size_t>(n));
+    zip_fclose(f);
+  }
+  zip_discard(z);
+  return out;
+}
+
 struct HandMadeWorkbook {
   std::vector<std::string> sharedStrings;
   std::vector<std::string> rows;  // <row> elements of sheetData
