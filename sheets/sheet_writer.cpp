@@ -166,6 +166,8 @@ class XlsxWriter : public SheetWriter {
     bold_ = workbook_add_format(workbook_);
     format_set_bold(bold_);
     format_set_num_format(bold_, "@");
+    emptyText_ = workbook_add_format(workbook_);
+    format_set_num_format(emptyText_, kEmptyTextFormat);
     date_ = workbook_add_format(workbook_);
     format_set_num_format(date_, "yyyy-mm-dd");
     dateTime_ = workbook_add_format(workbook_);
@@ -246,7 +248,7 @@ class XlsxWriter : public SheetWriter {
       if (row[i].null)
         e = worksheet_write_formula_str(sheet_, row_, col, "=NA()", f, "#N/A");
       else if (row[i].text.empty())
-        e = worksheet_write_formula_str(sheet_, row_, col, "=\"\"", f, "");
+        e = worksheet_write_blank(sheet_, row_, col, emptyText_);
       else if (!format && i < columns_.size() && columns_[i].type == "日期" && DateOf(row[i].text, date))
         e = worksheet_write_datetime(sheet_, row_, col, &date, row[i].text.size() == 10 ? date_ : dateTime_);
       else if (!format && !code && CanonicalNumber(row[i].text, value))
@@ -261,7 +263,8 @@ class XlsxWriter : public SheetWriter {
   std::string path_, temp_;
   lxw_workbook* workbook_ = nullptr;
   lxw_worksheet* sheet_ = nullptr;
-  lxw_format *text_ = nullptr, *bold_ = nullptr, *note_ = nullptr, *date_ = nullptr, *dateTime_ = nullptr;
+  lxw_format *text_ = nullptr, *bold_ = nullptr, *note_ = nullptr, *date_ = nullptr, *dateTime_ = nullptr,
+             *emptyText_ = nullptr;
   std::vector<Column> columns_;
   lxw_row_t row_ = 0;
 };

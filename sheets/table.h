@@ -42,8 +42,8 @@ void ReadCsv(const std::string& path, const std::string& encoding, const RowSink
 // workbook, streamed. Numbers come as the shortest text
 // of 15 significant digits, cells with a date format as "yyyy-mm-dd" (with
 // " hh:mm:ss" when there is a time), booleans as "1" / "0", formulas by
-// their cached value, a text cell or formula giving an empty text as a
-// present empty text, the error value #N/A as Null. Raises SheetError naming the cell for a formula
+// their cached value, a text cell or formula giving an empty text and a
+// blank cell in the format kEmptyTextFormat as a present empty text, the error value #N/A as Null. Raises SheetError naming the cell for a formula
 // without a value or an error value.
 void ReadXlsx(const std::string& path, const std::vector<std::string>& sheetNames, const RowSink& each);
 // The workbook's sheet names in order.
@@ -64,9 +64,14 @@ class SheetWriter {
 // CSV: UTF-8 with a byte-order mark, one sheet; an empty text as "", Null
 // as an empty field. XLSX: constant memory; numbers that read back as the
 // same text as number cells (never in a code column), the date texts of a
-// date column as date cells, an empty text as the
-// formula ="" and Null as =NA().
+// date column as date cells, an empty text as a blank
+// cell in the format kEmptyTextFormat (a formula would cost more than the
+// rest of the row) and Null as =NA().
 std::unique_ptr<SheetWriter> OpenSheetWriter(const std::string& path);
+
+// The number format that marks a blank XLSX cell as an empty text (to a
+// spreadsheet program, a text format like "@").
+inline constexpr const char* kEmptyTextFormat = "@\"\"";
 
 // The header of the added error column.
 inline constexpr const char* kErrorHeader = "错误";

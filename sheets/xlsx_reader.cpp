@@ -189,9 +189,12 @@ bool DateFormatCode(const std::string& code) {
   return false;
 }
 
-// For each cell format index, whether it shows a date.
-std::vector<bool> DateStyles(Archive& a) {
-  std::vector<bool> out;
+enum class StyleKind : char { Plain, Date, EmptyText };
+
+// For each cell format index, whether it shows a date or marks an empty text.
+std::vector<StyleKind> CellStyles(Archive& a) {
+  std::vector<StyleKind> out;
+  std::set<int> emptyTexts;
   auto r = OpenPart(a, "xl/styles.xml");
   if (!r) return out;
   std::set<int> dateFormats = {14, 15, 16, 17, 22, 27, 30, 36, 45, 46, 47, 50, 57};
@@ -200,11 +203,15 @@ std::vector<bool> DateStyles(Archive& a) {
   while ((rc = xmlTextReaderRead(r.get())) == 1) {
     const std::string name = IsStart(r.get()) || IsEnd(r.get()) ? Local(r.get()) : "";
     if (IsStart(r.get()) && name == "numFmt") {
-      if (DateFormatCode(AttrOf(r.get(), "formatCode"))) dateFormats.insert(std::atoi(AttrOf(r.get(), "numFmtId").c_str()));
+      const std::string code = AttrOf(r.get(), "formatCode");
+      const int id = std::atoi(AttrOf(r.get(), "numFmtId").c_str());
+      if (code == kEmptyTextFormat) emptyTexts.insert(id);
+      else if (DateFormatCode(code)) dateFormats.insert(id);
     } else if (name == "cellXfs") {
       inXfs = IsStart(r.get()) && !xmlTextReaderIsEmptyElement(r.get());
     } else if (inXfs && IsStart(r.get()) && name == "xf") {
-      out.push_back(dateFormats.count(std::atoi(AttrOf(r.get(), "numFmtId").c_str())) > 0);
+      const int id = std::atoi(AttrOf(r.get(), "numFmtId").c_str());
+      out.push_back(emptyTexts.count(id) ? StyleKind::EmptyText : dateFormats.count(id) ? StyleKind::Date : StyleKind::Plain);
     }
   }
   if (rc < 0) Broken(a, "xl/styles.xml");
@@ -290,7 +297,8 @@ void ReadXlsx(const std::string& path, const std::vector<std::string>& sheetName
   if (part.empty())
     throw SheetError("XLSX 文件 " + path + " 中没有工作表 " + (sheetNames.empty() ? std::string() : sheetNames[0]));
   const std::vector<std::string> strings = SharedStrings(a);
-  const std::vector<bool> dates = DateStyles(a);
+  const std::vector<StyleKind> styles = CellStyles(a);
+  auto styleOf = [&](int s) { return s >= 0 && static_cast<size_t>(s) < styles.size() ? styles[s] : StyleKind::Plain; };
   auto r = OpenPart(a, part);
   if (!r) throw SheetError("XLSX 文件 " + path + " 中缺少工作表 " + sheetName + " 的内容（" + part + "）");
 
@@ -301,6 +309,40 @@ void ReadXlsx(const std::string& path, const std::vector<std::string>& sheetName
   int style = 0;
   bool inV = false, inT = false, formula = false, hasValue = false;
   auto where = [&] { return "工作表 " + sheetName + " 的 " + ref + " 单元格"; };
+  auto finishCell = [&] {
+    if (formula && !hasValue) throw SheetError(where() + "是没有计算结果的公式");
+    Cell c;
+    if (type == "s") {
+      size_t i = std::strtoul(value.c_str(), nullptr, 10);
+      if (value.empty() || i >= strings.size()) throw SheetError(where() + "引用了不存在的共享文本");
+      c.text = strings[i];
+    } else if (type == "inlineStr") {
+      c.text = Unescape(inlineText);
+    } else if (type == "str") {
+      // Some writers keep the cached #N/A of =NA() as a text result.
+      if (formula && value == "#N/A") c.null = true;
+      else c.text = Unescape(value);
+    } else if (type == "b") {
+      c.text = value == "1" || value == "true" ? "1" : "0";
+    } else if (type == "e") {
+      if (value != "#N/A") throw SheetError(where() + "是错误值 " + value);
+      c.null = true;
+    } else if (!value.empty()) {
+      char* end = nullptr;
+      double v = std::strtod(value.c_str(), &end);
+      if (*end) throw SheetError(where() + "不是有效的数字：" + value);
+      // Beyond 9999-12-31 no date format shows a date either.
+      const bool date = styleOf(style) == StyleKind::Date && v >= 0 && v < 2958466;
+      c.text = date ? DateText(v, w.date1904) : NumberText(v);
+      c.numeric = !date;
+    }
+    // A text cell holding nothing is an empty text, and so is a blank cell
+    // the writer marked as one; a number cell always has a text.
+    c.present = c.null || !c.text.empty() || (hasValue && (type == "s" || type == "str" || type == "inlineStr")) ||
+                (!hasValue && styleOf(style) == StyleKind::EmptyText);
+    if (col >= row.size()) row.resize(col + 1);
+    row[col] = std::move(c);
+  };
   int rc;
   while ((rc = xmlTextReaderRead(r.get())) == 1) {
     xmlTextReader* x = r.get();
@@ -322,6 +364,7 @@ void ReadXlsx(const std::string& path, const std::vector<std::string>& sheetName
         value.clear();
         inlineText.clear();
         formula = hasValue = false;
+        if (xmlTextReaderIsEmptyElement(x)) finishCell();
       } else if (name == "f") {
         formula = true;
       } else if (name == "v") {
@@ -339,37 +382,7 @@ void ReadXlsx(const std::string& path, const std::vector<std::string>& sheetName
       if (name == "v") inV = false;
       if (name == "t") inT = false;
       if (name == "c") {
-        if (formula && !hasValue) throw SheetError(where() + "是没有计算结果的公式");
-        Cell c;
-        if (type == "s") {
-          size_t i = std::strtoul(value.c_str(), nullptr, 10);
-          if (value.empty() || i >= strings.size()) throw SheetError(where() + "引用了不存在的共享文本");
-          c.text = strings[i];
-        } else if (type == "inlineStr") {
-          c.text = Unescape(inlineText);
-        } else if (type == "str") {
-          // Some writers keep the cached #N/A of =NA() as a text result.
-          if (formula && value == "#N/A") c.null = true;
-          else c.text = Unescape(value);
-        } else if (type == "b") {
-          c.text = value == "1" || value == "true" ? "1" : "0";
-        } else if (type == "e") {
-          if (value != "#N/A") throw SheetError(where() + "是错误值 " + value);
-          c.null = true;
-        } else if (!value.empty()) {
-          char* end = nullptr;
-          double v = std::strtod(value.c_str(), &end);
-          if (*end) throw SheetError(where() + "不是有效的数字：" + value);
-          // Beyond 9999-12-31 no date format shows a date either.
-          const bool date = style >= 0 && static_cast<size_t>(style) < dates.size() && dates[style] && v >= 0 &&
-                            v < 2958466;
-          c.text = date ? DateText(v, w.date1904) : NumberText(v);
-          c.numeric = !date;
-        }
-        // A text cell holding nothing is an empty text; a number cell always has one.
-        c.present = c.null || !c.text.empty() || (hasValue && (type == "s" || type == "str" || type == "inlineStr"));
-        if (col >= row.size()) row.resize(col + 1);
-        row[col] = std::move(c);
+        finishCell();
       } else if (name == "row") {
         if (!each(rowNumber, row)) return;
       }

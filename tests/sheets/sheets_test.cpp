@@ -211,13 +211,13 @@ TEST(SheetXlsx, AWorkbookOfAnotherWriterReadsAsTheDataFilesWriteIt) {
   ProgramHome dir;
   const std::string book = dir.file("other.xlsx");
   HandMadeWorkbook wb;
-  wb.sharedStrings = {"Number", "Name", "CreditAmount", "CreditDays", "Address", "上海", "001"};
+  wb.sharedStrings = {"Number", "Name", "CreditAmount", "CreditDays", "Address", "上海", "001", "Phone", ""};
   // Style 1 shows a built-in date, style 2 a custom one; style 3 is plain.
   wb.rows = {
-      R"(<row r="1"><c r="A1" t="s"><v>0</v></c><c r="B1" t="s"><v>1</v></c><c r="C1" t="s"><v>2</v></c><c r="D1" t="s"><v>3</v></c><c r="E1" t="s"><v>4</v></c></row>)",
+      R"(<row r="1"><c r="A1" t="s"><v>0</v></c><c r="B1" t="s"><v>1</v></c><c r="C1" t="s"><v>2</v></c><c r="D1" t="s"><v>3</v></c><c r="E1" t="s"><v>4</v></c><c r="F1" t="s"><v>7</v></c></row>)",
       R"(<row r="3"><c r="A3" t="s"><v>6</v></c><c r="B3" t="inlineStr"><is><t>内联</t></is></c><c r="C3"><v>0.30000000000000004</v></c><c r="D3" s="3"><v>30.0</v></c><c r="E3" s="1"><v>45356</v></c></row>)",
-      R"(<row r="4"><c r="A4" t="str"><f>"00"&amp;"2"</f><v>002</v></c><c r="B4" t="b"><v>1</v></c><c r="C4"><f>1+1</f><v>2</v></c><c r="E4" s="2"><v>45356.75</v></c></row>)",
-      R"(<row r="5"><c r="A5"><v>3</v></c><c r="B5" t="s"><v>5</v></c><c r="C5"><v>1E-3</v></c><c r="E5" s="1"><v>59</v></c></row>)",
+      R"(<row r="4"><c r="A4" t="str"><f>"00"&amp;"2"</f><v>002</v></c><c r="B4" t="b"><v>1</v></c><c r="C4"><f>1+1</f><v>2</v></c><c r="E4" s="2"><v>45356.75</v></c><c r="F4" t="str"><f>""</f><v></v></c></row>)",
+      R"(<row r="5"><c r="A5"><v>3</v></c><c r="B5" t="s"><v>5</v></c><c r="C5"><v>1E-3</v></c><c r="E5" s="1"><v>59</v></c><c r="F5" t="s"><v>8</v></c></row>)",
   };
   wb.Write(book);
   RecordCollectionPtr records;
@@ -226,8 +226,8 @@ TEST(SheetXlsx, AWorkbookOfAnotherWriterReadsAsTheDataFilesWriteIt) {
   ASSERT_EQ(records->UBound(), 3);
   EXPECT_EQ(Describe(Variant(records->Item(1))),
             "{Number=\"001\",Name=\"内联\",CreditAmount=\"0.3\",CreditDays=\"30\",Address=\"2024-03-05\",}");
-  EXPECT_EQ(Describe(Variant(records->Item(2))), "{Number=\"002\",Name=\"1\",CreditAmount=\"2\",Address=\"2024-03-05 18:00:00\",}");
-  EXPECT_EQ(Describe(Variant(records->Item(3))), "{Number=\"3\",Name=\"上海\",CreditAmount=\"0.001\",Address=\"1900-02-28\",}");
+  EXPECT_EQ(Describe(Variant(records->Item(2))), "{Number=\"002\",Name=\"1\",CreditAmount=\"2\",Address=\"2024-03-05 18:00:00\",Phone=\"\",}");
+  EXPECT_EQ(Describe(Variant(records->Item(3))), "{Number=\"3\",Name=\"上海\",CreditAmount=\"0.001\",Address=\"1900-02-28\",Phone=\"\",}");
   EXPECT_EQ(dir.boxes().warnings, std::vector<std::string>{book + " 第 5 行 A 列（Number）是数字单元格，代码的前导零可能已丢失：3"});
 }
 
