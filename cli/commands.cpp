@@ -146,8 +146,7 @@ Outcome Run(const RunOptions& o, bool exporting, bool wholeLedger = false) {
       };
       imp.Error = [&](const std::string& m, bool& c) {
         if (skip) c = false;
-        sheet.Error(m);
-        reporter.ErrorEvent(m, c);
+        reporter.ErrorEvent(sheet.Error(m), c);
       };
       std::shared_ptr<DataRecord> dict;
       if (o.impStyle || o.codingStyle) {

@@ -91,9 +91,9 @@ std::map<std::string, std::vector<sheets::Row>> ExampleRows(const std::vector<co
 
 SheetSession::SheetSession(const RunOptions& o, std::string element)
     : element_(std::move(element)), errorsOut_(o.errorsOut) {
-  if (!errorsOut_.empty()) {
+  if (!errorsOut_.empty() || !sheets::SheetFormat(o.file).empty()) {
     rows_ = std::make_shared<sheets::ReadRows>();
-    rows_->keepCells = true;
+    rows_->keepCells = !errorsOut_.empty();
   }
   if (!sheets::SheetFormat(o.file).empty() || !o.encoding.empty() || rows_)
     use_ = std::make_unique<sheets::UseSheetFiles>(o.encoding, rows_);
@@ -108,22 +108,27 @@ void SheetSession::Row(int32_t lRow, double dblRate) {
 
 // The record an error is about, by the rule the reporter numbers it with:
 // the one after the last reported row.
-void SheetSession::Error(const std::string& sErrMsg) {
-  if (!rows_) return;
+std::string SheetSession::Error(const std::string& sErrMsg) {
+  if (!rows_) return sErrMsg;
   const std::string info = std::string(1, '\r') + kErrInfo + '\r';
   const size_t at = sErrMsg.find(info);
-  if (at == std::string::npos) return;
+  if (at == std::string::npos) return sErrMsg;
   const std::string head = sErrMsg.substr(0, at);
   const bool unnamed = head.ends_with("当前记录名称为：");
-  if (unnamed && (lastRow_ == 0 || lastRate_ >= 100)) return;
-  std::string text = sErrMsg;
-  for (char& c : text)
-    if (c == '\r') c = '\n';
-  failed_.emplace_back(lastRow_ + 1, text);
+  if (unnamed && (lastRow_ == 0 || lastRate_ >= 100)) return sErrMsg;
+  const int32_t record = lastRow_ + 1;
+  if (rows_->keepCells) {
+    std::string text = sErrMsg;
+    for (char& c : text)
+      if (c == '\r') c = '\n';
+    failed_.emplace_back(record, text);
+  }
+  if (record < 1 || static_cast<size_t>(record) > rows_->sheetRow.size()) return sErrMsg;
+  return sErrMsg + "\r表格位置：第 " + std::to_string(rows_->sheetRow[record - 1]) + " 行";
 }
 
 std::string SheetSession::Finish() {
-  if (!rows_) return {};
+  if (errorsOut_.empty()) return {};
   if (failed_.empty()) return "没有出错的行，未写错误文件 " + errorsOut_;
   std::vector<size_t> keep;
   std::vector<sheets::Column> columns;

@@ -28,7 +28,9 @@ class SheetSession {
 
   // The events of the run, as the reporter sees them.
   void Row(int32_t lRow, double dblRate);
-  void Error(const std::string& sErrMsg);
+  // Answers the message to show: from a spreadsheet, an error about a
+  // record gains a last line naming its sheet row ("表格位置：第 5 行").
+  std::string Error(const std::string& sErrMsg);
   // Writes the errors file; answers what to tell the user ("" for nothing).
   std::string Finish();
 

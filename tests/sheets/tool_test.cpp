@@ -179,6 +179,12 @@ TEST(SheetTool, ErrorsWorkbookHoldsTheFailedRowsAndImportsOnceFixed) {
     auto run = RunTool(home, "import --ledger " + Quote(db) + " --type 客户 --on-error skip --file " + Quote(f) +
                                  " --errors-out " + Quote(err));
     EXPECT_EQ(run.status, 4) << ReadFile(home.file("stderr.txt"));
+    // Each error names its sheet row as well as its record.
+    const std::string said = ReadFile(home.file("stderr.txt"));
+    for (const std::string where : {"（第 2 条记录）", "（第 4 条记录）", "（第 6 条记录）"})
+      EXPECT_NE(said.find("错误" + where), std::string::npos) << said;
+    for (const std::string row : {"表格位置：第 3 行", "表格位置：第 5 行", "表格位置：第 7 行"})
+      EXPECT_NE(said.find(row), std::string::npos) << said;
     std::vector<std::string> header;
     const auto rows = DataRows(err, "Customer", &header);
     EXPECT_EQ(header, (std::vector<std::string>{"Number", "Name", "CreditAmount", "错误"}));
