@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "datafile/target_file.h"
 #include "sheets/table.h"
 
 namespace morvent::sheets {
@@ -273,9 +274,13 @@ class XlsxWriter : public SheetWriter {
 
 std::unique_ptr<SheetWriter> OpenSheetWriter(const std::string& path) {
   const std::string format = SheetFormat(path);
-  if (format == "csv") return std::make_unique<CsvWriter>(path);
-  if (format == "xlsx") return std::make_unique<XlsxWriter>(path);
-  throw SheetError("不认识的表格文件类型（应为 .xlsx 或 .csv）：" + path);
+  if (format.empty()) throw SheetError("不认识的表格文件类型（应为 .xlsx 或 .csv）：" + path);
+  // As for a data file: no special file or ledger file, and a symlink
+  // keeps pointing at the file written.
+  if (std::string problem = xml::TargetProblem(path); !problem.empty()) throw SheetError("目标" + problem);
+  const std::string real = xml::RealTarget(path);
+  if (format == "csv") return std::make_unique<CsvWriter>(real);
+  return std::make_unique<XlsxWriter>(real);
 }
 
 }  // namespace morvent::sheets

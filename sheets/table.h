@@ -50,7 +50,10 @@ void ReadXlsx(const std::string& path, const std::vector<std::string>& sheetName
 std::vector<std::string> XlsxSheetNames(const std::string& path);
 
 // Writes sheets one after another, rows in order. Every failure raises
-// SheetError; dropped without Close, the target is left as it was.
+// SheetError; dropped without Close, the target is left as it was. A target
+// that is no regular file or is a file of the current ledger is refused as
+// the data-file writer refuses it; a symlink has the file it points to
+// replaced.
 class SheetWriter {
  public:
   virtual ~SheetWriter() = default;

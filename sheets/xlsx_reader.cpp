@@ -267,10 +267,17 @@ std::string DateText(double serial, bool date1904) {
   return s;
 }
 
-// "D5" -> column 3; a reference without letters answers `fallback`.
+// The columns a sheet can have (A to XFD).
+constexpr size_t kMaxColumns = 16384;
+
+// "D5" -> column 3; a reference without letters answers `fallback`, one
+// past the last column kMaxColumns.
 size_t ColumnOf(const std::string& ref, size_t fallback) {
   size_t col = 0, i = 0;
-  for (; i < ref.size() && ref[i] >= 'A' && ref[i] <= 'Z'; ++i) col = col * 26 + (ref[i] - 'A' + 1);
+  for (; i < ref.size() && ref[i] >= 'A' && ref[i] <= 'Z'; ++i) {
+    col = col * 26 + (ref[i] - 'A' + 1);
+    if (col > kMaxColumns) return kMaxColumns;
+  }
   return i == 0 ? fallback : col - 1;
 }
 
@@ -359,6 +366,7 @@ void ReadXlsx(const std::string& path, const std::vector<std::string>& sheetName
         ref = AttrOf(x, "r");
         col = ColumnOf(ref, row.size());
         if (ref.empty()) ref = ColumnLetter(col) + std::to_string(rowNumber);
+        if (col >= kMaxColumns) throw SheetError(where() + "超出了工作表的列（最多到 XFD 列）");
         type = AttrOf(x, "t");
         style = std::atoi(AttrOf(x, "s").c_str());
         value.clear();

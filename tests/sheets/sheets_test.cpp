@@ -2,6 +2,9 @@
 // of records through the sheet components.
 #include <gtest/gtest.h>
 #include <iconv.h>
+#include <sys/stat.h>
+
+#include <filesystem>
 
 #include <functional>
 
@@ -207,6 +210,31 @@ TEST(SheetFiles, RecordsComeBackFromCsvAndXlsxAsWritten) {
   }
 }
 
+TEST(SheetFiles, TargetsAreCheckedAsDataFilesAre) {
+  TempDir dir;
+  auto list = std::make_shared<RecordCollection>();
+  list->Add(Rec({{"Number", Variant("01")}}));
+  for (const std::string name : {"p.csv", "p.xlsx"}) {
+    SCOPED_TRACE(name);
+    const std::string fifo = dir.file(name);
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    sheets::SheetFileWriter writer;
+    std::string error;
+    EXPECT_THROW(writer.OutputXML(list, fifo, Schema("Currency"), "Currency", error), Error);
+    EXPECT_EQ(error, "写数据文件 " + fifo + " 出错：目标不是普通文件（命名管道）");
+  }
+  // A link keeps pointing at the file, which is written.
+  const std::string real = dir.file("real.csv"), link = dir.file("link.csv");
+  WriteFile(real, "old");
+  std::filesystem::create_symlink(real, link);
+  sheets::SheetFileWriter writer;
+  std::string error;
+  writer.OutputXML(list, link, Schema("Currency"), "Currency", error);
+  EXPECT_EQ(error, "");
+  EXPECT_TRUE(std::filesystem::is_symlink(link));
+  EXPECT_EQ(ReadFile(real).substr(0, 8), "\xEF\xBB\xBFName,");
+}
+
 TEST(SheetXlsx, AWorkbookOfAnotherWriterReadsAsTheDataFilesWriteIt) {
   ProgramHome dir;
   const std::string book = dir.file("other.xlsx");
@@ -283,6 +311,9 @@ TEST(SheetXlsx, CellsThatHoldNoValueAreErrorsNamingTheCell) {
       {"formula without value", R"(<row r="2"><c r="B2"><f>A1*2</f></c></row>)", "工作表 Sheet1 的 B2 单元格是没有计算结果的公式"},
       {"error value", R"(<row r="2"><c r="C2" t="e"><v>#DIV/0!</v></c></row>)", "工作表 Sheet1 的 C2 单元格是错误值 #DIV/0!"},
       {"missing shared string", R"(<row r="2"><c r="A2" t="s"><v>9</v></c></row>)", "工作表 Sheet1 的 A2 单元格引用了不存在的共享文本"},
+      {"column past XFD", R"(<row r="2"><c r="XFE2"><v>1</v></c></row>)", "工作表 Sheet1 的 XFE2 单元格超出了工作表的列（最多到 XFD 列）"},
+      {"absurd column", R"(<row r="2"><c r="ZZZZZZZZZZZZZZZZ2"><v>1</v></c></row>)",
+       "工作表 Sheet1 的 ZZZZZZZZZZZZZZZZ2 单元格超出了工作表的列（最多到 XFD 列）"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
