@@ -78,6 +78,13 @@ void JsonRecords(std::string& out, const nlohmann::json& array) {
   }
 }
 
+// "meaning | type" or "meaning | type | 必填": the second header row, by
+// its shape, so that one written under other words still is one.
+bool IsDescription(const std::string& text) {
+  static const std::regex shape(R"(.* \| (文本|代码|数字|0/1|JSON|日期)( \| 必填)?)");
+  return std::regex_match(text, shape);
+}
+
 bool ValidKey(const std::string& key) {
   if (key.empty()) return false;
   for (unsigned char c : key)
@@ -189,7 +196,6 @@ void Read(const std::string& dataFile, const std::string& schemaFile, const std:
           const std::string& encoding, RecordCollectionPtr& collection, std::string& errorText, ReadRows& kept) {
   const std::vector<Column> columns = ColumnsOf(schemaFile, elementName);
   std::vector<std::optional<size_t>> model;  // sheet column -> column
-  std::vector<std::string> descriptions;
   RecordXml builder(model, columns);
   TempXml temp;
   auto& out = temp.out();
@@ -213,7 +219,6 @@ void Read(const std::string& dataFile, const std::string& schemaFile, const std:
         std::optional<size_t> at;
         if (h == kErrorHeader || !row[i].present) {
           model.push_back(std::nullopt);
-          descriptions.push_back(h == kErrorHeader ? "错误信息 | 文本" : "");
           kept.columns.push_back({{}, h});
           continue;
         }
@@ -223,7 +228,6 @@ void Read(const std::string& dataFile, const std::string& schemaFile, const std:
         for (size_t j = 0; j < i; ++j)
           if (model[j] == at) throw RowFailure{CellName(number, i, h) + "：这一列与 " + ColumnLetter(j) + " 列重复"};
         model.push_back(at);
-        descriptions.push_back(columns[*at].Description());
         kept.columns.push_back(columns[*at]);
       }
       return true;
@@ -233,7 +237,7 @@ void Read(const std::string& dataFile, const std::string& schemaFile, const std:
       bool isDescription = false;
       for (size_t i = 0; i < row.size(); ++i) {
         if (!row[i].present) continue;
-        if (i >= descriptions.size() || row[i].text != descriptions[i]) {
+        if (!IsDescription(row[i].text)) {
           isDescription = false;
           break;
         }

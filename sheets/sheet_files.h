@@ -6,8 +6,8 @@
 // an import or export holds unchanged.
 //
 // A sheet has two header rows: the column names (sheets/columns.h), then
-// the descriptions, which a reader skips when the second row is exactly
-// those descriptions. The columns may stand in any order and any of them
+// the descriptions ("代码 | 代码 | 必填"), which a reader skips when every
+// filled cell of the second row has that shape, whatever its words. The columns may stand in any order and any of them
 // may be left out; a column that the schema does not declare stops the
 // read. Each later row is one record, its cells turned into an XML record
 // and validated against the schema as a data file is: an empty cell is an

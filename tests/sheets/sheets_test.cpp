@@ -160,10 +160,10 @@ TEST(SheetCsv, ImportErrorsNameRowAndColumn) {
 TEST(SheetCsv, RowsBecomeTheRecordsOfADataFile) {
   TempDir dir;
   const std::string f = dir.file("c.csv");
-  // The description row is skipped; blank rows are skipped but counted.
-  const auto columns = sheets::ColumnsOf(Schema("Customer"), "Customer");
-  WriteFile(f, "Name,Number,SettleCurrency.Number,Phone,ShortName\r\n" + columns[1].Description() + "," +
-                   columns[0].Description() + ",,,\r\n"
+  // The description row is skipped by its shape, even in other words;
+  // blank rows are skipped but counted.
+  WriteFile(f, "Name,Number,SettleCurrency.Number,Phone,ShortName\r\n"
+                   "名字 | 文本 | 必填,旧的含义 | 代码,,,\r\n"
                    "甲,001,RMB,\"\",\r\n"
                    ",,,,\r\n"
                    "乙,002,,, 乙 \r\n");
@@ -173,6 +173,11 @@ TEST(SheetCsv, RowsBecomeTheRecordsOfADataFile) {
   EXPECT_EQ(Describe(Variant(records->Item(1))), "{Name=\"甲\",Number=\"001\",SettleCurrency={Number=\"RMB\",},Phone=\"\",}");
   EXPECT_EQ(Describe(Variant(records->Item(2))), "{Name=\"乙\",Number=\"002\",ShortName=\" 乙 \",}");
   EXPECT_EQ(records->Item(2)->FileRow(), 2);
+  // A second row of data is data.
+  WriteFile(f, "Name,Number\r\n丙 | 文本,003\r\n");
+  ASSERT_EQ(Read(f, "Customer", records), "");
+  ASSERT_EQ(records->UBound(), 1);
+  EXPECT_EQ(Describe(Variant(records->Item(1))), "{Name=\"丙 | 文本\",Number=\"003\",}");
 }
 
 TEST(SheetFiles, RecordsComeBackFromCsvAndXlsxAsWritten) {
