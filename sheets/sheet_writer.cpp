@@ -163,10 +163,10 @@ class XlsxWriter : public SheetWriter {
     workbook_ = workbook_new_opt(temp_.c_str(), &options);
     if (!workbook_) throw SheetError("无法写入文件 " + path_);
     text_ = workbook_add_format(workbook_);
-    format_set_num_format(text_, "@");
+    format_set_num_format_index(text_, 49);  // the built-in text format "@"
     bold_ = workbook_add_format(workbook_);
     format_set_bold(bold_);
-    format_set_num_format(bold_, "@");
+    format_set_num_format_index(bold_, 49);
     emptyText_ = workbook_add_format(workbook_);
     format_set_num_format(emptyText_, kEmptyTextFormat);
     date_ = workbook_add_format(workbook_);

@@ -76,6 +76,29 @@ TEST(SheetTool, WholeLedgerWorkbookRoundTripEqualsTheXmlRoute) {
   }
 }
 
+TEST(SheetTool, TemplateKeepsCodesAsTextAndOffersZeroOrOne) {
+  ProgramHome home;
+  const std::string t = home.file("a.xlsx");
+  ASSERT_EQ(RunTool(home, "template --type 科目 --file " + Quote(t)).status, 0);
+  EXPECT_EQ(sheets::XlsxSheetNames(t), (std::vector<std::string>{"说明", "Account"}));
+  std::vector<std::string> header;
+  DataRows(t, "Account", &header);
+  const std::string sheet = ReadZipPart(t, "xl/worksheets/sheet2.xml");
+  const std::string styles = ReadZipPart(t, "xl/styles.xml");
+  // Column A (Number) carries a style whose number format is text ("@", 49).
+  const size_t col = sheet.find("<col min=\"1\" max=\"1\"");
+  ASSERT_NE(col, std::string::npos) << sheet;
+  const std::string colTag = sheet.substr(col, sheet.find('>', col) - col);
+  EXPECT_NE(colTag.find("style="), std::string::npos) << colTag;
+  EXPECT_NE(styles.find("numFmtId=\"49\""), std::string::npos) << styles;
+  // Every 0/1 column, and only those, has the list 0,1 from row 3 down.
+  for (size_t i = 0; i < header.size(); ++i) {
+    const bool flag = header[i].starts_with("Is") || header[i] == "Journal" || header[i] == "Quantities";
+    const std::string range = "sqref=\"" + sheets::ColumnLetter(i) + "3:" + sheets::ColumnLetter(i) + "1048576\"><formula1>\"0,1\"";
+    EXPECT_EQ(sheet.find(range) != std::string::npos, flag) << header[i];
+  }
+}
+
 TEST(SheetTool, TemplateFilledByAScriptImports) {
   ProgramHome home;
   const std::string db = home.file("l.db"), t = home.file("t.csv");
