@@ -32,7 +32,9 @@ std::string SheetFormat(const std::string& path);
 
 // CSV by RFC 4180; an empty field is absent, a quoted empty one ("") an
 // empty text.
-// A blank line is a row, as a spreadsheet shows it. `encoding` empty: UTF-8 (a byte-order mark is skipped)
+// A blank line is a row, as a spreadsheet shows it. The file is read in
+// chunks (once more beforehand to tell UTF-8 from GB18030), so memory does
+// not grow with it. `encoding` empty: UTF-8 (a byte-order mark is skipped)
 // unless the bytes are no valid UTF-8, then GB18030; else any name iconv
 // knows. Blank lines count as rows. Raises SheetError.
 void ReadCsv(const std::string& path, const std::string& encoding, const RowSink& each);

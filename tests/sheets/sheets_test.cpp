@@ -129,6 +129,40 @@ TEST(SheetCsv, QuotingEncodingsAndByteOrderMarks) {
   EXPECT_EQ(ErrorOfStd([&] { CsvRows(dir.file("a.csv"), "NO-SUCH-CODE"); }), "不认识的编码 NO-SUCH-CODE");
 }
 
+TEST(SheetCsv, LongFilesReadInChunksWhateverStraddlesTheirEdges) {
+  TempDir dir;
+  // Rows of odd lengths put characters, quotes and line ends across every
+  // chunk edge somewhere; a GB18030 character only late in the file must
+  // still switch the whole file.
+  std::string body;
+  std::vector<std::string> expected;
+  for (int i = 0; i < 6000; ++i) {
+    const std::string name = "客户" + std::string(i % 7, 'x') + "，\"甲\"\r\n乙" + std::to_string(i);
+    std::string quoted;
+    for (char c : name) quoted += c == '"' ? std::string("\"\"") : std::string(1, c);
+    body += std::to_string(i) + ",\"" + quoted + "\"\r\n";
+    expected.push_back(std::to_string(i) + "|" + name);
+  }
+  ASSERT_GT(body.size(), 3u * 65536);
+  struct Case {
+    const char* what;
+    std::string bytes, encoding;
+  };
+  const std::vector<Case> cases = {{"UTF-8", body, ""}, {"GB18030", Gb18030(body), ""}, {"GB18030 named", Gb18030(body), "GB18030"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    WriteFile(dir.file("a.csv"), c.bytes);
+    EXPECT_EQ(CsvRows(dir.file("a.csv"), c.encoding), expected);
+  }
+  // Broken bytes in a named encoding are found where they stand.
+  const std::string gb = Gb18030(body);
+  const size_t cut = gb.find("\r\n", 70000) + 2;
+  WriteFile(dir.file("a.csv"), gb.substr(0, cut) + "\x81\x20" + "\r\n");
+  const std::string at = std::to_string(cut + 1);
+  EXPECT_EQ(ErrorOfStd([&] { CsvRows(dir.file("a.csv"), "GB18030"); }),
+            "文件 " + dir.file("a.csv") + " 不是有效的 GB18030 文本（第 " + at + " 个字节）");
+}
+
 TEST(SheetCsv, ImportErrorsNameRowAndColumn) {
   TempDir dir;
   struct Case {
