@@ -19,6 +19,7 @@
 
 #include "cli/file_records.h"
 #include "cli/reporter.h"
+#include "cli/sheets.h"
 #include "cli/signals.h"
 #include "cli/suggest.h"
 #include "context/property_string.h"
@@ -31,6 +32,7 @@
 #include "platform/error.h"
 #include "platform/progdir.h"
 #include "platform/text.h"
+#include "sheets/table.h"
 #include "store/ledger_admin.h"
 
 namespace morvent::cli {
@@ -153,6 +155,7 @@ Outcome Run(const RunOptions& o, bool exporting, bool wholeLedger = false) {
   auto previousSink = SetDiagnosticSink([&](const std::string& m) { reporter.Diagnostic(m); });
   auto previousBoxes = SetMessageBoxes(std::make_shared<ToolBoxes>(reporter, o.overwrite, o.events != "jsonl"));
   const bool skip = o.onError == "skip";
+  SheetSession sheet(o, target->type ? target->type->element : "");
   int status = kExitError;
   bool noOpen = false;
   std::optional<bool> result;
@@ -187,10 +190,13 @@ Outcome Run(const RunOptions& o, bool exporting, bool wholeLedger = false) {
       if (*result && target->type) reporter.SetFileRecords(target->type->element, FileRecords(o.file));
     } else {
       ImportBase imp;
-      imp.ImportOneRow = [&](int32_t r, double rate, bool& c) { reporter.Row(r, rate, c); };
+      imp.ImportOneRow = [&](int32_t r, double rate, bool& c) {
+        sheet.Row(r, rate);
+        reporter.Row(r, rate, c);
+      };
       imp.Error = [&](const std::string& m, bool& c) {
         if (skip) c = false;
-        reporter.ErrorEvent(m, c, imp.CurrentErrorDetail());
+        reporter.ErrorEvent(sheet.Error(m), c, imp.CurrentErrorDetail());
       };
       std::shared_ptr<DataRecord> dict;
       if (o.impStyle || o.codingStyle) {
@@ -200,6 +206,7 @@ Outcome Run(const RunOptions& o, bool exporting, bool wholeLedger = false) {
       }
       result = imp.ImportXMLData(props, target->code, o.file, dict.get());
       reporter.SetImportCounts(imp.LastCounts());
+      if (const std::string said = sheet.Finish(); !said.empty()) reporter.Notice(said);
     }
     if (!*result && reporter.Events() == 0) reporter.Notice(WhyFalse(*target, exporting));
     static bool undottedHinted = false;
@@ -287,8 +294,25 @@ std::string Seconds(double secs) {
 int RunAll(const RunOptions& o, bool exporting) {
   namespace fs = std::filesystem;
   std::error_code ec;
-  if (exporting) fs::create_directories(o.all, ec);
-  if (ec || !fs::is_directory(o.all, ec)) {
+  // A workbook: one sheet per kind; an export writes them apart and gathers.
+  const bool book = sheets::SheetFormat(o.all) == "xlsx";
+  const std::string folder = !book ? o.all : exporting ? o.all + ".kinds-" + std::to_string(::getpid()) : fs::path(o.all).parent_path().string();
+  if (book && exporting && fs::exists(o.all, ec) && !o.overwrite) {
+    std::cerr << "目标文件已存在：" << ForTerminal(o.all) << "（要覆盖请加 --overwrite）" << std::endl;
+    return kExitError;
+  }
+  if (exporting) fs::create_directories(folder, ec);
+  // The kinds' workbooks are gathered from a folder of the run's own, gone
+  // however the run ends.
+  struct DropFolder {
+    std::string dir;
+    ~DropFolder() {
+      std::error_code e;
+      if (!dir.empty()) std::filesystem::remove_all(dir, e);
+    }
+  } dropFolder{book && exporting ? folder : std::string()};
+  std::vector<std::pair<std::string, std::string>> gathered;
+  if (ec || !fs::is_directory(folder.empty() ? "." : folder, ec) || (book && !exporting && !fs::exists(o.all, ec))) {
     std::cerr << "无法使用文件夹：" << ForTerminal(o.all) << (ec ? "（" + ec.message() + "）" : "") << std::endl;
     return kExitNoOpen;
   }
@@ -329,12 +353,18 @@ int RunAll(const RunOptions& o, bool exporting) {
   for (const BaseType* b : BaseTypesInImportOrder()) {
     // Ctrl-C: the kinds not run yet stay undone.
     if (Interrupted()) return finish(kExitInterrupted);
-    const std::string file = (fs::path(o.all) / (b->element + ".xml")).string();
+    std::string file = (fs::path(folder) / (b->element + (book ? ".xlsx" : ".xml"))).string();
+    if (book && !exporting) file = o.all;
+    // A folder of CSV files named after the kinds serves as well.
+    if (!book && !exporting && !fs::exists(file, ec) && fs::exists(fs::path(o.all) / (b->element + ".csv"), ec))
+      file = (fs::path(o.all) / (b->element + ".csv")).string();
     std::string why;
     if (!b->create)
       why = "尚未提供";
     else if (!exporting && !b->importable)
       why = "只能导出";
+    else if (!exporting && book && !WorkbookHasSheet(file, b->element))
+      why = "的工作表 " + b->element + " 不存在";
     else if (!exporting && !fs::exists(file, ec))
       why = "的文件 " + file + " 不存在";
     if (!why.empty()) {
@@ -351,12 +381,22 @@ int RunAll(const RunOptions& o, bool exporting) {
     total.errors += kind.errors;
     total.warnings += kind.warnings;
     total.outputLost = kind.outputLost;
+    if (book && exporting && fs::exists(file, ec)) gathered.emplace_back(b->element, file);
     if (Severity(kind.status) > Severity(worst)) worst = kind.status;
     if (kind.outputLost) return Unfinished(worst);
     if (kind.ledgerInUse) {
       const std::string text = "账套正被其他程序使用，整账套运行到此为止，后面的种类不再运行";
       Say(o, {{"event", "Stopped"}, {"code", b->code}, {"element", b->element}, {"text", text}}, text);
       return finish(Unfinished(worst));
+    }
+  }
+  if (book && exporting) {
+    try {
+      GatherWorkbook(gathered, o.all);
+      fs::remove_all(folder, ec);
+    } catch (const std::exception& e) {
+      std::cerr << "无法写入工作簿 " << ForTerminal(o.all) << "：" << ForTerminal(e.what()) << std::endl;
+      return finish(kExitError);
     }
   }
   return finish(worst);

@@ -38,6 +38,10 @@ struct RunOptions {
   // Import only: run everything, kinds of --all included, in one
   // transaction per ledger that is rolled back at the end.
   bool dryRun = false;
+  // Spreadsheets: a CSV file's encoding (detected when empty), and where an
+  // import writes its failed rows.
+  std::string encoding;
+  std::string errorsOut;
   std::optional<int> impStyle;
   std::optional<int> codingStyle;
 };

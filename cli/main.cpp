@@ -12,6 +12,7 @@
 #include "cli/compare.h"
 #include "cli/help.h"
 #include "cli/inspect.h"
+#include "cli/sheets.h"
 
 int main(int argc, char** argv) {
   using namespace morvent::cli;
@@ -52,7 +53,20 @@ int main(int argc, char** argv) {
   addRunOptions(importCmd, imp);
   importCmd->add_option("--imp-style", imp.impStyle, "1 保留已有对象，2 覆盖")->check(OneOf({"1", "2"}));
   importCmd->add_option("--coding-style", imp.codingStyle, "1 带点代码，2 不带点代码")->check(OneOf({"1", "2"}));
+  importCmd->add_option("--encoding", imp.encoding, "CSV 文件的编码（如 GB18030），默认自动识别 UTF-8 或 GB18030");
+  importCmd->add_option("--errors-out", imp.errorsOut, "把出错的行连同“错误”列写入此 .xlsx 或 .csv 文件");
   importCmd->add_flag("--dry-run", imp.dryRun, "预演：照常运行并报告全部事件与错误，最后撤销，不保存任何记录");
+
+  auto* templateCmd = app.add_subcommand("template", "写出待填写的 .xlsx 或 .csv 模板");
+  std::string templateType, templateFile, templateAll;
+  auto* tType = templateCmd->add_option("--type", templateType, "基础资料代码或名称（见 morvent types）");
+  auto* tFile = templateCmd->add_option("--file", templateFile, "模板文件（.xlsx 或 .csv）");
+  auto* tAll = templateCmd->add_option("--all", templateAll, "整个账套：一个 .xlsx 工作簿，每种基础资料一张工作表");
+  tAll->excludes(tType)->excludes(tFile);
+  bool templateExample = false;
+  templateCmd->add_flag("--example", templateExample, "填入示例账套中每种资料的前 5 行");
+  tType->needs(tFile);
+  tFile->needs(tType);
 
   auto* ledgerCmd = app.add_subcommand("ledger", "创建或查看账套");
   ledgerCmd->require_subcommand(1);
@@ -98,6 +112,18 @@ int main(int argc, char** argv) {
       std::cerr << cmd->get_name() << "：需要 --type 与 --file，或 --all" << std::endl;
       return kExitUsage;
     }
+  if (*templateCmd) {
+    if (templateAll.empty() && templateType.empty()) {
+      std::cerr << "template：需要 --type 与 --file，或 --all" << std::endl;
+      return kExitUsage;
+    }
+    return RunTemplate(templateType, templateFile, templateAll, templateExample);
+  }
+  if (*importCmd && !imp.errorsOut.empty() &&
+      (!imp.all.empty() || SheetFormatOf(imp.file).empty() || SheetFormatOf(imp.errorsOut).empty())) {
+    std::cerr << "import：--errors-out 需要 --type 与 .xlsx 或 .csv 的 --file，错误文件也应为 .xlsx 或 .csv" << std::endl;
+    return kExitUsage;
+  }
   if (*exportCmd) return RunExport(exp);
   if (*importCmd) return RunImport(imp);
   if (*compareCmd) return RunCompare(dir1, dir2, compareKind);

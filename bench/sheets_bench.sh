@@ -1,0 +1,50 @@
+#!/usr/bin/env bash
+# XLSX beside XML for N customers (default 100,000) through the tool: export
+# of a ledger holding them to each format, and import of each file into a
+# new ledger, with wall time and peak memory (GNU time). Usage:
+#   bench/sheets_bench.sh [BIN_DIR] [N]
+# Runs in a temporary folder removed at the end; prints one line per step
+# and the XLSX/XML ratios.
+set -euo pipefail
+bin="${1:-$(cd "$(dirname "$0")/.." && pwd)/build/bin}"
+n="${2:-100000}"
+work="$(mktemp -d)"
+trap 'rm -rf "$work"' EXIT
+tool="$bin/morvent"
+export MORVENT_HOME="$work"
+cp "$bin"/Schema*.xml "$work"/
+
+python3 - "$n" "$work/seed.xml" <<'PY'
+import sys
+n, out = int(sys.argv[1]), sys.argv[2]
+with open(out, 'w', encoding='utf-8') as f:
+    f.write('<?xml version="1.0" encoding="UTF-8"?>\n<CustomerList xmlns:xsi="http://www.w3.org/2001/XMLSchema-instance">\n')
+    for i in range(1, n + 1):
+        f.write(f'  <Customer>\n    <Number>{i:06d}</Number>\n    <Name>客户{i}</Name>\n'
+                f'    <Address>上海市浦东新区世纪大道 {i} 号</Address>\n    <Phone>021-5{i:07d}</Phone>\n'
+                f'    <CreditDays>{i % 90}</CreditDays>\n    <CreditAmount>{i * 10.5}</CreditAmount>\n'
+                f'    <TaxNum>91310000{i:010d}</TaxNum>\n  </Customer>\n')
+    f.write('</CustomerList>\n')
+PY
+
+# step NAME COMMAND...: prints "NAME wall-seconds cpu-seconds peakKiB"; the
+# ratios are of CPU time, which other work on the machine disturbs least.
+step() {
+  local name="$1"; shift
+  /usr/bin/time -f "%e %U %S %M" -o "$work/time" "$@" >/dev/null 2>"$work/err" || { cat "$work/err"; exit 1; }
+  read -r secs user sys kib <"$work/time"
+  cpu=$(python3 -c "print('%.2f' % ($user + $sys))")
+  printf '%-12s %8.2f s wall %8.2f s cpu %8d KiB\n' "$name" "$secs" "$cpu" "$kib"
+  eval "${name//-/_}=$cpu"
+}
+
+"$tool" ledger init "$work/src.db" --acct-type QY 2>/dev/null
+"$tool" import --quiet --ledger "$work/src.db" --type 客户 --file "$work/seed.xml" 2>/dev/null
+step export-xml "$tool" export --quiet --ledger "$work/src.db" --type 客户 --file "$work/c.xml"
+step export-xlsx "$tool" export --quiet --ledger "$work/src.db" --type 客户 --file "$work/c.xlsx"
+"$tool" ledger init "$work/a.db" --acct-type QY 2>/dev/null
+"$tool" ledger init "$work/b.db" --acct-type QY 2>/dev/null
+step import-xml "$tool" import --quiet --ledger "$work/a.db" --type 客户 --file "$work/c.xml"
+step import-xlsx "$tool" import --quiet --ledger "$work/b.db" --type 客户 --file "$work/c.xlsx"
+ls -l "$work/c.xml" "$work/c.xlsx" | awk '{print $5, $9}' | sed "s|$work/||"
+python3 -c "print('cpu: export xlsx/xml = %.2f, import xlsx/xml = %.2f' % ($export_xlsx / $export_xml, $import_xlsx / $import_xml))"

@@ -1,0 +1,462 @@
+#include "sheets/sheet_files.h"
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <optional>
+#include <regex>
+
+#include "datafile/xml_reader.h"
+#include "datafile/xml_writer.h"
+#include "context/glfunc.h"
+#include "platform/error.h"
+#include "platform/registry.h"
+
+namespace morvent::sheets {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr const char* kReadSource = "SheetPellam.Read";
+constexpr const char* kWriteSource = "SheetPellam.Write";
+
+// A row-level failure already worded for the user.
+struct RowFailure {
+  std::string text;
+};
+
+// Characters XML 1.0 cannot hold: what the data files could not carry either.
+bool XmlSafe(const std::string& s) {
+  for (size_t i = 0; i < s.size(); ++i) {
+    const unsigned char c = s[i];
+    if (c < 0x20 && c != '\t' && c != '\n' && c != '\r') return false;
+    // U+FFFE and U+FFFF
+    if (c == 0xEF && i + 2 < s.size() && static_cast<unsigned char>(s[i + 1]) == 0xBF &&
+        (static_cast<unsigned char>(s[i + 2]) & 0xFE) == 0xBE)
+      return false;
+  }
+  return true;
+}
+
+// Escaped so that a whole record stays on one line of the temporary file.
+void Escape(std::string& out, const std::string& text) {
+  for (char c : text) {
+    switch (c) {
+      case '&': out += "&amp;"; break;
+      case '<': out += "&lt;"; break;
+      case '>': out += "&gt;"; break;
+      case '\r': out += "&#13;"; break;
+      case '\n': out += "&#10;"; break;
+      case '\t': out += "&#9;"; break;
+      default: out += c;
+    }
+  }
+}
+
+void JsonRecords(std::string& out, const nlohmann::json& array) {
+  for (const auto& item : array) {
+    if (!item.is_object()) throw std::invalid_argument("每条记录应为一个 JSON 对象");
+    out += "<Record>";
+    for (const auto& [key, value] : item.items()) {
+      out += "<" + key;
+      if (value.is_null()) {
+        out += " xsi:nil=\"true\"/>";
+        continue;
+      }
+      out += ">";
+      if (value.is_string()) Escape(out, value.get<std::string>());
+      else if (value.is_object() || value.is_array()) throw std::invalid_argument("键 " + key + " 的值应为文本");
+      else Escape(out, value.dump());
+      out += "</" + key + ">";
+    }
+    out += "</Record>";
+  }
+}
+
+// "meaning | type" or "meaning | type | 必填": the second header row, by
+// its shape, so that one written under other words still is one.
+bool IsDescription(const std::string& text) {
+  static const std::regex shape(R"(.* \| (文本|代码|数字|0/1|JSON|日期)( \| 必填)?)");
+  return std::regex_match(text, shape);
+}
+
+bool ValidKey(const std::string& key) {
+  if (key.empty()) return false;
+  for (unsigned char c : key)
+    if (!std::isalnum(c) && c != '_') return false;
+  return !std::isdigit(static_cast<unsigned char>(key[0]));
+}
+
+// One record of the temporary data file, built from a row's present cells:
+// dotted columns sharing a first key make one nested record.
+class RecordXml {
+ public:
+  RecordXml(const std::vector<std::optional<size_t>>& model, const std::vector<Column>& columns)
+      : model_(model), columns_(columns) {}
+
+  // Raises RowFailure naming the cell.
+  std::string Build(const Row& row, long sheetRow, const std::string& element) const {
+    struct Node {
+      std::string key, text;
+      bool leaf = false, collection = false, null = false;
+      std::vector<Node> children;
+      Node& Child(const std::string& k) {
+        for (auto& c : children)
+          if (c.key == k) return c;
+        children.push_back({k});
+        return children.back();
+      }
+    } root;
+    for (size_t i = 0; i < row.size() && i < model_.size(); ++i) {
+      if (!row[i].present || !model_[i]) continue;
+      const Column& col = columns_[*model_[i]];
+      if (!XmlSafe(row[i].text))
+        throw RowFailure{CellName(sheetRow, i, col.header) + "：含有数据文件不能容纳的控制字符"};
+      Node* n = &root;
+      for (const auto& k : col.path) n = &n->Child(k);
+      n->leaf = true;
+      n->null = row[i].null;
+      n->collection = col.collection;
+      n->text = row[i].text;
+      if (col.collection && !row[i].null) {
+        std::string records;
+        try {
+          auto array = nlohmann::json::parse(row[i].text);
+          if (!array.is_array()) throw std::invalid_argument("应为 JSON 数组");
+          for (const auto& item : array)
+            if (item.is_object())
+              for (const auto& [key, value] : item.items())
+                if (!ValidKey(key)) throw std::invalid_argument("键名 " + key + " 不能用作键");
+          JsonRecords(records, array);
+        } catch (const std::exception& e) {
+          throw RowFailure{CellName(sheetRow, i, col.header) + "：不是有效的记录列表（" + e.what() + "）"};
+        }
+        n->text = records;
+      }
+    }
+    if (root.children.empty()) return {};
+    std::string out = "<" + element + ">";
+    Emit(out, root);
+    return out + "</" + element + ">";
+  }
+
+ private:
+  template <class N>
+  static void Emit(std::string& out, const N& node) {
+    for (const auto& c : node.children) {
+      if (c.null) {
+        out += "<" + c.key + " xsi:nil=\"true\"/>";
+        continue;
+      }
+      out += "<" + c.key + ">";
+      if (c.collection) out += c.text;
+      else if (c.leaf) Escape(out, c.text);
+      else Emit(out, c);
+      out += "</" + c.key + ">";
+    }
+  }
+
+  const std::vector<std::optional<size_t>>& model_;
+  const std::vector<Column>& columns_;
+};
+
+// A temporary file removed when it goes.
+class TempXml {
+ public:
+  TempXml() {
+    std::error_code ec;
+    fs::path dir = fs::temp_directory_path(ec);
+    if (ec) dir = ".";
+    std::string pattern = (dir / "morvent-sheet-XXXXXX").string();
+    int fd = ::mkstemp(pattern.data());
+    if (fd < 0) throw RowFailure{"无法创建临时文件（" + dir.string() + "）"};
+    ::close(fd);
+    path_ = pattern;
+    out_.open(path_, std::ios::binary | std::ios::trunc);
+  }
+  ~TempXml() {
+    out_.close();
+    std::error_code ec;
+    fs::remove(path_, ec);
+  }
+  std::ofstream& out() { return out_; }
+  const std::string& path() const { return path_; }
+
+ private:
+  std::string path_;
+  std::ofstream out_;
+};
+
+void Read(const std::string& dataFile, const std::string& schemaFile, const std::string& elementName,
+          const std::string& encoding, RecordCollectionPtr& collection, std::string& errorText, ReadRows& kept) {
+  const std::vector<Column> columns = ColumnsOf(schemaFile, elementName);
+  std::vector<std::optional<size_t>> model;  // sheet column -> column
+  RecordXml builder(model, columns);
+  TempXml temp;
+  auto& out = temp.out();
+  out << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<" << elementName
+      << "List xmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\">\n";
+  kept.columns.clear();
+  kept.sheetRow.clear();
+  kept.cells.clear();
+  bool headed = false, secondSeen = false;
+  const std::string format = SheetFormat(dataFile);
+  // Numeric cells in code columns: the first few are named one by one.
+  constexpr size_t kNamedCells = 10;
+  size_t numericCodes = 0;
+  std::vector<std::string> warnings;
+
+  auto each = [&](long number, Row& row) -> bool {
+    if (!headed) {
+      headed = true;
+      for (size_t i = 0; i < row.size(); ++i) {
+        const std::string& h = row[i].text;
+        std::optional<size_t> at;
+        if (h == kErrorHeader || !row[i].present) {
+          model.push_back(std::nullopt);
+          kept.columns.push_back({{}, h});
+          continue;
+        }
+        for (size_t c = 0; c < columns.size(); ++c)
+          if (columns[c].header == h) at = c;
+        if (!at) throw RowFailure{CellName(number, i, h) + "：接口定义文件中没有这一列（列名区分大小写）"};
+        for (size_t j = 0; j < i; ++j)
+          if (model[j] == at) throw RowFailure{CellName(number, i, h) + "：这一列与 " + ColumnLetter(j) + " 列重复"};
+        model.push_back(at);
+        kept.columns.push_back(columns[*at]);
+      }
+      return true;
+    }
+    if (!secondSeen) {
+      secondSeen = true;
+      bool isDescription = false;
+      for (size_t i = 0; i < row.size(); ++i) {
+        if (!row[i].present) continue;
+        if (!IsDescription(row[i].text)) {
+          isDescription = false;
+          break;
+        }
+        isDescription = true;
+      }
+      if (isDescription) return true;
+    }
+    for (size_t i = model.size(); i < row.size(); ++i)
+      if (row[i].present) throw RowFailure{CellName(number, i, "") + "：这一列没有列名"};
+    const std::string record = builder.Build(row, number, elementName);
+    if (record.empty()) return true;
+    for (size_t i = 0; i < row.size(); ++i)
+      if (row[i].present && row[i].numeric && model[i] && columns[*model[i]].IsCode() && ++numericCodes <= kNamedCells)
+        warnings.push_back(dataFile + " " + CellName(number, i, columns[*model[i]].header) +
+                           "是数字单元格，代码的前导零可能已丢失：" + row[i].text);
+    out << record << '\n';
+    kept.sheetRow.push_back(number);
+    if (kept.keepCells) kept.cells.push_back(row);
+    return true;
+  };
+  try {
+    if (format == "csv")
+      ReadCsv(dataFile, encoding, each);
+    else
+      ReadXlsx(dataFile, {elementName}, each);
+  } catch (const SheetError& e) {
+    throw RowFailure{e.what()};
+  }
+  if (!headed) throw RowFailure{"文件中没有列名行"};
+  for (const auto& w : warnings) ShowWarning(w);
+  if (numericCodes > kNamedCells)
+    ShowWarning(dataFile + " 另有 " + std::to_string(numericCodes - kNamedCells) + " 个代码单元格是数字单元格，前导零可能已丢失");
+  out << "</" << elementName << "List>\n";
+  out.close();
+  if (!out) throw RowFailure{"无法写入临时文件 " + temp.path()};
+
+  XmlDataFileReader xml;
+  std::string text;
+  xml.InputXML(collection, temp.path(), schemaFile, elementName, text);
+  if (text.empty()) return;
+  // The temporary file's line n holds record n - 2.
+  for (size_t at; (at = text.find(temp.path())) != std::string::npos;) text.replace(at, temp.path().size(), dataFile);
+  std::smatch m;
+  if (std::regex_search(text, m, std::regex("第 ([0-9]+) 行："))) {
+    const long line = std::atol(m[1].str().c_str());
+    const std::string where = line >= 3 && static_cast<size_t>(line - 2) <= kept.sheetRow.size()
+                                  ? "第 " + std::to_string(kept.sheetRow[line - 3]) + " 行："
+                                  : "";
+    text = m.prefix().str() + where + m.suffix().str();
+  }
+  errorText = text;
+}
+
+// The records of one sheet written as they come; a failure is kept for Close.
+class SheetStream : public RecordStream {
+ public:
+  SheetStream(std::string dataFile, const std::string& schemaFile, std::string elementName)
+      : dataFile_(std::move(dataFile)), element_(std::move(elementName)) {
+    try {
+      columns_ = ColumnsOf(schemaFile, element_);
+      writer_ = OpenSheetWriter(dataFile_);
+      writer_->Sheet(element_, columns_);
+    } catch (const std::exception& e) {
+      failure_ = e.what();
+    }
+  }
+  void Add(DataRecordPtr record) override {
+    if (!failure_.empty()) return;
+    try {
+      ++count_;
+      if (!record) throw SheetError("第 " + std::to_string(count_) + " 条记录是空对象");
+      writer_->Add(RowOf(*record, columns_));
+    } catch (const std::exception& e) {
+      failure_ = e.what();
+    }
+  }
+  void Close(std::string& errorText) override {
+    try {
+      if (failure_.empty()) writer_->Close();
+    } catch (const std::exception& e) {
+      failure_ = e.what();
+    }
+    writer_.reset();
+    if (failure_.empty()) return;
+    errorText = "写数据文件 " + dataFile_ + " 出错：" + failure_;
+    throw Error(kErrDataFile, kWriteSource, errorText);
+  }
+
+ private:
+  std::string dataFile_, element_;
+  std::vector<Column> columns_;
+  std::unique_ptr<SheetWriter> writer_;
+  std::string failure_;
+  int32_t count_ = 0;
+};
+
+void Flatten(const Variant& value, const std::vector<std::string>& path, size_t depth, Cell& cell) {
+  if (value.IsEmpty()) return;
+  if (value.IsNull()) {
+    cell.present = cell.null = depth == path.size();
+    return;
+  }
+  if (depth == path.size()) {
+    if (value.IsObject()) return;
+    cell.text = value.ToText();
+    cell.present = true;
+    return;
+  }
+  auto record = value.As<DataRecord>();
+  if (record && record->Has(path[depth])) Flatten(record->Value(path[depth]), path, depth + 1, cell);
+}
+
+nlohmann::ordered_json JsonOf(const DataRecord& r) {
+  nlohmann::ordered_json o = nlohmann::ordered_json::object();
+  for (const auto& [key, value] : r.Entries()) {
+    if (value.IsNull()) o[key] = nullptr;
+    else if (!value.IsObject() && !value.IsEmpty()) o[key] = value.ToText();
+  }
+  return o;
+}
+
+}  // namespace
+
+Row RowOf(const DataRecord& record, const std::vector<Column>& columns) {
+  Row row(columns.size());
+  for (size_t i = 0; i < columns.size(); ++i) {
+    const Column& c = columns[i];
+    if (!record.Has(c.path[0])) continue;
+    const Variant v = record.Value(c.path[0]);
+    if (c.collection) {
+      auto items = v.As<RecordCollection>();
+      if (!items) continue;
+      nlohmann::ordered_json array = nlohmann::ordered_json::array();
+      for (int32_t k = items->LBound(); k <= items->UBound(); ++k)
+        if (auto r = items->Item(k)) array.push_back(JsonOf(*r));
+      row[i].text = array.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+      row[i].present = true;
+      continue;
+    }
+    Flatten(v, c.path, 1, row[i]);
+  }
+  return row;
+}
+
+void SheetFileReader::InputXML(RecordCollectionPtr& collection, const std::string& dataFile,
+                               const std::string& schemaFile, const std::string& elementName, std::string& errorText) {
+  ReadRows local;
+  ReadRows& kept = rows_ ? *rows_ : local;
+  try {
+    Read(dataFile, schemaFile, elementName, encoding_, collection, errorText, kept);
+  } catch (const RowFailure& f) {
+    errorText = "读取数据文件 " + dataFile + " 出错：" + f.text;
+  } catch (const std::runtime_error& e) {
+    errorText = "读取数据文件 " + dataFile + " 出错：" + e.what();
+  }
+  if (!errorText.empty() && !collection) collection = std::make_shared<RecordCollection>();
+}
+
+void SheetFileWriter::OutputXML(RecordCollectionPtr& collection, const std::string& dataFile,
+                                const std::string& schemaFile, const std::string& elementName, std::string& errorText) {
+  SheetStream stream(dataFile, schemaFile, elementName);
+  if (collection)
+    for (int32_t i = collection->LBound(); i <= collection->UBound(); ++i) stream.Add(collection->Item(i));
+  stream.Close(errorText);
+}
+
+std::unique_ptr<RecordStream> SheetFileWriter::OpenStream(const std::string& dataFile, const std::string& schemaFile,
+                                                          const std::string& elementName) {
+  return std::make_unique<SheetStream>(dataFile, schemaFile, elementName);
+}
+
+namespace {
+
+class DispatchReader : public DataFileReader {
+ public:
+  DispatchReader(std::string encoding, std::shared_ptr<ReadRows> rows) : sheet_(std::move(encoding), std::move(rows)) {}
+  void InputXML(RecordCollectionPtr& collection, const std::string& dataFile, const std::string& schemaFile,
+                const std::string& elementName, std::string& errorText) override {
+    if (SheetFormat(dataFile).empty()) return xml_.InputXML(collection, dataFile, schemaFile, elementName, errorText);
+    sheet_.InputXML(collection, dataFile, schemaFile, elementName, errorText);
+  }
+
+ private:
+  SheetFileReader sheet_;
+  XmlDataFileReader xml_;
+};
+
+class DispatchWriter : public DataFileWriter {
+ public:
+  void OutputXML(RecordCollectionPtr& collection, const std::string& dataFile, const std::string& schemaFile,
+                 const std::string& elementName, std::string& errorText) override {
+    if (SheetFormat(dataFile).empty()) return xml_.OutputXML(collection, dataFile, schemaFile, elementName, errorText);
+    sheet_.OutputXML(collection, dataFile, schemaFile, elementName, errorText);
+  }
+  std::unique_ptr<RecordStream> OpenStream(const std::string& dataFile, const std::string& schemaFile,
+                                           const std::string& elementName) override {
+    if (SheetFormat(dataFile).empty()) return xml_.OpenStream(dataFile, schemaFile, elementName);
+    return sheet_.OpenStream(dataFile, schemaFile, elementName);
+  }
+
+ private:
+  SheetFileWriter sheet_;
+  XmlDataFileWriter xml_;
+};
+
+}  // namespace
+
+struct UseSheetFiles::Scopes {
+  Scopes(const std::string& encoding, const std::shared_ptr<ReadRows>& rows)
+      : reader(kReaderProgId, [encoding, rows] { return std::make_shared<DispatchReader>(encoding, rows); }),
+        writer(kWriterProgId, [] { return std::make_shared<DispatchWriter>(); }) {}
+  ScopedFactory reader, writer;
+};
+
+UseSheetFiles::UseSheetFiles(std::string encoding, std::shared_ptr<ReadRows> rows) {
+  EnsureComponentsRegistered();
+  scopes_ = std::make_unique<Scopes>(encoding, rows);
+}
+
+UseSheetFiles::~UseSheetFiles() = default;
+
+}  // namespace morvent::sheets

@@ -1,0 +1,286 @@
+// CSV written by hand (quoting is all RFC 4180 asks of a writer); XLSX by
+// libxlsxwriter in its constant-memory mode.
+#include <unistd.h>
+#include <xlsxwriter.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+
+#include "datafile/target_file.h"
+#include "sheets/table.h"
+
+namespace morvent::sheets {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// A temporary name beside the target, renamed into place at Close.
+std::string TempBeside(const std::string& path) {
+  return path + ".part" + std::to_string(::getpid());
+}
+
+void Publish(const std::string& temp, const std::string& path) {
+  std::error_code ec;
+  fs::rename(temp, path, ec);
+  if (ec) {
+    fs::remove(temp, ec);
+    throw SheetError("无法写入文件 " + path + "（" + ec.message() + "）");
+  }
+}
+
+std::string CsvField(const Cell& cell) {
+  const std::string& text = cell.text;
+  if (cell.present && !cell.null && text.empty()) return "\"\"";
+  if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
+  std::string q = "\"";
+  for (char c : text) {
+    if (c == '"') q += '"';
+    q += c;
+  }
+  return q + "\"";
+}
+
+class CsvWriter : public SheetWriter {
+ public:
+  explicit CsvWriter(std::string path) : path_(std::move(path)), temp_(TempBeside(path_)) {
+    out_.open(temp_, std::ios::binary | std::ios::trunc);
+    if (!out_) throw SheetError("无法写入文件 " + path_);
+    out_ << "\xEF\xBB\xBF";
+  }
+  ~CsvWriter() override {
+    if (!closed_) {
+      out_.close();
+      std::error_code ec;
+      fs::remove(temp_, ec);
+    }
+  }
+  void Sheet(const std::string&, const std::vector<Column>& columns, bool errorColumn) override {
+    if (sheets_++) throw SheetError("CSV 文件只能容纳一种基础资料：" + path_);
+    Row keys, words;
+    for (const auto& c : columns) {
+      keys.push_back({c.header, true});
+      words.push_back({c.Description(), true});
+    }
+    if (errorColumn) {
+      keys.push_back({kErrorHeader, true});
+      words.push_back({"错误信息 | 文本", true});
+    }
+    Add(keys);
+    Add(words);
+  }
+  void Add(const Row& row) override {
+    for (size_t i = 0; i < row.size(); ++i) out_ << (i ? "," : "") << CsvField(row[i]);
+    out_ << "\r\n";
+  }
+  void Notes(const std::string&, const std::vector<std::string>&) override {}
+  void Close() override {
+    out_.close();
+    if (!out_) throw SheetError("无法写入文件 " + path_);
+    closed_ = true;
+    Publish(temp_, path_);
+  }
+
+ private:
+  std::string path_, temp_;
+  std::ofstream out_;
+  int sheets_ = 0;
+  bool closed_ = false;
+};
+
+void Check(lxw_error e, const std::string& path) {
+  if (e != LXW_NO_ERROR) throw SheetError("无法写入文件 " + path + "（" + lxw_strerror(e) + "）");
+}
+
+// Text that a number cell gives back unchanged: a plain decimal without
+// leading zeros, exponent or trailing zeros, within 15 significant digits.
+bool CanonicalNumber(const std::string& t, double& value) {
+  if (t.empty() || t.size() > 17) return false;
+  size_t i = t[0] == '-' ? 1 : 0;
+  if (i == t.size() || (t[i] == '0' && i + 1 < t.size() && t[i + 1] != '.')) return false;
+  bool dot = false;
+  for (size_t k = i; k < t.size(); ++k) {
+    if (t[k] == '.') {
+      if (dot || k == i || k + 1 == t.size()) return false;
+      dot = true;
+    } else if (t[k] < '0' || t[k] > '9') {
+      return false;
+    }
+  }
+  if (dot && t.back() == '0') return false;
+  if (t == "-0") return false;
+  value = std::strtod(t.c_str(), nullptr);
+  char back[32];
+  std::snprintf(back, sizeof back, "%.15g", value);
+  return t == back;
+}
+
+// libxlsxwriter writes control characters as _xHHHH_ but leaves a literal
+// text of that shape alone, which every reader would then decode: its
+// underscore is written as _x005F_.
+std::string KeepLiteral(const std::string& s) {
+  if (s.find("_x") == std::string::npos) return s;
+  std::string out;
+  for (size_t i = 0; i < s.size(); ++i) {
+    bool escapeLike = s[i] == '_' && i + 6 < s.size() && s[i + 1] == 'x' && s[i + 6] == '_';
+    for (size_t k = 2; escapeLike && k < 6; ++k) escapeLike = std::isxdigit(static_cast<unsigned char>(s[i + k]));
+    out += escapeLike ? "_x005F_" : std::string(1, s[i]);
+  }
+  return out;
+}
+
+// A date text as the data files write it ("yyyy-mm-dd", with " hh:mm:ss"
+// unless midnight), from 1900-03-01 on where every date system agrees;
+// anything else stays text.
+bool DateOf(const std::string& t, lxw_datetime& d) {
+  int y, mo, da, h = 0, mi = 0, s = 0, used = 0;
+  if (t.size() == 10) {
+    if (std::sscanf(t.c_str(), "%4d-%2d-%2d%n", &y, &mo, &da, &used) != 3) return false;
+  } else if (t.size() == 19) {
+    if (std::sscanf(t.c_str(), "%4d-%2d-%2d %2d:%2d:%2d%n", &y, &mo, &da, &h, &mi, &s, &used) != 6) return false;
+    if (h == 0 && mi == 0 && s == 0) return false;
+  } else {
+    return false;
+  }
+  static const int days[] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  const bool leap = (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
+  if (static_cast<size_t>(used) != t.size() || y > 9999 || mo < 1 || mo > 12 || da < 1 ||
+      da > days[mo - 1] - (mo == 2 && !leap) || h > 23 || mi > 59 || s > 59 || (y == 1900 && mo < 3) || y < 1900)
+    return false;
+  char back[24];
+  std::snprintf(back, sizeof back, t.size() == 10 ? "%04d-%02d-%02d" : "%04d-%02d-%02d %02d:%02d:%02d", y, mo, da, h, mi, s);
+  if (t != back) return false;
+  d = {y, mo, da, h, mi, static_cast<double>(s)};
+  return true;
+}
+
+class XlsxWriter : public SheetWriter {
+ public:
+  explicit XlsxWriter(std::string path) : path_(std::move(path)), temp_(TempBeside(path_)) {
+    lxw_workbook_options options = {};
+    options.constant_memory = LXW_TRUE;
+    workbook_ = workbook_new_opt(temp_.c_str(), &options);
+    if (!workbook_) throw SheetError("无法写入文件 " + path_);
+    text_ = workbook_add_format(workbook_);
+    format_set_num_format_index(text_, 49);  // the built-in text format "@"
+    bold_ = workbook_add_format(workbook_);
+    format_set_bold(bold_);
+    format_set_num_format_index(bold_, 49);
+    emptyText_ = workbook_add_format(workbook_);
+    format_set_num_format(emptyText_, kEmptyTextFormat);
+    date_ = workbook_add_format(workbook_);
+    format_set_num_format(date_, "yyyy-mm-dd");
+    dateTime_ = workbook_add_format(workbook_);
+    format_set_num_format(dateTime_, "yyyy-mm-dd hh:mm:ss");
+    note_ = workbook_add_format(workbook_);
+    format_set_italic(note_);
+    format_set_font_color(note_, LXW_COLOR_GRAY);
+  }
+  ~XlsxWriter() override {
+    if (workbook_) {
+      // Closing is the only way to free it; the half-made file goes.
+      workbook_close(workbook_);
+      std::error_code ec;
+      fs::remove(temp_, ec);
+    }
+  }
+  void Sheet(const std::string& name, const std::vector<Column>& columns, bool errorColumn) override {
+    sheet_ = workbook_add_worksheet(workbook_, name.c_str());
+    if (!sheet_) throw SheetError("无法写入文件 " + path_ + "（工作表 " + name + "）");
+    columns_ = columns;
+    row_ = 0;
+    for (size_t i = 0; i < columns.size(); ++i) {
+      const auto col = static_cast<lxw_col_t>(i);
+      Check(worksheet_set_column(sheet_, col, col, 16, columns[i].IsCode() ? text_ : nullptr), path_);
+      if (columns[i].IsFlag()) {
+        lxw_data_validation v = {};
+        v.validate = LXW_VALIDATION_TYPE_LIST;
+        static char zero[] = "0", one[] = "1";
+        char* list[] = {zero, one, nullptr};
+        v.value_list = list;
+        Check(worksheet_data_validation_range(sheet_, 2, col, LXW_ROW_MAX - 1, col, &v), path_);
+      }
+    }
+    Row keys, words;
+    for (const auto& c : columns) {
+      keys.push_back({c.header, true});
+      words.push_back({c.Description(), true});
+    }
+    if (errorColumn) {
+      keys.push_back({kErrorHeader, true});
+      words.push_back({"错误信息 | 文本", true});
+    }
+    Write(keys, bold_);
+    Write(words, note_);
+    worksheet_freeze_panes(sheet_, 2, 0);
+  }
+  void Add(const Row& row) override { Write(row, nullptr); }
+  void Notes(const std::string& name, const std::vector<std::string>& lines) override {
+    lxw_worksheet* s = workbook_add_worksheet(workbook_, name.c_str());
+    if (!s) throw SheetError("无法写入文件 " + path_ + "（工作表 " + name + "）");
+    worksheet_set_column(s, 0, 0, 100, nullptr);
+    for (size_t r = 0; r < lines.size(); ++r)
+      Check(worksheet_write_string(s, static_cast<lxw_row_t>(r), 0, lines[r].c_str(), nullptr), path_);
+  }
+  void Close() override {
+    lxw_error e = workbook_close(workbook_);
+    workbook_ = nullptr;
+    if (e != LXW_NO_ERROR) {
+      std::error_code ec;
+      fs::remove(temp_, ec);
+      Check(e, path_);
+    }
+    Publish(temp_, path_);
+  }
+
+ private:
+  void Write(const Row& row, lxw_format* format) {
+    if (!sheet_) throw SheetError("无法写入文件 " + path_);
+    if (row_ >= LXW_ROW_MAX) throw SheetError("记录太多，一张工作表容纳不下：" + path_);
+    for (size_t i = 0; i < row.size(); ++i) {
+      if (!row[i].present) continue;
+      const auto col = static_cast<lxw_col_t>(i);
+      const bool code = i < columns_.size() && columns_[i].IsCode();
+      double value = 0;
+      lxw_datetime date;
+      lxw_error e;
+      lxw_format* f = format ? format : code ? text_ : nullptr;
+      if (row[i].null)
+        e = worksheet_write_formula_str(sheet_, row_, col, "=NA()", f, "#N/A");
+      else if (row[i].text.empty())
+        e = worksheet_write_blank(sheet_, row_, col, emptyText_);
+      else if (!format && i < columns_.size() && columns_[i].type == "日期" && DateOf(row[i].text, date))
+        e = worksheet_write_datetime(sheet_, row_, col, &date, row[i].text.size() == 10 ? date_ : dateTime_);
+      else if (!format && !code && CanonicalNumber(row[i].text, value))
+        e = worksheet_write_number(sheet_, row_, col, value, nullptr);
+      else
+        e = worksheet_write_string(sheet_, row_, col, KeepLiteral(row[i].text).c_str(), f);
+      Check(e, path_);
+    }
+    ++row_;
+  }
+
+  std::string path_, temp_;
+  lxw_workbook* workbook_ = nullptr;
+  lxw_worksheet* sheet_ = nullptr;
+  lxw_format *text_ = nullptr, *bold_ = nullptr, *note_ = nullptr, *date_ = nullptr, *dateTime_ = nullptr,
+             *emptyText_ = nullptr;
+  std::vector<Column> columns_;
+  lxw_row_t row_ = 0;
+};
+
+}  // namespace
+
+std::unique_ptr<SheetWriter> OpenSheetWriter(const std::string& path) {
+  const std::string format = SheetFormat(path);
+  if (format.empty()) throw SheetError("不认识的表格文件类型（应为 .xlsx 或 .csv）：" + path);
+  // As for a data file: no special file or ledger file, and a symlink
+  // keeps pointing at the file written.
+  if (std::string problem = xml::TargetProblem(path); !problem.empty()) throw SheetError("目标" + problem);
+  const std::string real = xml::RealTarget(path);
+  if (format == "csv") return std::make_unique<CsvWriter>(real);
+  return std::make_unique<XlsxWriter>(real);
+}
+
+}  // namespace morvent::sheets
