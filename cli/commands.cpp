@@ -196,7 +196,7 @@ Outcome Run(const RunOptions& o, bool exporting, bool wholeLedger = false) {
       };
       imp.Error = [&](const std::string& m, bool& c) {
         if (skip) c = false;
-        reporter.ErrorEvent(sheet.Error(m), c, imp.CurrentErrorDetail());
+        reporter.ErrorEvent(sheet.Error(m, imp.CurrentErrorDetail()), c, imp.CurrentErrorDetail());
       };
       std::shared_ptr<DataRecord> dict;
       if (o.impStyle || o.codingStyle) {

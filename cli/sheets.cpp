@@ -108,7 +108,7 @@ void SheetSession::Row(int32_t lRow, double dblRate) {
 
 // The record an error is about, by the rule the reporter numbers it with:
 // the one after the last reported row.
-std::string SheetSession::Error(const std::string& sErrMsg) {
+std::string SheetSession::Error(const std::string& sErrMsg, const ErrorDetail* detail) {
   if (!rows_) return sErrMsg;
   const std::string info = std::string(1, '\r') + kErrInfo + '\r';
   const size_t at = sErrMsg.find(info);
@@ -124,7 +124,18 @@ std::string SheetSession::Error(const std::string& sErrMsg) {
     failed_.emplace_back(record, text);
   }
   if (record < 1 || static_cast<size_t>(record) > rows_->sheetRow.size()) return sErrMsg;
-  return sErrMsg + "\r表格位置：第 " + std::to_string(rows_->sheetRow[record - 1]) + " 行";
+  std::string where = "\r表格位置：第 " + std::to_string(rows_->sheetRow[record - 1]) + " 行";
+  if (detail && !detail->key.empty()) {
+    std::string header = detail->key;
+    for (char& c : header)
+      if (c == '/') c = '.';  // a nested key is its dotted column
+    for (size_t i = 0; i < rows_->columns.size(); ++i)
+      if (rows_->columns[i].header == header) {
+        where += " " + sheets::ColumnLetter(i) + " 列（" + header + "）";
+        break;
+      }
+  }
+  return sErrMsg + where;
 }
 
 std::string SheetSession::Finish() {

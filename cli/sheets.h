@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "cli/commands.h"
+#include "platform/error.h"
 
 namespace morvent::sheets {
 struct ReadRows;
@@ -29,8 +30,9 @@ class SheetSession {
   // The events of the run, as the reporter sees them.
   void Row(int32_t lRow, double dblRate);
   // Answers the message to show: from a spreadsheet, an error about a
-  // record gains a last line naming its sheet row ("表格位置：第 5 行").
-  std::string Error(const std::string& sErrMsg);
+  // record gains a last line naming its sheet row, and the cell when the
+  // detail names the key ("表格位置：第 5 行 D 列（CreditAmount）").
+  std::string Error(const std::string& sErrMsg, const ErrorDetail* detail = nullptr);
   // Writes the errors file; answers what to tell the user ("" for nothing).
   std::string Finish();
 

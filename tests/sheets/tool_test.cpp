@@ -206,7 +206,8 @@ TEST(SheetTool, ErrorsWorkbookHoldsTheFailedRowsAndImportsOnceFixed) {
     const std::string said = ReadFile(home.file("stderr.txt"));
     for (const std::string where : {"（第 2 条记录）", "（第 4 条记录）", "（第 6 条记录）"})
       EXPECT_NE(said.find("错误" + where), std::string::npos) << said;
-    for (const std::string row : {"表格位置：第 3 行", "表格位置：第 5 行", "表格位置：第 7 行"})
+    for (const std::string row : {"表格位置：第 3 行 C 列（CreditAmount）", "表格位置：第 5 行 C 列（CreditAmount）",
+                                  "表格位置：第 7 行 C 列（CreditAmount）"})
       EXPECT_NE(said.find(row), std::string::npos) << said;
     std::vector<std::string> header;
     const auto rows = DataRows(err, "Customer", &header);
