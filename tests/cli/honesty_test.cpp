@@ -14,15 +14,6 @@
 namespace morvent::test {
 namespace {
 
-std::string Departments(int count) {
-  std::string xml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<DepartmentList>\n";
-  for (int i = 1; i <= count; ++i) {
-    std::string n = std::to_string(i);
-    xml += "<Department><Number>D" + n + "</Number><Name>部门" + n + "</Name></Department>\n";
-  }
-  return xml + "</DepartmentList>\n";
-}
-
 class ToolHonesty : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -45,7 +36,7 @@ class ToolHonesty : public ::testing::Test {
 };
 
 TEST_F(ToolHonesty, EverySpellingOfACodeIsThatCode) {
-  WriteFile(data, Departments(2));
+  WriteFile(data, DepartmentsXml(2));
   struct Case {
     const char* spelling;
     int status;
@@ -72,7 +63,7 @@ TEST_F(ToolHonesty, EverySpellingOfACodeIsThatCode) {
 TEST_F(ToolHonesty, AReaderThatGoesAwayStopsTheRunAndKeepsWhatWasStored) {
   // More progress lines than a pipe holds, so the tool is still importing
   // when the reader leaves.
-  WriteFile(data, Departments(3000));
+  WriteFile(data, DepartmentsXml(3000));
   auto o = RunToolReadingOneLine(home, "import --ledger " + Quote(ledger) + " --type 120 --file " + Quote(data) +
                                            " --events jsonl");
   EXPECT_EQ(o.out, "{\"event\":\"ImportOneRow\",\"lRow\":1,\"dblRate\":0}\n");
@@ -97,12 +88,12 @@ TEST_F(ToolHonesty, ErrorsLetPassGiveStatusFourAndAreCounted) {
   EXPECT_EQ(o.status, 4);
   EXPECT_TRUE(std::regex_search(Stderr(), std::regex("\n部门 引入完成：2 行，1 个错误，用时 [0-9.]+ 秒；新建 1 条，保留 0 条，覆盖 0 条，失败 1 条\n$"))) << Stderr();
   // The same run without errors (the bad record gone) is a clean 0.
-  WriteFile(data, Departments(1));
+  WriteFile(data, DepartmentsXml(1));
   EXPECT_EQ(RunTool(home, "import --ledger " + Quote(ledger) + " --type 120 --file " + Quote(data)).status, 0);
 }
 
 TEST_F(ToolHonesty, AFalseWithoutEventsSaysWhy) {
-  WriteFile(data, Departments(1));
+  WriteFile(data, DepartmentsXml(1));
   struct Case {
     std::string args, why;
   };

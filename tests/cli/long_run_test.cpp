@@ -61,13 +61,6 @@ class Child {
   int status_ = -1;
 };
 
-std::string Departments(int count) {
-  std::string xml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<DepartmentList>\n";
-  for (int i = 1; i <= count; ++i)
-    xml += "<Department><Number>D" + std::to_string(i) + "</Number><Name>部门</Name></Department>\n";
-  return xml + "</DepartmentList>\n";
-}
-
 // More rows than a pipe holds, so the tool is still running (blocked on its
 // output) when the test sends the signal after the first line.
 constexpr int kMany = 5000;
@@ -98,7 +91,7 @@ class LongRun : public ::testing::Test {
 // A kind that finishes within a second shows no progress off a terminal
 // (cli/pace.h paces longer ones; see output_test.cpp).
 TEST_F(LongRun, ProgressOffATerminalIsNoneForAShortRunAndQuietHasNone) {
-  WriteFile(data, Departments(20));
+  WriteFile(data, DepartmentsXml(20));
   struct Case {
     std::string verb, options;
     int jsonLines;
@@ -122,7 +115,7 @@ TEST_F(LongRun, ProgressOffATerminalIsNoneForAShortRunAndQuietHasNone) {
 
 // Each run is stopped by Ctrl-C after its first event.
 TEST_F(LongRun, CtrlCStopsAnImportWithWhatItStoredAndAnExportWithoutAFile) {
-  WriteFile(data, Departments(kMany));
+  WriteFile(data, DepartmentsXml(kMany));
   Child import(home, Run("import", data), StderrFile());
   EXPECT_EQ(import.Line(), "{\"event\":\"ImportOneRow\",\"lRow\":1,\"dblRate\":0}\n");
   import.Interrupt();
@@ -156,7 +149,7 @@ TEST_F(LongRun, CtrlCStopsAnImportWithWhatItStoredAndAnExportWithoutAFile) {
 // A second Ctrl-C while the tool is stopping ends it at once: its last line
 // waits on a full stderr, so the second signal surely comes during the stop.
 TEST_F(LongRun, ASecondCtrlCEndsTheProcess) {
-  WriteFile(data, Departments(kMany));
+  WriteFile(data, DepartmentsXml(kMany));
   int err[2];
   ASSERT_EQ(pipe(err), 0);
   fcntl(err[1], F_SETFL, O_NONBLOCK);
@@ -214,7 +207,7 @@ TEST_F(LongRun, ErrorsNameTheirRowAndUndottedNumbersGetOneHint) {
             0u);
 
   // A failure writing the file comes after the last record: no row.
-  WriteFile(data, Departments(3));
+  WriteFile(data, DepartmentsXml(3));
   ASSERT_EQ(RunTool(home, "import --ledger " + Quote(ledger) + " --type 120 --quiet --file " + Quote(data)).status, 0);
   auto o = RunTool(home, "export --ledger " + Quote(ledger) + " --type 120 --events jsonl --file " +
                              Quote(home.file("no/such/folder.xml")));

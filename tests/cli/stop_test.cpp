@@ -18,15 +18,6 @@
 namespace morvent::test {
 namespace {
 
-std::string Departments(int count) {
-  std::string xml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<DepartmentList>\n";
-  for (int i = 1; i <= count; ++i) {
-    std::string n = std::to_string(i);
-    xml += "<Department><Number>D" + n + "</Number><Name>部门" + n + "</Name></Department>\n";
-  }
-  return xml + "</DepartmentList>\n";
-}
-
 class WholeLedgerStop : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -68,7 +59,7 @@ class WholeLedgerStop : public ::testing::Test {
 TEST_F(WholeLedgerStop, ABrokenOutputEndsTheRunWithOneMessage) {
   // More events than a pipe holds, so the run is still in the departments
   // when the reader leaves after their first lines, as `| head -3` leaves.
-  WriteFile(folder + "/Department.xml", Departments(3000));
+  WriteFile(folder + "/Department.xml", DepartmentsXml(3000));
   const auto order = BaseTypesInImportOrder();
   const auto department = std::find_if(order.begin(), order.end(), [](const BaseType* b) { return b->code == 120; });
   ASSERT_NE(department, order.begin());

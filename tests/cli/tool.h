@@ -77,6 +77,16 @@ inline Outcome RunToolReadingOneLine(const ProgramHome& home, const std::string&
   return RunToolReadingLines(home, args, 1);
 }
 
+// A department data file of count records, D1 部门1 to Dcount 部门count.
+inline std::string DepartmentsXml(int count) {
+  std::string xml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<DepartmentList>\n";
+  for (int i = 1; i <= count; ++i) {
+    const std::string n = std::to_string(i);
+    xml += "<Department><Number>D" + n + "</Number><Name>部门" + n + "</Name></Department>\n";
+  }
+  return xml + "</DepartmentList>\n";
+}
+
 inline std::vector<nlohmann::ordered_json> Lines(const std::string& out) {
   std::vector<nlohmann::ordered_json> v;
   std::istringstream in(out);
