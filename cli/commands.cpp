@@ -236,6 +236,7 @@ Outcome Run(const RunOptions& o, bool exporting, bool wholeLedger = false) {
               << (wholeLedger ? "；整账套运行到此为止，后面的种类不再运行" : "") << std::endl;
     status = result && !*result ? kExitFalse : kExitError;
   }
+  if (o.warningIsFinding && status == kExitTrue && reporter.FileWarnings() > 0) status = kExitLetPass;
   SetMessageBoxes(previousBoxes);
   SetDiagnosticSink(previousSink);
   return {status, reporter.OutputLost(), reporter.LedgerInUse(), reporter.Records(), reporter.Errors(), reporter.Warnings()};

@@ -38,6 +38,9 @@ struct RunOptions {
   // Import only: run everything, kinds of --all included, in one
   // transaction per ledger that is rolled back at the end.
   bool dryRun = false;
+  // A check: a warning about the file (a number given twice…) counts as an
+  // error let pass.
+  bool warningIsFinding = false;
   // Spreadsheets: a CSV file's encoding (detected when empty), and where an
   // import writes its failed rows.
   std::string encoding;

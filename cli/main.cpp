@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 
+#include "cli/check.h"
 #include "cli/commands.h"
 #include "cli/compare.h"
 #include "cli/help.h"
@@ -56,6 +57,18 @@ int main(int argc, char** argv) {
   importCmd->add_option("--encoding", imp.encoding, "CSV 文件的编码（如 GB18030），默认自动识别 UTF-8 或 GB18030");
   importCmd->add_option("--errors-out", imp.errorsOut, "把出错的行连同“错误”列写入此 .xlsx 或 .csv 文件");
   importCmd->add_flag("--dry-run", imp.dryRun, "预演：照常运行并报告全部事件与错误，最后撤销，不保存任何记录");
+
+  RunOptions chk;
+  auto* checkCmd = app.add_subcommand("check", "不用账套检查数据文件：结构、每个值的转换、重复的代码、找不到的上级，报告全部问题");
+  auto* cType = checkCmd->add_option("-t,--type", chk.type, "基础资料代码或名称（见 morvent types）");
+  auto* cFile = checkCmd->add_option("-f,--file", chk.file, "数据文件路径");
+  auto* cAll = checkCmd->add_option("--all", chk.all, "整个文件夹：每种基础资料一个文件，按元素名命名");
+  cAll->excludes(cType)->excludes(cFile);
+  cType->needs(cFile);
+  cFile->needs(cType);
+  checkCmd->add_option("--acct-type", chk.acctType, "按哪种账套检查" + kinds)->transform(KnownLedgerKind());
+  checkCmd->add_option("--events", chk.events, "事件输出：text（默认）或 jsonl")->check(CLI::IsMember({"text", "jsonl"}));
+  checkCmd->add_flag("--quiet", chk.quiet, "只显示问题与结果，不显示进度");
 
   auto* templateCmd = app.add_subcommand("template", "写出待填写的 .xlsx 或 .csv 模板");
   std::string templateType, templateFile, templateAll;
@@ -107,7 +120,7 @@ int main(int argc, char** argv) {
     return app.exit(e) == 0 ? kExitTrue : kExitUsage;
   }
 
-  for (auto [cmd, o] : {std::pair{exportCmd, &exp}, std::pair{importCmd, &imp}})
+  for (auto [cmd, o] : {std::pair{exportCmd, &exp}, std::pair{importCmd, &imp}, std::pair{checkCmd, &chk}})
     if (*cmd && o->all.empty() && o->type.empty()) {
       std::cerr << cmd->get_name() << "：需要 --type 与 --file，或 --all" << std::endl;
       return kExitUsage;
@@ -126,6 +139,7 @@ int main(int argc, char** argv) {
   }
   if (*exportCmd) return RunExport(exp);
   if (*importCmd) return RunImport(imp);
+  if (*checkCmd) return RunCheck(chk);
   if (*compareCmd) return RunCompare(dir1, dir2, compareKind);
   if (*initCmd) return RunLedgerInit(ledgerPath, ledgerKind, false);
   if (*demoCmd) return RunLedgerInit(ledgerPath, ledgerKind, true);

@@ -193,6 +193,7 @@ void Reporter::ErrorEvent(const std::string& sErrMsg, bool& Cancel, const ErrorD
 void Reporter::Warning(const std::string& text) {
   ++events_;
   ++warnings_;
+  if (text.find(" 不会被引入：") == std::string::npos) ++fileWarnings_;
   if (format_ == EventFormat::Jsonl)
     Json(Dump({{"event", "Warning"}, {"text", text}}));
   else

@@ -76,6 +76,10 @@ class Reporter {
 
   int64_t Errors() const { return errors_; }
   int64_t Warnings() const { return warnings_; }
+  // Warnings about the file's content (a number given twice…), not the
+  // notices of keys this ledger never reads, which every exported file
+  // draws.
+  int64_t FileWarnings() const { return fileWarnings_; }
   // What the run handled: an export's file records when counted, else rows.
   int64_t Records() const { return fileRecords_.value_or(rows_); }
   // Events shown so far: rows, errors, warnings, questions.
@@ -116,6 +120,7 @@ class Reporter {
   double lastRate_ = 0;
   int64_t errors_ = 0;
   int64_t warnings_ = 0;
+  int64_t fileWarnings_ = 0;
   int64_t events_ = 0;
   int64_t failedRows_ = 0;
   int32_t failedRow_ = 0;

@@ -13,6 +13,7 @@
 #include <unordered_map>
 
 #include "platform/progdir.h"
+#include "platform/text.h"
 #include "datafile/input_file.h"
 #include "datafile/read_hints.h"
 #include "datafile/schema_model.h"
@@ -36,6 +37,24 @@ struct ReadFailure {
 constexpr const char* kNoDoctype = "不接受含有 DOCTYPE 声明的数据文件";
 
 std::string LinePart(long line) { return line > 0 ? "第 " + std::to_string(line) + " 行：" : ""; }
+
+// Problems of one file told at once, and how many of them are listed; past
+// kMaxIssues the file is not read on.
+constexpr size_t kMaxIssues = 1000;
+constexpr size_t kListedIssues = 20;
+
+// One problem as it has always been told; several as a count followed by
+// one line each (parts joined by kCR).
+std::string AllIssues(const IssueSink& sink, const xml::DataFileShape& shape, bool stopped) {
+  const auto issues = sink.ByLine();
+  auto told = [&](const Issue& i) { return LinePart(i.line) + xml::ExplainedIssue(i, shape); };
+  if (issues.size() == 1 && !stopped) return told(*issues.front());
+  std::string text = (stopped ? "问题太多，只找了前 " : "共发现 ") + std::to_string(issues.size()) + " 处问题：";
+  for (size_t i = 0; i < issues.size() && i < kListedIssues; ++i) text += kCR + told(*issues[i]);
+  if (issues.size() > kListedIssues)
+    text += kCR + std::string("另有 ") + std::to_string(issues.size() - kListedIssues) + " 处问题未列出";
+  return text;
+}
 
 // The schema, parsed twice over: as a document for the file's shape and as
 // a compiled schema for the validator.
@@ -195,8 +214,10 @@ class Walker {
       while (Next()) {
         if (type_ == XML_READER_TYPE_END_ELEMENT && xmlTextReaderDepth(r_) == 0) break;
         if (type_ != XML_READER_TYPE_ELEMENT) continue;
-        if (Name() != elementName_)
-          Ours("元素 " + shape_.RootName() + " 中只能有 " + elementName_ + " 记录，不能有 " + std::string(Name()));
+        if (Name() != elementName_) {
+          Misplaced("元素 " + shape_.RootName() + " 中只能有 " + elementName_ + " 记录，不能有 " + std::string(Name()));
+          continue;
+        }
         auto record = NewRecord();
         row_ = out->UBound() + 1;
         record->SetFileRow(row_);
@@ -210,14 +231,11 @@ class Walker {
   }
 
  private:
-  // Advances one node; false at the end of the file. The validator reports
-  // ahead of the walk; its problem stops the walk only once the walk has
-  // passed every tag of that line, so that our own finding on a tag there
-  // (which says more) is made. Text nodes count from the line they end on,
-  // so they don't judge. A parse error stops the walk at once.
+  // Advances one node; false at the end of the file. A file that breaks
+  // the schema is read on to its end, so that every problem of it is told
+  // at once (up to kMaxIssues); a parse error stops the walk at once.
   bool Next() {
-    bool onTag = type_ == XML_READER_TYPE_ELEMENT || type_ == XML_READER_TYPE_END_ELEMENT;
-    if (!sink_.Empty() && onTag && sink_.First()->line < Line()) throw Stop{};
+    if (sink_.Size() >= kMaxIssues) throw Stop{};
     // What xmlResetLastError does, without its call and thread lookup per node.
     if (lastError_->code != XML_ERR_OK) xmlResetLastError();
     int rc = xmlTextReaderRead(r_);
@@ -299,9 +317,16 @@ class Walker {
         return;
       }
       if (type_ != XML_READER_TYPE_ELEMENT) continue;
-      const Key key = Resolve(shape, order, entries.size(), name);
+      const Key key = Resolve(shape, order, entries.size());
+      if (!key.name) {
+        Misplaced(xml::UnknownKeyText(name, std::string(Name()), shape));
+        continue;
+      }
       auto same = std::find_if(entries.begin(), entries.end(), [&](const auto& e) { return e.first == key.shared; });
-      if (same != entries.end()) Ours(xml::RepeatedKeyText(name, *key.name));
+      if (same != entries.end()) {
+        Misplaced(xml::RepeatedKeyText(name, *key.name));
+        continue;
+      }
       entries.emplace_back(key.shared, ReadValue(*key.shape, *key.name));
     }
     throw Stop{};  // the file ended inside the record; the parser says why
@@ -315,16 +340,17 @@ class Walker {
     const std::string* shared;
   };
 
-  // The declared key the current element names. Records of one shape
+  // The declared key the current element names (no name when the schema
+  // has none such). Records of one shape
   // mostly list their keys in the same order, so the key the last such
   // record had at this place is tried first: the reader keeps one copy of
   // each name, so a same name usually comes at the same address.
-  Key Resolve(const ShapeNode& shape, std::vector<Key>& order, size_t at, const std::string& element) {
+  Key Resolve(const ShapeNode& shape, std::vector<Key>& order, size_t at) {
     const xmlChar* raw = xmlTextReaderConstLocalName(r_);
     const std::string_view text = raw ? reinterpret_cast<const char*>(raw) : "";
     if (at < order.size() && order[at].raw == raw && *order[at].name == text) return order[at];
     auto child = shape.children.find(text);
-    if (child == shape.children.end()) Ours(xml::UnknownKeyText(element, std::string(text), shape));
+    if (child == shape.children.end()) return Key{};
     Key key{raw, &child->first, child->second, SharedName(child->first)};
     if (at < order.size()) return order[at] = key;
     order.resize(at + 1, Key{});
@@ -372,7 +398,9 @@ class Walker {
         case XML_READER_TYPE_SIGNIFICANT_WHITESPACE:
           if (const xmlChar* v = xmlTextReaderConstValue(r_)) text += reinterpret_cast<const char*>(v);
           break;
-        case XML_READER_TYPE_ELEMENT: Ours("键 " + name + " 是文本，其中不能有元素 " + std::string(Name()));
+        case XML_READER_TYPE_ELEMENT:
+          Misplaced("键 " + name + " 是文本，其中不能有元素 " + std::string(Name()));
+          break;
         case XML_READER_TYPE_END_ELEMENT:
           if (xmlTextReaderDepth(r_) == depth) return text;
           break;
@@ -391,7 +419,10 @@ class Walker {
     while (Next()) {
       if (type_ == XML_READER_TYPE_END_ELEMENT && xmlTextReaderDepth(r_) == depth) return list;
       if (type_ != XML_READER_TYPE_ELEMENT) continue;
-      if (Name() != kRecord) Ours("元素 " + name + " 中只能有 Record 记录，不能有 " + std::string(Name()));
+      if (Name() != kRecord) {
+        Misplaced("元素 " + name + " 中只能有 Record 记录，不能有 " + std::string(Name()));
+        continue;
+      }
       auto record = NewRecord();
       record->SetFileRow(row_);
       ReadRecord(item, *record, kRecord);
@@ -437,6 +468,13 @@ class Walker {
   [[noreturn]] void Ours(const std::string& message) {
     sink_.Add(Issue{Line(), message, true});
     throw Stop{};
+  }
+
+  // An element the schema has no place for: told, passed over, and the
+  // reading goes on.
+  void Misplaced(const std::string& message) {
+    sink_.Add(Issue{Line(), message, true});
+    SkipElement();
   }
 
   xmlTextReader* r_;
@@ -489,14 +527,15 @@ RecordCollectionPtr Read(const std::string& dataFile, const std::string& schemaF
     throw ReadFailure{failedRead + "无法启用接口定义文件 " + schemaFile + " 的校验"};
 
   RecordCollectionPtr out;
+  bool stopped = false;
   try {
     out = Walker(reader.get(), file, sink, schema.shape(), elementName).Run();
   } catch (const Stop&) {
+    stopped = sink.Size() >= kMaxIssues;
   }
   if (sink.Empty() && out && xmlTextReaderIsValid(reader.get()) != 1)
     sink.Add(Issue{0, "文件不符合接口定义文件 " + schemaFile, false});
-  if (const Issue* first = sink.First())
-    throw ReadFailure{failedRead + LinePart(first->line) + xml::ExplainedIssue(*first, schema.shape())};
+  if (!sink.Empty()) throw ReadFailure{failedRead + AllIssues(sink, schema.shape(), stopped)};
   return out;
 }
 

@@ -6,7 +6,11 @@
 // as it streams. Which child is text, a nested record or a collection is
 // taken from the schema; nested records and collections come back as
 // objects even when empty, xsi:nil="true" as Null, text verbatim. Keys may
-// stand in any order; an unknown key stops the read.
+// stand in any order. A file that breaks the schema (an unknown or repeated
+// key, an element where none belongs, a value the schema refuses) is read
+// on to its end and refused with every such problem, one line each (joined
+// by CR, the first 20 listed, then how many more); a file that is not
+// well-formed is refused where it breaks, after what was found before.
 //
 // Every failure is answered in errorText (naming the file, the line and the
 // problem), never raised: a missing data or schema file, a malformed file,

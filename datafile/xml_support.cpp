@@ -2,6 +2,7 @@
 
 #include <libxml/parser.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <mutex>
 
@@ -19,13 +20,28 @@ void IssueSink::Structured(void* sink, xmlError* error) {
   static_cast<IssueSink*>(sink)->Add(Issue{error->line, std::move(text), false, error->domain, error->code});
 }
 
+namespace {
+int Rank(const Issue& i) { return i.ours ? 2 : i.domain == XML_FROM_PARSER ? 1 : 0; }
+}  // namespace
+
 const Issue* IssueSink::First() const {
-  auto rank = [](const Issue& i) { return i.ours ? 2 : i.domain == XML_FROM_PARSER ? 1 : 0; };
   const Issue* best = nullptr;
   for (const auto& i : issues_) {
-    if (!best || i.line < best->line || (i.line == best->line && rank(i) > rank(*best))) best = &i;
+    if (!best || i.line < best->line || (i.line == best->line && Rank(i) > Rank(*best))) best = &i;
   }
   return best;
+}
+
+std::vector<const Issue*> IssueSink::ByLine() const {
+  std::vector<const Issue*> all;
+  for (const auto& i : issues_) all.push_back(&i);
+  std::stable_sort(all.begin(), all.end(), [](const Issue* a, const Issue* b) {
+    return a->line != b->line ? a->line < b->line : Rank(*a) > Rank(*b);
+  });
+  std::vector<const Issue*> out;
+  for (const Issue* i : all)
+    if (out.empty() || out.back()->line != i->line || i->line == 0) out.push_back(i);
+  return out;
 }
 
 TextCheck CheckXmlText(std::string_view s, char32_t& bad) {

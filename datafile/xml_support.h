@@ -38,10 +38,14 @@ class IssueSink {
   static void Structured(void* sink, xmlError* error);
   void Add(Issue issue) { issues_.push_back(std::move(issue)); }
   bool Empty() const { return issues_.empty(); }
+  size_t Size() const { return issues_.size(); }
   // The problem that stands first in the file; on one line our own checks
   // win, as they say more than the validator's generic text, and a broken
   // tag wins over what the validator made of it.
   const Issue* First() const;
+  // Every problem in file order, one per line (the one First would choose
+  // on that line).
+  std::vector<const Issue*> ByLine() const;
 
  private:
   std::vector<Issue> issues_;

@@ -2,6 +2,8 @@
 // text; look-alikes that must not get the explanation stand beside them.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "datafile/read_hints.h"
 #include "platform/progdir.h"
 #include "tests/datafile/helpers.h"
@@ -120,6 +122,57 @@ TEST(ReadHints, CommonMistakesAreExplainedBeforeTheParsersText) {
         << c.what;
     EXPECT_EQ(out->UBound(), 0) << c.what;
   }
+}
+
+// A file that breaks the schema in several places is read to its end and
+// every place told, one line each, so one run finds them all.
+TEST(ReadHints, EveryProblemOfAFileIsToldAtOnce) {
+  auto unknown = [](const std::string& line, const std::string& key, const std::string& near) {
+    return "\r第 " + line + " 行：元素 Customer 中有未知的键 " + key + kUnknown + (near.empty() ? "" : "，是否应为 " + near + "？");
+  };
+  std::string many = "<CustomerList>\n";
+  for (int i = 0; i < 25; ++i) many += "<Customer><Nmae>a</Nmae></Customer>\n";
+  many += "</CustomerList>\n";
+  std::string manyTold = "共发现 25 处问题：";
+  for (int i = 0; i < 20; ++i) manyTold += unknown(std::to_string(i + 2), "Nmae", "Name");
+  manyTold += "\r另有 5 处问题未列出";
+  const struct {
+    const char* what;
+    std::string content, told;
+  } cases[] = {
+      {"three misspelt keys in three records",
+       "<CustomerList>\n<Customer>\n<Nmae>a</Nmae>\n</Customer>\n<Customer><Number>2</Number>\n<Noet/></Customer>\n"
+       "<Customer>\n<Numbr>3</Numbr></Customer>\n</CustomerList>\n",
+       "共发现 3 处问题：" + unknown("3", "Nmae", "Name") + unknown("6", "Noet", "") + unknown("8", "Numbr", "Number")},
+      {"each kind of misplaced element, and the file read on past each",
+       "<CustomerList>\n<Customer><Name>a<b/></Name></Customer>\n<Supplier/>\n"
+       "<Customer><Name>a</Name>\n<Name>b</Name></Customer>\n<Customer>\n<Nmae/></Customer>\n</CustomerList>\n",
+       "共发现 4 处问题：\r第 2 行：键 Name 是文本，其中不能有元素 b\r第 3 行：元素 CustomerList 中只能有 Customer 记录，不能有 "
+       "Supplier\r第 5 行：元素 Customer 中的键 Name 出现了两次：一条记录中每个键只能写一次，请删去多余的一个" +
+           unknown("7", "Nmae", "Name")},
+      {"a broken file after a misspelt key",
+       "<CustomerList>\n<Customer>\n<Nmae/></Customer>\n<Customer><Name>B",
+       "共发现 2 处问题：" + unknown("3", "Nmae", "Name") + "\r第 4 行：" + Cut("Name")},
+      {"more than are listed", many, manyTold},
+  };
+  TempDir dir;
+  for (const auto& c : cases) {
+    std::string file = dir.file("in.xml");
+    WriteFile(file, c.content);
+    auto out = std::make_shared<RecordCollection>();
+    EXPECT_EQ(ReadWithComponent(out, file, "Customer", SourceSchemaDir()), "读取数据文件 " + file + " 出错：" + c.told)
+        << c.what;
+    EXPECT_EQ(out->UBound(), 0) << c.what;
+  }
+  // A flood of problems is not read to its end, nor all kept.
+  std::string flood = "<CustomerList>\n<Customer>";
+  for (int i = 0; i < 1500; ++i) flood += "\n<Nmae/>";
+  WriteFile(dir.file("in.xml"), flood + "</Customer>\n</CustomerList>\n");
+  auto out = std::make_shared<RecordCollection>();
+  const std::string told = ReadWithComponent(out, dir.file("in.xml"), "Customer", SourceSchemaDir());
+  EXPECT_EQ(told.find("读取数据文件 " + dir.file("in.xml") + " 出错：问题太多，只找了前 9"), 0u) << told.substr(0, 200);
+  EXPECT_EQ(std::count(told.begin(), told.end(), '\r'), 21);
+  EXPECT_NE(told.find(unknown("22", "Nmae", "Name") + "\r另有 9"), std::string::npos);
 }
 
 TEST(ReadHints, KeysOutOfTheOrderASchemaFixes) {
