@@ -14,6 +14,7 @@
 
 #include "cli/file_records.h"
 #include "cli/signals.h"
+#include "front/import_warnings.h"
 #include "front/trap.h"
 #include "platform/text.h"
 
@@ -193,7 +194,7 @@ void Reporter::ErrorEvent(const std::string& sErrMsg, bool& Cancel, const ErrorD
 void Reporter::Warning(const std::string& text) {
   ++events_;
   ++warnings_;
-  if (text.find(" 不会被引入：") == std::string::npos) ++fileWarnings_;
+  if (text.find(kUnreadKeyMark) == std::string::npos) ++fileWarnings_;
   if (format_ == EventFormat::Jsonl)
     Json(Dump({{"event", "Warning"}, {"text", text}}));
   else

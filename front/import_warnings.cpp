@@ -71,7 +71,7 @@ class UnreadKeys {
       const std::string& key = record.KeyAt(i);
       const std::string& why = Reason(top ? top_ : nested_[name], name, key, top);
       if (!why.empty() && warned_.insert(path + key).second)
-        out_.push_back("第 " + std::to_string(row) + " 条记录起的键 " + path + key + " 不会被引入：" + why);
+        out_.push_back("第 " + std::to_string(row) + " 条记录起的键 " + path + key + kUnreadKeyMark + why);
       if (depth >= 3 || !record.ObjectAt(i)) continue;
       const Variant v = record.ValueAt(i);
       if (auto sub = v.As<DataRecord>()) {

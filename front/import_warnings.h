@@ -19,6 +19,10 @@
 
 namespace morvent {
 
+// What every warning about a key never read holds, between the key and
+// why; a client (the tool's check) tells these notices from findings by it.
+inline constexpr const char* kUnreadKeyMark = " 不会被引入：";
+
 // Why an import never reads the key of a record, the record named by its
 // element at the top of a file or by the key it is nested under; empty when
 // it reads it. The keys a kind reads in one kind of ledger only are the
