@@ -311,13 +311,20 @@ bool ReadOne(sqlite3* db, const char* sql, const char* param, bool& found, std::
   return ok;
 }
 
+// Whether SQLite finds the file whole (PRAGMA quick_check answers "ok").
+bool PassesQuickCheck(sqlite3* db) {
+  bool found = false;
+  std::string verdict;
+  RawFailure f;
+  return ReadOne(db, "PRAGMA quick_check(1)", nullptr, found, verdict, f) && found && verdict == "ok";
+}
+
 }  // namespace
 
 void SetSqliteBusyTimeout(int milliseconds) { busyTimeoutMs = milliseconds > 0 ? milliseconds : kBusyTimeoutMs; }
 
 OpenedLedger OpenSqliteLedger(const std::string& path) {
   const FileHead head = ReadHead(path);
-  if (head.ledger && head.cut) ThrowLedgerError("账套文件已损坏：" + path);
   // Looking never writes: the connection reads as it is opened, and the
   // file is changed (WAL switched on, say) only by the first write. A
   // folder or medium that denies the journal gets a read-only connection;
@@ -350,6 +357,10 @@ OpenedLedger OpenSqliteLedger(const std::string& path) {
   }
   if (appId != std::to_string(kLedgerApplicationId)) ThrowLedgerError("不是账套文件：" + path);
   if (!hasMeta) ThrowLedgerError("账套文件已损坏：" + path);
+  // The header was read without a lock, so another program's commit or
+  // checkpoint may have been half way; only SQLite's own check, on a
+  // snapshot, says a file that looks cut short really is.
+  if (head.ledger && head.cut && !PassesQuickCheck(conn->Handle())) ThrowLedgerError("账套文件已损坏：" + path);
   OpenedLedger opened;
   bool found = false;
   RawFailure f;
