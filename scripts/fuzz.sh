@@ -32,8 +32,12 @@ for h in "${harnesses[@]}"; do
   # The harnesses fed data files get the XML tokens of fuzz/xml.dict.
   dict=()
   case "$h" in reader_fuzz | import_fuzz | limits_fuzz) dict=(-dict="$root/fuzz/xml.dict") ;; esac
-  echo "== $h for ${seconds}s"
-  "$dir/$h" "${dict[@]}" -max_total_time="$seconds" -timeout=30 -rss_limit_mb=2048 -max_len=65536 -print_final_stats=1 \
+  # MORVENT_FUZZ_REPLAY names harnesses that only replay their seeds (a
+  # known fault of fuzz/known/ would otherwise fail a run by chance).
+  budget=(-max_total_time="$seconds")
+  case " ${MORVENT_FUZZ_REPLAY:-} " in *" $h "*) budget=(-runs=0) ;; esac
+  echo "== $h ${budget[*]}"
+  "$dir/$h" "${dict[@]}" "${budget[@]}" -timeout=30 -rss_limit_mb=2048 -max_len=65536 -print_final_stats=1 \
     -artifact_prefix="$dir/artifacts/$h-" "$work" "$root/fuzz/corpus/$h" 2>"$dir/$h.log" || {
     tail -n 60 "$dir/$h.log"
     echo "fuzz: $h failed; the input is in $dir/artifacts/" >&2
