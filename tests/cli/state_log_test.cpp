@@ -19,24 +19,11 @@ constexpr uid_t kNobody = 65534;
 
 // Runs a shell command in a forked child that has given up root first.
 Outcome AsNobody(const std::string& command) {
-  int fds[2];
-  if (pipe(fds) != 0) return {};
-  pid_t pid = fork();
-  if (pid == 0) {
-    close(fds[0]);
+  const std::string text = InChild([&] {
     if (setgid(kNobody) != 0 || setuid(kNobody) != 0) _exit(2);
     const Outcome o = RunCommand(command);
-    const std::string text = std::to_string(o.status) + "\n" + o.out;
-    _exit(write(fds[1], text.data(), text.size()) == static_cast<ssize_t>(text.size()) ? 0 : 3);
-  }
-  close(fds[1]);
-  std::string text;
-  char buffer[4096];
-  for (ssize_t n; (n = read(fds[0], buffer, sizeof buffer)) > 0;) text.append(buffer, static_cast<size_t>(n));
-  close(fds[0]);
-  int status = 0;
-  waitpid(pid, &status, 0);
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    return std::to_string(o.status) + "\n" + o.out;
+  });
   Outcome o;
   const size_t nl = text.find('\n');
   if (nl == std::string::npos) return o;

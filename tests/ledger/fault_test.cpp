@@ -227,11 +227,7 @@ TEST_F(LedgerFaults, ALedgerLockedByAnotherProgramIsReportedAsInUse) {
 // ledger refuses: what the call learns names the limit, whether the write
 // that hit it was a save spilling the cache or the commit.
 std::string LostUnderFileLimit(const std::string& props, rlim_t limit, int perCommit) {
-  int fds[2];
-  if (pipe(fds) != 0) return "pipe failed";
-  pid_t pid = fork();
-  if (pid == 0) {
-    close(fds[0]);
+  return InChild([&] {
     signal(SIGXFSZ, SIG_IGN);
     rlimit r{limit, limit};
     setrlimit(RLIMIT_FSIZE, &r);
@@ -261,19 +257,8 @@ std::string LostUnderFileLimit(const std::string& props, rlim_t limit, int perCo
       RunCallEndHooks();
       if (auto lost = TakeLostWrite()) message = *lost;
     }
-    message = refused + "|" + message;
-    ssize_t written = write(fds[1], message.data(), message.size());
-    _exit(written == static_cast<ssize_t>(message.size()) ? 0 : 3);
-  }
-  close(fds[1]);
-  std::string message;
-  char buffer[512];
-  for (ssize_t n; (n = read(fds[0], buffer, sizeof buffer)) > 0;) message.append(buffer, static_cast<size_t>(n));
-  close(fds[0]);
-  int status = 0;
-  waitpid(pid, &status, 0);
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-  return message;
+    return refused + "|" + message;
+  });
 }
 
 TEST_F(LedgerFaults, AFileSizeLimitIsNamedAsTheReasonALostWriteGives) {
@@ -296,25 +281,10 @@ TEST_F(LedgerFaults, AFileSizeLimitIsNamedAsTheReasonALostWriteGives) {
 // read the file: root gives up its rights there first, so the system, not
 // the ledger's own care, decides what may be written.
 std::string AsUnprivileged(const std::function<std::string()>& fn) {
-  int fds[2];
-  if (pipe(fds) != 0) return "pipe failed";
-  pid_t pid = fork();
-  if (pid == 0) {
-    close(fds[0]);
+  return InChild([&] {
     if (getuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) _exit(2);
-    std::string message = fn();
-    ssize_t written = write(fds[1], message.data(), message.size());
-    _exit(written == static_cast<ssize_t>(message.size()) ? 0 : 3);
-  }
-  close(fds[1]);
-  std::string message;
-  char buffer[512];
-  for (ssize_t n; (n = read(fds[0], buffer, sizeof buffer)) > 0;) message.append(buffer, static_cast<size_t>(n));
-  close(fds[0]);
-  int status = 0;
-  waitpid(pid, &status, 0);
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-  return message;
+    return fn();
+  });
 }
 
 std::string OpenAsUnprivileged(const std::string& ledger) {

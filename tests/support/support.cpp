@@ -1,5 +1,10 @@
 #include "tests/support/support.h"
 
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -83,5 +88,25 @@ DataRecordPtr Rec(std::vector<std::pair<std::string, Variant>> entries) {
 
 std::string SourceSchemaDir() { return std::string(MORVENT_SOURCE_DIR) + "/schemas"; }
 std::string FixtureDir() { return std::string(MORVENT_SOURCE_DIR) + "/tests/fixtures"; }
+
+std::string InChild(const std::function<std::string()>& fn) {
+  int fds[2];
+  if (pipe(fds) != 0) return "pipe failed";
+  pid_t pid = fork();
+  if (pid == 0) {
+    close(fds[0]);
+    const std::string message = fn();
+    _exit(write(fds[1], message.data(), message.size()) == static_cast<ssize_t>(message.size()) ? 0 : 3);
+  }
+  close(fds[1]);
+  std::string message;
+  char buffer[4096];
+  for (ssize_t n; (n = read(fds[0], buffer, sizeof buffer)) > 0;) message.append(buffer, static_cast<size_t>(n));
+  close(fds[0]);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the child ended with " << status;
+  return message;
+}
 
 }  // namespace morvent::test

@@ -2,6 +2,7 @@
 // Shared test fixtures: a temporary program directory holding the schema
 // files (so the log and schemas of a test never touch the build tree), and
 // message boxes that record what they were asked.
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -63,6 +64,11 @@ struct LogEntry {
   std::string direct, time, message;
 };
 std::vector<LogEntry> ReadLogEntries(const std::string& path);
+
+// What fn answers when run in a forked child (which may give up rights or
+// set limits first without touching the test process); a child that could
+// not hand its answer back fails the test.
+std::string InChild(const std::function<std::string()>& fn);
 
 // The description of the Error that fn raises, or "" when it raises none.
 template <class F>
