@@ -34,12 +34,14 @@ inline unsigned Matches(__m128i v, char c) {
 }
 #endif
 
-// The first '<' from p on (or end), with the line feeds before it counted.
-[[gnu::always_inline]] inline const char* TextEnd(const char* p, const char* end, long& lines) {
+// The first '<' from p on (or end), with the line feeds before it counted
+// and whether a '&' may stand before it.
+[[gnu::always_inline]] inline const char* TextEnd(const char* p, const char* end, long& lines, bool& amp) {
 #if defined(__SSE2__)
   for (; end - p >= 16; p += 16) {
     const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
     const unsigned lt = Matches(v, '<'), lf = Matches(v, '\n');
+    amp = amp || Matches(v, '&');  // past the '<' too: only a hint
     if (lt) {
       const int at = __builtin_ctz(lt);
       if (const unsigned before = lf & ((1u << at) - 1)) lines += __builtin_popcount(before);
@@ -48,7 +50,10 @@ inline unsigned Matches(__m128i v, char c) {
     if (lf) lines += __builtin_popcount(lf);
   }
 #endif
-  while (p < end && *p != '<') lines += *p++ == '\n';
+  for (; p < end && *p != '<'; ++p) {
+    lines += *p == '\n';
+    amp = amp || *p == '&';
+  }
   return p;
 }
 
@@ -172,9 +177,14 @@ size_t InputFile::Take(char* buffer, const char* end) {
     if (at_ == At::Text && *p != '<') {
       // Text goes in one stride up to the next '<'.
       long lines = 0;
-      const char* stop = TextEnd(p, end, lines);
+      bool amp = false;
+      const char* stop = TextEnd(p, end, lines, amp);
       const size_t n = static_cast<size_t>(stop - p);
-      if (length_ == 0) startLine_ = line_;
+      if (length_ == 0) {
+        startLine_ = line_;
+        reference_ = 0;
+      }
+      if ((amp || reference_) && !References(p, stop)) break;
       if (length_ + n > kMaxRun) {
         overrun_ = Overrun::Text;
         break;
@@ -231,6 +241,24 @@ size_t InputFile::Take(char* buffer, const char* end) {
     ++p;
   }
   return static_cast<size_t>(w - buffer);
+}
+
+bool InputFile::References(const char* p, const char* stop) {
+  long line = line_;
+  for (; p < stop; ++p) {
+    if (*p == '&') {
+      reference_ = 1;
+      referenceLine_ = line;
+    } else if (*p == ';') {
+      reference_ = 0;
+    } else if (reference_ && ++reference_ > kMaxReference) {
+      overrun_ = Overrun::Ampersand;
+      startLine_ = referenceLine_;
+      return false;
+    }
+    line += *p == '\n';
+  }
+  return true;
 }
 
 size_t InputFile::Plain(const char* p, const char* end) const {

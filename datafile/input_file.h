@@ -31,6 +31,11 @@ namespace morvent::xml {
 // a single value (a 10 MB value reads).
 inline constexpr size_t kMaxRun = 16u << 20;
 inline constexpr const char* kMaxRunText = "16 MB";
+// The longest text after a '&' without its ';': no reference a data file
+// may hold is near as long (entities need a DOCTYPE, which is refused), and
+// libxml2 2.9 rescans the whole rest of the text on every chunk while it
+// looks for the ';', minutes for a few megabytes.
+inline constexpr size_t kMaxReference = 1024;
 // The longest CDATA section: libxml2 2.9 loops for minutes on sections
 // somewhat over 10,000,000 bytes.
 inline constexpr size_t kMaxCdata = 8u << 20;
@@ -79,8 +84,9 @@ class InputFile {
   // (once per pair, minutes for a comment of dashes) that it is refused here.
   // QuietRun: more than kMaxQuietRun comments, processing instructions and
   // CDATA sections in a row. Stretch: more than kMaxRun of text, comments,
-  // instructions and sections together between two tags.
-  enum class Overrun { None, Text, Cdata, Markup, DoubleHyphen, QuietRun, Stretch };
+  // instructions and sections together between two tags. Ampersand: a '&'
+  // in text without its ';' within kMaxReference bytes.
+  enum class Overrun { None, Text, Cdata, Markup, DoubleHyphen, QuietRun, Stretch, Ampersand };
   Overrun Overran() const { return overrun_; }
   // The line (1-based, counting line feeds) where the overlong piece (or
   // stretch) began.
@@ -99,6 +105,9 @@ class InputFile {
   void Name(const char* p, const char* end);
   // A tag has closed: what follows stands in element content or not.
   void TagClosed(bool endOrEmpty, std::string_view name);
+  // Follows the references in the text [p, stop); false (with the overrun
+  // set) at a '&' whose ';' is too far.
+  bool References(const char* p, const char* stop);
   // How many bytes from p on Scan would only count (nothing opens, closes
   // or ends a line), so that they can be taken in one stride.
   size_t Plain(const char* p, const char* end) const;
@@ -115,6 +124,8 @@ class InputFile {
   long stretchLine_ = 1;
   bool ascii_ = false;  // an encoding whose blanks are single ASCII bytes
   bool betweenElements_ = false;  // blanks here are never a value
+  size_t reference_ = 0;  // bytes since a '&' of this text run, 0: none open
+  long referenceLine_ = 1;
   bool endTag_ = false;  // the tag being scanned is an end tag
   bool naming_ = false;  // still in the start tag's name
   char name_[64] = {};

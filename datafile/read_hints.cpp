@@ -98,7 +98,7 @@ std::string Gbk(const xmlError& e, const std::string&, const InputFile& file) {
 std::string BareAmpersand(const xmlError& e, const std::string& text, const InputFile&) {
   // The same code stands for a missing element name after "<".
   if (e.code == XML_ERR_NAME_REQUIRED && !text.starts_with("xmlParseEntityRef")) return "";
-  return "文本中有单独的“&”：XML 中的 & 须写成 &amp;（例如 A&amp;B）";
+  return kBareAmpersandText;
 }
 
 std::string UnknownEntity(const xmlError&, const std::string& text, const InputFile&) {

@@ -15,6 +15,9 @@
 
 namespace morvent::xml {
 
+// A '&' in text that starts no reference.
+inline constexpr const char* kBareAmpersandText = "文本中有单独的“&”：XML 中的 & 须写成 &amp;（例如 A&amp;B）";
+
 // The text of a well-formedness error of the data file, raised by the
 // parser whose context is still alive (it tells whether the file ended
 // inside an element). `text` is the parser's own, trimmed; `file` is read

@@ -262,6 +262,8 @@ class Walker {
       else if (overrun == InputFile::Overrun::Stretch)
         what = textKey_ ? "键 " + *textKey_ + " 的值连同其中的注释与处理指令超过 " + xml::kMaxRunText + "，无法读入"
                         : std::string("有超过 ") + xml::kMaxRunText + " 的文本、注释与处理指令之间没有任何元素的标签，无法读入";
+      else if (overrun == InputFile::Overrun::Ampersand)
+        what = xml::kBareAmpersandText;
       else if (overrun == InputFile::Overrun::Markup)
         what = std::string("有超过 ") + xml::kMaxMarkupText + " 的标签、注释或处理指令，无法读入";
       else if (overrun == InputFile::Overrun::Cdata)

@@ -32,8 +32,8 @@ for h in "${harnesses[@]}"; do
   # The harnesses fed data files get the XML tokens of fuzz/xml.dict.
   dict=()
   case "$h" in reader_fuzz | import_fuzz | limits_fuzz) dict=(-dict="$root/fuzz/xml.dict") ;; esac
-  # MORVENT_FUZZ_REPLAY names harnesses that only replay their seeds (a
-  # known fault of fuzz/known/ would otherwise fail a run by chance).
+  # MORVENT_FUZZ_REPLAY names harnesses that only replay their seeds (for
+  # the time a fault one of them found is being mended).
   budget=(-max_total_time="$seconds")
   case " ${MORVENT_FUZZ_REPLAY:-} " in *" $h "*) budget=(-runs=0) ;; esac
   echo "== $h ${budget[*]}"
