@@ -27,8 +27,21 @@ if ! "${as_pg[@]}" "$pgbin/initdb" -D "$pgdir/data" -A trust -U morvent -E UTF8 
   exit 1
 fi
 export MORVENT_TEST_PG="postgresql:///postgres?host=$pgdir&user=morvent"
-cd "$dir" && ctest --output-on-failure -j"$(nproc)"
-# Every fuzz harness (five) for 24 seconds under the sanitizers; a crash fails.
-bash "$root/scripts/fuzz.sh" 24
-# An installed copy serves a client program built three ways.
-bash "$root/scripts/consumer-test.sh"
+# The ten slowest tests close every run, passed or not, so that slow ones
+# stay few and named.
+slowest() {
+  echo "== the ten slowest tests (seconds)"
+  sed -nE 's/^ *[0-9]+\/[0-9]+ Test +#[0-9]+: ([^ ]+) .* ([0-9.]+) sec$/\2 \1/p' "$dir/ctest.out" | sort -rn | head -n 10
+}
+status=0
+(cd "$dir" && ctest --output-on-failure -j"$(nproc)") | tee "$dir/ctest.out" || status=$?
+if [ "$status" -eq 0 ]; then
+  # Every fuzz harness (five) for 24 seconds under the sanitizers; a crash fails.
+  bash "$root/scripts/fuzz.sh" 24 || status=$?
+fi
+if [ "$status" -eq 0 ]; then
+  # An installed copy serves a client program built three ways.
+  bash "$root/scripts/consumer-test.sh" || status=$?
+fi
+slowest
+exit "$status"
