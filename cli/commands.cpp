@@ -186,8 +186,9 @@ Outcome Run(const RunOptions& o, bool exporting, bool wholeLedger = false) {
         if (skip) c = false;
         reporter.ErrorEvent(m, c, exp.CurrentErrorDetail());
       };
+      WrittenRecords written;
       result = exp.ExportXMLData(props, target->code, o.file);
-      if (*result && target->type) reporter.SetFileRecords(target->type->element, FileRecords(o.file));
+      if (*result && target->type) reporter.SetFileRecords(target->type->element, written.Last());
     } else {
       ImportBase imp;
       imp.ImportOneRow = [&](int32_t r, double rate, bool& c) {

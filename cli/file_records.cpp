@@ -1,24 +1,67 @@
 #include "cli/file_records.h"
 
-#include <libxml/xmlreader.h>
-
-#include <memory>
+#include "context/datafile.h"
 
 namespace morvent::cli {
 
-std::optional<int64_t> FileRecords(const std::string& path) {
-  // No network, no entities: the count must not fetch or expand anything.
-  std::unique_ptr<xmlTextReader, void (*)(xmlTextReaderPtr)> reader(
-      xmlReaderForFile(path.c_str(), nullptr, XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING),
-      xmlFreeTextReader);
-  if (!reader) return std::nullopt;
-  int64_t records = 0;
-  int r;
-  while ((r = xmlTextReaderRead(reader.get())) == 1)
-    if (xmlTextReaderNodeType(reader.get()) == XML_READER_TYPE_ELEMENT && xmlTextReaderDepth(reader.get()) == 1) ++records;
-  if (r != 0) return std::nullopt;
-  return records;
+namespace {
+
+using Count = std::shared_ptr<std::optional<int64_t>>;
+
+class CountingStream : public RecordStream {
+ public:
+  CountingStream(std::unique_ptr<RecordStream> inner, Count last) : inner_(std::move(inner)), last_(std::move(last)) {}
+  void Add(DataRecordPtr record) override {
+    ++records_;
+    inner_->Add(std::move(record));
+  }
+  void Close(std::string& errorText) override {
+    inner_->Close(errorText);
+    if (errorText.empty()) *last_ = records_;
+  }
+
+ private:
+  std::unique_ptr<RecordStream> inner_;
+  Count last_;
+  int64_t records_ = 0;
+};
+
+class CountingWriter : public DataFileWriter {
+ public:
+  CountingWriter(std::shared_ptr<DataFileWriter> inner, Count last) : inner_(std::move(inner)), last_(std::move(last)) {}
+  void OutputXML(RecordCollectionPtr& collection, const std::string& dataFile, const std::string& schemaFile,
+                 const std::string& elementName, std::string& errorText) override {
+    inner_->OutputXML(collection, dataFile, schemaFile, elementName, errorText);
+    if (errorText.empty()) *last_ = collection ? collection->UBound() : 0;
+  }
+  std::unique_ptr<RecordStream> OpenStream(const std::string& dataFile, const std::string& schemaFile,
+                                           const std::string& elementName) override {
+    auto stream = inner_->OpenStream(dataFile, schemaFile, elementName);
+    if (!stream) return nullptr;
+    return std::make_unique<CountingStream>(std::move(stream), last_);
+  }
+
+ private:
+  std::shared_ptr<DataFileWriter> inner_;
+  Count last_;
+};
+
+}  // namespace
+
+WrittenRecords::WrittenRecords() : last_(std::make_shared<std::optional<int64_t>>()) {
+  EnsureComponentsRegistered();
+  auto inner = std::make_shared<Factory>();
+  previous_ = ReplaceFactory(kWriterProgId, [inner, last = last_]() -> ObjectPtr {
+    ObjectPtr made = *inner ? (*inner)() : nullptr;
+    auto writer = std::dynamic_pointer_cast<DataFileWriter>(made);
+    if (!writer) return made;
+    *last = std::nullopt;
+    return std::make_shared<CountingWriter>(std::move(writer), last);
+  });
+  *inner = previous_;
 }
+
+WrittenRecords::~WrittenRecords() { ReplaceFactory(kWriterProgId, previous_); }
 
 std::string RowsAndRecords(const std::string& element, int64_t rows, std::optional<int64_t> records) {
   if (!records || *records == rows) return std::to_string(rows) + " 行";

@@ -10,6 +10,8 @@
 
 #include "cli/file_records.h"
 #include "cli/pace.h"
+#include "context/datafile.h"
+#include "platform/registry.h"
 #include "tests/cli/tool.h"
 #include "tests/support/support.h"
 
@@ -61,22 +63,31 @@ TEST(Counts, RowsAndRecordsNameTheGroupsOnlyWhenTheyDiffer) {
   for (const auto& c : cases) EXPECT_EQ(cli::RowsAndRecords(c.element, c.rows, c.records), c.text) << c.element;
 }
 
-TEST(Counts, FileRecordsAreTheElementsUnderTheList) {
+// Counted as they go out, through whatever writer is registered when the
+// count begins, and only for a file that came out whole.
+TEST(Counts, WrittenRecordsAreThoseOfTheLastWholeFile) {
   ProgramHome home;
-  struct Case {
-    std::string text;
-    std::optional<int64_t> records;
+  auto record = [] {
+    auto r = NewRecord();
+    r->SetValue("Number", Variant(std::string("01")));
+    return r;
   };
-  const std::vector<Case> cases = {
-      {"<L><A><B/><B/></A><A/>\n<!-- x --><A>t</A></L>", 3},
-      {"<L/>", 0},
-      {"<L><A></L>", std::nullopt},
-  };
-  for (const auto& c : cases) {
-    WriteFile(home.file("f.xml"), c.text);
-    EXPECT_EQ(cli::FileRecords(home.file("f.xml")), c.records) << c.text;
-  }
-  EXPECT_EQ(cli::FileRecords(home.file("none.xml")), std::nullopt);
+  cli::WrittenRecords written;
+  EXPECT_EQ(written.Last(), std::nullopt);
+  std::string error;
+  auto stream = CreateObjectAs<DataFileWriter>(kWriterProgId)->OpenStream(home.file("a.xml"), "", "Department");
+  for (int i = 0; i < 3; ++i) stream->Add(record());
+  stream->Close(error);
+  EXPECT_EQ(written.Last(), 3);
+  auto two = std::make_shared<RecordCollection>();
+  two->Add(record());
+  two->Add(record());
+  CreateObjectAs<DataFileWriter>(kWriterProgId)->OutputXML(two, home.file("b.xml"), "", "Department", error);
+  EXPECT_EQ(written.Last(), 2);
+  auto broken = CreateObjectAs<DataFileWriter>(kWriterProgId)->OpenStream(home.file("none/c.xml"), "", "Department");
+  broken->Add(record());
+  EXPECT_THROW(broken->Close(error), Error);
+  EXPECT_EQ(written.Last(), std::nullopt);
 }
 
 std::vector<std::string> SplitLines(const std::string& text) {
