@@ -67,7 +67,8 @@ class _KindBase(enum.IntEnum):
                 return cls(kind)
         else:
             text = kind.strip()
-            code = _morvent.find_kind(text)
+            # A code however written ("0120"), as the tool takes it.
+            code = int(text) if text.isascii() and text.isdigit() else _morvent.find_kind(text)
             if code is not None and code in _KIND_TABLE:
                 return cls(code)
             for member in cls:
