@@ -27,9 +27,7 @@ py::dict ReportToPython(RunReport& report) {
   for (const KindOutcome& k : report.kinds)
     kinds.append(py::make_tuple(k.code, k.ok, k.rows, k.imported, k.counts.created, k.counts.kept,
                                 k.counts.overwritten, k.counts.failed, k.counts.bareParents));
-  for (const RunError& e : report.errors)
-    errors.append(py::make_tuple(e.code, e.row, e.number, e.key, e.valueIsNull ? py::object(py::none()) : py::str(e.value),
-                                 e.message, e.expected, e.hint, e.line));
+  for (const RunError& e : report.errors) errors.append(ErrorTuple(e));
   py::dict d;
   d["ok"] = report.ok;
   d["why"] = report.why;

@@ -88,11 +88,6 @@ RunError Describe(int32_t code, const std::string& message, const ErrorDetail* d
   return e;
 }
 
-py::tuple ErrorTuple(const RunError& e) {
-  return py::make_tuple(e.code, e.row, e.number, e.key, e.valueIsNull ? py::object(py::none()) : py::str(e.value),
-                        e.message, e.expected, e.hint, e.line);
-}
-
 // The events of one kind's call, shared by export and import.
 struct Events {
   RunReport& report;
@@ -161,6 +156,11 @@ RunReport RunKinds(const std::vector<int32_t>& codes, const std::vector<std::str
 }
 
 }  // namespace
+
+py::tuple ErrorTuple(const RunError& e) {
+  return py::make_tuple(e.code, e.row, e.number, e.key, e.valueIsNull ? py::object(py::none()) : py::str(e.value),
+                        e.message, e.expected, e.hint, e.line);
+}
 
 void InstallRunBoxes() {
   static std::once_flag once;

@@ -54,6 +54,10 @@ struct RunReport {
   std::exception_ptr raised;
 };
 
+// (code, row, number, key, value or None, message, expected, hint, line),
+// as morvent.RunError takes it.
+py::tuple ErrorTuple(const RunError& e);
+
 // Installs the message boxes and diagnostic sink that hand warnings and the
 // overwrite question to the run on the calling thread; once per process.
 void InstallRunBoxes();

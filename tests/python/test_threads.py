@@ -83,3 +83,28 @@ def test_callbacks_run_on_each_calling_thread(demo_export, tmp_path):
         w.join()
     assert failures == []
     assert seen == {0: {idents[0]}, 1: {idents[1]}}
+
+
+def test_ctrl_c_during_a_run_stops_it_at_the_next_callback(tmp_path):
+    import signal
+    file = tmp_path / "Customer.xml"
+    rows = 20000
+    morvent.write(file, Kind.CUSTOMER, [{"Number": f"{i:06d}", "Name": f"客户{i}"} for i in range(rows)])
+    ledger = morvent.create_ledger(tmp_path / "ledger.db")
+    seen = []
+
+    def progress(kind, row, rate):
+        if row == 100:
+            # From another thread, as a terminal's Ctrl-C arrives while the
+            # library works.
+            threading.Thread(target=signal.raise_signal, args=(signal.SIGINT,)).start()
+        seen.append(row)
+
+    try:
+        ledger.import_(Kind.CUSTOMER, file, progress=progress)
+    except KeyboardInterrupt:
+        pass
+    else:
+        raise AssertionError("the run was not interrupted")
+    assert 100 <= len(seen) < rows
+    assert ledger.export(Kind.CUSTOMER, tmp_path / "stored.xml").rows < rows
