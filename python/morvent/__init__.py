@@ -209,7 +209,9 @@ def _folder(path: Union[str, os.PathLike]) -> str:
 
 
 def _server_source(source: str) -> bool:
-    return source.startswith(("postgresql://", "postgres://")) or "=" in source
+    # A connection URI or a key/value connection string ("host=... dbname=...");
+    # a file path holding "=" is still a path.
+    return source.startswith(("postgresql://", "postgres://")) or re.match(r"\s*\w+\s*=", source) is not None
 
 
 class Ledger:
@@ -229,7 +231,7 @@ class Ledger:
         if not _server_source(source) and not os.path.isfile(source):
             raise FileNotFoundError(f"账套文件不存在：{source}")
         if kind is None:
-            kind = _morvent.ledger_kind(source) if not _server_source(source) else "QY"
+            kind = _morvent.ledger_kind(source)
         elif not isinstance(kind, str) or not kind.strip():
             raise ValueError(f"账套类型应为非空文本，如 \"QY\" 或 \"GY\"，而不是 {kind!r}")
         try:

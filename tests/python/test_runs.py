@@ -220,6 +220,7 @@ def usage_errors(tmp_path, demo):
     return [
         (lambda: morvent.Ledger(tmp_path / "none.db"), FileNotFoundError, f"账套文件不存在：{tmp_path / 'none.db'}"),
         (lambda: morvent.Ledger(""), ValueError, "需要账套文件"),
+        (lambda: morvent.Ledger(tmp_path / "a=b.db"), FileNotFoundError, f"账套文件不存在：{tmp_path / 'a=b.db'}"),
         (lambda: morvent.Ledger(demo.path, kind=" "), ValueError, "账套类型应为非空文本，如 \"QY\" 或 \"GY\"，而不是 ' '"),
         (lambda: morvent.Ledger(demo.path, kind="Q;Y}"), ValueError,
          "属性串无法原样容纳这个值（含有 ; 又含有 }）：「Q;Y}」"),
