@@ -22,7 +22,9 @@ def test_the_installed_package_finds_its_schemas_without_help(tmp_path):
                    capture_output=True)
     site = prefix / "lib" / f"python{sys.version_info.major}.{sys.version_info.minor}" / "site-packages"
     package = site / "morvent"
-    assert {"__init__.py", "__init__.pyi", "_morvent.pyi", "py.typed", "SchemaCurrency.xml"} <= set(os.listdir(package))
+    installed = set(os.listdir(package))
+    assert {"__init__.py", "__init__.pyi", "_morvent.pyi", "py.typed", "SchemaCurrency.xml"} <= installed
+    assert "__pycache__" not in installed
     env = {"PATH": os.environ["PATH"], "PYTHONPATH": str(site), "HOME": str(tmp_path)}
     work = tmp_path / "work"
     work.mkdir()
