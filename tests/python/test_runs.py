@@ -100,7 +100,7 @@ def test_errors_reach_the_exchange_log(empty, data, home):
     import xml.etree.ElementTree as ET
     set_value(data / "Customer.xml", Kind.CUSTOMER, 3, "CreditAmount", "5万")
     message = empty.import_(Kind.CUSTOMER, data / "Customer.xml").errors[0].message
-    assert morvent.log_path() == str(home / "Morvent_log.xml")
+    assert (morvent.program_directory(), morvent.log_path()) == (str(home), str(home / "Morvent_log.xml"))
     text = (home / "Morvent_log.xml").read_bytes().decode("gb2312")
     root = ET.fromstring(text[text.index("?>") + 2:])
     assert [(e.get("Direct"), e.get("ErrMsg")) for e in root] == [("导入基础资料数据", message)]
