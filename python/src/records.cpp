@@ -2,6 +2,7 @@
 
 #include <stdlib.h>
 
+#include <cmath>
 #include <filesystem>
 
 #include "context/datafile.h"
@@ -71,7 +72,12 @@ struct Converter {
     if (v.is_none()) return Variant::Null();
     if (py::isinstance<py::bool_>(v)) return Variant(std::string(v.cast<bool>() ? "1" : "0"));
     if (py::isinstance<py::int_>(v) || py::isinstance(v, decimal)) return Variant(py::str(v).cast<std::string>());
-    if (py::isinstance<py::float_>(v)) return Variant(v.cast<double>());
+    if (py::isinstance<py::float_>(v)) {
+      const double d = v.cast<double>();
+      if (!std::isfinite(d)) throw py::value_error("第 " + std::to_string(index) + " 条记录的键 " + key + "：" +
+                                                   py::repr(v).cast<std::string>() + " 不是可以写入的数");
+      return Variant(d);
+    }
     if (py::isinstance<py::str>(v)) return Variant(v.cast<std::string>());
     if (py::isinstance(v, datetime))
       return Variant(MakeDate(v.attr("year").cast<int>(), v.attr("month").cast<int>(), v.attr("day").cast<int>(),
@@ -172,9 +178,15 @@ int64_t WriteRecords(const std::string& path, int32_t code, const py::handle& re
     PrivateFolder trial;
     const std::string copy = trial.path + "/" + type.element + ".xml";
     std::string errorText;
-    CreateObjectAs<DataFileWriter>(kWriterProgId)->OutputXML(collection, copy, schema, type.element, errorText);
-    RecordCollectionPtr back;
-    CreateObjectAs<DataFileReader>(kReaderProgId)->InputXML(back, copy, schema, type.element, refusal);
+    try {
+      CreateObjectAs<DataFileWriter>(kWriterProgId)->OutputXML(collection, copy, schema, type.element, errorText);
+      RecordCollectionPtr back;
+      CreateObjectAs<DataFileReader>(kReaderProgId)->InputXML(back, copy, schema, type.element, refusal);
+    } catch (const Error& e) {
+      // A value XML cannot hold: the script's data, said of its own file.
+      if (e.Number() != kErrDataFile) throw;
+      refusal = e.Description();
+    }
     refusal = Replaced(refusal, copy, path);
     if (refusal.empty()) CreateObjectAs<DataFileWriter>(kWriterProgId)->OutputXML(collection, path, schema, type.element, errorText);
   }

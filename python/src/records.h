@@ -18,7 +18,9 @@ py::list ReadRecords(const std::string& path, int32_t code);
 
 // Writes the records as the kind's data file. They are checked against the
 // schema first, by reading back a copy written in a private folder, so that
-// a refused list leaves the target as it was. Values: str, int, float,
+// a refused list leaves the target as it was (ValueError with the words of
+// the reader or writer, naming the target; TypeError for a value of a type
+// no data file holds). Values: str, int, float,
 // bool (1 or 0), datetime.date / datetime.datetime, decimal.Decimal,
 // None (nil); dicts and lists of dicts nest. Answers the number written.
 int64_t WriteRecords(const std::string& path, int32_t code, const py::handle& records);

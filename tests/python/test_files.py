@@ -67,6 +67,10 @@ def refusals(path):
         ([{1: "x"}], TypeError, "第 1 条记录的键 1：键必须是文本"),
         ([{"Department": {"Name": b"x"}}], TypeError, "第 1 条记录的键 Department/Name：不能写入 bytes 类型的值"),
         ([{"ItemClass": ["x"]}], TypeError, "第 1 条记录的键 ItemClass：列表中只能是记录（dict）"),
+        ([{"Number": "01", "Name": "a\x01b"}], ValueError,
+         f"写数据文件 {path} 出错：第 1 条记录的键 Name 含有 XML 不能保存的字符 U+0001"),
+        ([{"Number": "01", "CreditAmount": float("nan")}], ValueError, "第 1 条记录的键 CreditAmount：nan 不是可以写入的数"),
+        ([{"Number": "01", "CreditAmount": float("-inf")}], ValueError, "第 1 条记录的键 CreditAmount：-inf 不是可以写入的数"),
     ]
 
 
