@@ -26,6 +26,8 @@ from typing import Any, Callable, Iterable, Optional, Union
 from . import _morvent
 from ._morvent import Error
 
+Error.__module__ = __name__
+
 __all__ = [
     "Kind", "Ledger", "Result", "KindResult", "RunError", "Error", "Stopped",
     "read", "write", "create_ledger", "program_directory", "schema_directories", "schema_path", "log_path",
@@ -368,8 +370,9 @@ def write(path: Union[str, os.PathLike], kind: KindLike, records: Iterable[dict[
     """Writes records (dicts, as read() gives them) as a data file of the kind;
     answers how many. Values may be str, int, float, bool (written 1 or 0),
     datetime.date/datetime, decimal.Decimal or None (nil). Records the schema
-    refuses raise ValueError and leave the file as it was; an existing file is
-    replaced."""
+    refuses, characters XML cannot hold and floats that are no finite number
+    raise ValueError (other types TypeError) and leave the file as it was; an
+    existing file is replaced."""
     k = Kind.of(kind)
     path = os.fspath(path)
     folder = os.path.dirname(path) or "."
