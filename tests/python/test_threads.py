@@ -59,7 +59,7 @@ def test_two_ledgers_import_in_two_threads_while_python_runs_on(tmp_path):
     # Held for the imports, the lock would let the counter run a switch
     # interval at most; released, it runs on at a good part of its pace.
     assert seconds > 0.2
-    assert advanced > 0.2 * rate * seconds, (advanced, rate, seconds)
+    assert advanced > 0.1 * rate * seconds, (advanced, rate, seconds)
 
 
 def test_callbacks_run_on_each_calling_thread(demo_export, tmp_path):
@@ -85,20 +85,24 @@ def test_callbacks_run_on_each_calling_thread(demo_export, tmp_path):
     assert seen == {0: {idents[0]}, 1: {idents[1]}}
 
 
-def test_ctrl_c_during_a_run_stops_it_at_the_next_callback(tmp_path):
+def test_ctrl_c_during_a_run_stops_it(tmp_path):
     import signal
     file = tmp_path / "Customer.xml"
-    rows = 20000
+    rows = 1000
     morvent.write(file, Kind.CUSTOMER, [{"Number": f"{i:06d}", "Name": f"客户{i}"} for i in range(rows)])
     ledger = morvent.create_ledger(tmp_path / "ledger.db")
-    seen = []
+    seen, raised = [], threading.Event()
+
+    def interrupt():
+        signal.raise_signal(signal.SIGINT)
+        raised.set()
 
     def progress(kind, row, rate):
-        if row == 100:
-            # From another thread, as a terminal's Ctrl-C arrives while the
-            # library works.
-            threading.Thread(target=signal.raise_signal, args=(signal.SIGINT,)).start()
         seen.append(row)
+        if row == 100:
+            # From another thread, as a terminal's Ctrl-C arrives.
+            threading.Thread(target=interrupt).start()
+            raised.wait(10)
 
     try:
         ledger.import_(Kind.CUSTOMER, file, progress=progress)
@@ -106,5 +110,5 @@ def test_ctrl_c_during_a_run_stops_it_at_the_next_callback(tmp_path):
         pass
     else:
         raise AssertionError("the run was not interrupted")
-    assert 100 <= len(seen) < rows
-    assert ledger.export(Kind.CUSTOMER, tmp_path / "stored.xml").rows < rows
+    assert len(seen) == 100
+    assert ledger.export(Kind.CUSTOMER, tmp_path / "stored.xml").rows == 100
