@@ -9,6 +9,7 @@
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <regex>
+#include <unordered_map>
 
 #include "datafile/xml_reader.h"
 #include "datafile/xml_writer.h"
@@ -291,6 +292,72 @@ void Read(const std::string& dataFile, const std::string& schemaFile, const std:
   errorText = text;
 }
 
+void Flatten(const Variant& value, const std::vector<std::string>& path, size_t depth, Cell& cell) {
+  if (value.IsEmpty()) return;
+  if (value.IsNull()) {
+    cell.present = cell.null = depth == path.size();
+    return;
+  }
+  if (depth == path.size()) {
+    if (value.IsObject()) return;
+    if (value.IsText()) cell.text = value.RawText();  // into the room the cell has
+    else cell.text = value.ToText();
+    cell.present = true;
+    return;
+  }
+  auto record = value.As<DataRecord>();
+  if (record && record->Has(path[depth])) Flatten(record->Value(path[depth]), path, depth + 1, cell);
+}
+
+nlohmann::ordered_json JsonOf(const DataRecord& r) {
+  nlohmann::ordered_json o = nlohmann::ordered_json::object();
+  for (const auto& [key, value] : r.Entries()) {
+    if (value.IsNull()) o[key] = nullptr;
+    else if (!value.IsObject() && !value.IsEmpty()) o[key] = value.ToText();
+  }
+  return o;
+}
+
+// The cells of records under fixed columns, into one row kept between
+// records: each key of a record is looked up once, and the texts keep
+// their room.
+class RowMaker {
+ public:
+  explicit RowMaker(const std::vector<Column>& columns) : columns_(columns) {
+    for (size_t i = 0; i < columns.size(); ++i) byKey_[columns[i].path[0]].push_back(i);
+  }
+  const Row& Of(const DataRecord& record) {
+    row_.resize(columns_.size());
+    for (Cell& c : row_) {
+      c.text.clear();
+      c.present = c.numeric = c.null = false;
+    }
+    for (size_t k = 0; k < record.Size(); ++k) {
+      auto at = byKey_.find(record.KeyAt(k));
+      if (at == byKey_.end()) continue;
+      const Variant v = record.ValueAt(k);
+      for (size_t i : at->second) Fill(v, columns_[i], row_[i]);
+    }
+    return row_;
+  }
+
+ private:
+  static void Fill(const Variant& v, const Column& c, Cell& cell) {
+    if (!c.collection) return Flatten(v, c.path, 1, cell);
+    auto items = v.As<RecordCollection>();
+    if (!items) return;
+    nlohmann::ordered_json array = nlohmann::ordered_json::array();
+    for (int32_t k = items->LBound(); k <= items->UBound(); ++k)
+      if (auto r = items->Item(k)) array.push_back(JsonOf(*r));
+    cell.text = array.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+    cell.present = true;
+  }
+
+  const std::vector<Column>& columns_;
+  std::unordered_map<std::string, std::vector<size_t>> byKey_;
+  Row row_;
+};
+
 // The records of one sheet written as they come; a failure is kept for Close.
 class SheetStream : public RecordStream {
  public:
@@ -298,6 +365,7 @@ class SheetStream : public RecordStream {
       : dataFile_(std::move(dataFile)), element_(std::move(elementName)) {
     try {
       columns_ = ColumnsOf(schemaFile, element_);
+      maker_ = std::make_unique<RowMaker>(columns_);
       writer_ = OpenSheetWriter(dataFile_);
       writer_->Sheet(element_, columns_);
     } catch (const std::exception& e) {
@@ -309,7 +377,7 @@ class SheetStream : public RecordStream {
     try {
       ++count_;
       if (!record) throw SheetError("第 " + std::to_string(count_) + " 条记录是空对象");
-      writer_->Add(RowOf(*record, columns_));
+      writer_->Add(maker_->Of(*record));
     } catch (const std::exception& e) {
       failure_ = e.what();
     }
@@ -329,58 +397,15 @@ class SheetStream : public RecordStream {
  private:
   std::string dataFile_, element_;
   std::vector<Column> columns_;
+  std::unique_ptr<RowMaker> maker_;
   std::unique_ptr<SheetWriter> writer_;
   std::string failure_;
   int32_t count_ = 0;
 };
 
-void Flatten(const Variant& value, const std::vector<std::string>& path, size_t depth, Cell& cell) {
-  if (value.IsEmpty()) return;
-  if (value.IsNull()) {
-    cell.present = cell.null = depth == path.size();
-    return;
-  }
-  if (depth == path.size()) {
-    if (value.IsObject()) return;
-    cell.text = value.ToText();
-    cell.present = true;
-    return;
-  }
-  auto record = value.As<DataRecord>();
-  if (record && record->Has(path[depth])) Flatten(record->Value(path[depth]), path, depth + 1, cell);
-}
-
-nlohmann::ordered_json JsonOf(const DataRecord& r) {
-  nlohmann::ordered_json o = nlohmann::ordered_json::object();
-  for (const auto& [key, value] : r.Entries()) {
-    if (value.IsNull()) o[key] = nullptr;
-    else if (!value.IsObject() && !value.IsEmpty()) o[key] = value.ToText();
-  }
-  return o;
-}
-
 }  // namespace
 
-Row RowOf(const DataRecord& record, const std::vector<Column>& columns) {
-  Row row(columns.size());
-  for (size_t i = 0; i < columns.size(); ++i) {
-    const Column& c = columns[i];
-    if (!record.Has(c.path[0])) continue;
-    const Variant v = record.Value(c.path[0]);
-    if (c.collection) {
-      auto items = v.As<RecordCollection>();
-      if (!items) continue;
-      nlohmann::ordered_json array = nlohmann::ordered_json::array();
-      for (int32_t k = items->LBound(); k <= items->UBound(); ++k)
-        if (auto r = items->Item(k)) array.push_back(JsonOf(*r));
-      row[i].text = array.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
-      row[i].present = true;
-      continue;
-    }
-    Flatten(v, c.path, 1, row[i]);
-  }
-  return row;
-}
+Row RowOf(const DataRecord& record, const std::vector<Column>& columns) { return RowMaker(columns).Of(record); }
 
 void SheetFileReader::InputXML(RecordCollectionPtr& collection, const std::string& dataFile,
                                const std::string& schemaFile, const std::string& elementName, std::string& errorText) {

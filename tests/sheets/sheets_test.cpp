@@ -323,6 +323,37 @@ TEST(SheetXlsx, DatesOfDateColumnsAreDateCellsThatReadBackAsWritten) {
   }
 }
 
+TEST(SheetXlsx, OnlyTextsThatReadBackUnchangedBecomeNumberCells) {
+  TempDir dir;
+  // Text, and whether a number cell gives it back as it is.
+  const std::vector<std::pair<std::string, bool>> cases = {
+      {"1", true},          {"-12.5", true},      {"0.3", true},         {"0.0001", true},
+      {"123456789012345", true},                  {"99999999999999.9", true},
+      {"1.50", false},      {"007", false},       {"-0", false},         {"1.", false},
+      {".5", false},        {"0.00001", false},   {"1e5", false},        {"1234567890123456", false},
+      {"0.12345678901234567", false},             {"+1", false},         {" 1", false},
+      {"1,000", false},     {"--1", false},       {"1.2.3", false},
+  };
+  auto list = std::make_shared<RecordCollection>();
+  for (const auto& c : cases) list->Add(Rec({{"Number", Variant("01")}, {"CreditAmount", Variant(c.first)}}));
+  sheets::SheetFileWriter writer;
+  std::string error;
+  writer.OutputXML(list, dir.file("n.xlsx"), Schema("Customer"), "Customer", error);
+  ASSERT_EQ(error, "");
+  std::vector<Cell> cells;
+  sheets::ReadXlsx(dir.file("n.xlsx"), {"Customer"}, [&](long number, Row& row) {
+    for (size_t i = 0; number > 2 && i < row.size(); ++i)
+      if (row[i].present && row[i].text != "01") cells.push_back(row[i]);
+    return true;
+  });
+  ASSERT_EQ(cells.size(), cases.size());
+  for (size_t i = 0; i < cases.size(); ++i) {
+    SCOPED_TRACE(cases[i].first);
+    EXPECT_EQ(cells[i].text, cases[i].first);
+    EXPECT_EQ(cells[i].numeric, cases[i].second);
+  }
+}
+
 TEST(SheetXlsx, NumericCodesBeyondTheTenthAreCounted) {
   ProgramHome home;
   HandMadeWorkbook wb;
