@@ -32,21 +32,6 @@ std::vector<sheets::Column> ColumnsOfKind(const BaseType& b) {
   return sheets::ColumnsOf(SchemaFilePath(b.schemaFile), b.element);
 }
 
-const std::vector<std::string>& HowToFill() {
-  static const std::vector<std::string> lines = {
-      "如何填写",
-      "每种基础资料一张工作表，表名是它的元素名；整账套引入按工作表的先后无关，按引入顺序进行。",
-      "第 1 行是列名（键名），不要改动；第 2 行是说明：含义 | 类型 | 是否必填，引入时跳过。",
-      "从第 3 行起每行一条记录。空单元格表示没有这个键；可以删去不需要的列，列的先后不限。",
-      "带点的列（如 SettleCurrency.Number）是引用的对象的键，按代码或名称找到已有对象。",
-      "类型为“代码”的列已设为文本格式，请保留前导零（001 不要写成 1）。",
-      "类型为“0/1”的列只能填 0 或 1；类型为“JSON”的列填记录列表，如 [{\"Number\":\"001\",\"Name\":\"客户\"}]。",
-      "引入：morvent import --ledger 账套 --all 本文件.xlsx；单一种类：--type 种类 --file 文件。",
-      "出错的行可用 --errors-out 错误.xlsx 取出，改正后直接引入该文件。",
-  };
-  return lines;
-}
-
 // Answers nothing and shows nothing: the example's exports are the tool's own.
 class SilentBoxes : public MessageBoxes {
  public:
@@ -200,7 +185,7 @@ int RunTemplate(const std::string& type, const std::string& file, const std::str
     std::map<std::string, std::vector<sheets::Row>> examples;
     if (example) examples = ExampleRows(kinds, 5);
     auto writer = sheets::OpenSheetWriter(target);
-    writer->Notes("说明", HowToFill());
+    writer->Notes("说明", sheets::HowToFill());
     for (const BaseType* b : kinds) {
       writer->Sheet(b->element, ColumnsOfKind(*b));
       for (const auto& row : examples[b->element]) writer->Add(row);
@@ -225,7 +210,7 @@ bool WorkbookHasSheet(const std::string& book, const std::string& element) {
 
 void GatherWorkbook(const std::vector<std::pair<std::string, std::string>>& files, const std::string& book) {
   auto writer = sheets::OpenSheetWriter(book);
-  writer->Notes("说明", HowToFill());
+  writer->Notes("说明", sheets::HowToFill());
   for (const auto& [element, path] : files) {
     const BaseType* b = KindOf(element);
     writer->Sheet(element, b ? ColumnsOfKind(*b) : std::vector<sheets::Column>{});

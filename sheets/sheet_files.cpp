@@ -470,10 +470,31 @@ class DispatchWriter : public DataFileWriter {
 
 }  // namespace
 
+std::shared_ptr<DataFileReader> DispatchingReader(std::string encoding, std::shared_ptr<ReadRows> rows) {
+  return std::make_shared<DispatchReader>(std::move(encoding), std::move(rows));
+}
+
+std::shared_ptr<DataFileWriter> DispatchingWriter() { return std::make_shared<DispatchWriter>(); }
+
+const std::vector<std::string>& HowToFill() {
+  static const std::vector<std::string> lines = {
+      "如何填写",
+      "每种基础资料一张工作表，表名是它的元素名；整账套引入按工作表的先后无关，按引入顺序进行。",
+      "第 1 行是列名（键名），不要改动；第 2 行是说明：含义 | 类型 | 是否必填，引入时跳过。",
+      "从第 3 行起每行一条记录。空单元格表示没有这个键；可以删去不需要的列，列的先后不限。",
+      "带点的列（如 SettleCurrency.Number）是引用的对象的键，按代码或名称找到已有对象。",
+      "类型为“代码”的列已设为文本格式，请保留前导零（001 不要写成 1）。",
+      "类型为“0/1”的列只能填 0 或 1；类型为“JSON”的列填记录列表，如 [{\"Number\":\"001\",\"Name\":\"客户\"}]。",
+      "引入：morvent import --ledger 账套 --all 本文件.xlsx；单一种类：--type 种类 --file 文件。",
+      "出错的行可用 --errors-out 错误.xlsx 取出，改正后直接引入该文件。",
+  };
+  return lines;
+}
+
 struct UseSheetFiles::Scopes {
   Scopes(const std::string& encoding, const std::shared_ptr<ReadRows>& rows)
-      : reader(kReaderProgId, [encoding, rows] { return std::make_shared<DispatchReader>(encoding, rows); }),
-        writer(kWriterProgId, [] { return std::make_shared<DispatchWriter>(); }) {}
+      : reader(kReaderProgId, [encoding, rows] { return DispatchingReader(encoding, rows); }),
+        writer(kWriterProgId, [] { return DispatchingWriter(); }) {}
   ScopedFactory reader, writer;
 };
 

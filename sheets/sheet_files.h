@@ -59,6 +59,14 @@ class SheetFileWriter : public DataFileWriter {
 // cell, an empty text a present empty one.
 Row RowOf(const DataRecord& record, const std::vector<Column>& columns);
 
+// The components UseSheetFiles puts in place, for a caller that places
+// them itself: sheets for *.csv and *.xlsx, XML for any other file.
+std::shared_ptr<DataFileReader> DispatchingReader(std::string encoding = "", std::shared_ptr<ReadRows> rows = nullptr);
+std::shared_ptr<DataFileWriter> DispatchingWriter();
+
+// The lines of a template's "说明" sheet.
+const std::vector<std::string>& HowToFill();
+
 // While it lives, "XMLPellam.Read" and "XMLPellam.Write" are the sheet
 // components for every file named *.csv or *.xlsx, and the XML ones for any
 // other file.
