@@ -32,8 +32,10 @@ void Publish(const std::string& temp, const std::string& path) {
 }
 
 std::string CsvField(const Cell& cell) {
+  if (cell.null) return kCsvNull;
+  if (cell.text == kCsvNull || IsEscapedNull(cell.text)) return "\\" + cell.text;
   const std::string& text = cell.text;
-  if (cell.present && !cell.null && text.empty()) return "\"\"";
+  if (cell.present && text.empty()) return "\"\"";
   if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
   std::string q = "\"";
   for (char c : text) {
