@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <utility>
 
 #include "datafile/target_file.h"
 #include "sheets/table.h"
@@ -45,6 +46,20 @@ std::string CsvField(const Cell& cell) {
   return q + "\"";
 }
 
+// The two header rows of a sheet: the column names, then what each holds.
+std::pair<Row, Row> HeaderRows(const std::vector<Column>& columns, bool errorColumn) {
+  Row keys, words;
+  for (const auto& c : columns) {
+    keys.push_back({c.header, true});
+    words.push_back({c.Description(), true});
+  }
+  if (errorColumn) {
+    keys.push_back({kErrorHeader, true});
+    words.push_back({"错误信息 | 文本", true});
+  }
+  return {std::move(keys), std::move(words)};
+}
+
 class CsvWriter : public SheetWriter {
  public:
   explicit CsvWriter(std::string path) : path_(std::move(path)), temp_(TempBeside(path_)) {
@@ -61,15 +76,7 @@ class CsvWriter : public SheetWriter {
   }
   void Sheet(const std::string&, const std::vector<Column>& columns, bool errorColumn) override {
     if (sheets_++) throw SheetError("CSV 文件只能容纳一种基础资料：" + path_);
-    Row keys, words;
-    for (const auto& c : columns) {
-      keys.push_back({c.header, true});
-      words.push_back({c.Description(), true});
-    }
-    if (errorColumn) {
-      keys.push_back({kErrorHeader, true});
-      words.push_back({"错误信息 | 文本", true});
-    }
+    const auto [keys, words] = HeaderRows(columns, errorColumn);
     Add(keys);
     Add(words);
   }
@@ -206,15 +213,7 @@ class XlsxWriter : public SheetWriter {
         Check(worksheet_data_validation_range(sheet_, 2, col, LXW_ROW_MAX - 1, col, &v), path_);
       }
     }
-    Row keys, words;
-    for (const auto& c : columns) {
-      keys.push_back({c.header, true});
-      words.push_back({c.Description(), true});
-    }
-    if (errorColumn) {
-      keys.push_back({kErrorHeader, true});
-      words.push_back({"错误信息 | 文本", true});
-    }
+    const auto [keys, words] = HeaderRows(columns, errorColumn);
     Write(keys, bold_);
     Write(words, note_);
     worksheet_freeze_panes(sheet_, 2, 0);
