@@ -79,6 +79,7 @@ SheetSession::SheetSession(const RunOptions& o, std::string element)
   if (!errorsOut_.empty() || !sheets::SheetFormat(o.file).empty()) {
     rows_ = std::make_shared<sheets::ReadRows>();
     rows_->keepCells = !errorsOut_.empty();
+    places_ = std::make_unique<sheets::ErrorPlaces>(rows_);
   }
   if (!sheets::SheetFormat(o.file).empty() || !o.encoding.empty() || rows_)
     use_ = std::make_unique<sheets::UseSheetFiles>(o.encoding, rows_);
@@ -87,40 +88,20 @@ SheetSession::SheetSession(const RunOptions& o, std::string element)
 SheetSession::~SheetSession() = default;
 
 void SheetSession::Row(int32_t lRow, double dblRate) {
-  lastRow_ = lRow;
-  lastRate_ = dblRate;
+  if (places_) places_->Row(lRow, dblRate);
 }
 
-// The record an error is about, by the rule the reporter numbers it with:
-// the one after the last reported row.
 std::string SheetSession::Error(const std::string& sErrMsg, const ErrorDetail* detail) {
-  if (!rows_) return sErrMsg;
-  const std::string info = std::string(1, '\r') + kErrInfo + '\r';
-  const size_t at = sErrMsg.find(info);
-  if (at == std::string::npos) return sErrMsg;
-  const std::string head = sErrMsg.substr(0, at);
-  const bool unnamed = head.ends_with("当前记录名称为：");
-  if (unnamed && (lastRow_ == 0 || lastRate_ >= 100)) return sErrMsg;
-  const int32_t record = lastRow_ + 1;
+  if (!places_) return sErrMsg;
+  const int32_t record = places_->RecordOf(sErrMsg);
+  if (record == 0) return sErrMsg;
   if (rows_->keepCells) {
     std::string text = sErrMsg;
     for (char& c : text)
       if (c == '\r') c = '\n';
     failed_.emplace_back(record, text);
   }
-  if (record < 1 || static_cast<size_t>(record) > rows_->sheetRow.size()) return sErrMsg;
-  std::string where = "\r表格位置：第 " + std::to_string(rows_->sheetRow[record - 1]) + " 行";
-  if (detail && !detail->key.empty()) {
-    std::string header = detail->key;
-    for (char& c : header)
-      if (c == '/') c = '.';  // a nested key is its dotted column
-    for (size_t i = 0; i < rows_->columns.size(); ++i)
-      if (rows_->columns[i].header == header) {
-        where += " " + sheets::ColumnLetter(i) + " 列（" + header + "）";
-        break;
-      }
-  }
-  return sErrMsg + where;
+  return places_->Annotate(sErrMsg, record, detail);
 }
 
 std::string SheetSession::Finish() {

@@ -16,8 +16,10 @@ namespace {
 
 constexpr const char* kSource = "Morvent.Sheets";
 
-// The CSV encoding of the sheet call running on this thread.
+// The CSV encoding of the sheet import running on this thread, and where
+// its reader keeps the sheet rows of the records.
 thread_local std::string t_encoding;
+thread_local std::shared_ptr<sheets::ReadRows> t_rows;
 
 // The sheet components stay in place while any sheet call runs, on any
 // thread; the factory reads the calling thread's options when a call makes
@@ -28,7 +30,7 @@ class Installed {
     std::lock_guard lock(mutex_);
     if (users_++ == 0) {
       EnsureComponentsRegistered();
-      reader_.emplace(kReaderProgId, [] { return sheets::DispatchingReader(t_encoding); });
+      reader_.emplace(kReaderProgId, [] { return sheets::DispatchingReader(t_encoding, t_rows); });
       writer_.emplace(kWriterProgId, [] { return sheets::DispatchingWriter(); });
     }
   }
@@ -65,11 +67,33 @@ bool ImportSheet(ImportBase& imp, const std::string& PropsString, int32_t lBaseT
                  const OptionDictionary* dictParam, const std::string& sEncoding) {
   RequireSheet(sFile);
   Installed installed;
-  const std::string outer = std::exchange(t_encoding, sEncoding);
+  auto rows = std::make_shared<sheets::ReadRows>();
+  sheets::ErrorPlaces places(rows);
+  // The caller's events, called from ours, which name the sheet row of the
+  // record an error is about; all put back as they were at the end.
   struct Restored {
-    const std::string& outer;
-    ~Restored() { t_encoding = outer; }
-  } restored{outer};
+    ImportBase& imp;
+    decltype(ImportBase::ImportOneRow) onRow;
+    decltype(ImportBase::Error) onError;
+    std::string encoding = std::exchange(t_encoding, {});
+    std::shared_ptr<sheets::ReadRows> rows = std::exchange(t_rows, {});
+    ~Restored() {
+      imp.ImportOneRow = std::move(onRow);
+      imp.Error = std::move(onError);
+      t_encoding = std::move(encoding);
+      t_rows = std::move(rows);
+    }
+  } restored{imp, imp.ImportOneRow, imp.Error};
+  t_encoding = sEncoding;
+  t_rows = rows;
+  imp.ImportOneRow = [&](int32_t lRow, double dblRate, bool& cancel) {
+    places.Row(lRow, dblRate);
+    if (restored.onRow) restored.onRow(lRow, dblRate, cancel);
+  };
+  if (restored.onError)
+    imp.Error = [&](const std::string& sErrMsg, bool& cancel) {
+      restored.onError(places.Annotate(sErrMsg, places.RecordOf(sErrMsg), imp.CurrentErrorDetail()), cancel);
+    };
   return imp.ImportXMLData(PropsString, lBaseType, sFile, dictParam);
 }
 

@@ -37,7 +37,10 @@ MORVENT_API bool ExportSheet(ExportBase& exp, const std::string& PropsString, in
 
 // Reads sFile (.xlsx or .csv) as ImportXMLData reads a data file (the
 // sheet named after the kind's element, or a workbook's only data sheet),
-// and answers as it does; errors about a record name its sheet row.
+// and answers as it does. A read error names the cell; the message of an
+// Error event about a record gains a last line naming its sheet row, and
+// the cell when the error is about a key ("表格位置：第 5 行 D 列（CreditAmount）").
+// The object's events are its own again when the call returns.
 // sEncoding: for CSV, any name iconv knows; empty, UTF-8 or GB18030 by the
 // file's bytes. Other file types raise as ExportSheet does.
 MORVENT_API bool ImportSheet(ImportBase& imp, const std::string& PropsString, int32_t lBaseType,

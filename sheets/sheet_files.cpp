@@ -14,6 +14,7 @@
 #include "datafile/xml_reader.h"
 #include "datafile/xml_writer.h"
 #include "context/glfunc.h"
+#include "front/trap.h"
 #include "platform/error.h"
 #include "platform/registry.h"
 
@@ -469,6 +470,30 @@ class DispatchWriter : public DataFileWriter {
 };
 
 }  // namespace
+
+int32_t ErrorPlaces::RecordOf(const std::string& sErrMsg) const {
+  const size_t at = sErrMsg.find(std::string(1, '\r') + kErrInfo + '\r');
+  if (at == std::string::npos) return 0;
+  const bool unnamed = std::string_view(sErrMsg).substr(0, at).ends_with("当前记录名称为：");
+  if (unnamed && (lastRow_ == 0 || lastRate_ >= 100)) return 0;
+  return lastRow_ + 1;
+}
+
+std::string ErrorPlaces::Annotate(const std::string& sErrMsg, int32_t record, const ErrorDetail* detail) const {
+  if (!rows_ || record < 1 || static_cast<size_t>(record) > rows_->sheetRow.size()) return sErrMsg;
+  std::string where = "\r表格位置：第 " + std::to_string(rows_->sheetRow[record - 1]) + " 行";
+  if (detail && !detail->key.empty()) {
+    std::string header = detail->key;
+    for (char& c : header)
+      if (c == '/') c = '.';  // a nested key is its dotted column
+    for (size_t i = 0; i < rows_->columns.size(); ++i)
+      if (rows_->columns[i].header == header) {
+        where += " " + ColumnLetter(i) + " 列（" + header + "）";
+        break;
+      }
+  }
+  return sErrMsg + where;
+}
 
 std::shared_ptr<DataFileReader> DispatchingReader(std::string encoding, std::shared_ptr<ReadRows> rows) {
   return std::make_shared<DispatchReader>(std::move(encoding), std::move(rows));

@@ -109,6 +109,33 @@ TEST(SheetCalls, TemplatesHoldTheColumnsOfTheKind) {
   }
 }
 
+TEST(SheetCalls, ImportErrorsNameTheSheetRowAndCell) {
+  ProgramHome home;
+  const std::string ledger = home.file("l.db");
+  CreateLedger(ledger);
+  const std::string csv = home.file("c.csv");
+  WriteFile(csv, "Number,Name,CreditAmount\r\n\r\n001,甲,100\r\n002,乙,很多\r\n");
+  Events ev;
+  ImportBase imp;
+  imp.ImportOneRow = [&](int32_t row, double, bool&) { ev.rows = row; };
+  imp.Error = [&](const std::string& m, bool& cancel) {
+    ev.errors.push_back(m);
+    cancel = false;
+  };
+  EXPECT_TRUE(ImportSheet(imp, LedgerPropertyString(ledger, "QY"), kCustomer, csv));
+  ASSERT_EQ(ev.errors.size(), 1u);
+  EXPECT_TRUE(ev.errors[0].ends_with("\r表格位置：第 4 行 C 列（CreditAmount）")) << ev.errors[0];
+  EXPECT_EQ(imp.LastCounts().created, 1);
+  EXPECT_EQ(imp.LastCounts().failed, 1);
+  // The events are the caller's again: an XML import's message stays as it is.
+  const std::string xml = home.file("c.xml");
+  WriteFile(xml, "<?xml version=\"1.0\" encoding=\"UTF-8\"?><CustomerList><Customer><Number>003</Number>"
+                 "<Name>丙</Name><CreditAmount>很多</CreditAmount></Customer></CustomerList>");
+  imp.ImportXMLData(LedgerPropertyString(ledger, "QY"), kCustomer, xml);
+  ASSERT_EQ(ev.errors.size(), 2u);
+  EXPECT_EQ(ev.errors[1].find("表格位置"), std::string::npos);
+}
+
 TEST(SheetCalls, RefusalsAreErrorsOfTheDataFileKind) {
   ProgramHome home;
   const std::string demo = home.file("demo.db");
