@@ -14,7 +14,8 @@
 namespace morvent::test {
 namespace {
 
-constexpr int32_t kDepartment = 120, kCustomer = 110;
+// Currency: the demo ledger has a Null Scale among them.
+constexpr int32_t kCurrency = 103, kDepartment = 120, kCustomer = 110;
 
 struct Events {
   int32_t rows = 0;
@@ -47,7 +48,7 @@ TEST(SheetCalls, ASheetCarriesAKindIntoANewLedgerAsAnXmlFileWould) {
   const std::string demo = home.file("demo.db");
   CreateLedger(demo);
   FillDemoLedger(demo);
-  for (const int32_t code : {kDepartment, kCustomer}) {
+  for (const int32_t code : {kCurrency, kDepartment, kCustomer}) {
     for (const std::string ext : {".xlsx", ".csv"}) {
       SCOPED_TRACE(std::to_string(code) + ext);
       const std::string fresh = home.file(std::to_string(code) + ext + ".db");
