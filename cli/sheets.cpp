@@ -32,21 +32,6 @@ std::vector<sheets::Column> ColumnsOfKind(const BaseType& b) {
   return sheets::ColumnsOf(SchemaFilePath(b.schemaFile), b.element);
 }
 
-const std::vector<std::string>& HowToFill() {
-  static const std::vector<std::string> lines = {
-      "如何填写",
-      "每种基础资料一张工作表，表名是它的元素名；整账套引入按工作表的先后无关，按引入顺序进行。",
-      "第 1 行是列名（键名），不要改动；第 2 行是说明：含义 | 类型 | 是否必填，引入时跳过。",
-      "从第 3 行起每行一条记录。空单元格表示没有这个键；可以删去不需要的列，列的先后不限。",
-      "带点的列（如 SettleCurrency.Number）是引用的对象的键，按代码或名称找到已有对象。",
-      "类型为“代码”的列已设为文本格式，请保留前导零（001 不要写成 1）。",
-      "类型为“0/1”的列只能填 0 或 1；类型为“JSON”的列填记录列表，如 [{\"Number\":\"001\",\"Name\":\"客户\"}]。",
-      "引入：morvent import --ledger 账套 --all 本文件.xlsx；单一种类：--type 种类 --file 文件。",
-      "出错的行可用 --errors-out 错误.xlsx 取出，改正后直接引入该文件。",
-  };
-  return lines;
-}
-
 // Answers nothing and shows nothing: the example's exports are the tool's own.
 class SilentBoxes : public MessageBoxes {
  public:
@@ -94,6 +79,7 @@ SheetSession::SheetSession(const RunOptions& o, std::string element)
   if (!errorsOut_.empty() || !sheets::SheetFormat(o.file).empty()) {
     rows_ = std::make_shared<sheets::ReadRows>();
     rows_->keepCells = !errorsOut_.empty();
+    places_ = std::make_unique<sheets::ErrorPlaces>(rows_);
   }
   if (!sheets::SheetFormat(o.file).empty() || !o.encoding.empty() || rows_)
     use_ = std::make_unique<sheets::UseSheetFiles>(o.encoding, rows_);
@@ -102,40 +88,20 @@ SheetSession::SheetSession(const RunOptions& o, std::string element)
 SheetSession::~SheetSession() = default;
 
 void SheetSession::Row(int32_t lRow, double dblRate) {
-  lastRow_ = lRow;
-  lastRate_ = dblRate;
+  if (places_) places_->Row(lRow, dblRate);
 }
 
-// The record an error is about, by the rule the reporter numbers it with:
-// the one after the last reported row.
 std::string SheetSession::Error(const std::string& sErrMsg, const ErrorDetail* detail) {
-  if (!rows_) return sErrMsg;
-  const std::string info = std::string(1, '\r') + kErrInfo + '\r';
-  const size_t at = sErrMsg.find(info);
-  if (at == std::string::npos) return sErrMsg;
-  const std::string head = sErrMsg.substr(0, at);
-  const bool unnamed = head.ends_with("当前记录名称为：");
-  if (unnamed && (lastRow_ == 0 || lastRate_ >= 100)) return sErrMsg;
-  const int32_t record = lastRow_ + 1;
+  if (!places_) return sErrMsg;
+  const int32_t record = places_->RecordOf(sErrMsg);
+  if (record == 0) return sErrMsg;
   if (rows_->keepCells) {
     std::string text = sErrMsg;
     for (char& c : text)
       if (c == '\r') c = '\n';
     failed_.emplace_back(record, text);
   }
-  if (record < 1 || static_cast<size_t>(record) > rows_->sheetRow.size()) return sErrMsg;
-  std::string where = "\r表格位置：第 " + std::to_string(rows_->sheetRow[record - 1]) + " 行";
-  if (detail && !detail->key.empty()) {
-    std::string header = detail->key;
-    for (char& c : header)
-      if (c == '/') c = '.';  // a nested key is its dotted column
-    for (size_t i = 0; i < rows_->columns.size(); ++i)
-      if (rows_->columns[i].header == header) {
-        where += " " + sheets::ColumnLetter(i) + " 列（" + header + "）";
-        break;
-      }
-  }
-  return sErrMsg + where;
+  return places_->Annotate(sErrMsg, record, detail);
 }
 
 std::string SheetSession::Finish() {
@@ -200,7 +166,7 @@ int RunTemplate(const std::string& type, const std::string& file, const std::str
     std::map<std::string, std::vector<sheets::Row>> examples;
     if (example) examples = ExampleRows(kinds, 5);
     auto writer = sheets::OpenSheetWriter(target);
-    writer->Notes("说明", HowToFill());
+    writer->Notes("说明", sheets::HowToFill());
     for (const BaseType* b : kinds) {
       writer->Sheet(b->element, ColumnsOfKind(*b));
       for (const auto& row : examples[b->element]) writer->Add(row);
@@ -225,7 +191,7 @@ bool WorkbookHasSheet(const std::string& book, const std::string& element) {
 
 void GatherWorkbook(const std::vector<std::pair<std::string, std::string>>& files, const std::string& book) {
   auto writer = sheets::OpenSheetWriter(book);
-  writer->Notes("说明", HowToFill());
+  writer->Notes("说明", sheets::HowToFill());
   for (const auto& [element, path] : files) {
     const BaseType* b = KindOf(element);
     writer->Sheet(element, b ? ColumnsOfKind(*b) : std::vector<sheets::Column>{});

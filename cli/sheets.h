@@ -12,6 +12,7 @@
 namespace morvent::sheets {
 struct ReadRows;
 class UseSheetFiles;
+class ErrorPlaces;
 }  // namespace morvent::sheets
 
 namespace morvent::cli {
@@ -40,8 +41,7 @@ class SheetSession {
   std::string element_, errorsOut_;
   std::shared_ptr<sheets::ReadRows> rows_;
   std::unique_ptr<sheets::UseSheetFiles> use_;
-  int32_t lastRow_ = 0;
-  double lastRate_ = 0;
+  std::unique_ptr<sheets::ErrorPlaces> places_;
   std::vector<std::pair<int32_t, std::string>> failed_;  // record, message
 };
 

@@ -1,6 +1,7 @@
 # The headers a client of the library includes: the two front-end classes and
-# the values, records and errors they use, and the message boxes through
-# which the library warns and asks, and the mark of what it exports. Each is copied under
+# the values, records and errors they use, the message boxes through
+# which the library warns and asks, the spreadsheet calls beside the two
+# classes, and the mark of what it exports. Each is copied under
 # <dir>/morvent/ with its own includes of project headers rewritten to
 # "morvent/...", so a client needs only <dir> on its include path and the
 # in-tree code keeps including them by their paths from the source root.
@@ -13,7 +14,8 @@ set(MORVENT_PUBLIC_HEADERS
   platform/variant.h
   platform/error.h
   platform/msgbox.h
-  platform/export.h)
+  platform/export.h
+  sheets/exchange.h)
 
 function(morvent_public_headers dir)
   foreach(header ${MORVENT_PUBLIC_HEADERS})
@@ -31,7 +33,7 @@ function(morvent_public_headers dir)
     file(CONFIGURE OUTPUT ${dir}/morvent/${header} CONTENT "${text}" @ONLY)
   endforeach()
   foreach(forward export_base:front/export_base import_base:front/import_base error:platform/error
-                  msgbox:platform/msgbox)
+                  msgbox:platform/msgbox sheets:sheets/exchange)
     string(REPLACE ":" ";" pair ${forward})
     list(GET pair 0 name)
     list(GET pair 1 target)

@@ -43,7 +43,7 @@ fail() { echo "consumer test: $*" >&2; exit 1; }
 # Only the public headers, all under morvent/.
 [ "$(ls "$prefix/include")" = morvent ] || fail "include/ holds more than morvent/"
 headers=$(cd "$prefix/include" && find . -type f | sort | tr '\n' ' ')
-want="./morvent/context/property_string.h ./morvent/context/record.h ./morvent/error.h ./morvent/export_base.h ./morvent/front/export_base.h ./morvent/front/import_base.h ./morvent/import_base.h ./morvent/msgbox.h ./morvent/platform/error.h ./morvent/platform/export.h ./morvent/platform/msgbox.h ./morvent/platform/variant.h "
+want="./morvent/context/property_string.h ./morvent/context/record.h ./morvent/error.h ./morvent/export_base.h ./morvent/front/export_base.h ./morvent/front/import_base.h ./morvent/import_base.h ./morvent/msgbox.h ./morvent/platform/error.h ./morvent/platform/export.h ./morvent/platform/msgbox.h ./morvent/platform/variant.h ./morvent/sheets.h ./morvent/sheets/exchange.h "
 [ "$headers" = "$want" ] || fail "installed headers are: $headers"
 
 # The installed tool, run from elsewhere with no MORVENT_HOME, finds its
@@ -110,6 +110,7 @@ public='ExportBase|ImportBase|DryRun|ImportCounts|DataRecord|RecordCollection|Op
 public+='|Error|ErrorDetail|MessageBoxes|SetMessageBoxes|CurrentMessageBoxes|SharedKey|NullToDefault|PropertyValue'
 public+='|LedgerPropertyString|VarEquals|IsNumeric|FormatNumber|FormatDate|ParseDate|MakeDate|Now|ParseNumber'
 public+='|ThrowTypeMismatch|ThrowOverflow|ThrowInvalidNull|ThrowObjectNotSet|ThrowNotSupported|ToError|operator[^(]*'
+public+='|ExportSheet|ImportSheet|WriteSheetTemplate'
 exported=$(nm -D --defined-only -C "$lib" | cut -d' ' -f3- | grep -E '^((typeinfo|typeinfo name|vtable|VTT) for )?morvent::' \
   | sed -E 's/^((typeinfo|typeinfo name|vtable|VTT) for )?morvent::([A-Za-z_]+).*/\3/' | sort -u)
 echo "$exported" | grep -qx ExportBase || fail "the shared library does not export ExportBase"

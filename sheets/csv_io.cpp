@@ -47,6 +47,12 @@ void OnField(void* data, size_t len, void* p) {
   Cell c;
   if (data && len) c.text.assign(static_cast<const char*>(data), len);
   c.present = data != nullptr;
+  if (c.text == kCsvNull) {
+    c.null = true;
+    c.text.clear();
+  } else if (IsEscapedNull(c.text)) {
+    c.text.erase(0, 1);
+  }
   s->row.push_back(std::move(c));
 }
 
@@ -68,6 +74,11 @@ void OnRow(int c, void* p) {
 }
 
 }  // namespace
+
+bool IsEscapedNull(std::string_view text) {
+  const size_t slashes = text.find_first_not_of('\\');
+  return slashes != 0 && slashes != std::string_view::npos && text.substr(slashes) == kCsvNull;
+}
 
 std::string SheetFormat(const std::string& path) {
   std::string ext = std::filesystem::path(path).extension().string();

@@ -9,10 +9,12 @@
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <regex>
+#include <unordered_map>
 
 #include "datafile/xml_reader.h"
 #include "datafile/xml_writer.h"
 #include "context/glfunc.h"
+#include "front/trap.h"
 #include "platform/error.h"
 #include "platform/registry.h"
 
@@ -291,6 +293,72 @@ void Read(const std::string& dataFile, const std::string& schemaFile, const std:
   errorText = text;
 }
 
+void Flatten(const Variant& value, const std::vector<std::string>& path, size_t depth, Cell& cell) {
+  if (value.IsEmpty()) return;
+  if (value.IsNull()) {
+    cell.present = cell.null = depth == path.size();
+    return;
+  }
+  if (depth == path.size()) {
+    if (value.IsObject()) return;
+    if (value.IsText()) cell.text = value.RawText();  // into the room the cell has
+    else cell.text = value.ToText();
+    cell.present = true;
+    return;
+  }
+  auto record = value.As<DataRecord>();
+  if (record && record->Has(path[depth])) Flatten(record->Value(path[depth]), path, depth + 1, cell);
+}
+
+nlohmann::ordered_json JsonOf(const DataRecord& r) {
+  nlohmann::ordered_json o = nlohmann::ordered_json::object();
+  for (const auto& [key, value] : r.Entries()) {
+    if (value.IsNull()) o[key] = nullptr;
+    else if (!value.IsObject() && !value.IsEmpty()) o[key] = value.ToText();
+  }
+  return o;
+}
+
+// The cells of records under fixed columns, into one row kept between
+// records: each key of a record is looked up once, and the texts keep
+// their room.
+class RowMaker {
+ public:
+  explicit RowMaker(const std::vector<Column>& columns) : columns_(columns) {
+    for (size_t i = 0; i < columns.size(); ++i) byKey_[columns[i].path[0]].push_back(i);
+  }
+  const Row& Of(const DataRecord& record) {
+    row_.resize(columns_.size());
+    for (Cell& c : row_) {
+      c.text.clear();
+      c.present = c.numeric = c.null = false;
+    }
+    for (size_t k = 0; k < record.Size(); ++k) {
+      auto at = byKey_.find(record.KeyAt(k));
+      if (at == byKey_.end()) continue;
+      const Variant v = record.ValueAt(k);
+      for (size_t i : at->second) Fill(v, columns_[i], row_[i]);
+    }
+    return row_;
+  }
+
+ private:
+  static void Fill(const Variant& v, const Column& c, Cell& cell) {
+    if (!c.collection) return Flatten(v, c.path, 1, cell);
+    auto items = v.As<RecordCollection>();
+    if (!items) return;
+    nlohmann::ordered_json array = nlohmann::ordered_json::array();
+    for (int32_t k = items->LBound(); k <= items->UBound(); ++k)
+      if (auto r = items->Item(k)) array.push_back(JsonOf(*r));
+    cell.text = array.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+    cell.present = true;
+  }
+
+  const std::vector<Column>& columns_;
+  std::unordered_map<std::string, std::vector<size_t>> byKey_;
+  Row row_;
+};
+
 // The records of one sheet written as they come; a failure is kept for Close.
 class SheetStream : public RecordStream {
  public:
@@ -298,6 +366,7 @@ class SheetStream : public RecordStream {
       : dataFile_(std::move(dataFile)), element_(std::move(elementName)) {
     try {
       columns_ = ColumnsOf(schemaFile, element_);
+      maker_ = std::make_unique<RowMaker>(columns_);
       writer_ = OpenSheetWriter(dataFile_);
       writer_->Sheet(element_, columns_);
     } catch (const std::exception& e) {
@@ -309,7 +378,7 @@ class SheetStream : public RecordStream {
     try {
       ++count_;
       if (!record) throw SheetError("第 " + std::to_string(count_) + " 条记录是空对象");
-      writer_->Add(RowOf(*record, columns_));
+      writer_->Add(maker_->Of(*record));
     } catch (const std::exception& e) {
       failure_ = e.what();
     }
@@ -329,58 +398,15 @@ class SheetStream : public RecordStream {
  private:
   std::string dataFile_, element_;
   std::vector<Column> columns_;
+  std::unique_ptr<RowMaker> maker_;
   std::unique_ptr<SheetWriter> writer_;
   std::string failure_;
   int32_t count_ = 0;
 };
 
-void Flatten(const Variant& value, const std::vector<std::string>& path, size_t depth, Cell& cell) {
-  if (value.IsEmpty()) return;
-  if (value.IsNull()) {
-    cell.present = cell.null = depth == path.size();
-    return;
-  }
-  if (depth == path.size()) {
-    if (value.IsObject()) return;
-    cell.text = value.ToText();
-    cell.present = true;
-    return;
-  }
-  auto record = value.As<DataRecord>();
-  if (record && record->Has(path[depth])) Flatten(record->Value(path[depth]), path, depth + 1, cell);
-}
-
-nlohmann::ordered_json JsonOf(const DataRecord& r) {
-  nlohmann::ordered_json o = nlohmann::ordered_json::object();
-  for (const auto& [key, value] : r.Entries()) {
-    if (value.IsNull()) o[key] = nullptr;
-    else if (!value.IsObject() && !value.IsEmpty()) o[key] = value.ToText();
-  }
-  return o;
-}
-
 }  // namespace
 
-Row RowOf(const DataRecord& record, const std::vector<Column>& columns) {
-  Row row(columns.size());
-  for (size_t i = 0; i < columns.size(); ++i) {
-    const Column& c = columns[i];
-    if (!record.Has(c.path[0])) continue;
-    const Variant v = record.Value(c.path[0]);
-    if (c.collection) {
-      auto items = v.As<RecordCollection>();
-      if (!items) continue;
-      nlohmann::ordered_json array = nlohmann::ordered_json::array();
-      for (int32_t k = items->LBound(); k <= items->UBound(); ++k)
-        if (auto r = items->Item(k)) array.push_back(JsonOf(*r));
-      row[i].text = array.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
-      row[i].present = true;
-      continue;
-    }
-    Flatten(v, c.path, 1, row[i]);
-  }
-  return row;
-}
+Row RowOf(const DataRecord& record, const std::vector<Column>& columns) { return RowMaker(columns).Of(record); }
 
 void SheetFileReader::InputXML(RecordCollectionPtr& collection, const std::string& dataFile,
                                const std::string& schemaFile, const std::string& elementName, std::string& errorText) {
@@ -445,10 +471,55 @@ class DispatchWriter : public DataFileWriter {
 
 }  // namespace
 
+int32_t ErrorPlaces::RecordOf(const std::string& sErrMsg) const {
+  const size_t at = sErrMsg.find(std::string(1, '\r') + kErrInfo + '\r');
+  if (at == std::string::npos) return 0;
+  const bool unnamed = std::string_view(sErrMsg).substr(0, at).ends_with("当前记录名称为：");
+  if (unnamed && (lastRow_ == 0 || lastRate_ >= 100)) return 0;
+  return lastRow_ + 1;
+}
+
+std::string ErrorPlaces::Annotate(const std::string& sErrMsg, int32_t record, const ErrorDetail* detail) const {
+  if (!rows_ || record < 1 || static_cast<size_t>(record) > rows_->sheetRow.size()) return sErrMsg;
+  std::string where = "\r表格位置：第 " + std::to_string(rows_->sheetRow[record - 1]) + " 行";
+  if (detail && !detail->key.empty()) {
+    std::string header = detail->key;
+    for (char& c : header)
+      if (c == '/') c = '.';  // a nested key is its dotted column
+    for (size_t i = 0; i < rows_->columns.size(); ++i)
+      if (rows_->columns[i].header == header) {
+        where += " " + ColumnLetter(i) + " 列（" + header + "）";
+        break;
+      }
+  }
+  return sErrMsg + where;
+}
+
+std::shared_ptr<DataFileReader> DispatchingReader(std::string encoding, std::shared_ptr<ReadRows> rows) {
+  return std::make_shared<DispatchReader>(std::move(encoding), std::move(rows));
+}
+
+std::shared_ptr<DataFileWriter> DispatchingWriter() { return std::make_shared<DispatchWriter>(); }
+
+const std::vector<std::string>& HowToFill() {
+  static const std::vector<std::string> lines = {
+      "如何填写",
+      "每种基础资料一张工作表，表名是它的元素名；整账套引入按工作表的先后无关，按引入顺序进行。",
+      "第 1 行是列名（键名），不要改动；第 2 行是说明：含义 | 类型 | 是否必填，引入时跳过。",
+      "从第 3 行起每行一条记录。空单元格表示没有这个键；可以删去不需要的列，列的先后不限。",
+      "带点的列（如 SettleCurrency.Number）是引用的对象的键，按代码或名称找到已有对象。",
+      "类型为“代码”的列已设为文本格式，请保留前导零（001 不要写成 1）。",
+      "类型为“0/1”的列只能填 0 或 1；类型为“JSON”的列填记录列表，如 [{\"Number\":\"001\",\"Name\":\"客户\"}]。",
+      "引入：morvent import --ledger 账套 --all 本文件.xlsx；单一种类：--type 种类 --file 文件。",
+      "出错的行可用 --errors-out 错误.xlsx 取出，改正后直接引入该文件。",
+  };
+  return lines;
+}
+
 struct UseSheetFiles::Scopes {
   Scopes(const std::string& encoding, const std::shared_ptr<ReadRows>& rows)
-      : reader(kReaderProgId, [encoding, rows] { return std::make_shared<DispatchReader>(encoding, rows); }),
-        writer(kWriterProgId, [] { return std::make_shared<DispatchWriter>(); }) {}
+      : reader(kReaderProgId, [encoding, rows] { return DispatchingReader(encoding, rows); }),
+        writer(kWriterProgId, [] { return DispatchingWriter(); }) {}
   ScopedFactory reader, writer;
 };
 

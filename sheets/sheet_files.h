@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "context/datafile.h"
+#include "platform/error.h"
 #include "sheets/table.h"
 
 namespace morvent::sheets {
@@ -55,9 +56,41 @@ class SheetFileWriter : public DataFileWriter {
                                            const std::string& elementName) override;
 };
 
+// Where the records an import's errors are about stand in the sheet read,
+// fed with the import's row events.
+class ErrorPlaces {
+ public:
+  explicit ErrorPlaces(std::shared_ptr<const ReadRows> rows) : rows_(std::move(rows)) {}
+  void Row(int32_t lRow, double dblRate) {
+    lastRow_ = lRow;
+    lastRate_ = dblRate;
+  }
+  // The record (from 1) an error message is about, by the rule the row
+  // events number records with: the one after the last reported row; 0 for
+  // a message about no record.
+  int32_t RecordOf(const std::string& sErrMsg) const;
+  // The message with a last line naming the record's sheet row, and the
+  // cell when the detail names the key ("表格位置：第 5 行 D 列（CreditAmount）");
+  // unchanged when the record is not known.
+  std::string Annotate(const std::string& sErrMsg, int32_t record, const ErrorDetail* detail) const;
+
+ private:
+  std::shared_ptr<const ReadRows> rows_;
+  int32_t lastRow_ = 0;
+  double lastRate_ = 0;
+};
+
 // The cells of a record under the columns: a Null or absent key is an empty
 // cell, an empty text a present empty one.
 Row RowOf(const DataRecord& record, const std::vector<Column>& columns);
+
+// The components UseSheetFiles puts in place, for a caller that places
+// them itself: sheets for *.csv and *.xlsx, XML for any other file.
+std::shared_ptr<DataFileReader> DispatchingReader(std::string encoding = "", std::shared_ptr<ReadRows> rows = nullptr);
+std::shared_ptr<DataFileWriter> DispatchingWriter();
+
+// The lines of a template's "说明" sheet.
+const std::vector<std::string>& HowToFill();
 
 // While it lives, "XMLPellam.Read" and "XMLPellam.Write" are the sheet
 // components for every file named *.csv or *.xlsx, and the XML ones for any

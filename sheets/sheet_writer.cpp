@@ -3,9 +3,11 @@
 #include <unistd.h>
 #include <xlsxwriter.h>
 
+#include <charconv>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <utility>
 
 #include "datafile/target_file.h"
 #include "sheets/table.h"
@@ -31,8 +33,10 @@ void Publish(const std::string& temp, const std::string& path) {
 }
 
 std::string CsvField(const Cell& cell) {
+  if (cell.null) return kCsvNull;
+  if (cell.text == kCsvNull || IsEscapedNull(cell.text)) return "\\" + cell.text;
   const std::string& text = cell.text;
-  if (cell.present && !cell.null && text.empty()) return "\"\"";
+  if (cell.present && text.empty()) return "\"\"";
   if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
   std::string q = "\"";
   for (char c : text) {
@@ -40,6 +44,20 @@ std::string CsvField(const Cell& cell) {
     q += c;
   }
   return q + "\"";
+}
+
+// The two header rows of a sheet: the column names, then what each holds.
+std::pair<Row, Row> HeaderRows(const std::vector<Column>& columns, bool errorColumn) {
+  Row keys, words;
+  for (const auto& c : columns) {
+    keys.push_back({c.header, true});
+    words.push_back({c.Description(), true});
+  }
+  if (errorColumn) {
+    keys.push_back({kErrorHeader, true});
+    words.push_back({"错误信息 | 文本", true});
+  }
+  return {std::move(keys), std::move(words)};
 }
 
 class CsvWriter : public SheetWriter {
@@ -58,15 +76,7 @@ class CsvWriter : public SheetWriter {
   }
   void Sheet(const std::string&, const std::vector<Column>& columns, bool errorColumn) override {
     if (sheets_++) throw SheetError("CSV 文件只能容纳一种基础资料：" + path_);
-    Row keys, words;
-    for (const auto& c : columns) {
-      keys.push_back({c.header, true});
-      words.push_back({c.Description(), true});
-    }
-    if (errorColumn) {
-      keys.push_back({kErrorHeader, true});
-      words.push_back({"错误信息 | 文本", true});
-    }
+    const auto [keys, words] = HeaderRows(columns, errorColumn);
     Add(keys);
     Add(words);
   }
@@ -110,17 +120,17 @@ bool CanonicalNumber(const std::string& t, double& value) {
   }
   if (dot && t.back() == '0') return false;
   if (t == "-0") return false;
-  value = std::strtod(t.c_str(), nullptr);
+  if (std::from_chars(t.data(), t.data() + t.size(), value).ec != std::errc()) return false;
+  // As "%.15g" writes it, without a format string to read per cell.
   char back[32];
-  std::snprintf(back, sizeof back, "%.15g", value);
-  return t == back;
+  const auto end = std::to_chars(back, back + sizeof back, value, std::chars_format::general, 15).ptr;
+  return std::string_view(back, static_cast<size_t>(end - back)) == t;
 }
 
 // libxlsxwriter writes control characters as _xHHHH_ but leaves a literal
 // text of that shape alone, which every reader would then decode: its
 // underscore is written as _x005F_.
 std::string KeepLiteral(const std::string& s) {
-  if (s.find("_x") == std::string::npos) return s;
   std::string out;
   for (size_t i = 0; i < s.size(); ++i) {
     bool escapeLike = s[i] == '_' && i + 6 < s.size() && s[i + 1] == 'x' && s[i + 6] == '_';
@@ -188,7 +198,8 @@ class XlsxWriter : public SheetWriter {
   void Sheet(const std::string& name, const std::vector<Column>& columns, bool errorColumn) override {
     sheet_ = workbook_add_worksheet(workbook_, name.c_str());
     if (!sheet_) throw SheetError("无法写入文件 " + path_ + "（工作表 " + name + "）");
-    columns_ = columns;
+    kinds_.clear();
+    for (const auto& c : columns) kinds_.push_back(c.IsCode() ? Kind::kCode : c.type == "日期" ? Kind::kDate : Kind::kOther);
     row_ = 0;
     for (size_t i = 0; i < columns.size(); ++i) {
       const auto col = static_cast<lxw_col_t>(i);
@@ -202,15 +213,7 @@ class XlsxWriter : public SheetWriter {
         Check(worksheet_data_validation_range(sheet_, 2, col, LXW_ROW_MAX - 1, col, &v), path_);
       }
     }
-    Row keys, words;
-    for (const auto& c : columns) {
-      keys.push_back({c.header, true});
-      words.push_back({c.Description(), true});
-    }
-    if (errorColumn) {
-      keys.push_back({kErrorHeader, true});
-      words.push_back({"错误信息 | 文本", true});
-    }
+    const auto [keys, words] = HeaderRows(columns, errorColumn);
     Write(keys, bold_);
     Write(words, note_);
     worksheet_freeze_panes(sheet_, 2, 0);
@@ -239,34 +242,40 @@ class XlsxWriter : public SheetWriter {
     if (!sheet_) throw SheetError("无法写入文件 " + path_);
     if (row_ >= LXW_ROW_MAX) throw SheetError("记录太多，一张工作表容纳不下：" + path_);
     for (size_t i = 0; i < row.size(); ++i) {
-      if (!row[i].present) continue;
+      const Cell& cell = row[i];
+      if (!cell.present) continue;
       const auto col = static_cast<lxw_col_t>(i);
-      const bool code = i < columns_.size() && columns_[i].IsCode();
+      const Kind kind = format || i >= kinds_.size() ? Kind::kOther : kinds_[i];
       double value = 0;
       lxw_datetime date;
       lxw_error e;
-      lxw_format* f = format ? format : code ? text_ : nullptr;
-      if (row[i].null)
+      lxw_format* f = format ? format : kind == Kind::kCode ? text_ : nullptr;
+      if (cell.null)
         e = worksheet_write_formula_str(sheet_, row_, col, "=NA()", f, "#N/A");
-      else if (row[i].text.empty())
+      else if (cell.text.empty())
         e = worksheet_write_blank(sheet_, row_, col, emptyText_);
-      else if (!format && i < columns_.size() && columns_[i].type == "日期" && DateOf(row[i].text, date))
-        e = worksheet_write_datetime(sheet_, row_, col, &date, row[i].text.size() == 10 ? date_ : dateTime_);
-      else if (!format && !code && CanonicalNumber(row[i].text, value))
+      else if (kind == Kind::kDate && DateOf(cell.text, date))
+        e = worksheet_write_datetime(sheet_, row_, col, &date, cell.text.size() == 10 ? date_ : dateTime_);
+      else if (!format && kind != Kind::kCode && CanonicalNumber(cell.text, value))
         e = worksheet_write_number(sheet_, row_, col, value, nullptr);
+      else if (cell.text.find("_x") == std::string::npos)
+        e = worksheet_write_string(sheet_, row_, col, cell.text.c_str(), f);
       else
-        e = worksheet_write_string(sheet_, row_, col, KeepLiteral(row[i].text).c_str(), f);
+        e = worksheet_write_string(sheet_, row_, col, KeepLiteral(cell.text).c_str(), f);
       Check(e, path_);
     }
     ++row_;
   }
+
+  // How a column's texts are written, looked up once a sheet.
+  enum class Kind { kOther, kCode, kDate };
 
   std::string path_, temp_;
   lxw_workbook* workbook_ = nullptr;
   lxw_worksheet* sheet_ = nullptr;
   lxw_format *text_ = nullptr, *bold_ = nullptr, *note_ = nullptr, *date_ = nullptr, *dateTime_ = nullptr,
              *emptyText_ = nullptr;
-  std::vector<Column> columns_;
+  std::vector<Kind> kinds_;  // by column of the current sheet
   lxw_row_t row_ = 0;
 };
 

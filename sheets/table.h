@@ -5,6 +5,7 @@
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "sheets/columns.h"
@@ -30,8 +31,15 @@ class SheetError : public std::runtime_error {
 // "csv", "xlsx", or "" for any other file name (case ignored).
 std::string SheetFormat(const std::string& path);
 
+// Null in a CSV field, as a spreadsheet program saves the XLSX Null (#N/A).
+// A text that is only backslashes and "#N/A" is written with one backslash
+// more, so no text is taken for Null.
+inline constexpr const char* kCsvNull = "#N/A";
+// Whether a field holds such a text: one or more backslashes, then "#N/A".
+bool IsEscapedNull(std::string_view text);
+
 // CSV by RFC 4180; an empty field is absent, a quoted empty one ("") an
-// empty text.
+// empty text, "#N/A" (quoted or not) Null.
 // A blank line is a row, as a spreadsheet shows it. The file is read in
 // chunks (once more beforehand to tell UTF-8 from GB18030), so memory does
 // not grow with it. `encoding` empty: UTF-8 (a byte-order mark is skipped)
@@ -67,7 +75,7 @@ class SheetWriter {
   virtual void Close() = 0;
 };
 // CSV: UTF-8 with a byte-order mark, one sheet; an empty text as "", Null
-// as an empty field. XLSX: constant memory; numbers that read back as the
+// as #N/A (see kCsvNull). XLSX: constant memory; numbers that read back as the
 // same text as number cells (never in a code column), the date texts of a
 // date column as date cells, an empty text as a blank
 // cell in the format kEmptyTextFormat (a formula would cost more than the

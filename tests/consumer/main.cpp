@@ -1,6 +1,6 @@
 // A client of the installed library: exports the departments and currencies
 // of a ledger, imports the files into a second, empty ledger, exports that
-// one again and checks that the two exports match. Also checks an unassigned
+// one again and checks that the two exports match; exports a workbook. Also checks an unassigned
 // code and an error the call raises. Exits 0 only when every check holds.
 //
 //   morvent_consumer HOME SOURCE.db TARGET.db WORKDIR
@@ -11,6 +11,7 @@
 #include <morvent/export_base.h>
 #include <morvent/import_base.h>
 #include <morvent/msgbox.h>
+#include <morvent/sheets.h>
 #include <morvent/context/property_string.h>
 
 #include <fcntl.h>
@@ -115,6 +116,18 @@ int main(int argc, char** argv) {
     const Counts reexported = Export(target, code, again);
     Check(reexported.done && reexported.rows == exported.rows, "the new ledger exports as many records" + kind);
     Check(!Slurp(first).empty() && Slurp(first) == Slurp(again), "both exports are the same file");
+  }
+
+  // The spreadsheet route: the same events, a workbook for a file.
+  {
+    Counts counts;
+    morvent::ExportBase exp;
+    exp.ExportOneRow = [&](int32_t row, double, bool&) { counts.rows = row; };
+    exp.Error = [&](const std::string&, bool& cancel) { ++counts.errors, cancel = true; };
+    const std::string book = work + "/dept.xlsx";
+    counts.done = morvent::ExportSheet(exp, morvent::LedgerPropertyString(source, "QY"), 120, book);
+    Check(counts.done && counts.rows > 0 && counts.errors == 0 && Slurp(book).starts_with("PK"),
+          "a kind exports to an XLSX workbook");
   }
 
   // Overwriting asks first; this client answers No, and the file stays.

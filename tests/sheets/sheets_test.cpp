@@ -239,14 +239,49 @@ TEST(SheetFiles, RecordsComeBackFromCsvAndXlsxAsWritten) {
     RecordCollectionPtr back;
     ASSERT_EQ(Read(dir.file(file), "Account", back), "");
     ASSERT_EQ(back->UBound(), 2);
-    // Keys come back in column order; Null survives in XLSX only.
-    const std::string scale = file == "a.xlsx" ? "Scale=null," : "";
+    // Keys come back in column order, Null as Null.
     EXPECT_EQ(Describe(Variant(back->Item(1))),
               "{Number=\"001.01\",Name=\"现金\r\n第二行 & <x>\",Contact=\"\",Quantities=\"0.3\",IsCash=\"1\","
-              "Currency={Name=\"人民币\",Number=\"RMB\"," + scale +
-                  "},ItemClass=[{Name=\"客户\",Number=\"001\",},{Name=null,Number=\"002\",},],}");
+              "Currency={Name=\"人民币\",Number=\"RMB\",Scale=null,"
+              "},ItemClass=[{Name=\"客户\",Number=\"001\",},{Name=null,Number=\"002\",},],}");
     EXPECT_EQ(Describe(Variant(back->Item(2))), "{Number=\"0012\",Name=\"2024-01-05\",HelperCode=\"a_x000D_b\",AdjustRate=\"1.50\",}");
   }
+}
+
+TEST(SheetCsv, NullIsNaAndNoTextIsTakenForIt) {
+  TempDir dir;
+  // A value, the field the writer gives it, and the value read back.
+  struct Case {
+    Variant value;
+    std::string field;
+  };
+  const std::vector<Case> cases = {
+      {Variant::Null(), "#N/A"},      {Variant("#N/A"), "\\#N/A"},    {Variant("\\#N/A"), "\\\\#N/A"},
+      {Variant("\\\\#N/A"), "\\\\\\#N/A"}, {Variant("#n/a"), "#n/a"},    {Variant("x#N/A"), "x#N/A"},
+      {Variant("#N/A\\"), "#N/A\\"},  {Variant("\\"), "\\"},           {Variant("\\N"), "\\N"},
+      {Variant(""), "\"\""},
+  };
+  auto list = std::make_shared<RecordCollection>();
+  for (const auto& c : cases) list->Add(Rec({{"Number", Variant("01")}, {"Name", c.value}}));
+  sheets::SheetFileWriter writer;
+  std::string error;
+  writer.OutputXML(list, dir.file("n.csv"), Schema("Customer"), "Customer", error);
+  ASSERT_EQ(error, "");
+  const std::vector<std::string> lines = CsvRows(dir.file("n.csv"));
+  ASSERT_EQ(lines.size(), cases.size() + 2);
+  RecordCollectionPtr back;
+  ASSERT_EQ(Read(dir.file("n.csv"), "Customer", back), "");
+  ASSERT_EQ(back->UBound(), static_cast<int32_t>(cases.size()));
+  const std::string text = ReadFile(dir.file("n.csv"));
+  for (size_t i = 0; i < cases.size(); ++i) {
+    SCOPED_TRACE(cases[i].field);
+    EXPECT_NE(text.find("\r\n01," + cases[i].field + ","), std::string::npos);
+    EXPECT_EQ(Describe(back->Item(static_cast<int32_t>(i + 1))->Value("Name")), Describe(cases[i].value));
+  }
+  // Quoted as a spreadsheet program may quote it, #N/A is Null still.
+  WriteFile(dir.file("q.csv"), "Number,Name\r\n\"02\",\"#N/A\"\r\n");
+  ASSERT_EQ(Read(dir.file("q.csv"), "Customer", back), "");
+  EXPECT_EQ(Describe(Variant(back->Item(1))), "{Number=\"02\",Name=null,}");
 }
 
 TEST(SheetFiles, TargetsAreCheckedAsDataFilesAre) {
@@ -320,6 +355,37 @@ TEST(SheetXlsx, DatesOfDateColumnsAreDateCellsThatReadBackAsWritten) {
     SCOPED_TRACE(cases[i].first);
     EXPECT_EQ(back->Item(static_cast<int32_t>(i + 1))->Value("Birthday").ToText(), cases[i].first);
     EXPECT_EQ(sheet.find(">" + cases[i].first + "<") == std::string::npos, cases[i].second);
+  }
+}
+
+TEST(SheetXlsx, OnlyTextsThatReadBackUnchangedBecomeNumberCells) {
+  TempDir dir;
+  // Text, and whether a number cell gives it back as it is.
+  const std::vector<std::pair<std::string, bool>> cases = {
+      {"1", true},          {"-12.5", true},      {"0.3", true},         {"0.0001", true},
+      {"123456789012345", true},                  {"99999999999999.9", true},
+      {"1.50", false},      {"007", false},       {"-0", false},         {"1.", false},
+      {".5", false},        {"0.00001", false},   {"1e5", false},        {"1234567890123456", false},
+      {"0.12345678901234567", false},             {"+1", false},         {" 1", false},
+      {"1,000", false},     {"--1", false},       {"1.2.3", false},
+  };
+  auto list = std::make_shared<RecordCollection>();
+  for (const auto& c : cases) list->Add(Rec({{"Number", Variant("01")}, {"CreditAmount", Variant(c.first)}}));
+  sheets::SheetFileWriter writer;
+  std::string error;
+  writer.OutputXML(list, dir.file("n.xlsx"), Schema("Customer"), "Customer", error);
+  ASSERT_EQ(error, "");
+  std::vector<Cell> cells;
+  sheets::ReadXlsx(dir.file("n.xlsx"), {"Customer"}, [&](long number, Row& row) {
+    for (size_t i = 0; number > 2 && i < row.size(); ++i)
+      if (row[i].present && row[i].text != "01") cells.push_back(row[i]);
+    return true;
+  });
+  ASSERT_EQ(cells.size(), cases.size());
+  for (size_t i = 0; i < cases.size(); ++i) {
+    SCOPED_TRACE(cases[i].first);
+    EXPECT_EQ(cells[i].text, cases[i].first);
+    EXPECT_EQ(cells[i].numeric, cases[i].second);
   }
 }
 
