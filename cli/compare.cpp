@@ -8,6 +8,7 @@
 #include "cli/commands.h"
 #include "context/datafile.h"
 #include "front/code_table.h"
+#include "front/import_warnings.h"
 #include "platform/progdir.h"
 #include "platform/registry.h"
 #include "platform/text.h"
@@ -17,34 +18,20 @@ namespace morvent::cli {
 
 namespace {
 
-enum class Kinds { Any, NonGY };
-
-// Keys an import never reads, by the record that carries them: the record's
-// element name at the top, or the key under which it is nested elsewhere.
-struct ExportOnlyKey {
+// Keys an import never reads are not compared: those no ledger reads (the
+// import's own list), and those a ledger without "GY" does not (the
+// materials' field table keeps them for GY ledgers only).
+struct NonGyKey {
   const char* record;
   const char* key;
-  Kinds kinds;
 };
-
-constexpr ExportOnlyKey kExportOnly[] = {
-    {"Account", "Level", Kinds::Any},
-    {"Account", "Detail", Kinds::Any},
-    {"Settle", "CompanyCode", Kinds::Any},
-    {"SettleMode", "CompanyCode", Kinds::Any},
-    {"MeasureUnitGroup", "Number", Kinds::Any},
-    {"MeasureUnit", "AuxClass", Kinds::Any},
-    {"Unit", "AuxClass", Kinds::Any},
-    {"Department", "Manager", Kinds::Any},
-    {"AssistType", "Number", Kinds::Any},
-    {"Material", "IsBatch", Kinds::NonGY},
-    {"Material", "SecInv", Kinds::NonGY},
-};
+constexpr NonGyKey kNonGyUnread[] = {{"Material", "IsBatch"}, {"Material", "SecInv"}};
 
 bool Ignored(const std::string& record, const std::string& key, bool gy) {
-  for (const auto& k : kExportOnly)
-    if (record == k.record && key == k.key && (k.kinds == Kinds::Any || !gy)) return true;
-  return false;
+  if (!UnreadKeyReason(record, key).empty()) return true;
+  if (gy) return false;
+  return std::any_of(std::begin(kNonGyUnread), std::end(kNonGyUnread),
+                     [&](const NonGyKey& k) { return record == k.record && key == k.key; });
 }
 
 // A leaf as people read it: its text, or a mark for a null.
