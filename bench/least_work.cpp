@@ -1,6 +1,7 @@
-// The yardstick for whole department and customer exchanges: the least
-// work an import and an export of them need, written plainly with no
-// framework, so that the tool's own times can be read as multiples of it.
+// The yardstick for whole exchanges of departments, customers, accounts and
+// materials: the least work an import and an export of them need, written
+// plainly with no framework, so that the tool's own times can be read as
+// multiples of it.
 //
 //   least_work gen TOPS FILE [KIND]          writes TOPS × 20 × 99 + TOPS
 //                                            records in three levels (001,
@@ -25,7 +26,8 @@
 // The import streams the file through libxml2's text reader (no network, no
 // DTD, no entity substitution, DOCTYPE refused) validating against the
 // schema as it goes; per record it makes one lookup of its own number, one
-// of its parent's number and one insert, all prepared, in one transaction.
+// of its parent's number and one insert, all prepared, in one transaction
+// (and, for the nested kinds, one lookup per distinct reference).
 // The export is one SELECT ordered by number with a join for the parent,
 // streamed through libxml2's text writer in the same layout as the tool's
 // writer (so the two exports of one ledger's content compare byte for
