@@ -554,7 +554,9 @@ inline int GenerateAccounts(long n, const std::string& file) {
     Leaf(w, "HelperCode", "");
     Leaf(w, "IsDebit", "1");
     Leaf(w, "Level", std::to_string(level).c_str());
-    Leaf(w, "Detail", level == kDepth ? "1" : "0");
+    // An account without children is a detail one, the last when the count
+    // cuts its branch short too.
+    Leaf(w, "Detail", level == kDepth || made + 1 >= n ? "1" : "0");
     for (const char* flag : {"AdjustRate", "Contact", "Quantities", "IsCash", "IsBank", "Journal", "IsCashFlow",
                              "Acctint", "IntRate"})
       Leaf(w, flag, "0");
