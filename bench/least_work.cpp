@@ -1,6 +1,7 @@
-// The yardstick for whole department and customer exchanges: the least
-// work an import and an export of them need, written plainly with no
-// framework, so that the tool's own times can be read as multiples of it.
+// The yardstick for whole exchanges of departments, customers, accounts and
+// materials: the least work an import and an export of them need, written
+// plainly with no framework, so that the tool's own times can be read as
+// multiples of it.
 //
 //   least_work gen TOPS FILE [KIND]          writes TOPS × 20 × 99 + TOPS
 //                                            records in three levels (001,
@@ -13,12 +14,20 @@
 //
 // KIND is "departments" (the default) or "customers"; a customer carries the
 // keys the tool writes for a ledger without "GY" (its credit terms and
-// contact texts, fifteen leaves besides number and name).
+// contact texts, fifteen leaves besides number and name). Accounts and
+// materials, whose records nest others, work as least_work_nested.h says:
+//
+//   least_work gen COUNT FILE accounts       writes a chart five levels deep
+//   least_work prepare FILE DB KIND          creates DB holding the references
+//                                            FILE makes (not measured)
+//   least_work import FILE SCHEMA DB KIND    imports into the prepared DB
+//   least_work export DB FILE KIND
 //
 // The import streams the file through libxml2's text reader (no network, no
 // DTD, no entity substitution, DOCTYPE refused) validating against the
 // schema as it goes; per record it makes one lookup of its own number, one
-// of its parent's number and one insert, all prepared, in one transaction.
+// of its parent's number and one insert, all prepared, in one transaction
+// (and, for the nested kinds, one lookup per distinct reference).
 // The export is one SELECT ordered by number with a join for the parent,
 // streamed through libxml2's text writer in the same layout as the tool's
 // writer (so the two exports of one ledger's content compare byte for
@@ -43,88 +52,12 @@
 #include <string>
 #include <vector>
 
+#include "least_work_common.h"
+#include "least_work_nested.h"
+
 namespace {
 
-struct Failure : std::runtime_error {
-  using std::runtime_error::runtime_error;
-};
-
-const xmlChar* X(const char* s) { return reinterpret_cast<const xmlChar*>(s); }
-
-void Check(int rc, const char* what) {
-  if (rc < 0) throw Failure(std::string("XML output failed: ") + what);
-}
-
-// ---- SQLite ------------------------------------------------------------------
-
-class Db {
- public:
-  Db(const std::string& path, int flags) {
-    if (sqlite3_open_v2(path.c_str(), &db_, flags, nullptr) != SQLITE_OK) {
-      std::string msg = db_ ? sqlite3_errmsg(db_) : "out of memory";
-      sqlite3_close_v2(db_);
-      throw Failure("cannot open " + path + ": " + msg);
-    }
-    Exec("PRAGMA journal_mode = WAL");
-    Exec("PRAGMA synchronous = NORMAL");
-  }
-  ~Db() { sqlite3_close_v2(db_); }
-  Db(const Db&) = delete;
-  Db& operator=(const Db&) = delete;
-
-  void Exec(const char* sql) {
-    char* err = nullptr;
-    if (sqlite3_exec(db_, sql, nullptr, nullptr, &err) != SQLITE_OK) {
-      std::string msg = err ? err : "?";
-      sqlite3_free(err);
-      throw Failure(std::string(sql) + ": " + msg);
-    }
-  }
-  [[noreturn]] void Fail() const { throw Failure(std::string("ledger: ") + sqlite3_errmsg(db_)); }
-  sqlite3* get() const { return db_; }
-
- private:
-  sqlite3* db_ = nullptr;
-};
-
-class Stmt {
- public:
-  Stmt(Db& db, const char* sql) : db_(db) {
-    if (sqlite3_prepare_v2(db.get(), sql, -1, &s_, nullptr) != SQLITE_OK) db.Fail();
-  }
-  ~Stmt() { sqlite3_finalize(s_); }
-  Stmt(const Stmt&) = delete;
-  Stmt& operator=(const Stmt&) = delete;
-
-  Stmt& Bind(int i, const std::string& v) {
-    if (sqlite3_bind_text(s_, i, v.data(), static_cast<int>(v.size()), SQLITE_STATIC) != SQLITE_OK) db_.Fail();
-    return *this;
-  }
-  Stmt& Bind(int i, sqlite3_int64 v) {
-    if ((v ? sqlite3_bind_int64(s_, i, v) : sqlite3_bind_null(s_, i)) != SQLITE_OK) db_.Fail();
-    return *this;
-  }
-  bool Row() {
-    int rc = sqlite3_step(s_);
-    if (rc == SQLITE_ROW) return true;
-    if (rc != SQLITE_DONE) db_.Fail();
-    return false;
-  }
-  void Reset() {
-    sqlite3_reset(s_);
-    sqlite3_clear_bindings(s_);
-  }
-  sqlite3_int64 Int(int c) const { return sqlite3_column_int64(s_, c); }
-  bool Has(int c) const { return sqlite3_column_type(s_, c) != SQLITE_NULL; }
-  const char* Text(int c) const {
-    const unsigned char* t = sqlite3_column_text(s_, c);
-    return t ? reinterpret_cast<const char*>(t) : "";
-  }
-
- private:
-  Db& db_;
-  sqlite3_stmt* s_ = nullptr;
-};
+using namespace least_work;
 
 // ---- import --------------------------------------------------------------------
 
@@ -148,7 +81,7 @@ const Kind kCustomers{"Customer", "CustomerList", "CustomerType",
 const Kind& KindNamed(const std::string& name) {
   if (name == "departments") return kDepartments;
   if (name == "customers") return kCustomers;
-  throw Failure("unknown kind " + name + " (departments or customers)");
+  throw Failure("unknown kind " + name + " (departments, customers, accounts or materials)");
 }
 
 struct Record {
@@ -159,22 +92,6 @@ struct Record {
     number.clear(), name.clear(), parentNumber.clear(), parentName.clear();
     for (auto& l : leaves) l.clear();
     hasParent = false;
-  }
-};
-
-std::string Trimmed(std::string s) {
-  if (s.size() > 255) s.resize(255);
-  size_t b = s.find_first_not_of(' '), e = s.find_last_not_of(' ');
-  return b == std::string::npos ? std::string() : s.substr(b, e - b + 1);
-}
-
-// The first problem the parser or the validator reports stops the import.
-struct Problems {
-  std::string first;
-  static void Take(void* self, xmlError* e) {
-    auto* p = static_cast<Problems*>(self);
-    if (p->first.empty() && e && e->level >= XML_ERR_ERROR)
-      p->first = "line " + std::to_string(e->line) + ": " + (e->message ? e->message : "?");
   }
 };
 
@@ -250,16 +167,6 @@ class Importer {
   const Kind& kind_;
   Stmt find_, insert_;
 };
-
-bool Is(const xmlChar* name, const char* want) { return name && std::strcmp(reinterpret_cast<const char*>(name), want) == 0; }
-
-bool IsNil(xmlTextReader* r) {
-  if (!xmlTextReaderHasAttributes(r)) return false;
-  xmlChar* v = xmlTextReaderGetAttributeNs(r, X("nil"), X("http://www.w3.org/2001/XMLSchema-instance"));
-  bool nil = v && (Is(v, "true") || Is(v, "1"));
-  xmlFree(v);
-  return nil;
-}
 
 std::string* LeafOf(const Kind& kind, Record& d, const xmlChar* name) {
   for (size_t i = 0; i < kind.leaves.size(); ++i)
@@ -343,52 +250,6 @@ int Import(const std::string& file, const std::string& schemaPath, const std::st
 
 // ---- export ----------------------------------------------------------------------
 
-// Writes through a temporary file beside the target, synced and renamed
-// over it only once complete.
-class TempTarget {
- public:
-  explicit TempTarget(const std::string& target) : target_(target), path_(target + ".least-work.tmp") {
-    fd_ = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (fd_ < 0) throw Failure("cannot create " + path_ + ": " + std::strerror(errno));
-  }
-  ~TempTarget() {
-    if (fd_ >= 0) ::close(fd_);
-    if (!done_) ::unlink(path_.c_str());
-  }
-  TempTarget(const TempTarget&) = delete;
-  TempTarget& operator=(const TempTarget&) = delete;
-
-  static int Write(void* self, const char* buf, int len) {
-    auto* t = static_cast<TempTarget*>(self);
-    for (int done = 0; done < len;) {
-      ssize_t n = ::write(t->fd_, buf + done, static_cast<size_t>(len - done));
-      if (n < 0 && errno == EINTR) continue;
-      if (n < 0) return -1;
-      done += static_cast<int>(n);
-    }
-    return len;
-  }
-  static int Close(void*) { return 0; }
-
-  void Commit() {
-    if (::fsync(fd_) != 0 || ::close(fd_) != 0) throw Failure("cannot write " + path_ + ": " + std::strerror(errno));
-    fd_ = -1;
-    if (::rename(path_.c_str(), target_.c_str()) != 0) throw Failure("cannot replace " + target_);
-    done_ = true;
-  }
-
- private:
-  std::string target_, path_;
-  int fd_ = -1;
-  bool done_ = false;
-};
-
-void Leaf(xmlTextWriter* w, const char* key, const char* text) {
-  Check(xmlTextWriterStartElement(w, X(key)), key);
-  if (*text) Check(xmlTextWriterWriteString(w, X(text)), key);
-  Check(xmlTextWriterEndElement(w), key);
-}
-
 int Export(const std::string& dbPath, const std::string& file, const Kind& kind) {
   Db db(dbPath, SQLITE_OPEN_READONLY);
   const int leaves = static_cast<int>(kind.leaves.size());
@@ -433,12 +294,6 @@ int Export(const std::string& dbPath, const std::string& file, const Kind& kind)
 }
 
 // ---- the generator -------------------------------------------------------------------
-
-std::string Digits(int v, int width) {
-  char buf[16];
-  std::snprintf(buf, sizeof buf, "%0*d", width, v);
-  return buf;
-}
 
 // The leaves of a generated record: a department's note, or a customer's
 // credit terms and contact texts (some left empty, as a real file has).
@@ -519,9 +374,9 @@ int Run(char** argv) {
 
 int Usage() {
   std::fprintf(stderr,
-               "usage: least_work gen TOPS FILE [KIND] | import FILE SCHEMA DB [KIND] | export DB FILE [KIND] | "
-               "run CMD ARGS...\n"
-               "KIND: departments (default) or customers\n");
+               "usage: least_work gen TOPS FILE [KIND] | gen COUNT FILE accounts | prepare FILE DB KIND | "
+               "import FILE SCHEMA DB [KIND] | export DB FILE [KIND] | run CMD ARGS...\n"
+               "KIND: departments (default), customers, accounts or materials\n");
   return 2;
 }
 
@@ -532,6 +387,11 @@ int main(int argc, char** argv) {
   std::string mode = argv[1];
   try {
     auto kind = [&](int at) -> const Kind& { return argc > at ? KindNamed(argv[at]) : kDepartments; };
+    const NestedKind* nested = NestedKindNamed(argv[argc - 1]);
+    if (mode == "gen" && argc == 5 && nested == &kAccounts) return GenerateAccounts(std::stol(argv[2]), argv[3]);
+    if (mode == "prepare" && argc == 5 && nested) return PrepareNested(argv[2], argv[3], *nested);
+    if (mode == "import" && argc == 6 && nested) return ImportNested(argv[2], argv[3], argv[4], *nested);
+    if (mode == "export" && argc == 5 && nested) return ExportNested(argv[2], argv[3], *nested);
     if (mode == "gen" && (argc == 4 || argc == 5)) return Generate(std::stoi(argv[2]), argv[3], kind(4));
     if (mode == "import" && (argc == 5 || argc == 6)) {
       // The ledger is made here, so a failed import takes it away again.
