@@ -87,6 +87,11 @@ LookupHandler& CItemFrame::Lookup(const std::string& name) {
   return *it->second;
 }
 
+void CItemFrame::KeepLookupAnswers(bool on) {
+  for (auto& [name, lookup] : lookups_)
+    if (lookup) lookup->KeepAnswers(on);
+}
+
 void CItemFrame::LoadItems() {
   if (kind_.keepItemSet && items_) return;
   auto set = CreateObjectAs<ObjectSet>(kItemSet);
@@ -169,9 +174,12 @@ bool CItemFrame::Export(const std::string& /*PropsString*/, const std::string& s
   // An export only reads, so a parent read once holds for the whole run.
   exportParents_.emplace();
   struct Forget {
-    std::optional<std::unordered_map<int32_t, ParentNames>>& cache;
-    ~Forget() { cache.reset(); }
-  } forget{exportParents_};
+    CItemFrame& frame;
+    ~Forget() {
+      frame.exportParents_.reset();
+      frame.KeepLookupAnswers(false);
+    }
+  } forget{*this};
   return RunExportWalk({.schemaFile = kind_.schemaFile,
                         .element = kind_.element,
                         .errorPrefix = kind_.exportError,
@@ -179,6 +187,7 @@ bool CItemFrame::Export(const std::string& /*PropsString*/, const std::string& s
                         .open =
                             [this] {
                               if (!items_) LoadItems();
+                              KeepLookupAnswers(true);
                             },
                         .count = [this] { return ItemSet().Count(); },
                         .next =

@@ -48,6 +48,8 @@ class CItemFrame : public EntityHandler {
   // For custom fields: the item set and the kind's lookups.
   ObjectSet& ItemSet() { return Must(items_); }
   LookupHandler& Lookup(const std::string& name);
+  // Lets the lookups keep their answers for one export (LookupHandler).
+  void KeepLookupAnswers(bool on);
 
  protected:
   void LoadItems();
