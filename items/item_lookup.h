@@ -40,10 +40,15 @@ using LookupFactory = std::function<std::unique_ptr<LookupHandler>()>;
 template <class H>
 class HandlerLookup : public LookupHandler {
  public:
+  // A handler without a check (the account types) takes every ID.
   bool CheckID(int32_t id) override {
-    if (!keep_) return handler_.CheckID(id);
-    if (auto it = checked_.find(id); it != checked_.end()) return it->second;
-    return Kept(checked_, id, handler_.CheckID(id));
+    if constexpr (!requires(H h) { h.CheckID(id); }) {
+      return true;
+    } else {
+      if (!keep_) return handler_.CheckID(id);
+      if (auto it = checked_.find(id); it != checked_.end()) return it->second;
+      return Kept(checked_, id, handler_.CheckID(id));
+    }
   }
 
   DataRecordPtr GetInfo(int32_t id, const std::string& property) override {

@@ -91,10 +91,10 @@ void CAccount::PrepareSets() {
   set->SetListOptions(100);
   set->Refresh();
   accounts_ = set;
-  currencies_ = std::make_unique<CCurrency>();
-  units_ = std::make_unique<CMeasureUnit>();
+  currencies_ = std::make_unique<HandlerLookup<CCurrency>>();
+  units_ = std::make_unique<HandlerLookup<CMeasureUnit>>();
   itemClasses_ = std::make_unique<CItemClass>();
-  types_ = std::make_unique<CAccountType>();
+  types_ = std::make_unique<HandlerLookup<CAccountType>>();
 }
 
 DataRecordPtr CAccount::BuildRecord(LedgerObject& obj) {
@@ -104,13 +104,13 @@ DataRecordPtr CAccount::BuildRecord(LedgerObject& obj) {
   for (const auto& f : kFields) record->SetValue(f.key, ExportValue(f, obj.Get(f.property)));
 
   const int32_t currency = NullToDefault(obj.Get("CurrencyID"), int32_t{0}).ToLong();
-  if (currency > 0 && currencies_->CheckID(currency)) record->SetValue("Currency", currencies_->GetInfo(currency));
+  if (currency > 0 && currencies_->CheckID(currency)) record->SetValue("Currency", currencies_->GetInfo(currency, {}));
   // The type is asked for without a check: a type gone from the ledger
   // gives a record without keys.
   const int32_t group = NullToDefault(obj.Get("GroupID"), int32_t{0}).ToLong();
-  if (group > 0) record->SetValue("GroupName", types_->GetInfo(group));
+  if (group > 0) record->SetValue("GroupName", types_->GetInfo(group, {}));
   const int32_t unit = NullToDefault(obj.Get("MeasureUnitID"), int32_t{0}).ToLong();
-  if (unit > 0 && units_->CheckID(unit)) record->SetValue("MeasureUnit", units_->GetInfo(unit));
+  if (unit > 0 && units_->CheckID(unit)) record->SetValue("MeasureUnit", units_->GetInfo(unit, {}));
 
   Variant items = obj.Get("_Items");
   if (items.IsObject()) {
@@ -135,12 +135,20 @@ DataRecordPtr CAccount::BuildRecord(LedgerObject& obj) {
 
 bool CAccount::Export(const std::string& /*PropsString*/, const std::string& sFile) {
   std::unique_ptr<ObjectCursor> cursor;
+  struct Forget {
+    CAccount& account;
+    ~Forget() { account.KeepAnswers(false); }
+  } forget{*this};
   return RunExportWalk({.schemaFile = "SchemaAccount.xml",
                         .element = "Account",
                         .errorPrefix = "导出科目出错，当前科目代码为：",
                         .progressPrefix = "正在导出科目信息，科目代码为：",
                         .nameKey = "Number",
-                        .open = [this] { PrepareSets(); },
+                        .open =
+                            [this] {
+                              PrepareSets();
+                              KeepAnswers(true);
+                            },
                         .count = [this] { return Accounts().Count(); },
                         .next =
                             [&] {
@@ -149,6 +157,13 @@ bool CAccount::Export(const std::string& /*PropsString*/, const std::string& sFi
                             },
                         .build = [this](LedgerObject& a) { return BuildRecord(a); }},
                        sFile);
+}
+
+void CAccount::KeepAnswers(bool on) {
+  if (!currencies_) return;
+  currencies_->KeepAnswers(on);
+  units_->KeepAnswers(on);
+  types_->KeepAnswers(on);
 }
 
 bool CAccount::CheckID(int32_t id) {
@@ -212,13 +227,13 @@ int32_t CAccount::ImportRecord(const DataRecordPtr& recordPtr, std::string& numb
   const Variant name = record.GetValue("Name");
   obj.Let("Name", name.IsNull() ? name : Variant(LeftChars(name.ToText(), kNameWidth)));
   obj.Let("Number", number);
-  if (auto type = Nested(record, "GroupName")) obj.Let("GroupID", types_->GetID(*type));
+  if (auto type = Nested(record, "GroupName")) obj.Let("GroupID", types_->GetID(type, 0, {}));
   obj.SaveChanges();
 
   for (const auto& f : kFields)
     if (f.imported) obj.Let(f.property, ImportValue(f, record));
-  if (auto currency = Nested(record, "Currency")) obj.Let("CurrencyID", currencies_->GetID(*currency));
-  if (auto unit = Nested(record, "MeasureUnit")) obj.Let("MeasureUnitID", units_->GetID(unit));
+  if (auto currency = Nested(record, "Currency")) obj.Let("CurrencyID", currencies_->GetID(currency, 0, {}));
+  if (auto unit = Nested(record, "MeasureUnit")) obj.Let("MeasureUnitID", units_->GetID(unit, 0, {}));
   obj.SaveChanges();
   id = obj.Get("AccountID").ToLong();
   acct.reset();

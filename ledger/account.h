@@ -28,6 +28,7 @@
 #include "context/record.h"
 #include "front/handler.h"
 #include "items/item_class.h"
+#include "items/item_lookup.h"
 #include "items/item_parent.h"
 #include "ledger/account_type.h"
 #include "ledger/currency.h"
@@ -53,6 +54,8 @@ class CAccount : public EntityHandler {
 
  private:
   void PrepareSets();
+  // Lets the nested lookups keep their answers for one export.
+  void KeepAnswers(bool on);
   ObjectSet& Accounts() { return Must(accounts_); }
   DataRecordPtr BuildRecord(LedgerObject& account);
   // number receives the number the account is stored under.
@@ -60,10 +63,11 @@ class CAccount : public EntityHandler {
   void AttachItemClasses(int32_t id, const RecordCollection& classes);
 
   ObjectSetPtr accounts_;
-  std::unique_ptr<CCurrency> currencies_;
-  std::unique_ptr<CMeasureUnit> units_;
+  // Lookups, so an export builds each currency, unit and type once.
+  std::unique_ptr<HandlerLookup<CCurrency>> currencies_;
+  std::unique_ptr<HandlerLookup<CMeasureUnit>> units_;
   std::unique_ptr<CItemClass> itemClasses_;
-  std::unique_ptr<CAccountType> types_;
+  std::unique_ptr<HandlerLookup<CAccountType>> types_;
   ParentResolver parents_;
 };
 
