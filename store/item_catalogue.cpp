@@ -6,14 +6,20 @@ namespace {
 
 // Field names are ASCII; compared without allocating, as every field access
 // resolves its name.
+char Upper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 32) : c; }
+
+// A table's name against a wanted one without measuring the table's first:
+// an export asks this a few dozen times per field of every record.
+bool SameName(const char* a, std::string_view b) {
+  for (char c : b)
+    if (*a == '\0' || Upper(*a++) != Upper(c)) return false;
+  return *a == '\0';
+}
+
 bool SameName(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    char x = a[i], y = b[i];
-    if (x >= 'a' && x <= 'z') x = static_cast<char>(x - 32);
-    if (y >= 'a' && y <= 'z') y = static_cast<char>(y - 32);
-    if (x != y) return false;
-  }
+  for (size_t i = 0; i < a.size(); ++i)
+    if (Upper(a[i]) != Upper(b[i])) return false;
   return true;
 }
 
