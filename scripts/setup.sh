@@ -4,9 +4,11 @@ set -euo pipefail
 packages=(build-essential cmake pkg-config libxml2-dev libxml2-utils libsqlite3-dev sqlite3
           libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev nlohmann-json3-dev
           locales clang libclang-rt-14-dev ccache
-          libpq-dev postgresql postgresql-common libxlsxwriter-dev libzip-dev libcsv-dev)
+          libpq-dev postgresql postgresql-common libxlsxwriter-dev libzip-dev libcsv-dev
+          libcpp-httplib-dev chromium chromium-driver python3-selenium)
 # locales for the decimal-comma test, clang for scripts/fuzz.sh, ccache for rebuilds, the server for the
-# server ledger's tests; xlsxwriter, zip and csv for spreadsheets
+# server ledger's tests; xlsxwriter, zip and csv for spreadsheets; httplib for `morvent serve`, and
+# chromium with its driver and selenium for the page's browser test
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
