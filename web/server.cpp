@@ -110,6 +110,11 @@ void Zip(const std::vector<std::pair<std::string, std::string>>& files, const st
   }
 }
 
+std::string SizeText(int64_t bytes) {
+  constexpr int64_t mb = 1024 * 1024;
+  return bytes % mb == 0 ? std::to_string(bytes / mb) + " MB" : std::to_string(bytes) + " 字节";
+}
+
 std::string Joined(const std::vector<std::string>& lines) {
   std::string s;
   for (const auto& l : lines) s += (s.empty() ? "" : "\n") + l;
@@ -178,7 +183,7 @@ void Server::Impl::Routes() {
   });
   http.set_error_handler(httplib::Server::HandlerWithResponse([this](const httplib::Request&, httplib::Response& res) {
     if (res.status == 413)
-      Refuse(res, 413, "上传的文件超过大小上限（" + std::to_string(o.maxUploadBytes / (1024 * 1024)) + " MB）");
+      Refuse(res, 413, "上传的文件超过大小上限（" + SizeText(o.maxUploadBytes) + "）");
     else if (res.status == 404 && res.body.empty())
       Refuse(res, 404, "没有这个地址");
     else
