@@ -152,7 +152,6 @@ async function startRun(dryRun) {
   showCounts(state.counts);
   showErrors(state.errors);
   const notes = state.notes || [];
-  fill('run-notes', [], () => {});
   for (const n of notes) { const li = document.createElement('li'); li.textContent = n; $('run-notes').appendChild(li); }
   const ok = state.status === 0 || state.status === 4;
   if (state.cancelled) $('run-status').textContent = dryRun ? '预演已取消，未保存任何记录' : '引入已取消，已处理的记录已保存';
