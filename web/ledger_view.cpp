@@ -96,8 +96,10 @@ BrowsePage Browse(const std::string& ledger, int32_t code, const std::string& se
     count.Bind(1, pattern);
     if (count.Next()) page.total = count.Int(0);
   }
+  // A number that is the row's ID sorts as a number.
+  const std::string order = source->number.starts_with("CAST") ? "a.rowid" : source->number + ", a.rowid";
   auto rows = store->Prepare("SELECT " + source->number + ", " + source->name + ", " + source->parent + where +
-                             " ORDER BY " + source->number + ", a.rowid LIMIT ?2 OFFSET ?3");
+                             " ORDER BY " + order + " LIMIT ?2 OFFSET ?3");
   if (!search.empty()) rows.Bind(1, pattern);
   rows.Bind(2, limit);
   rows.Bind(3, offset);

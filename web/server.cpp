@@ -7,11 +7,13 @@
 #include <zip.h>
 
 #include <atomic>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <map>
 #include <sstream>
+#include <thread>
 
 #include "front/code_table.h"
 #include "front/exchange_log.h"
@@ -317,19 +319,28 @@ void Server::Impl::StartRun(const httplib::Request& req, httplib::Response& res)
   Upload upload;
   {
     std::lock_guard lock(m);
-    auto at = uploads.find(body.value("upload", ""));
+    auto at = uploads.find(body.contains("upload") && body["upload"].is_string() ? body["upload"].get<std::string>() : "");
     if (at == uploads.end()) return Refuse(res, 404, "找不到上传的文件，请重新上传");
     upload = at->second;
   }
-  const std::string kind = body.value("kind", "");
+  // A kind as a number or a text; fields of another type are refused.
+  std::string kind;
+  bool dryRun = false;
+  int impStyle = 0;
+  try {
+    kind = body.contains("kind") && body["kind"].is_number_integer() ? std::to_string(body["kind"].get<int64_t>())
+                                                                     : body.value("kind", "");
+    dryRun = body.value("dryRun", false);
+    impStyle = body.value("impStyle", 0);
+  } catch (const json::exception&) {
+    return Refuse(res, 400, "请求中 kind、dryRun 或 impStyle 的类型不对");
+  }
   const bool all = kind == "all";
   const BaseType* b = all ? nullptr : KindOfCode(kind);
   if (!all && !b) return Refuse(res, 400, "未知的基础资料类型：" + kind);
   if (b && !b->importable) return Refuse(res, 400, b->title + "只能导出，不能引入");
   if (all && upload.ext != ".xlsx")
     return Refuse(res, 400, "整个账套只能从一个 .xlsx 工作簿引入，每种基础资料一张工作表");
-  const bool dryRun = body.value("dryRun", false);
-  const int impStyle = body.value("impStyle", 0);
   if (impStyle != 0 && impStyle != 1 && impStyle != 2) return Refuse(res, 400, "impStyle 应为 1 或 2");
   if (!Take()) return Refuse(res, 409, kBusy);
   try {
@@ -484,12 +495,18 @@ int RunServe(const ServeOptions& options) {
     std::cerr << "警告：网页在 " << options.bind << " 上提供，本机以外也能连接；只有持有令牌的人能使用它" << std::endl;
   std::cout << server->Url() << std::endl;
   std::cerr << "在浏览器中打开上面的地址；按 Ctrl-C 结束" << std::endl;
+  std::atomic<bool> ended{false};
   std::thread waiter([&] {
     int sig = 0;
     sigwait(&stop, &sig);
-    server->Stop();
+    // A stop before the server listens would be lost: repeated until it ends.
+    while (!ended) {
+      server->Stop();
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
   });
   server->Listen();
+  ended = true;
   // Listen also ends when the socket fails: the waiter is woken to finish.
   ::kill(::getpid(), SIGTERM);
   waiter.join();

@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <memory>
+#include <regex>
 #include <nlohmann/json.hpp>
 #include <thread>
 
@@ -16,6 +17,7 @@
 #include "store/ledger_admin.h"
 #include "store/ledger_store.h"
 #include "tests/support/support.h"
+#include "web/child.h"
 #include "web/server.h"
 
 namespace morvent::web {
@@ -310,6 +312,18 @@ TEST_F(Serve, RefusesWhatIsNoDataFileOrNoKind) {
     EXPECT_EQ(r->status, c.status);
     EXPECT_EQ(Json(r)["error"], c.error);
   }
+  const std::string upload = Upload("a.csv", kThreeBad);
+  for (const auto& body : {json{{"upload", upload}, {"kind", "103"}, {"dryRun", "yes"}},
+                           json{{"upload", upload}, {"kind", "103"}, {"impStyle", "2"}}}) {
+    auto r = client->Post("/api/runs", Auth(), body.dump(), "application/json");
+    EXPECT_EQ(r->status, 400) << body.dump();
+    EXPECT_EQ(Json(r)["error"], "请求中 kind、dryRun 或 impStyle 的类型不对");
+  }
+  // A kind given as a number is the same kind.
+  auto byNumber = client->Post("/api/runs", Auth(), json{{"upload", upload}, {"kind", 103}, {"dryRun", true}}.dump(),
+                               "application/json");
+  ASSERT_EQ(byNumber->status, 200) << byNumber->body;
+  EXPECT_EQ(Follow(Json(byNumber)["run"])["counts"]["failed"], 3);
   auto r = StartRun("nosuchupload", "103", true);
   EXPECT_EQ(r->status, 404);
   EXPECT_EQ(Json(r)["error"], "找不到上传的文件，请重新上传");
@@ -434,6 +448,47 @@ TEST_F(Serve, OneRunAtATimeAndCancelKeepsWhatWasStored) {
   ASSERT_TRUE(again && again->status == 200);
   client->Post(("/api/runs/" + Json(again)["run"].get<std::string>() + "/cancel").c_str(), Auth(), "", "application/json");
   Follow(Json(again)["run"]);
+}
+
+}  // namespace
+}  // namespace morvent::web
+
+namespace morvent::web {
+namespace {
+
+// The command itself: the address it prints, the warning for another
+// address, Ctrl-C ending it cleanly, a ledger it cannot read.
+TEST(ServeCommand, PrintsTheAddressWarnsForAnotherAddressAndEndsOnCtrlC) {
+  ProgramHome home;
+  const std::string ledger = home.file("ledger.db");
+  CreateLedger(ledger);
+  struct Case {
+    std::string bind, warning;
+  };
+  const std::vector<Case> cases = {
+      {"127.0.0.1", ""},
+      {"0.0.0.0", "警告：网页在 0.0.0.0 上提供，本机以外也能连接；只有持有令牌的人能使用它\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.bind);
+    Child serve(Tool(), {"serve", "--ledger", ledger, "--port", "0", "--bind", c.bind}, home.file("stderr.txt"));
+    std::vector<std::string> lines;
+    const int status = serve.Wait([&](const std::string& line) {
+      lines.push_back(line);
+      serve.Interrupt();
+    });
+    EXPECT_EQ(status, 0);
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_TRUE(std::regex_match(lines[0], std::regex(R"(http://127\.0\.0\.1:\d+/\?token=[0-9a-f]{32})"))) << lines[0];
+    std::ifstream in(home.file("stderr.txt"));
+    const std::string said((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_EQ(said, c.warning + "在浏览器中打开上面的地址；按 Ctrl-C 结束\n");
+  }
+  Child missing(Tool(), {"serve", "--ledger", home.file("none.db"), "--port", "0"}, home.file("stderr.txt"));
+  EXPECT_EQ(missing.Wait([](const std::string&) {}), 5);
+  std::ifstream in(home.file("stderr.txt"));
+  std::string said((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  EXPECT_EQ(said, "无法提供网页：" + test::ErrorOf([&] { LedgerStore::ForPath(home.file("none.db")); }) + "\n");
 }
 
 }  // namespace
