@@ -43,13 +43,15 @@ Run::Run(std::string id, const std::string& tool, const std::vector<std::string>
   child_ = std::make_unique<Child>(tool, args, stderrFile_);
   thread_ = std::thread([this, onEnd = std::move(onEnd)] {
     const int status = child_->Wait([this](const std::string& line) { Event(line); });
+    // The ledger is free before anyone hears the run ended: a run started
+    // on that news must not be told to wait.
+    onEnd();
     {
       std::lock_guard lock(m_);
       status_ = status;
       done_ = true;
     }
     cv_.notify_all();
-    onEnd();
   });
 }
 

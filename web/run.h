@@ -4,6 +4,7 @@
 // errors table.
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -20,7 +21,7 @@ class Run {
  public:
   // args: the tool's, "--events jsonl" among them. errorsBook: where the
   // tool writes the errors workbook ("" when it writes none). onEnd runs
-  // on the run's thread once the child has ended.
+  // on the run's thread once the child has ended, before the run is Done.
   Run(std::string id, const std::string& tool, const std::vector<std::string>& args, const std::string& folder,
       std::string errorsBook, nlohmann::json about, std::function<void()> onEnd);
   ~Run();

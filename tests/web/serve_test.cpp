@@ -405,6 +405,18 @@ TEST_F(Serve, ExportsOneFileOrAZipAndTemplatesPerKind) {
   EXPECT_EQ(Json(t)["error"], "模板格式应为 xlsx 或 csv");
 }
 
+// The page confirms as soon as it hears the dry run end: the ledger must be
+// free by then, every time.
+TEST_F(Serve, ARunMayStartAsSoonAsTheLastOneIsHeardToEnd) {
+  const std::string upload = Upload("currencies.csv", kThreeBad);
+  for (int i = 0; i < 15; ++i) {
+    auto r = StartRun(upload, "103", true);
+    ASSERT_TRUE(r);
+    ASSERT_EQ(r->status, 200) << "run " << i << ": " << r->body;
+    EXPECT_TRUE(Follow(Json(r)["run"])["done"]);
+  }
+}
+
 // A long import: a second run and an export are told to wait; a cancel
 // stops it at its next event and what was stored so far stays.
 TEST_F(Serve, OneRunAtATimeAndCancelKeepsWhatWasStored) {
