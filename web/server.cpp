@@ -302,6 +302,11 @@ void Server::Impl::Routes() {
   http.Get("/api/log", [](const httplib::Request&, httplib::Response& res) {
     std::vector<LogEntry> entries;
     const std::string path = ExchangeLogPath();
+    std::error_code ec;
+    // No log yet is no damage: nothing has gone wrong so far.
+    if (!fs::exists(path, ec))
+      return Reply(res, 200, {{"path", path}, {"entries", json::array()}, {"damage", ""}, {"total", 0},
+                              {"note", "还没有交换日志：尚未记录过任何错误"}});
     const std::string damage = ReadExchangeLog(path, [&](const LogEntry& e) {
       entries.push_back(e);
       return true;

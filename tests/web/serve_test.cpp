@@ -228,6 +228,10 @@ TEST_F(Serve, BrowsingPagesThroughAKindAndFindsByNumberOrName) {
 }
 
 TEST_F(Serve, DryRunShowsCountsAndErrorsThenTheRunStoresAndOffersTheErrorsWorkbook) {
+  const json none = Get("/api/log");
+  EXPECT_EQ(none["entries"], json::array());
+  EXPECT_EQ(none["damage"], "");
+  EXPECT_EQ(none["note"], "还没有交换日志：尚未记录过任何错误");
   const int64_t before = Count(103);
   const std::string upload = Upload("currencies.csv", kThreeBad);
   auto r = StartRun(upload, "103", true);

@@ -176,7 +176,7 @@ async function dryRun() {
 
 async function loadLog() {
   const l = await getJson('/api/log');
-  $('log-path').textContent = '日志文件：' + l.path + (l.damage ? '（日志有损坏：' + l.damage + '）' : '');
+  $('log-path').textContent = '日志文件：' + l.path + (l.damage ? '（日志有损坏：' + l.damage + '）' : '') + (l.note ? '。' + l.note : '');
   fill('log-table', l.entries, (tr, e) => { cell(tr, e.time); cell(tr, e.direct); cell(tr, e.message); });
 }
 
