@@ -63,9 +63,11 @@ Run::~Run() {
 void Run::Event(const std::string& line) {
   nlohmann::json j = nlohmann::json::parse(line, nullptr, false);
   std::lock_guard lock(m_);
+  bool row = false;
   if (j.is_object()) {
     const std::string event = j.value("event", "");
-    if (event == "ImportOneRow" || event == "ExportOneRow") {
+    row = event == "ImportOneRow" || event == "ExportOneRow";
+    if (row) {
       rows_ = j.value("lRow", 0);
       rate_ = j.value("dblRate", 0.0);
     } else if (event == "Error") {
@@ -85,15 +87,26 @@ void Run::Event(const std::string& line) {
       element_ = j.value("element", "");
     }
   }
-  events_.push_back(line);
+  if (row && lastIsRow_)
+    events_.back() = line;
+  else
+    events_.push_back(line);
+  lastIsRow_ = row;
+  if (row) ++rowSeq_;
   cv_.notify_all();
 }
 
-std::vector<std::string> Run::EventsFrom(size_t from, int waitMs, bool& done) {
+std::vector<std::string> Run::EventsFrom(Place& place, int waitMs, bool& done) {
   std::unique_lock lock(m_);
-  cv_.wait_for(lock, std::chrono::milliseconds(waitMs), [&] { return done_ || events_.size() > from; });
+  cv_.wait_for(lock, std::chrono::milliseconds(waitMs),
+               [&] { return done_ || events_.size() > place.next || rowSeq_ != place.rowSeen; });
   std::vector<std::string> out;
-  if (from < events_.size()) out.assign(events_.begin() + static_cast<long>(from), events_.end());
+  if (place.next < events_.size())
+    out.assign(events_.begin() + static_cast<long>(place.next), events_.end());
+  else if (rowSeq_ != place.rowSeen && lastIsRow_)
+    out.push_back(events_.back());  // the row event handed out last has moved on since
+  place.next = events_.size();
+  place.rowSeen = rowSeq_;
   done = done_;
   return out;
 }

@@ -27,9 +27,16 @@ class Run {
   ~Run();
 
   const std::string& Id() const { return id_; }
-  // The events from `from` on, waiting up to `waitMs` for one; done: the
-  // run has ended and every event was handed out.
-  std::vector<std::string> EventsFrom(size_t from, int waitMs, bool& done);
+  // A reader's place in the events.
+  struct Place {
+    size_t next = 0;
+    uint64_t rowSeen = 0;
+  };
+  // The events after the place, waiting up to `waitMs` for one, and moves
+  // the place on; done: the run had ended. Row events in a row are kept as
+  // the last of them only, so a long run costs no memory per record: a
+  // reader is handed each event but may miss rows between two it sees.
+  std::vector<std::string> EventsFrom(Place& place, int waitMs, bool& done);
   // {"id", "done", "status", "cancelled", "rows", "rate", "counts", "errors", "errorsBook", "failure", ...about}
   nlohmann::json State();
   void Cancel();
@@ -45,6 +52,8 @@ class Run {
   std::mutex m_;
   std::condition_variable cv_;
   std::vector<std::string> events_;
+  bool lastIsRow_ = false;
+  uint64_t rowSeq_ = 0;  // moves on with every row event
   nlohmann::json counts_ = nlohmann::json::object();
   nlohmann::json errors_ = nlohmann::json::array();
   int32_t rows_ = 0;

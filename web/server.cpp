@@ -280,14 +280,13 @@ void Server::Impl::Routes() {
   http.Get(R"(/api/runs/(\w+)/events)", [this](const httplib::Request& req, httplib::Response& res) {
     auto run = FindRun(req.matches[1]);
     if (!run) return Refuse(res, 404, "找不到这次运行");
-    auto sent = std::make_shared<size_t>(0);
+    auto place = std::make_shared<Run::Place>();
     res.set_header("Cache-Control", "no-store");
-    res.set_chunked_content_provider("text/event-stream", [run, sent](size_t, httplib::DataSink& sink) {
+    res.set_chunked_content_provider("text/event-stream", [run, place](size_t, httplib::DataSink& sink) {
       bool done = false;
-      const auto lines = run->EventsFrom(*sent, 500, done);
+      const auto lines = run->EventsFrom(*place, 500, done);
       std::string chunk;
       for (const auto& l : lines) chunk += "data: " + l + "\n\n";
-      *sent += lines.size();
       if (done) chunk += "event: end\ndata: " + run->State().dump(-1, ' ', false, json::error_handler_t::replace) + "\n\n";
       if (chunk.empty()) chunk = ": \n\n";  // keeps the connection, and finds a page gone
       if (!sink.write(chunk.data(), chunk.size())) return false;

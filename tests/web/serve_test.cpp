@@ -4,6 +4,7 @@
 #include <httplib.h>
 #include <zip.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
@@ -18,6 +19,7 @@
 #include "store/ledger_store.h"
 #include "tests/support/support.h"
 #include "web/child.h"
+#include "web/run.h"
 #include "web/server.h"
 
 namespace morvent::web {
@@ -251,9 +253,19 @@ TEST_F(Serve, DryRunShowsCountsAndErrorsThenTheRunStoresAndOffersTheErrorsWorkbo
     EXPECT_EQ(e["value"], std::get<2>(bad[i]));
     EXPECT_NE(e["message"].get<std::string>().find("类型不匹配"), std::string::npos);
   }
-  int progress = 0;
-  for (const auto& e : events) progress += e["event"] == "ImportOneRow";
-  EXPECT_EQ(progress, 6);
+  // Progress only moves on, and reaches the last record.
+  json lastRow;
+  for (const auto& e : events)
+    if (e["event"] == "ImportOneRow") {
+      if (!lastRow.is_null()) EXPECT_GT(e["lRow"], lastRow["lRow"]);
+      lastRow = e;
+    }
+  EXPECT_EQ(lastRow, json({{"event", "ImportOneRow"}, {"lRow", 6}, {"dblRate", 100}}));
+  // Errors and the other events are each handed on.
+  for (const char* kind : {"Error", "Result", "DryRun"}) {
+    EXPECT_EQ(std::count_if(events.begin(), events.end(), [&](const json& e) { return e["event"] == kind; }),
+              std::string(kind) == "Error" ? 3 : 1) << kind;
+  }
   EXPECT_EQ(Count(103), before);  // a dry run stores nothing
 
   r = StartRun(upload, "103", false);
@@ -505,6 +517,43 @@ TEST(ServeCommand, PrintsTheAddressWarnsForAnotherAddressAndEndsOnCtrlC) {
   std::ifstream in(home.file("stderr.txt"));
   std::string said((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   EXPECT_EQ(said, "无法提供网页：" + test::ErrorOf([&] { LedgerStore::ForPath(home.file("none.db")); }) + "\n");
+}
+
+}  // namespace
+}  // namespace morvent::web
+
+namespace morvent::web {
+namespace {
+
+// A run keeps the last of consecutive row events only, whatever the
+// number of records; a reader that came late still gets every other event
+// and the latest progress.
+TEST(RunEvents, RowsInARowAreKeptAsTheLastOfThem) {
+  test::TempDir dir;
+  const std::string script =
+      "for i in $(seq 1 5000); do echo '{\"event\":\"ImportOneRow\",\"lRow\":'$i',\"dblRate\":50}'; done;"
+      "printf '%s\\n' '{\"event\":\"Error\",\"sErrMsg\":\"x\\r表格位置：第 9 行\",\"row\":7,\"number\":\"N\"}';"
+      "echo '{\"event\":\"ImportOneRow\",\"lRow\":5001,\"dblRate\":100}';"
+      "echo '{\"event\":\"Result\",\"value\":true,\"created\":5000,\"failed\":1}'";
+  std::atomic<bool> ended{false};
+  web::Run run("r", "/bin/sh", {"-c", script}, dir.path(), "", json::object(), [&] { ended = true; });
+  bool done = false;
+  web::Run::Place first;
+  while (!done) run.EventsFrom(first, 1000, done);
+  EXPECT_TRUE(ended);
+  web::Run::Place late;
+  std::vector<json> seen;
+  for (const auto& line : run.EventsFrom(late, 0, done)) seen.push_back(json::parse(line));
+  ASSERT_EQ(seen.size(), 4u);
+  EXPECT_EQ(seen[0]["lRow"], 5000);
+  EXPECT_EQ(seen[1]["event"], "Error");
+  EXPECT_EQ(seen[2]["lRow"], 5001);
+  EXPECT_EQ(seen[3]["event"], "Result");
+  EXPECT_TRUE(run.EventsFrom(late, 0, done).empty());
+  const json state = run.State();
+  EXPECT_EQ(state["rows"], 5001);
+  EXPECT_EQ(state["counts"]["created"], 5000);
+  EXPECT_EQ(state["errors"], json::parse(R"([{"row":9,"number":"N","key":"","value":"","element":"","message":"x\n表格位置：第 9 行"}])"));
 }
 
 }  // namespace
