@@ -103,9 +103,21 @@ class BrowserTest(unittest.TestCase):
         assert cls.url.startswith("http://127.0.0.1:"), cls.url
         options = webdriver.ChromeOptions()
         options.binary_location = CHROMIUM
-        for a in ("--headless=new", "--no-sandbox", "--disable-gpu", "--window-size=1280,900", "--lang=zh-CN"):
+        # A profile of its own: a browser another test or user runs keeps
+        # the default one locked.
+        for a in ("--headless=new", "--no-sandbox", "--disable-gpu", "--window-size=1280,900", "--lang=zh-CN",
+                  "--user-data-dir=" + os.path.join(cls.tmp, "profile")):
             options.add_argument(a)
-        cls.driver = webdriver.Chrome(service=Service(DRIVER), options=options)
+        # A loaded machine may miss the browser's start-up deadline once.
+        for attempt in range(3):
+            try:
+                cls.driver = webdriver.Chrome(service=Service(DRIVER), options=options)
+                break
+            except Exception as e:  # selenium's SessionNotCreatedException and the like
+                if attempt == 2:
+                    cls.server.terminate()
+                    raise
+                print("the browser did not start, trying again:", e, file=sys.stderr)
         cls.driver.execute_cdp_cmd("Page.setDownloadBehavior", {"behavior": "allow", "downloadPath": cls.downloads})
 
     @classmethod
