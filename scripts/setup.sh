@@ -4,12 +4,12 @@ set -euo pipefail
 packages=(build-essential cmake pkg-config libxml2-dev libxml2-utils libsqlite3-dev sqlite3
           libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev nlohmann-json3-dev
           locales clang libclang-rt-14-dev ccache
-          libpq-dev postgresql postgresql-common libxlsxwriter-dev libzip-dev libcsv-dev
-          libcpp-httplib-dev chromium chromium-driver python3-selenium fonts-wqy-microhei)
+          libpq-dev postgresql postgresql-common libxlsxwriter-dev libzip-dev libcsv-dev)
 # locales for the decimal-comma test, clang for scripts/fuzz.sh, ccache for rebuilds, the server for the
-# server ledger's tests; xlsxwriter, zip and csv for spreadsheets; httplib for `morvent serve`, and
-# chromium with its driver, selenium and a Chinese font for the page's browser test and its screenshots
+# server ledger's tests; xlsxwriter, zip and csv for spreadsheets
 missing=()
+# httplib for `morvent serve`; chromium with its driver, selenium and a Chinese font for the page's browser test
+packages+=(libcpp-httplib-dev chromium chromium-driver python3-selenium fonts-wqy-microhei)
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
 done
