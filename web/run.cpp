@@ -83,6 +83,11 @@ void Run::Event(const std::string& line) {
     } else if (event == "Result") {
       for (const char* k : {"created", "kept", "overwritten", "failed", "bareParents"})
         counts_[k] = counts_.value(k, int64_t{0}) + j.value(k, int64_t{0});
+    } else if (event == "Warning") {
+      // What the tool says of its errors file names the server's folder;
+      // the page offers the file itself.
+      const std::string text = j.value("text", "");
+      if (errorsBook_.empty() || text.find(errorsBook_) == std::string::npos) warnings_.push_back(OneLine(text));
     } else if (event == "Summary") {
       element_ = j.value("element", "");
     }
@@ -122,6 +127,7 @@ nlohmann::json Run::State() {
   j["rate"] = rate_;
   j["counts"] = counts_;
   j["errors"] = errors_;
+  j["warnings"] = warnings_;
   j["errorsBook"] = false;
   if (done_) {
     std::ifstream book(errorsBook_);

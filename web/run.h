@@ -37,7 +37,8 @@ class Run {
   // the last of them only, so a long run costs no memory per record: a
   // reader is handed each event but may miss rows between two it sees.
   std::vector<std::string> EventsFrom(Place& place, int waitMs, bool& done);
-  // {"id", "done", "status", "cancelled", "rows", "rate", "counts", "errors", "errorsBook", "failure", ...about}
+  // {"id", "done", "status", "cancelled", "rows", "rate", "counts", "errors", "warnings", "errorsBook",
+  // "notes" (the tool's last lines on stderr, once done), ...about}
   nlohmann::json State();
   void Cancel();
   bool Done();
@@ -56,6 +57,7 @@ class Run {
   uint64_t rowSeq_ = 0;  // moves on with every row event
   nlohmann::json counts_ = nlohmann::json::object();
   nlohmann::json errors_ = nlohmann::json::array();
+  nlohmann::json warnings_ = nlohmann::json::array();
   int32_t rows_ = 0;
   double rate_ = 0;
   std::string element_;

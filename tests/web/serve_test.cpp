@@ -534,9 +534,11 @@ TEST(RunEvents, RowsInARowAreKeptAsTheLastOfThem) {
       "for i in $(seq 1 5000); do echo '{\"event\":\"ImportOneRow\",\"lRow\":'$i',\"dblRate\":50}'; done;"
       "printf '%s\\n' '{\"event\":\"Error\",\"sErrMsg\":\"x\\r表格位置：第 9 行\",\"row\":7,\"number\":\"N\"}';"
       "echo '{\"event\":\"ImportOneRow\",\"lRow\":5001,\"dblRate\":100}';"
+      "echo '{\"event\":\"Warning\",\"text\":\"键 A 不会被引入\"}';"
+      "echo '{\"event\":\"Warning\",\"text\":\"出错的 1 行已写入 " + dir.file("errors.xlsx") + "，改正后可直接引入\"}';"
       "echo '{\"event\":\"Result\",\"value\":true,\"created\":5000,\"failed\":1}'";
   std::atomic<bool> ended{false};
-  web::Run run("r", "/bin/sh", {"-c", script}, dir.path(), "", json::object(), [&] { ended = true; });
+  web::Run run("r", "/bin/sh", {"-c", script}, dir.path(), dir.file("errors.xlsx"), json::object(), [&] { ended = true; });
   bool done = false;
   web::Run::Place first;
   while (!done) run.EventsFrom(first, 1000, done);
@@ -544,15 +546,17 @@ TEST(RunEvents, RowsInARowAreKeptAsTheLastOfThem) {
   web::Run::Place late;
   std::vector<json> seen;
   for (const auto& line : run.EventsFrom(late, 0, done)) seen.push_back(json::parse(line));
-  ASSERT_EQ(seen.size(), 4u);
+  ASSERT_EQ(seen.size(), 6u);
   EXPECT_EQ(seen[0]["lRow"], 5000);
   EXPECT_EQ(seen[1]["event"], "Error");
   EXPECT_EQ(seen[2]["lRow"], 5001);
-  EXPECT_EQ(seen[3]["event"], "Result");
+  EXPECT_EQ(seen[5]["event"], "Result");
   EXPECT_TRUE(run.EventsFrom(late, 0, done).empty());
   const json state = run.State();
   EXPECT_EQ(state["rows"], 5001);
   EXPECT_EQ(state["counts"]["created"], 5000);
+  // The page is not told where the server keeps the errors workbook.
+  EXPECT_EQ(state["warnings"], json({"键 A 不会被引入"}));
   EXPECT_EQ(state["errors"], json::parse(R"([{"row":9,"number":"N","key":"","value":"","element":"","message":"x\n表格位置：第 9 行"}])"));
 }
 

@@ -151,7 +151,7 @@ async function startRun(dryRun) {
   $('progress').value = state.cancelled ? $('progress').value : 100;
   showCounts(state.counts);
   showErrors(state.errors);
-  const notes = state.notes || [];
+  const notes = (state.warnings || []).map((w) => '警告：' + w).concat(state.notes || []);
   for (const n of notes) { const li = document.createElement('li'); li.textContent = n; $('run-notes').appendChild(li); }
   const ok = state.status === 0 || state.status === 4;
   if (state.cancelled) $('run-status').textContent = dryRun ? '预演已取消，未保存任何记录' : '引入已取消，已处理的记录已保存';
