@@ -300,6 +300,25 @@ TEST_F(Serve, DryRunShowsCountsAndErrorsThenTheRunStoresAndOffersTheErrorsWorkbo
   EXPECT_EQ(log["entries"].back()["message"], entries.front().message);
 }
 
+// The whole ledger from one workbook, as `export --all` writes it: every
+// object is already there, so the preview keeps them all.
+TEST_F(Serve, AWholeLedgerWorkbookIsPreviewedKindByKind) {
+  const std::string book = home.file("book.xlsx");
+  Child exporting(Tool(), {"export", "--ledger", ledger, "--all", book, "--quiet"}, home.file("export.txt"));
+  ASSERT_EQ(exporting.Wait([](const std::string&) {}), 0);
+  std::ifstream in(book, std::ios::binary);
+  const std::string content((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  auto r = StartRun(Upload("book.xlsx", content), "all", true);
+  ASSERT_TRUE(r && r->status == 200) << (r ? r->body : "");
+  const json end = Follow(Json(r)["run"]);
+  EXPECT_EQ(end["status"], 0);
+  EXPECT_EQ(end["title"], "整个账套");
+  EXPECT_EQ(end["errors"], json::array());
+  EXPECT_EQ(end["counts"]["created"], 0);
+  EXPECT_GT(end["counts"]["kept"], Count(102));
+  EXPECT_FALSE(end["errorsBook"]);
+}
+
 TEST_F(Serve, RefusesWhatIsNoDataFileOrNoKind) {
   struct Case {
     std::string name, kind;
