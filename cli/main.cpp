@@ -14,6 +14,7 @@
 #include "cli/help.h"
 #include "cli/inspect.h"
 #include "cli/sheets.h"
+#include "web/server.h"
 
 int main(int argc, char** argv) {
   using namespace morvent::cli;
@@ -107,6 +108,15 @@ int main(int argc, char** argv) {
   std::optional<int> tail;
   logCmd->add_option("--tail", tail, "只显示最后 N 条")->type_name("N")->check(Count());
 
+  auto* serveCmd = app.add_subcommand("serve", "在本机提供交换网页：浏览、引入（预演、进度、取消）、导出、模板与日志");
+  morvent::web::ServeOptions serve;
+  int64_t maxUploadMb = morvent::web::kDefaultMaxUploadMb;
+  serveCmd->add_option("-l,--ledger", serve.ledger, "账套文件（启动后不再改变）")->required();
+  serveCmd->add_option("--port", serve.port, "端口（默认 8080，0 为任一空闲端口）")->check(CLI::Range(0, 65535));
+  serveCmd->add_option("--bind", serve.bind, "监听地址（默认 127.0.0.1，只有本机能连接）");
+  serveCmd->add_option("--max-upload", maxUploadMb, "上传文件的大小上限，单位 MB（默认 200）")
+      ->type_name("MB")->check(CLI::Range(int64_t{1}, int64_t{1} << 20));
+
   Localize(app);  // after every option, so each is put into Chinese
 
   if (auto unknown = UnknownCommand(app, argc, argv)) {
@@ -136,6 +146,10 @@ int main(int argc, char** argv) {
       (!imp.all.empty() || SheetFormatOf(imp.file).empty() || SheetFormatOf(imp.errorsOut).empty())) {
     std::cerr << "import：--errors-out 需要 --type 与 .xlsx 或 .csv 的 --file，错误文件也应为 .xlsx 或 .csv" << std::endl;
     return kExitUsage;
+  }
+  if (*serveCmd) {
+    serve.maxUploadBytes = maxUploadMb * 1024 * 1024;
+    return morvent::web::RunServe(serve);
   }
   if (*exportCmd) return RunExport(exp);
   if (*importCmd) return RunImport(imp);

@@ -27,6 +27,7 @@ _morvent() {
     --on-error) COMPREPLY=($(compgen -W "stop skip" -- "$cur")); return ;;
     --events) COMPREPLY=($(compgen -W "text jsonl" -- "$cur")); return ;;
     --imp-style | --coding-style) COMPREPLY=($(compgen -W "1 2" -- "$cur")); return ;;
+    --port | --bind | --max-upload) return ;;
     --all) COMPREPLY=($(compgen -d -- "$cur")); return ;;
     --ledger | -l | --file | -f) COMPREPLY=($(compgen -f -- "$cur")); return ;;
   esac

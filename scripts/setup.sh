@@ -9,6 +9,8 @@ packages=(build-essential cmake pkg-config libxml2-dev libxml2-utils libsqlite3-
 # locales for the decimal-comma test, clang for scripts/fuzz.sh, ccache for rebuilds, the server for the
 # server ledger's tests; xlsxwriter, zip and csv for spreadsheets; Python, pybind11 and pytest for the Python package
 missing=()
+# httplib for `morvent serve`; chromium with its driver, selenium and a Chinese font for the page's browser test
+packages+=(libcpp-httplib-dev chromium chromium-driver python3-selenium fonts-wqy-microhei)
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
 done

@@ -58,7 +58,7 @@ std::set<std::string> HelpOptions(const std::string& command) {
 TEST(ToolInstall, TheManualPageNamesEveryCommandAndOption) {
   const std::string page = ReadFile(kSource + "/docs/morvent.1");
   for (const char* command :
-       {"", "export", "import", "check", "template", "ledger", "ledger init", "ledger demo", "ledger info", "compare", "types", "log"}) {
+       {"", "export", "import", "check", "template", "ledger", "ledger init", "ledger demo", "ledger info", "compare", "types", "log", "serve"}) {
     SCOPED_TRACE(command);
     const std::set<std::string> options = HelpOptions(command);
     EXPECT_FALSE(options.empty());

@@ -38,7 +38,7 @@ TEST(DidYouMean, TheToolAnswersWithTheClosestCommandOptionOrKind) {
   const std::vector<Case> cases = {
       {"importt", "用法错误：没有命令“importt”，是否应为 import？\n" + help},
       {"ledger inti x.db", "用法错误：没有命令“inti”，是否应为 init？\n" + help},
-      {"frobnicate", "用法错误：没有命令“frobnicate”（可用的命令：export、import、check、template、ledger、compare、types、log）\n" + help},
+      {"frobnicate", "用法错误：没有命令“frobnicate”（可用的命令：export、import、check、template、ledger、compare、types、log、serve）\n" + help},
       {"export --ledger x.db --type Departmen --file y.xml",
        "未知的基础资料类型：Departmen，是否应为 Department？（见 morvent types）\n"},
       {"export --leger x.db",
