@@ -109,6 +109,16 @@ std::string Trimmed(std::string s) {
   return b == std::string::npos ? std::string() : s.substr(b, e - b + 1);
 }
 
+// Whether a number may stand where the file puts it: one level below its
+// parent's ("01.02" under "01"), or undotted without a parent. The tool
+// refuses any other record.
+bool PlacedRight(const std::string& number, const std::string* parent) {
+  if (!parent) return number.find('.') == std::string::npos;
+  const std::string& p = *parent;
+  return number.size() > p.size() + 1 && number.compare(0, p.size(), p) == 0 && number[p.size()] == '.' &&
+         number.find('.', p.size() + 1) == std::string::npos;
+}
+
 // The first problem the parser or the validator reports stops the import.
 struct Problems {
   std::string first;

@@ -242,20 +242,15 @@ class NestedImporter {
   // As for departments: a record not one level below its parent is
   // refused, one already there kept, a missing parent made bare.
   void Store(const NestedRecord& d) {
-    std::string number = Trimmed(d.number);
-    sqlite3_int64 parent = 0;
-    if (d.hasParent) {
-      std::string pnum = Trimmed(d.parentNumber);
-      if (number.size() <= pnum.size() + 1 || number.compare(0, pnum.size(), pnum) != 0 || number[pnum.size()] != '.' ||
-          number.find('.', pnum.size() + 1) != std::string::npos) {
-        ++refused;
-        return;
-      }
-      parent = Find(pnum);
-      if (!parent) parent = Insert(pnum, d.parentName, nullptr, 0);
-    } else if (number.find('.') != std::string::npos) {
+    const std::string number = Trimmed(d.number), pnum = Trimmed(d.parentNumber);
+    if (!PlacedRight(number, d.hasParent ? &pnum : nullptr)) {
       ++refused;
       return;
+    }
+    sqlite3_int64 parent = 0;
+    if (d.hasParent) {
+      parent = Find(pnum);
+      if (!parent) parent = Insert(pnum, d.parentName, nullptr, 0);
     }
     if (Find(number)) {
       ++kept;
