@@ -3,6 +3,8 @@
 #include <libpq-fe.h>
 
 #include <cctype>
+#include <charconv>
+#include <map>
 #include <cstdlib>
 #include <cstring>
 #include <optional>
@@ -17,7 +19,7 @@ namespace morvent {
 namespace {
 
 // Type OIDs of the server's built-in types (pg_type.h is a server header).
-constexpr Oid kBool = 16, kInt8 = 20, kInt2 = 21, kInt4 = 23, kFloat4 = 700, kFloat8 = 701, kNumeric = 1700;
+constexpr Oid kBool = 16, kInt8 = 20, kInt2 = 21, kInt4 = 23, kText = 25, kFloat4 = 700, kFloat8 = 701, kNumeric = 1700;
 
 bool StartsWithWord(std::string_view sql, std::string_view word) {
   size_t i = 0;
@@ -26,6 +28,14 @@ bool StartsWithWord(std::string_view sql, std::string_view word) {
   for (size_t k = 0; k < word.size(); ++k)
     if (std::toupper(static_cast<unsigned char>(sql[i + k])) != word[k]) return false;
   return true;
+}
+
+// Transaction control and session settings: run as they are, never inside
+// the savepoint that keeps another statement's failure to itself.
+bool IsControl(std::string_view sql) {
+  for (const char* w : {"SAVEPOINT", "RELEASE", "ROLLBACK", "BEGIN", "COMMIT", "END", "START", "SET", "DEALLOCATE"})
+    if (StartsWithWord(sql, w)) return true;
+  return false;
 }
 
 // The store's class of a server error, by its SQLSTATE.
@@ -49,19 +59,57 @@ std::string Trimmed(const char* text) {
   return s;
 }
 
+// The server folds unquoted names to lower case; the store's callers know
+// the ledger's columns as the SQL wrote them ("FItemID"). Lower-case name
+// to the spelling in the statement's text.
+using NameCase = std::map<std::string, std::string, std::less<>>;
+NameCase NamesOf(std::string_view sql) {
+  NameCase names;
+  for (size_t i = 0; i < sql.size();) {
+    const auto c = static_cast<unsigned char>(sql[i]);
+    if (!std::isalpha(c) && c != '_') {
+      ++i;
+      continue;
+    }
+    size_t j = i;
+    bool upper = false;
+    while (j < sql.size() && (std::isalnum(static_cast<unsigned char>(sql[j])) || sql[j] == '_')) {
+      upper = upper || std::isupper(static_cast<unsigned char>(sql[j]));
+      ++j;
+    }
+    if (upper) {
+      std::string word(sql.substr(i, j - i));
+      std::string lower = word;
+      for (char& ch : lower) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+      names.emplace(std::move(lower), std::move(word));
+    }
+    i = j;
+  }
+  return names;
+}
+
 class PgConnection;
 
 class PgStatement final : public DbStatement {
  public:
-  PgStatement(PgConnection& conn, std::string name, int params, bool readOnly)
-      : conn_(conn), name_(std::move(name)), params_(static_cast<size_t>(params)), readOnly_(readOnly) {}
+  // columns: the names of the result's columns as the SQL wrote them.
+  PgStatement(PgConnection& conn, std::string name, int params, bool readOnly, bool control,
+              std::vector<std::string> columns)
+      : conn_(conn),
+        name_(std::move(name)),
+        params_(static_cast<size_t>(params)),
+        readOnly_(readOnly),
+        control_(control),
+        columns_(std::move(columns)) {}
   ~PgStatement() override;
 
   bool BindInt(int index, int64_t value) override { return Set(index, std::to_string(value)); }
   bool BindReal(int index, double value) override {
+    // The shortest text that reads back as the same double: a text column
+    // (an item's field) keeps it as written.
     char buf[32];
-    std::snprintf(buf, sizeof buf, "%.17g", value);
-    return Set(index, buf);
+    const auto end = std::to_chars(buf, buf + sizeof buf, value).ptr;
+    return Set(index, std::string(buf, end));
   }
   bool BindText(int index, std::string_view text) override {
     // The server's text cannot hold a NUL; what follows one is not sent.
@@ -85,10 +133,10 @@ class PgStatement final : public DbStatement {
   bool Running() const override { return result_ != nullptr; }
   bool ReadOnly() const override { return readOnly_; }
 
-  int Columns() const override { return result_ ? PQnfields(result_) : 0; }
+  // Known from the statement's description, before it runs.
+  int Columns() const override { return static_cast<int>(columns_.size()); }
   std::string ColumnName(int column) const override {
-    const char* n = result_ ? PQfname(result_, column) : nullptr;
-    return n ? n : "";
+    return column >= 0 && static_cast<size_t>(column) < columns_.size() ? columns_[static_cast<size_t>(column)] : "";
   }
   Type ColumnType(int column) const override {
     if (PQgetisnull(result_, row_, column)) return Type::Null;
@@ -128,6 +176,8 @@ class PgStatement final : public DbStatement {
   std::string name_;
   std::vector<std::optional<std::string>> params_;
   bool readOnly_;
+  bool control_;
+  std::vector<std::string> columns_;
   PGresult* result_ = nullptr;
   int row_ = -1;
 };
@@ -140,23 +190,65 @@ class PgConnection final : public DbConnection {
   DbStatement* Prepare(const char* sql, size_t size) override {
     const std::string text = ServerSql(std::string_view(sql, size));
     const std::string name = "m" + std::to_string(++statements_);
-    PGresult* r = PQprepare(conn_, name.c_str(), text.c_str(), 0, nullptr);
-    if (!Check(r, PGRES_COMMAND_OK)) return nullptr;
+    // The server infers each parameter's type from where it stands; one the
+    // text never uses (SQLite binds those freely) is text.
+    std::vector<Oid> types;
+    for (size_t i = 0; i < text.size(); ++i) {
+      if (text[i] != '$' || i + 1 >= text.size() || !std::isdigit(static_cast<unsigned char>(text[i + 1]))) continue;
+      const size_t n = std::strtoul(text.c_str() + i + 1, nullptr, 10);
+      if (n > types.size()) types.resize(n, kText);
+      types[n - 1] = 0;
+    }
+    // Text the server refuses spoils an open transaction as a failed
+    // statement does.
+    const bool guard = Open();
+    if (guard && !Control("SAVEPOINT morvent_s")) return nullptr;
+    PGresult* r = PQprepare(conn_, name.c_str(), text.c_str(), static_cast<int>(types.size()), types.data());
+    if (!Check(r, PGRES_COMMAND_OK)) {
+      if (guard) Undo();
+      return nullptr;
+    }
+    if (guard && !Control("RELEASE morvent_s")) return nullptr;
     PGresult* d = PQdescribePrepared(conn_, name.c_str());
     const int params = d && PQresultStatus(d) == PGRES_COMMAND_OK ? PQnparams(d) : -1;
     if (params < 0) Failed(d);
+    const std::string_view view(text);
+    std::vector<std::string> columns;
+    if (params >= 0) {
+      const NameCase names = NamesOf(view);
+      for (int c = 0; c < PQnfields(d); ++c) {
+        const char* n = PQfname(d, c);
+        auto it = names.find(n);
+        columns.push_back(it != names.end() ? it->second : n);
+      }
+    }
     PQclear(d);
     if (params < 0) return nullptr;
-    const std::string_view view(text);
     const bool readOnly = StartsWithWord(view, "SELECT") || StartsWithWord(view, "VALUES");
-    return new PgStatement(*this, name, params, readOnly);
+    return new PgStatement(*this, name, params, readOnly, IsControl(view), std::move(columns));
   }
   bool Exec(const char* sql) override {
+    const bool guard = Open() && !IsControl(sql);
+    if (guard && !Control("SAVEPOINT morvent_s")) return false;
+    if (!ExecText(sql)) {
+      if (guard) Undo();
+      return false;
+    }
+    return !guard || Control("RELEASE morvent_s");
+  }
+  bool ExecText(const char* sql) {
     PGresult* r = PQexec(conn_, ServerSql(sql).c_str());
     const ExecStatusType status = r ? PQresultStatus(r) : PGRES_FATAL_ERROR;
     if (status == PGRES_EMPTY_QUERY) {
       PQclear(r);
       return true;
+    }
+    // The server answers COMMIT of a transaction a failed statement spoiled
+    // with a rollback, and calls that success: the work is gone.
+    if (status == PGRES_COMMAND_OK && StartsWithWord(sql, "COMMIT") && std::strcmp(PQcmdStatus(r), "ROLLBACK") == 0) {
+      PQclear(r);
+      failure_ = {DbFault::Other, 0, "a statement failed earlier in the transaction; COMMIT rolled it back"};
+      return false;
     }
     return Check(r, PGRES_COMMAND_OK);
   }
@@ -187,6 +279,20 @@ class PgConnection final : public DbConnection {
   }
   const char* SequenceTable() const override { return nullptr; }
   const char* RaiseSequenceSql() const override { return nullptr; }
+  std::string CountTriggersSql(const std::string& table, const std::string& scopeColumn) const override {
+    return ServerCountTriggersSql(table, scopeColumn);
+  }
+  std::string SettleSequencesSql() const override {
+    // Every identity column of the ledger's schema continues past its
+    // table's largest ID.
+    return "DO $$DECLARE r record; BEGIN\n"
+           "FOR r IN SELECT table_name AS t, column_name AS c FROM information_schema.columns\n"
+           "  WHERE table_schema = current_schema() AND is_identity = 'YES' LOOP\n"
+           "  EXECUTE format('SELECT setval(pg_get_serial_sequence(%L, %L), coalesce(max(%I), 0) + 1, false) FROM %I',\n"
+           "    r.t, r.c, r.c, r.t);\n"
+           "END LOOP; END$$";
+  }
+  bool OnServer() const override { return true; }
 
   // Takes r; answers whether it has the status wanted (or rows), keeping
   // its changes, or the failure.
@@ -210,6 +316,70 @@ class PgConnection final : public DbConnection {
   }
   PGconn* Handle() const { return conn_; }
 
+  // In a transaction that no failure has spoiled.
+  bool Open() const { return PQtransactionStatus(conn_) == PQTRANS_INTRANS; }
+  // Runs a control statement; false (with the failure) when it failed.
+  bool Control(const char* sql) { return Check(PQexec(conn_, sql), PGRES_COMMAND_OK); }
+  // After a statement failed inside the savepoint morvent_s: back to it,
+  // so that only the statement is undone; when even that fails, the whole
+  // transaction goes, as the store expects of an engine that could not
+  // keep it. The statement's failure stays the one reported.
+  void Undo() {
+    const DbFailure failed = failure_;
+    if (PQstatus(conn_) == CONNECTION_OK && !Control("ROLLBACK TO morvent_s; RELEASE morvent_s") &&
+        PQstatus(conn_) == CONNECTION_OK)
+      PQclear(PQexec(conn_, "ROLLBACK"));
+    failure_ = failed;
+  }
+
+  // Runs a prepared statement. Inside a transaction it runs in a savepoint
+  // of its own, sent in one pipeline with it: one round trip, and a failure
+  // undoes only the statement, as an embedded engine does.
+  // The failed statement's result (its failure noted) or nullptr stand
+  // for failure alike; the caller takes a result it gets.
+  PGresult* Run(const std::string& name, const std::vector<const char*>& values, bool control) {
+    const int n = static_cast<int>(values.size());
+    if (control || !Open() || !PQenterPipelineMode(conn_)) {
+      PGresult* r = PQexecPrepared(conn_, name.c_str(), n, values.data(), nullptr, nullptr, 0);
+      if (!Succeeded(r)) Failed(r);
+      return r;
+    }
+    const bool sent = PQsendQueryParams(conn_, "SAVEPOINT morvent_s", 0, nullptr, nullptr, nullptr, nullptr, 0) &&
+                      PQsendQueryPrepared(conn_, name.c_str(), n, values.data(), nullptr, nullptr, 0) &&
+                      PQsendQueryParams(conn_, "RELEASE morvent_s", 0, nullptr, nullptr, nullptr, nullptr, 0) &&
+                      PQpipelineSync(conn_);
+    PGresult* results[3] = {nullptr, nullptr, nullptr};
+    if (sent) {
+      for (auto& result : results) {
+        result = PQgetResult(conn_);
+        if (!result) break;  // the connection is gone
+        while (PGresult* more = PQgetResult(conn_)) PQclear(more);
+      }
+      if (results[2]) PQclear(PQgetResult(conn_));  // the sync
+    }
+    PQexitPipelineMode(conn_);
+    PGresult* main = results[1];
+    // The first that failed says why: the savepoint, the statement, or
+    // the release of its savepoint.
+    PGresult* failed = nullptr;
+    bool ok = sent;
+    for (PGresult* r : results) {
+      if (!ok) break;
+      ok = Succeeded(r);
+      if (!ok) failed = r;
+    }
+    if (!ok) Failed(failed);
+    PQclear(results[0]);
+    PQclear(results[2]);
+    if (ok) return main;
+    Undo();
+    PQclear(main);
+    return nullptr;
+  }
+  static bool Succeeded(const PGresult* r) {
+    return r && (PQresultStatus(r) == PGRES_TUPLES_OK || PQresultStatus(r) == PGRES_COMMAND_OK);
+  }
+
  private:
   PGconn* conn_;
   CountKeeper counts_;
@@ -228,12 +398,10 @@ DbStatement::Step PgStatement::Next() {
   if (!result_) {
     std::vector<const char*> values(params_.size());
     for (size_t i = 0; i < params_.size(); ++i) values[i] = params_[i] ? params_[i]->c_str() : nullptr;
-    result_ = PQexecPrepared(conn_.Handle(), name_.c_str(), static_cast<int>(values.size()), values.data(), nullptr,
-                             nullptr, 0);
+    result_ = conn_.Run(name_, values, control_);
     const ExecStatusType status = result_ ? PQresultStatus(result_) : PGRES_FATAL_ERROR;
     if (status != PGRES_TUPLES_OK && status != PGRES_COMMAND_OK) {
-      conn_.Failed(result_);
-      Reset();
+      Reset();  // the connection noted why
       return Step::Failed;
     }
     conn_.Counted(result_);
@@ -268,6 +436,9 @@ std::string MaskPassword(const std::string& connection) {
 }
 
 std::string ServerSql(std::string_view sql) {
+  static const std::regex createTable(R"(\bCREATE\s+TABLE\b)", std::regex::icase);
+  static const std::regex real(R"(\bREAL\b)", std::regex::icase);
+  static const std::regex untyped(R"((\n[ \t]*)([A-Za-z_]\w*)[ \t]*(,|\)))");
   // Placeholders outside quotes: ?N keeps its number, a bare ? takes the
   // next after the largest so far (as SQLite numbers them).
   std::string out;
@@ -293,12 +464,87 @@ std::string ServerSql(std::string_view sql) {
       out += c;
     }
   }
+  if (std::regex_search(out, createTable)) {
+    // Columns the server must have a type for: SQLite's REAL is the
+    // server's double, a column of any type keeps text.
+    out = std::regex_replace(out, real, "DOUBLE PRECISION");
+    out = std::regex_replace(out, untyped, "$1$2 TEXT$3");
+  }
   static const std::regex identity(R"(\bINTEGER\s+PRIMARY\s+KEY(\s+AUTOINCREMENT)?)", std::regex::icase);
   static const std::regex withoutRowid(R"(\)\s*WITHOUT\s+ROWID)", std::regex::icase);
   static const std::regex beginImmediate(R"(^\s*BEGIN\s+IMMEDIATE\b)", std::regex::icase);
   out = std::regex_replace(out, identity, "INTEGER GENERATED BY DEFAULT AS IDENTITY PRIMARY KEY");
   out = std::regex_replace(out, withoutRowid, ")");
   return std::regex_replace(out, beginImmediate, "BEGIN");
+}
+
+std::string ServerCountTriggersSql(const std::string& table, const std::string& scopeColumn) {
+  // Row triggers, like the file's: every client's rows are counted in the
+  // client's own transaction, and the count row's lock queues the clients'
+  // commits to it, so no change is lost or counted twice.
+  const std::string scoped = "'" + table + ":" + scopeColumn + "'";
+  auto up = [](const std::string& key, const std::string& scope) {
+    return "INSERT INTO ledger_counts VALUES (" + key + ", " + scope +
+           ", 1) ON CONFLICT (FTable, FScope) DO UPDATE SET FCount = ledger_counts.FCount + 1;\n";
+  };
+  auto down = [](const std::string& key, const std::string& scope) {
+    return "UPDATE ledger_counts SET FCount = FCount - 1 WHERE FTable = " + key + " AND FScope = " + scope + ";\n";
+  };
+  auto function = [&](const std::string& name, const std::string& body, const std::string& when) {
+    return "CREATE FUNCTION " + name + "() RETURNS trigger LANGUAGE plpgsql AS $f$BEGIN\n" + body +
+           "RETURN NULL; END$f$;\nCREATE TRIGGER " + name + " " + when + " ON " + table + " FOR EACH ROW " +
+           (name.size() > 4 && name.substr(name.size() - 4) == "_upd"
+                ? "WHEN (OLD." + scopeColumn + " IS DISTINCT FROM NEW." + scopeColumn + ") "
+                : "") +
+           "EXECUTE FUNCTION " + name + "();\n";
+  };
+  const std::string self = "'" + table + "'";
+  std::string ins = up(self, "0"), del = down(self, "0");
+  if (!scopeColumn.empty()) {
+    ins += up(scoped, "coalesce(NEW." + scopeColumn + ", 0)");
+    del += down(scoped, "coalesce(OLD." + scopeColumn + ", 0)");
+  }
+  std::string sql = function("tc_" + table + "_ins", ins, "AFTER INSERT") +
+                    function("tc_" + table + "_del", del, "AFTER DELETE");
+  if (!scopeColumn.empty())
+    sql += function("tc_" + table + "_upd",
+                    down(scoped, "coalesce(OLD." + scopeColumn + ", 0)") +
+                        up(scoped, "coalesce(NEW." + scopeColumn + ", 0)"),
+                    "AFTER UPDATE OF " + scopeColumn);
+  return sql;
+}
+
+namespace {
+// The first column of a query's first row, or nullopt with no row.
+std::optional<std::string> ReadOne(DbConnection& conn, const char* sql, const std::string& param) {
+  std::unique_ptr<DbStatement> q(conn.Prepare(sql, std::strlen(sql)));
+  if (!q) return std::nullopt;
+  if (!param.empty()) q->BindText(1, param);
+  if (q->Next() != DbStatement::Step::Row) return std::nullopt;
+  return std::string(q->Text(0));
+}
+}  // namespace
+
+OpenedLedger OpenServerLedger(const std::string& connection) {
+  OpenedLedger opened;
+  opened.connection = ConnectServer(connection);
+  DbConnection& conn = *opened.connection;
+  if (!ReadOne(conn, conn.TableExistsSql(), "ledger_meta")) {
+    if (conn.LastFailure().fault != DbFault::None)
+      ThrowLedgerError("无法读取账套服务器 " + MaskPassword(connection) + "：" + conn.LastFailure().message);
+    ThrowLedgerError("数据库中没有账套：" + MaskPassword(connection));
+  }
+  opened.storedVersion = ReadOne(conn, "SELECT FValue FROM ledger_meta WHERE FKey = ?", "schema_version").value_or("");
+  return opened;
+}
+
+std::unique_ptr<DbConnection> CreateServerLedger(const std::string& connection) {
+  auto conn = ConnectServer(connection);
+  const auto tables =
+      ReadOne(*conn, "SELECT count(*) FROM information_schema.tables WHERE table_schema = current_schema()", "");
+  if (!tables) ThrowLedgerError("无法读取账套服务器 " + MaskPassword(connection) + "：" + conn->LastFailure().message);
+  if (*tables != "0") ThrowLedgerError("数据库中已有数据表，不能新建账套：" + MaskPassword(connection));
+  return conn;
 }
 
 std::unique_ptr<DbConnection> ConnectServer(const std::string& connection) {

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -14,6 +15,7 @@
 #include "store/ledger_store.h"
 #include "store/pg_driver.h"
 #include "store/sqlite_driver.h"
+#include "tests/support/server_fixture.h"
 #include "tests/support/support.h"
 
 namespace morvent::test {
@@ -243,21 +245,26 @@ TEST(ServerSource, ConnectionFailureNamesTheServerWithoutThePassword) {
   EXPECT_EQ(error.find("topsecret"), std::string::npos) << error;
 }
 
-TEST(ServerSource, StoreRefusesAServerPlainlyWithoutThePassword) {
+TEST(ServerSource, StoreTakesAServerSourceForAServerAndNeverForAFile) {
   // Taken for a file, the source came back whole in "账套文件不存在：…"
-  // (and a key/value string made a file of that name: here, if ever).
+  // (and a key/value string made a file of that name): now it is dialled,
+  // and the failure names the server without its password.
   TempDir dir;
   const auto cwd = std::filesystem::current_path();
   std::filesystem::current_path(dir.file(""));
-  const std::string refused = "暂不能使用数据库服务器上的账套（";
   const std::pair<std::string, std::string> cases[] = {
-      {"postgresql://acct:topsecret@db/ledger", "postgresql://acct:***@db/ledger"},
-      {"host=db password=topsecret dbname=ledger", "host=db password=*** dbname=ledger"},
+      {"postgresql://acct:topsecret@/ledger?host=/nonexistent-morvent-dir",
+       "postgresql://acct:***@/ledger?host=/nonexistent-morvent-dir"},
+      {"host=/nonexistent-morvent-dir password=topsecret dbname=ledger",
+       "host=/nonexistent-morvent-dir password=*** dbname=ledger"},
   };
   for (const auto& [source, shown] : cases) {
-    const std::string want = refused + shown + "），请使用账套文件";
-    EXPECT_EQ(ErrorOf([&] { LedgerStore::ForProps("Data Source=" + source + ";AcctType=QY"); }), want);
-    EXPECT_EQ(ErrorOf([&] { CreateLedger(source); }), want);
+    const std::string want = "无法连接账套服务器 " + shown + "：";
+    for (const std::string& error : {ErrorOf([&] { LedgerStore::ForProps("Data Source=" + source + ";AcctType=QY"); }),
+                                     ErrorOf([&] { CreateLedger(source); })}) {
+      EXPECT_EQ(error.substr(0, want.size()), want) << error;
+      EXPECT_EQ(error.find("topsecret"), std::string::npos) << error;
+    }
   }
   EXPECT_TRUE(std::filesystem::is_empty(dir.file("")));
   std::filesystem::current_path(cwd);
@@ -295,6 +302,51 @@ TEST(ServerDriver, ALostConnectionIsSaidSo) {
 
 INSTANTIATE_TEST_SUITE_P(Engines, DriverTest, ::testing::ValuesIn(kEngines),
                          [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace
+}  // namespace morvent::test
+
+namespace morvent::test {
+namespace {
+
+TEST(ServerDriver, CommitOfATransactionAFailureSpoiledIsAFailure) {
+  // The server answers such a COMMIT with a rollback and calls it done.
+  if (!TestServer()) GTEST_SKIP() << kNoServer;
+  ServerDatabase db;
+  auto conn = ConnectServer(db.Source());
+  ASSERT_TRUE(conn->Exec("CREATE TABLE t (a INTEGER)"));
+  ASSERT_TRUE(conn->Exec("BEGIN"));
+  ASSERT_TRUE(conn->Exec("INSERT INTO t VALUES (1)"));
+  EXPECT_FALSE(conn->Exec("RELEASE nothing"));  // control statements run bare
+  EXPECT_FALSE(conn->Exec("COMMIT"));
+  EXPECT_EQ(conn->LastFailure().message, "a statement failed earlier in the transaction; COMMIT rolled it back");
+  EXPECT_FALSE(conn->InTransaction());
+  EXPECT_EQ(OutsideCount(db.Source(), "SELECT count(*) FROM t"), 0);
+}
+
+TEST(ServerDriver, AFailedStatementInsideATransactionUndoesOnlyItself) {
+  // Statements, prepared or as text, and text the server cannot parse.
+  if (!TestServer()) GTEST_SKIP() << kNoServer;
+  ServerDatabase db;
+  auto conn = ConnectServer(db.Source());
+  ASSERT_TRUE(conn->Exec("CREATE TABLE t (a INTEGER PRIMARY KEY)"));
+  ASSERT_TRUE(conn->Exec("BEGIN"));
+  ASSERT_TRUE(conn->Exec("INSERT INTO t VALUES (1)"));
+  const char* insert = "INSERT INTO t VALUES (?)";
+  std::unique_ptr<DbStatement> q(conn->Prepare(insert, std::strlen(insert)));
+  ASSERT_TRUE(q);
+  q->BindInt(1, 1);
+  EXPECT_EQ(q->Next(), DbStatement::Step::Failed);
+  EXPECT_NE(conn->LastFailure().message.find("duplicate key"), std::string::npos) << conn->LastFailure().message;
+  EXPECT_FALSE(conn->Exec("INSERT INTO t VALUES (1)"));
+  EXPECT_EQ(conn->Prepare("SELEKT 1", 8), nullptr);
+  EXPECT_TRUE(conn->InTransaction());
+  q->Reset();
+  q->BindInt(1, 2);
+  EXPECT_EQ(q->Next(), DbStatement::Step::Done);
+  EXPECT_TRUE(conn->Exec("COMMIT"));
+  EXPECT_EQ(OutsideCount(db.Source(), "SELECT count(*) FROM t"), 2);
+}
 
 }  // namespace
 }  // namespace morvent::test
