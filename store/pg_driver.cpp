@@ -2,6 +2,7 @@
 
 #include <libpq-fe.h>
 
+#include <atomic>
 #include <cctype>
 #include <charconv>
 #include <map>
@@ -29,6 +30,8 @@ bool StartsWithWord(std::string_view sql, std::string_view word) {
     if (std::toupper(static_cast<unsigned char>(sql[i + k])) != word[k]) return false;
   return true;
 }
+
+std::atomic<uint64_t> roundTrips{0};
 
 // Transaction control and session settings: run as they are, never inside
 // the savepoint that keeps another statement's failure to itself.
@@ -93,10 +96,12 @@ class PgConnection;
 class PgStatement final : public DbStatement {
  public:
   // columns: the names of the result's columns as the SQL wrote them.
-  PgStatement(PgConnection& conn, std::string name, int params, bool readOnly, bool control,
+  PgStatement(PgConnection& conn, std::string name, std::string text, int params, bool readOnly, bool control,
               std::vector<std::string> columns)
       : conn_(conn),
         name_(std::move(name)),
+        text_(std::move(text)),
+        deferrable_(params == 0 && (StartsWithWord(text_, "SAVEPOINT") || StartsWithWord(text_, "RELEASE"))),
         params_(static_cast<size_t>(params)),
         readOnly_(readOnly),
         control_(control),
@@ -174,6 +179,8 @@ class PgStatement final : public DbStatement {
 
   PgConnection& conn_;
   std::string name_;
+  std::string text_;
+  bool deferrable_;
   std::vector<std::optional<std::string>> params_;
   bool readOnly_;
   bool control_;
@@ -203,6 +210,8 @@ class PgConnection final : public DbConnection {
     // statement does.
     const bool guard = Open();
     if (guard && !Control("SAVEPOINT morvent_s")) return nullptr;
+    if (!guard && !deferred_.empty() && !Control("")) return nullptr;
+    roundTrips += 2;  // with the description below
     PGresult* r = PQprepare(conn_, name.c_str(), text.c_str(), static_cast<int>(types.size()), types.data());
     if (!Check(r, PGRES_COMMAND_OK)) {
       if (guard) Undo();
@@ -225,7 +234,7 @@ class PgConnection final : public DbConnection {
     PQclear(d);
     if (params < 0) return nullptr;
     const bool readOnly = StartsWithWord(view, "SELECT") || StartsWithWord(view, "VALUES");
-    return new PgStatement(*this, name, params, readOnly, IsControl(view), std::move(columns));
+    return new PgStatement(*this, name, text, params, readOnly, IsControl(view), std::move(columns));
   }
   bool Exec(const char* sql) override {
     const bool guard = Open() && !IsControl(sql);
@@ -237,7 +246,12 @@ class PgConnection final : public DbConnection {
     return !guard || Control("RELEASE morvent_s");
   }
   bool ExecText(const char* sql) {
-    PGresult* r = PQexec(conn_, ServerSql(sql).c_str());
+    // A whole rollback takes what was deferred with it; anything else
+    // comes after it.
+    const bool rollback = StartsWithWord(sql, "ROLLBACK") && std::string_view(sql).find(" TO ") == std::string_view::npos;
+    if (rollback) deferred_.clear();
+    ++roundTrips;
+    PGresult* r = PQexec(conn_, (TakeDeferred() + ServerSql(sql)).c_str());
     const ExecStatusType status = r ? PQresultStatus(r) : PGRES_FATAL_ERROR;
     if (status == PGRES_EMPTY_QUERY) {
       PQclear(r);
@@ -261,6 +275,7 @@ class PgConnection final : public DbConnection {
   bool ReadOnly() const override { return false; }
   int64_t LastInsertId() const override {
     // A round trip of its own; inserts that need the ID say RETURNING.
+    ++roundTrips;
     PGresult* r = PQexec(conn_, "SELECT lastval()");
     int64_t id = 0;
     if (r && PQresultStatus(r) == PGRES_TUPLES_OK && PQntuples(r) == 1) id = std::strtoll(PQgetvalue(r, 0, 0), nullptr, 10);
@@ -319,7 +334,24 @@ class PgConnection final : public DbConnection {
   // In a transaction that no failure has spoiled.
   bool Open() const { return PQtransactionStatus(conn_) == PQTRANS_INTRANS; }
   // Runs a control statement; false (with the failure) when it failed.
-  bool Control(const char* sql) { return Check(PQexec(conn_, sql), PGRES_COMMAND_OK); }
+  // Savepoints set or released before it go first, in the same message.
+  bool Control(const std::string& sql) {
+    ++roundTrips;
+    return Check(PQexec(conn_, (TakeDeferred() + sql).c_str()), PGRES_COMMAND_OK);
+  }
+  // Setting and releasing a savepoint inside a transaction answers nothing
+  // the store waits for: it travels with the next statement.
+  bool Defer(const std::string& sql) {
+    if (!Open() || deferred_.size() >= 16) return false;
+    deferred_.push_back(sql);
+    return true;
+  }
+  std::string TakeDeferred() {
+    std::string text;
+    for (const auto& d : deferred_) text += d + "; ";
+    deferred_.clear();
+    return text;
+  }
   // After a statement failed inside the savepoint morvent_s: back to it,
   // so that only the statement is undone; when even that fails, the whole
   // transaction goes, as the store expects of an engine that could not
@@ -340,27 +372,37 @@ class PgConnection final : public DbConnection {
   PGresult* Run(const std::string& name, const std::vector<const char*>& values, bool control) {
     const int n = static_cast<int>(values.size());
     if (control || !Open() || !PQenterPipelineMode(conn_)) {
+      if (!deferred_.empty() && !Control("")) return nullptr;
+      ++roundTrips;
       PGresult* r = PQexecPrepared(conn_, name.c_str(), n, values.data(), nullptr, nullptr, 0);
       if (!Succeeded(r)) Failed(r);
       return r;
     }
-    const bool sent = PQsendQueryParams(conn_, "SAVEPOINT morvent_s", 0, nullptr, nullptr, nullptr, nullptr, 0) &&
-                      PQsendQueryPrepared(conn_, name.c_str(), n, values.data(), nullptr, nullptr, 0) &&
-                      PQsendQueryParams(conn_, "RELEASE morvent_s", 0, nullptr, nullptr, nullptr, nullptr, 0) &&
-                      PQpipelineSync(conn_);
-    PGresult* results[3] = {nullptr, nullptr, nullptr};
+    // Savepoints the store set or released since are sent first.
+    std::vector<std::string> queries = std::move(deferred_);
+    deferred_.clear();
+    const size_t main = queries.size() + 1;
+    queries.push_back("SAVEPOINT morvent_s");
+    queries.push_back("");
+    queries.push_back("RELEASE morvent_s");
+    bool sent = true;
+    for (size_t q = 0; q < queries.size() && sent; ++q)
+      sent = q == main ? PQsendQueryPrepared(conn_, name.c_str(), n, values.data(), nullptr, nullptr, 0)
+                       : PQsendQueryParams(conn_, queries[q].c_str(), 0, nullptr, nullptr, nullptr, nullptr, 0);
+    sent = sent && PQpipelineSync(conn_);
+    ++roundTrips;
+    std::vector<PGresult*> results(queries.size(), nullptr);
     if (sent) {
       for (auto& result : results) {
         result = PQgetResult(conn_);
         if (!result) break;  // the connection is gone
         while (PGresult* more = PQgetResult(conn_)) PQclear(more);
       }
-      if (results[2]) PQclear(PQgetResult(conn_));  // the sync
+      if (results.back()) PQclear(PQgetResult(conn_));  // the sync
     }
     PQexitPipelineMode(conn_);
-    PGresult* main = results[1];
-    // The first that failed says why: the savepoint, the statement, or
-    // the release of its savepoint.
+    // The first that failed says why: a savepoint, the statement, or the
+    // release of its savepoint.
     PGresult* failed = nullptr;
     bool ok = sent;
     for (PGresult* r : results) {
@@ -369,11 +411,10 @@ class PgConnection final : public DbConnection {
       if (!ok) failed = r;
     }
     if (!ok) Failed(failed);
-    PQclear(results[0]);
-    PQclear(results[2]);
-    if (ok) return main;
+    for (size_t q = 0; q < results.size(); ++q)
+      if (q != main || !ok) PQclear(results[q]);
+    if (ok) return results[main];
     Undo();
-    PQclear(main);
     return nullptr;
   }
   static bool Succeeded(const PGresult* r) {
@@ -385,6 +426,7 @@ class PgConnection final : public DbConnection {
   CountKeeper counts_;
   DbFailure failure_;
   uint64_t statements_ = 0;
+  std::vector<std::string> deferred_;
   int changes_ = 0;
   int64_t totalChanges_ = 0;
 };
@@ -395,6 +437,7 @@ PgStatement::~PgStatement() {
 }
 
 DbStatement::Step PgStatement::Next() {
+  if (!result_ && deferrable_ && conn_.Defer(text_)) return Step::Done;
   if (!result_) {
     std::vector<const char*> values(params_.size());
     for (size_t i = 0; i < params_.size(); ++i) values[i] = params_[i] ? params_[i]->c_str() : nullptr;
@@ -415,6 +458,8 @@ DbStatement::Step PgStatement::Next() {
 }
 
 }  // namespace
+
+uint64_t ServerRoundTrips() { return roundTrips; }
 
 bool IsServerSource(const std::string& dataSource) {
   static const std::regex server(

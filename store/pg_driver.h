@@ -6,6 +6,7 @@
 // ROWID goes, BEGIN IMMEDIATE becomes BEGIN. Values travel as text.
 // A "Data Source" that names a server (IsServerSource) opens the ledger in
 // that database's current schema (see LedgerStore::ForPath).
+#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -35,6 +36,9 @@ OpenedLedger OpenServerLedger(const std::string& connection);
 // A connection to an empty database for a new ledger; refuses a database
 // whose schema already holds tables.
 std::unique_ptr<DbConnection> CreateServerLedger(const std::string& connection);
+
+// Round trips to any server so far in this process (for the benchmark).
+uint64_t ServerRoundTrips();
 
 // The server's count triggers (PL/pgSQL) of a table: the same rules as
 // CountTriggersSql in store/ledger_store.h.
