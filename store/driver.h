@@ -99,6 +99,10 @@ class DbConnection {
   // keeps them outside ledger_meta (the file header, say); empty for none.
   virtual std::string StampVersionSql(int version) const = 0;
 
+  // A query answering the stored count of ?1 (a counted table, or
+  // "table:column" for one scope) and scope ?2, with what this connection's
+  // open transaction added when the engine keeps that apart; no row: 0.
+  virtual const char* CountRowsSql() const = 0;
   // A query answering one row when the table named by ?1 exists.
   virtual const char* TableExistsSql() const = 0;
   // The table remembering the highest ID of AUTOINCREMENT tables, and an

@@ -755,14 +755,14 @@ void LedgerStore::SetMeta(const std::string& key, const std::string& value) {
 }
 
 int64_t LedgerStore::CountRows(const std::string& table) {
-  auto q = Prepare("SELECT FCount FROM ledger_counts WHERE FTable = ? AND FScope = 0");
-  q.Bind(1, table);
+  auto q = Prepare(db_->CountRowsSql());
+  q.Bind(1, table).Bind(2, int64_t{0});
   const int64_t stored = q.Next() ? q.Int(0) : 0;
   return stored + counts_->Pending(table, false, 0);
 }
 
 int64_t LedgerStore::CountRows(const std::string& table, const std::string& scopeColumn, int64_t scope) {
-  auto q = Prepare("SELECT FCount FROM ledger_counts WHERE FTable = ? AND FScope = ?");
+  auto q = Prepare(db_->CountRowsSql());
   q.Bind(1, table + ":" + scopeColumn).Bind(2, scope);
   const int64_t stored = q.Next() ? q.Int(0) : 0;
   return stored + counts_->Pending(table, true, scope);

@@ -33,6 +33,16 @@ bool StartsWithWord(std::string_view sql, std::string_view word) {
 
 std::atomic<uint64_t> roundTrips{0};
 
+// The ledger's own transactions keep their counts pending until the commit
+// (see ServerCountTriggersSql), which adds them up in one order.
+constexpr const char* kDeferCountsSql = "SET LOCAL morvent.counts = 'deferred'";
+// (A database that holds no ledger has nothing pending.)
+constexpr const char* kFlushCountsSql =
+    "DO $$BEGIN IF to_regclass('ledger_counts') IS NOT NULL THEN "
+    "INSERT INTO ledger_counts SELECT FTable, FScope, FCount FROM ledger_counts_pending WHERE FCount <> 0 "
+    "ORDER BY FTable, FScope ON CONFLICT (FTable, FScope) DO UPDATE SET FCount = ledger_counts.FCount + "
+    "excluded.FCount; END IF; END$$";
+
 // Transaction control and session settings: run as they are, never inside
 // the savepoint that keeps another statement's failure to itself.
 bool IsControl(std::string_view sql) {
@@ -56,8 +66,17 @@ DbFault Classify(const char* state, bool connectionBad) {
   return DbFault::Other;
 }
 
+// The server's words on one line: libpq breaks its own over several.
 std::string Trimmed(const char* text) {
-  std::string s = text ? text : "";
+  std::string s;
+  for (const char* p = text ? text : ""; *p; ++p) {
+    if (*p != '\n') {
+      s += *p;
+      continue;
+    }
+    while (p[1] == ' ' || p[1] == '\t') ++p;
+    s += ' ';
+  }
   while (!s.empty() && std::isspace(static_cast<unsigned char>(s.back()))) s.pop_back();
   return s;
 }
@@ -102,6 +121,7 @@ class PgStatement final : public DbStatement {
         name_(std::move(name)),
         text_(std::move(text)),
         deferrable_(params == 0 && (StartsWithWord(text_, "SAVEPOINT") || StartsWithWord(text_, "RELEASE"))),
+        begins_(StartsWithWord(text_, "BEGIN") || StartsWithWord(text_, "START")),
         params_(static_cast<size_t>(params)),
         readOnly_(readOnly),
         control_(control),
@@ -181,6 +201,7 @@ class PgStatement final : public DbStatement {
   std::string name_;
   std::string text_;
   bool deferrable_;
+  bool begins_;
   std::vector<std::optional<std::string>> params_;
   bool readOnly_;
   bool control_;
@@ -251,7 +272,11 @@ class PgConnection final : public DbConnection {
     const bool rollback = StartsWithWord(sql, "ROLLBACK") && std::string_view(sql).find(" TO ") == std::string_view::npos;
     if (rollback) deferred_.clear();
     ++roundTrips;
-    PGresult* r = PQexec(conn_, (TakeDeferred() + ServerSql(sql)).c_str());
+    // The pending counts go in just before the commit: their rows are
+    // locked (in one order for every client) only while it runs.
+    const std::string flush = StartsWithWord(sql, "COMMIT") ? std::string(kFlushCountsSql) + "; " : "";
+    PGresult* r = PQexec(conn_, (TakeDeferred() + flush + ServerSql(sql)).c_str());
+    if (StartsWithWord(sql, "BEGIN") && Succeeded(r)) Defer(kDeferCountsSql);
     const ExecStatusType status = r ? PQresultStatus(r) : PGRES_FATAL_ERROR;
     if (status == PGRES_EMPTY_QUERY) {
       PQclear(r);
@@ -291,6 +316,10 @@ class PgConnection final : public DbConnection {
   const char* TableExistsSql() const override {
     // Unquoted names are folded to lower case by the server.
     return "SELECT 1 FROM information_schema.tables WHERE table_schema = current_schema() AND table_name = lower(?)";
+  }
+  const char* CountRowsSql() const override {
+    return "SELECT coalesce(sum(FCount), 0) FROM (SELECT FCount FROM ledger_counts WHERE FTable = ?1 AND FScope = ?2 "
+           "UNION ALL SELECT FCount FROM ledger_counts_pending WHERE FTable = ?1 AND FScope = ?2) c";
   }
   const char* SequenceTable() const override { return nullptr; }
   const char* RaiseSequenceSql() const override { return nullptr; }
@@ -369,13 +398,14 @@ class PgConnection final : public DbConnection {
   // undoes only the statement, as an embedded engine does.
   // The failed statement's result (its failure noted) or nullptr stand
   // for failure alike; the caller takes a result it gets.
-  PGresult* Run(const std::string& name, const std::vector<const char*>& values, bool control) {
+  PGresult* Run(const std::string& name, const std::vector<const char*>& values, bool control, bool begins) {
     const int n = static_cast<int>(values.size());
     if (control || !Open() || !PQenterPipelineMode(conn_)) {
       if (!deferred_.empty() && !Control("")) return nullptr;
       ++roundTrips;
       PGresult* r = PQexecPrepared(conn_, name.c_str(), n, values.data(), nullptr, nullptr, 0);
       if (!Succeeded(r)) Failed(r);
+      if (begins && Succeeded(r)) Defer(kDeferCountsSql);
       return r;
     }
     // Savepoints the store set or released since are sent first.
@@ -441,7 +471,7 @@ DbStatement::Step PgStatement::Next() {
   if (!result_) {
     std::vector<const char*> values(params_.size());
     for (size_t i = 0; i < params_.size(); ++i) values[i] = params_[i] ? params_[i]->c_str() : nullptr;
-    result_ = conn_.Run(name_, values, control_);
+    result_ = conn_.Run(name_, values, control_, begins_);
     const ExecStatusType status = result_ ? PQresultStatus(result_) : PGRES_FATAL_ERROR;
     if (status != PGRES_TUPLES_OK && status != PGRES_COMMAND_OK) {
       Reset();  // the connection noted why
@@ -524,38 +554,46 @@ std::string ServerSql(std::string_view sql) {
 }
 
 std::string ServerCountTriggersSql(const std::string& table, const std::string& scopeColumn) {
-  // Row triggers, like the file's: every client's rows are counted in the
-  // client's own transaction, and the count row's lock queues the clients'
-  // commits to it, so no change is lost or counted twice.
-  const std::string scoped = "'" + table + ":" + scopeColumn + "'";
-  auto up = [](const std::string& key, const std::string& scope) {
-    return "INSERT INTO ledger_counts VALUES (" + key + ", " + scope +
-           ", 1) ON CONFLICT (FTable, FScope) DO UPDATE SET FCount = ledger_counts.FCount + 1;\n";
+  // Row triggers, like the file's. In the ledger's own transactions (the
+  // setting morvent.counts is 'deferred' there) a row adds to the
+  // connection's pending sums, which reach ledger_counts just before the
+  // commit (kFlushCountsSql): clients importing at once then wait for each
+  // other's count rows only while they commit, not for a whole group of
+  // records. Any other client counts straight into ledger_counts.
+  auto add = [](const char* into, const std::string& key, const std::string& scope, int delta) {
+    return std::string("INSERT INTO ") + into + " VALUES (" + key + ", " + scope + ", " + std::to_string(delta) +
+           ") ON CONFLICT (FTable, FScope) DO UPDATE SET FCount = " + into + ".FCount + excluded.FCount;\n";
   };
-  auto down = [](const std::string& key, const std::string& scope) {
-    return "UPDATE ledger_counts SET FCount = FCount - 1 WHERE FTable = " + key + " AND FScope = " + scope + ";\n";
+  auto body = [&](const std::vector<std::pair<std::string, std::pair<std::string, int>>>& changes) {
+    std::string pending, direct;
+    for (const auto& [key, change] : changes) {
+      pending += add("ledger_counts_pending", key, change.first, change.second);
+      direct += change.second > 0 ? add("ledger_counts", key, change.first, 1)
+                                  : "UPDATE ledger_counts SET FCount = FCount - 1 WHERE FTable = " + key +
+                                        " AND FScope = " + change.first + ";\n";
+    }
+    return "IF current_setting('morvent.counts', true) = 'deferred' THEN\n" + pending + "ELSE\n" + direct +
+           "END IF;\n";
   };
-  auto function = [&](const std::string& name, const std::string& body, const std::string& when) {
-    return "CREATE FUNCTION " + name + "() RETURNS trigger LANGUAGE plpgsql AS $f$BEGIN\n" + body +
+  auto function = [&](const std::string& name, const std::string& code, const std::string& when,
+                      const std::string& condition) {
+    return "CREATE FUNCTION " + name + "() RETURNS trigger LANGUAGE plpgsql AS $f$BEGIN\n" + code +
            "RETURN NULL; END$f$;\nCREATE TRIGGER " + name + " " + when + " ON " + table + " FOR EACH ROW " +
-           (name.size() > 4 && name.substr(name.size() - 4) == "_upd"
-                ? "WHEN (OLD." + scopeColumn + " IS DISTINCT FROM NEW." + scopeColumn + ") "
-                : "") +
-           "EXECUTE FUNCTION " + name + "();\n";
+           condition + "EXECUTE FUNCTION " + name + "();\n";
   };
-  const std::string self = "'" + table + "'";
-  std::string ins = up(self, "0"), del = down(self, "0");
+  const std::string self = "'" + table + "'", scoped = "'" + table + ":" + scopeColumn + "'";
+  const std::string oldScope = "coalesce(OLD." + scopeColumn + ", 0)", newScope = "coalesce(NEW." + scopeColumn + ", 0)";
+  std::vector<std::pair<std::string, std::pair<std::string, int>>> ins = {{self, {"0", 1}}}, del = {{self, {"0", -1}}};
   if (!scopeColumn.empty()) {
-    ins += up(scoped, "coalesce(NEW." + scopeColumn + ", 0)");
-    del += down(scoped, "coalesce(OLD." + scopeColumn + ", 0)");
+    ins.push_back({scoped, {newScope, 1}});
+    del.push_back({scoped, {oldScope, -1}});
   }
-  std::string sql = function("tc_" + table + "_ins", ins, "AFTER INSERT") +
-                    function("tc_" + table + "_del", del, "AFTER DELETE");
+  std::string sql = function("tc_" + table + "_ins", body(ins), "AFTER INSERT", "") +
+                    function("tc_" + table + "_del", body(del), "AFTER DELETE", "");
   if (!scopeColumn.empty())
-    sql += function("tc_" + table + "_upd",
-                    down(scoped, "coalesce(OLD." + scopeColumn + ", 0)") +
-                        up(scoped, "coalesce(NEW." + scopeColumn + ", 0)"),
-                    "AFTER UPDATE OF " + scopeColumn);
+    sql += function("tc_" + table + "_upd", body({{scoped, {oldScope, -1}}, {scoped, {newScope, 1}}}),
+                    "AFTER UPDATE OF " + scopeColumn,
+                    "WHEN (OLD." + scopeColumn + " IS DISTINCT FROM NEW." + scopeColumn + ") ");
   return sql;
 }
 
@@ -601,6 +639,11 @@ std::unique_ptr<DbConnection> ConnectServer(const std::string& connection) {
   }
   // Notices (a savepoint released twice, ...) are no business of the user.
   PQsetNoticeProcessor(conn, [](void*, const char*) {}, nullptr);
+  // The pending count sums of this connection's transactions (see
+  // ServerCountTriggersSql); what is left at a commit is dropped.
+  PQclear(PQexec(conn,
+                 "CREATE TEMP TABLE IF NOT EXISTS ledger_counts_pending (FTable TEXT NOT NULL, FScope INTEGER NOT NULL, "
+                 "FCount INTEGER NOT NULL, PRIMARY KEY (FTable, FScope)) ON COMMIT DELETE ROWS"));
   return std::make_unique<PgConnection>(conn);
 }
 

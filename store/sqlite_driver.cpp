@@ -169,6 +169,9 @@ class SqliteConnection final : public DbConnection {
   }
 
   const char* TableExistsSql() const override { return "SELECT 1 FROM sqlite_master WHERE type = 'table' AND name = ?"; }
+  const char* CountRowsSql() const override {
+    return "SELECT FCount FROM ledger_counts WHERE FTable = ?1 AND FScope = ?2";
+  }
   const char* SequenceTable() const override { return "sqlite_sequence"; }
   const char* RaiseSequenceSql() const override {
     return "UPDATE sqlite_sequence SET seq = ?1 WHERE name = ?2 AND seq < ?1";
