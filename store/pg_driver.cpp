@@ -116,8 +116,10 @@ class PgStatement final : public DbStatement {
  public:
   // columns: the names of the result's columns as the SQL wrote them.
   PgStatement(PgConnection& conn, std::string name, std::string text, int params, bool readOnly, bool control,
-              std::vector<std::string> columns)
+              std::vector<std::string> columns, bool returnsId)
       : conn_(conn),
+        returnsId_(returnsId),
+        inserts_(StartsWithWord(text, "INSERT")),
         name_(std::move(name)),
         text_(std::move(text)),
         deferrable_(params == 0 && (StartsWithWord(text_, "SAVEPOINT") || StartsWithWord(text_, "RELEASE"))),
@@ -198,6 +200,8 @@ class PgStatement final : public DbStatement {
   }
 
   PgConnection& conn_;
+  bool returnsId_;  // RETURNING the new row's ID was added
+  bool inserts_;
   std::string name_;
   std::string text_;
   bool deferrable_;
@@ -216,7 +220,11 @@ class PgConnection final : public DbConnection {
   ~PgConnection() override { PQfinish(conn_); }
 
   DbStatement* Prepare(const char* sql, size_t size) override {
-    const std::string text = ServerSql(std::string_view(sql, size));
+    std::string text = ServerSql(std::string_view(sql, size));
+    // An insert into a table with an identity column says the new ID, so
+    // that LastInsertId costs no trip of its own.
+    const std::string identity = IdentityOf(text);
+    if (!identity.empty()) text += " RETURNING " + identity;
     const std::string name = "m" + std::to_string(++statements_);
     // The server infers each parameter's type from where it stands; one the
     // text never uses (SQLite binds those freely) is text.
@@ -255,7 +263,8 @@ class PgConnection final : public DbConnection {
     PQclear(d);
     if (params < 0) return nullptr;
     const bool readOnly = StartsWithWord(view, "SELECT") || StartsWithWord(view, "VALUES");
-    return new PgStatement(*this, name, text, params, readOnly, IsControl(view), std::move(columns));
+    if (!identity.empty()) columns.clear();  // as the insert has none
+    return new PgStatement(*this, name, text, params, readOnly, IsControl(view), std::move(columns), !identity.empty());
   }
   bool Exec(const char* sql) override {
     const bool guard = Open() && !IsControl(sql);
@@ -277,6 +286,7 @@ class PgConnection final : public DbConnection {
     const std::string flush = StartsWithWord(sql, "COMMIT") ? std::string(kFlushCountsSql) + "; " : "";
     PGresult* r = PQexec(conn_, (TakeDeferred() + flush + ServerSql(sql)).c_str());
     if (StartsWithWord(sql, "BEGIN") && Succeeded(r)) Defer(kDeferCountsSql);
+    if (StartsWithWord(sql, "INSERT")) NewId(nullptr);
     const ExecStatusType status = r ? PQresultStatus(r) : PGRES_FATAL_ERROR;
     if (status == PGRES_EMPTY_QUERY) {
       PQclear(r);
@@ -298,7 +308,37 @@ class PgConnection final : public DbConnection {
     return s == PQTRANS_INTRANS || s == PQTRANS_INERROR || s == PQTRANS_ACTIVE;
   }
   bool ReadOnly() const override { return false; }
+  // After an insert: the ID its RETURNING answered (r), or none known.
+  void NewId(const PGresult* r) {
+    lastIdKnown_ = r && PQntuples(r) > 0;
+    if (lastIdKnown_) lastId_ = std::strtoll(PQgetvalue(r, PQntuples(r) - 1, 0), nullptr, 10);
+  }
+  // The identity column of the table an INSERT (without its own RETURNING
+  // or ON CONFLICT) fills, or empty.
+  std::string IdentityOf(const std::string& sql) {
+    static const std::regex insert(R"(^\s*INSERT\s+INTO\s+([A-Za-z_]\w*))", std::regex::icase);
+    static const std::regex other(R"(\b(RETURNING|ON\s+CONFLICT)\b)", std::regex::icase);
+    std::smatch m;
+    if (!std::regex_search(sql, m, insert) || std::regex_search(sql, other)) return "";
+    std::string table = m[1].str();
+    for (char& c : table) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    if (auto it = identity_.find(table); it != identity_.end()) return it->second;
+    const char* values[] = {table.c_str()};
+    if (!deferred_.empty() && !Control("")) return "";
+    ++roundTrips;
+    PGresult* r = PQexecParams(conn_,
+                               "SELECT column_name FROM information_schema.columns WHERE table_schema = "
+                               "current_schema() AND table_name = $1 AND is_identity = 'YES'",
+                               1, nullptr, values, nullptr, nullptr, 0);
+    std::string column;
+    const bool ok = r && PQresultStatus(r) == PGRES_TUPLES_OK;
+    if (ok && PQntuples(r) == 1) column = PQgetvalue(r, 0, 0);
+    PQclear(r);
+    if (ok) identity_[table] = column;
+    return column;
+  }
   int64_t LastInsertId() const override {
+    if (lastIdKnown_) return lastId_;
     // A round trip of its own; inserts that need the ID say RETURNING.
     ++roundTrips;
     PGresult* r = PQexec(conn_, "SELECT lastval()");
@@ -342,15 +382,16 @@ class PgConnection final : public DbConnection {
   // its changes, or the failure.
   bool Check(PGresult* r, ExecStatusType want) {
     const bool ok = r && (PQresultStatus(r) == want || PQresultStatus(r) == PGRES_TUPLES_OK);
-    if (ok) Counted(r);
+    if (ok) Counted(r, false);
     if (!ok) Failed(r);
     PQclear(r);
     return ok;
   }
-  void Counted(PGresult* r) {
+  // writes: a statement that changes rows even when it answers some.
+  void Counted(PGresult* r, bool writes) {
     const char* n = PQcmdTuples(r);
     changes_ = n && *n ? std::atoi(n) : 0;
-    if (PQresultStatus(r) == PGRES_COMMAND_OK) totalChanges_ += changes_;
+    if (writes || PQresultStatus(r) == PGRES_COMMAND_OK) totalChanges_ += changes_;
   }
   void Failed(const PGresult* r) {
     const bool bad = PQstatus(conn_) == CONNECTION_BAD;
@@ -457,6 +498,9 @@ class PgConnection final : public DbConnection {
   DbFailure failure_;
   uint64_t statements_ = 0;
   std::vector<std::string> deferred_;
+  std::map<std::string, std::string> identity_;  // table (lower case) to its identity column
+  bool lastIdKnown_ = false;
+  int64_t lastId_ = 0;
   int changes_ = 0;
   int64_t totalChanges_ = 0;
 };
@@ -477,7 +521,9 @@ DbStatement::Step PgStatement::Next() {
       Reset();  // the connection noted why
       return Step::Failed;
     }
-    conn_.Counted(result_);
+    conn_.Counted(result_, !readOnly_);
+    if (inserts_) conn_.NewId(returnsId_ ? result_ : nullptr);
+    if (returnsId_) row_ = PQntuples(result_);  // the ID is no row of the caller's
   }
   if (PQresultStatus(result_) == PGRES_TUPLES_OK && row_ + 1 < PQntuples(result_)) {
     ++row_;

@@ -164,6 +164,29 @@ TEST_P(DriverTest, TransactionsAndSavepointsAreSeenAsTheyStand) {
   }
 }
 
+TEST_P(DriverTest, AnInsertTellsTheNewIdAndNamesComeAsWritten) {
+  // The server's insert says its ID itself (RETURNING), yet answers no row.
+  auto insert = Prepare("INSERT INTO t (FName) VALUES (?)");
+  auto given = Prepare("INSERT INTO t (FID, FName) VALUES (?, ?)");
+  EXPECT_EQ(insert->Columns(), 0);
+  insert->BindText(1, "a");
+  EXPECT_EQ(insert->Next(), DbStatement::Step::Done);
+  const int64_t a = db->LastInsertId();
+  given->BindInt(1, 1000);
+  given->BindText(2, "b");
+  EXPECT_EQ(given->Next(), DbStatement::Step::Done);
+  EXPECT_EQ(db->Changes(), 1);
+  EXPECT_EQ(db->LastInsertId(), 1000);
+  auto read = Prepare("SELECT FID, FName AS FLabel FROM t WHERE FName = ?");
+  // Before a row is read, as the record sets ask.
+  EXPECT_EQ(read->Columns(), 2);
+  EXPECT_EQ(read->ColumnName(0), "FID");
+  EXPECT_EQ(read->ColumnName(1), "FLabel");
+  read->BindText(1, "a");
+  ASSERT_EQ(read->Next(), DbStatement::Step::Row);
+  EXPECT_EQ(read->Int(0), a);
+}
+
 TEST_P(DriverTest, AFailedStatementIsUndoneToItsSavepoint) {
   // What Write relies on: the failure leaves the transaction open, and
   // rolling back to the save's savepoint makes it usable again.
