@@ -9,6 +9,7 @@
 #include "platform/call_scope.h"
 #include "store/ledger_counts.h"
 #include "store/ledger_store.h"
+#include "store/pg_driver.h"
 #include "tests/support/ledger_fixture.h"
 
 namespace morvent::test {
@@ -172,6 +173,26 @@ TEST_P(Guarantees, TheDemoLedgersCountsMatchItsRows) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Engines, Guarantees, BothEngines(), EngineName);
+
+TEST(ServerLedger, InitTakesOnlyAnEmptyDatabaseAndOpeningNeedsALedger) {
+  if (!TestServer()) GTEST_SKIP() << kNoServer;
+  const std::string tables = "SELECT count(*) FROM information_schema.tables WHERE table_schema = current_schema()";
+  ServerDatabase foreign;
+  ASSERT_TRUE(ConnectServer(foreign.Source())->Exec("CREATE TABLE other (a INTEGER)"));
+  EXPECT_EQ(ErrorOf([&] { CreateLedger(foreign.Source()); }),
+            "数据库中已有数据表，不能新建账套：" + MaskPassword(foreign.Source()));
+  EXPECT_EQ(ErrorOf([&] { LedgerStore::ForPath(foreign.Source()); }),
+            "数据库中没有账套：" + MaskPassword(foreign.Source()));
+  EXPECT_EQ(OutsideCount(foreign.Source(), tables), 1);
+
+  ServerDatabase db;
+  CreateLedger(db.Source(), "GY");
+  const int64_t made = OutsideCount(db.Source(), tables);
+  EXPECT_EQ(ErrorOf([&] { CreateLedger(db.Source()); }), "数据库中已有数据表，不能新建账套：" + MaskPassword(db.Source()));
+  EXPECT_EQ(OutsideCount(db.Source(), tables), made);
+  EXPECT_EQ(LedgerKind(db.Source()), "GY");
+  EXPECT_EQ(LedgerStore::ForPath(db.Source())->Meta("schema_version"), "1");
+}
 
 }  // namespace
 }  // namespace morvent::test
