@@ -34,6 +34,7 @@
 #include "platform/text.h"
 #include "sheets/table.h"
 #include "store/ledger_admin.h"
+#include "store/pg_driver.h"
 
 namespace morvent::cli {
 
@@ -434,7 +435,9 @@ int RunLedgerInit(const std::string& path, const std::string& kind, bool demo) {
   try {
     CreateLedger(path, kind);
     if (demo) FillDemoLedger(path);
-    std::cerr << (demo ? "已创建示例账套：" : "已创建账套：") << ForTerminal(path) << "（类型 "
+    // A server's connection string is shown without its password.
+    const std::string shown = IsServerSource(path) ? MaskPassword(path) : path;
+    std::cerr << (demo ? "已创建示例账套：" : "已创建账套：") << ForTerminal(shown) << "（类型 "
               << ForTerminal(LedgerKind(path)) << "）" << std::endl;
     return kExitTrue;
   } catch (const std::exception& e) {

@@ -86,13 +86,13 @@ int main(int argc, char** argv) {
   ledgerCmd->require_subcommand(1);
   std::string ledgerPath, ledgerKind;
   auto* initCmd = ledgerCmd->add_subcommand("init", "创建只含标准资料的新账套");
-  initCmd->add_option("PATH", ledgerPath, "新账套文件")->required();
+  initCmd->add_option("PATH", ledgerPath, "新账套文件，或空数据库的连接串（postgresql://…）")->required();
   initCmd->add_option("--acct-type", ledgerKind, "账套类型" + kinds)->transform(KnownLedgerKind());
   auto* demoCmd = ledgerCmd->add_subcommand("demo", "创建满是示例资料的新账套");
-  demoCmd->add_option("PATH", ledgerPath, "新账套文件")->required();
+  demoCmd->add_option("PATH", ledgerPath, "新账套文件，或空数据库的连接串（postgresql://…）")->required();
   demoCmd->add_option("--acct-type", ledgerKind, "账套类型" + kinds)->transform(KnownLedgerKind());
   auto* infoCmd = ledgerCmd->add_subcommand("info", "只读查看账套：类型、结构版本、各类对象数");
-  infoCmd->add_option("PATH", ledgerPath, "账套文件")->required();
+  infoCmd->add_option("PATH", ledgerPath, "账套文件，或账套所在数据库的连接串")->required();
 
   auto* compareCmd = app.add_subcommand("compare", "逐个文件、逐条记录比较两次整账套导出的文件夹");
   std::string dir1, dir2, compareKind;

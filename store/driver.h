@@ -7,6 +7,7 @@
 // settings, how row counts are kept, sequences) lives in its driver.
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -64,7 +65,10 @@ class DbStatement {
   virtual std::string_view Text(int column) const = 0;
 };
 
-// One connection to one ledger. Used by one thread only.
+// One connection to one ledger. Used by one thread only. A statement that
+// fails inside a transaction undoes its own changes only and leaves the
+// transaction open, unless the engine had to roll all of it back (then
+// InTransaction() answers false).
 class DbConnection {
  public:
   virtual ~DbConnection() = default;
@@ -95,6 +99,10 @@ class DbConnection {
   // keeps them outside ledger_meta (the file header, say); empty for none.
   virtual std::string StampVersionSql(int version) const = 0;
 
+  // A query answering the stored count of ?1 (a counted table, or
+  // "table:column" for one scope) and scope ?2, with what this connection's
+  // open transaction added when the engine keeps that apart; no row: 0.
+  virtual const char* CountRowsSql() const = 0;
   // A query answering one row when the table named by ?1 exists.
   virtual const char* TableExistsSql() const = 0;
   // The table remembering the highest ID of AUTOINCREMENT tables, and an
@@ -102,6 +110,21 @@ class DbConnection {
   // nullptr when IDs are never handed out twice without it.
   virtual const char* SequenceTable() const = 0;
   virtual const char* RaiseSequenceSql() const = 0;
+
+  // SQL creating what keeps ledger_counts right for a table's rows, for
+  // every client of the ledger (see CountTriggersSql in ledger_store.h).
+  virtual std::string CountTriggersSql(const std::string& table, const std::string& scopeColumn) const = 0;
+  // SQL run once rows were inserted with IDs of their own (a new ledger's
+  // seeds): the engine's next IDs must lie past them. Empty for none.
+  virtual std::string SettleSequencesSql() const = 0;
+  // Whether the ledger lives on a database server (not in a file).
+  virtual bool OnServer() const = 0;
+};
+
+// A ledger's connection just opened and the schema version it holds.
+struct OpenedLedger {
+  std::unique_ptr<DbConnection> connection;
+  std::string storedVersion;  // ledger_meta's schema_version, as stored
 };
 
 }  // namespace morvent

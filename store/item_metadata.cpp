@@ -83,10 +83,10 @@ int32_t StandardTypeId(const std::string& name) {
 
 void CreateItemTables(LedgerStore& store) {
   store.Exec(kItemTables);
-  store.Exec(CountTriggersSql("t_ItemClass"));
-  store.Exec(CountTriggersSql("t_Item", "FItemClassID"));
-  store.Exec(CountTriggersSql("t_SubMesType"));
-  store.Exec(CountTriggersSql("t_SubMes", "FTypeID"));
+  store.CreateCountTriggers("t_ItemClass");
+  store.CreateCountTriggers("t_Item", "FItemClassID");
+  store.CreateCountTriggers("t_SubMesType");
+  store.CreateCountTriggers("t_SubMes", "FTypeID");
 }
 
 void SeedStandardItemMetadata(LedgerStore& store) {

@@ -48,7 +48,7 @@ bool HasChildren(LedgerStore& store, int32_t id) {
 
 void RefreshDetail(LedgerStore& store, int32_t id) {
   auto q = store.Prepare(
-      "UPDATE t_Account SET FDetail = NOT EXISTS (SELECT 1 FROM t_Account c WHERE c.FParentID = ?1) "
+      "UPDATE t_Account SET FDetail = CASE WHEN EXISTS (SELECT 1 FROM t_Account c WHERE c.FParentID = ?1) THEN 0 ELSE 1 END "
       "WHERE FAccountID = ?1");
   q.Bind(1, id).Run();
 }

@@ -33,11 +33,14 @@ void CreateLedger(const std::string& path, const std::string& kind) {
       store->SetMeta("kind", k);
       CreateItemSchema(*store);
       SeedItemMetadata(*store);
+      store->SettleSequences();
     });
     store->Commit();
   } catch (...) {
+    // A server's schema went with the transaction that was making it.
+    const bool server = store->OnServer();
     store.reset();
-    RemoveLedgerFiles(path);
+    if (!server) RemoveLedgerFiles(path);
     throw;
   }
 }

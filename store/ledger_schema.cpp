@@ -113,7 +113,7 @@ const char* const kCountedV1[][2] = {
 
 void CreateCoreSchema(LedgerStore& store) {
   store.Exec(kCoreV1);
-  for (const auto& t : kCountedV1) store.Exec(CountTriggersSql(t[0], t[1]));
+  for (const auto& t : kCountedV1) store.CreateCountTriggers(t[0], t[1]);
   store.StampVersion(kLedgerSchemaVersion);
   store.SetMeta("schema_version", std::to_string(kLedgerSchemaVersion));
 }

@@ -93,13 +93,6 @@ std::map<std::string, std::weak_ptr<LedgerStore>>& ThreadStores() {
   return stores;
 }
 
-// A server named where a file is expected is not a missing file: say so,
-// without its password (the file messages would repeat the string whole).
-void RefuseServer(const std::string& source) {
-  if (IsServerSource(source))
-    ThrowLedgerError("暂不能使用数据库服务器上的账套（" + MaskPassword(source) + "），请使用账套文件");
-}
-
 std::string CanonicalPath(const std::string& path) {
   std::error_code ec;
   auto canonical = fs::canonical(fs::path(path), ec);
@@ -271,11 +264,12 @@ std::shared_ptr<LedgerStore> LedgerStore::ForPropsUncached(const std::string& pr
 
 std::shared_ptr<LedgerStore> LedgerStore::ForPath(const std::string& path) {
   if (path.empty()) ThrowLedgerError("属性串中没有指定账套文件（Data Source），无法打开账套");
-  RefuseServer(path);
+  const bool server = IsServerSource(path);
   std::error_code ec;
-  if (!fs::exists(fs::path(path), ec)) ThrowLedgerError("账套文件不存在：" + path);
-  if (!fs::is_regular_file(fs::path(path), ec)) ThrowLedgerError("不是账套文件：" + path);
-  std::string key = CanonicalPath(path);
+  if (!server && !fs::exists(fs::path(path), ec)) ThrowLedgerError("账套文件不存在：" + path);
+  if (!server && !fs::is_regular_file(fs::path(path), ec)) ThrowLedgerError("不是账套文件：" + path);
+  // A server is known by its connection string as given.
+  std::string key = server ? path : CanonicalPath(path);
   auto& stores = ThreadStores();
   if (auto it = stores.find(key); it != stores.end()) {
     if (auto live = it->second.lock()) return live;
@@ -306,8 +300,11 @@ std::optional<uint64_t> ParseVersion(const std::string& text) {
 }
 }  // namespace
 
-std::shared_ptr<LedgerStore> LedgerStore::OpenExisting(const std::string& path) {
-  OpenedLedger opened = OpenSqliteLedger(path);
+std::shared_ptr<LedgerStore> LedgerStore::OpenExisting(const std::string& source) {
+  const bool server = IsServerSource(source);
+  OpenedLedger opened = server ? OpenServerLedger(source) : OpenSqliteLedger(source);
+  // A server's name in messages never carries its password.
+  const std::string path = server ? MaskPassword(source) : source;
   std::shared_ptr<LedgerStore> store(new LedgerStore(path, std::move(opened.connection)));
   const std::optional<uint64_t> version = ParseVersion(opened.storedVersion);
   if (!version || *version < 1) ThrowLedgerError("账套文件已损坏：" + path);
@@ -317,9 +314,21 @@ std::shared_ptr<LedgerStore> LedgerStore::OpenExisting(const std::string& path) 
 }
 
 std::shared_ptr<LedgerStore> LedgerStore::CreateFile(const std::string& path) {
-  RefuseServer(path);
+  if (IsServerSource(path))
+    return std::shared_ptr<LedgerStore>(new LedgerStore(MaskPassword(path), CreateServerLedger(path)));
   auto connection = CreateSqliteLedger(path);
   return std::shared_ptr<LedgerStore>(new LedgerStore(CanonicalPath(path), std::move(connection)));
+}
+
+bool LedgerStore::OnServer() const { return db_->OnServer(); }
+
+void LedgerStore::CreateCountTriggers(const std::string& table, const std::string& scopeColumn) {
+  Exec(db_->CountTriggersSql(table, scopeColumn));
+}
+
+void LedgerStore::SettleSequences() {
+  const std::string sql = db_->SettleSequencesSql();
+  if (!sql.empty()) Exec(sql);
 }
 
 // ---- LedgerStore: statements -----------------------------------------------
@@ -746,14 +755,14 @@ void LedgerStore::SetMeta(const std::string& key, const std::string& value) {
 }
 
 int64_t LedgerStore::CountRows(const std::string& table) {
-  auto q = Prepare("SELECT FCount FROM ledger_counts WHERE FTable = ? AND FScope = 0");
-  q.Bind(1, table);
+  auto q = Prepare(db_->CountRowsSql());
+  q.Bind(1, table).Bind(2, int64_t{0});
   const int64_t stored = q.Next() ? q.Int(0) : 0;
   return stored + counts_->Pending(table, false, 0);
 }
 
 int64_t LedgerStore::CountRows(const std::string& table, const std::string& scopeColumn, int64_t scope) {
-  auto q = Prepare("SELECT FCount FROM ledger_counts WHERE FTable = ? AND FScope = ?");
+  auto q = Prepare(db_->CountRowsSql());
   q.Bind(1, table + ":" + scopeColumn).Bind(2, scope);
   const int64_t stored = q.Next() ? q.Int(0) : 0;
   return stored + counts_->Pending(table, true, scope);

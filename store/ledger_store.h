@@ -119,20 +119,27 @@ class Query {
 class LedgerStore : public std::enable_shared_from_this<LedgerStore>, public RecordParty {
  public:
   // The thread's store of the ledger named by the property string's
-  // "Data Source" key. Raises a Chinese error naming the path when the key is
-  // missing, the file does not exist or is not a ledger; never creates a file.
+  // "Data Source" key: a ledger file, or a PostgreSQL server's database when
+  // the value is a connection URI or key/value string (IsServerSource).
+  // Raises a Chinese error naming the path when the key is missing, the file
+  // does not exist or is not a ledger; never creates a file.
   static std::shared_ptr<LedgerStore> ForProps(const std::string& propsString);
   // The thread's store of the ledger file at path (same checks).
   static std::shared_ptr<LedgerStore> ForPath(const std::string& path);
-  // Opens a brand-new file for CreateLedger; refuses an existing path. The
-  // store is not shared until the ledger is complete.
+  // Opens a brand-new file for CreateLedger; refuses an existing path (or a
+  // server database that already holds tables). The store is not shared
+  // until the ledger is complete.
   static std::shared_ptr<LedgerStore> CreateFile(const std::string& path);
 
   ~LedgerStore();
   LedgerStore(const LedgerStore&) = delete;
   LedgerStore& operator=(const LedgerStore&) = delete;
 
+  // The ledger's file, or its server's connection string with the
+  // password masked: the name messages give it.
   const std::string& Path() const { return path_; }
+  // Whether the ledger lives on a database server.
+  bool OnServer() const;
 
   // A cached prepared statement; one SQL text may be borrowed several times
   // at once (each borrower gets its own statement).
@@ -147,6 +154,11 @@ class LedgerStore : public std::enable_shared_from_this<LedgerStore>, public Rec
   // Records the ledger's mark and schema version wherever the engine keeps
   // them beside ledger_meta.
   void StampVersion(int version);
+  // Creates what keeps the table's row counts (see CountTriggersSql) in the
+  // engine's own form.
+  void CreateCountTriggers(const std::string& table, const std::string& scopeColumn = "");
+  // After rows were inserted with IDs of their own: new IDs follow them.
+  void SettleSequences();
 
   // Runs fn as one atomic unit of storing (see the durability note above).
   // When fn throws, everything it stored is rolled back and the error passes.

@@ -2,7 +2,10 @@
 
 #include <libpq-fe.h>
 
+#include <atomic>
 #include <cctype>
+#include <charconv>
+#include <map>
 #include <cstdlib>
 #include <cstring>
 #include <optional>
@@ -17,7 +20,7 @@ namespace morvent {
 namespace {
 
 // Type OIDs of the server's built-in types (pg_type.h is a server header).
-constexpr Oid kBool = 16, kInt8 = 20, kInt2 = 21, kInt4 = 23, kFloat4 = 700, kFloat8 = 701, kNumeric = 1700;
+constexpr Oid kBool = 16, kInt8 = 20, kInt2 = 21, kInt4 = 23, kText = 25, kFloat4 = 700, kFloat8 = 701, kNumeric = 1700;
 
 bool StartsWithWord(std::string_view sql, std::string_view word) {
   size_t i = 0;
@@ -26,6 +29,26 @@ bool StartsWithWord(std::string_view sql, std::string_view word) {
   for (size_t k = 0; k < word.size(); ++k)
     if (std::toupper(static_cast<unsigned char>(sql[i + k])) != word[k]) return false;
   return true;
+}
+
+std::atomic<uint64_t> roundTrips{0};
+
+// The ledger's own transactions keep their counts pending until the commit
+// (see ServerCountTriggersSql), which adds them up in one order.
+constexpr const char* kDeferCountsSql = "SET LOCAL morvent.counts = 'deferred'";
+// (A database that holds no ledger has nothing pending.)
+constexpr const char* kFlushCountsSql =
+    "DO $$BEGIN IF to_regclass('ledger_counts') IS NOT NULL THEN "
+    "INSERT INTO ledger_counts SELECT FTable, FScope, FCount FROM ledger_counts_pending WHERE FCount <> 0 "
+    "ORDER BY FTable, FScope ON CONFLICT (FTable, FScope) DO UPDATE SET FCount = ledger_counts.FCount + "
+    "excluded.FCount; END IF; END$$";
+
+// Transaction control and session settings: run as they are, never inside
+// the savepoint that keeps another statement's failure to itself.
+bool IsControl(std::string_view sql) {
+  for (const char* w : {"SAVEPOINT", "RELEASE", "ROLLBACK", "BEGIN", "COMMIT", "END", "START", "SET", "DEALLOCATE"})
+    if (StartsWithWord(sql, w)) return true;
+  return false;
 }
 
 // The store's class of a server error, by its SQLSTATE.
@@ -43,25 +66,77 @@ DbFault Classify(const char* state, bool connectionBad) {
   return DbFault::Other;
 }
 
+// The server's words on one line: libpq breaks its own over several.
 std::string Trimmed(const char* text) {
-  std::string s = text ? text : "";
+  std::string s;
+  for (const char* p = text ? text : ""; *p; ++p) {
+    if (*p != '\n') {
+      s += *p;
+      continue;
+    }
+    while (p[1] == ' ' || p[1] == '\t') ++p;
+    s += ' ';
+  }
   while (!s.empty() && std::isspace(static_cast<unsigned char>(s.back()))) s.pop_back();
   return s;
+}
+
+// The server folds unquoted names to lower case; the store's callers know
+// the ledger's columns as the SQL wrote them ("FItemID"). Lower-case name
+// to the spelling in the statement's text.
+using NameCase = std::map<std::string, std::string, std::less<>>;
+NameCase NamesOf(std::string_view sql) {
+  NameCase names;
+  for (size_t i = 0; i < sql.size();) {
+    const auto c = static_cast<unsigned char>(sql[i]);
+    if (!std::isalpha(c) && c != '_') {
+      ++i;
+      continue;
+    }
+    size_t j = i;
+    bool upper = false;
+    while (j < sql.size() && (std::isalnum(static_cast<unsigned char>(sql[j])) || sql[j] == '_')) {
+      upper = upper || std::isupper(static_cast<unsigned char>(sql[j]));
+      ++j;
+    }
+    if (upper) {
+      std::string word(sql.substr(i, j - i));
+      std::string lower = word;
+      for (char& ch : lower) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+      names.emplace(std::move(lower), std::move(word));
+    }
+    i = j;
+  }
+  return names;
 }
 
 class PgConnection;
 
 class PgStatement final : public DbStatement {
  public:
-  PgStatement(PgConnection& conn, std::string name, int params, bool readOnly)
-      : conn_(conn), name_(std::move(name)), params_(static_cast<size_t>(params)), readOnly_(readOnly) {}
+  // columns: the names of the result's columns as the SQL wrote them.
+  PgStatement(PgConnection& conn, std::string name, std::string text, int params, bool readOnly, bool control,
+              std::vector<std::string> columns, bool returnsId)
+      : conn_(conn),
+        returnsId_(returnsId),
+        inserts_(StartsWithWord(text, "INSERT")),
+        name_(std::move(name)),
+        text_(std::move(text)),
+        deferrable_(params == 0 && (StartsWithWord(text_, "SAVEPOINT") || StartsWithWord(text_, "RELEASE"))),
+        begins_(StartsWithWord(text_, "BEGIN") || StartsWithWord(text_, "START")),
+        params_(static_cast<size_t>(params)),
+        readOnly_(readOnly),
+        control_(control),
+        columns_(std::move(columns)) {}
   ~PgStatement() override;
 
   bool BindInt(int index, int64_t value) override { return Set(index, std::to_string(value)); }
   bool BindReal(int index, double value) override {
+    // The shortest text that reads back as the same double: a text column
+    // (an item's field) keeps it as written.
     char buf[32];
-    std::snprintf(buf, sizeof buf, "%.17g", value);
-    return Set(index, buf);
+    const auto end = std::to_chars(buf, buf + sizeof buf, value).ptr;
+    return Set(index, std::string(buf, end));
   }
   bool BindText(int index, std::string_view text) override {
     // The server's text cannot hold a NUL; what follows one is not sent.
@@ -85,10 +160,10 @@ class PgStatement final : public DbStatement {
   bool Running() const override { return result_ != nullptr; }
   bool ReadOnly() const override { return readOnly_; }
 
-  int Columns() const override { return result_ ? PQnfields(result_) : 0; }
+  // Known from the statement's description, before it runs.
+  int Columns() const override { return static_cast<int>(columns_.size()); }
   std::string ColumnName(int column) const override {
-    const char* n = result_ ? PQfname(result_, column) : nullptr;
-    return n ? n : "";
+    return column >= 0 && static_cast<size_t>(column) < columns_.size() ? columns_[static_cast<size_t>(column)] : "";
   }
   Type ColumnType(int column) const override {
     if (PQgetisnull(result_, row_, column)) return Type::Null;
@@ -125,9 +200,16 @@ class PgStatement final : public DbStatement {
   }
 
   PgConnection& conn_;
+  bool returnsId_;  // RETURNING the new row's ID was added
+  bool inserts_;
   std::string name_;
+  std::string text_;
+  bool deferrable_;
+  bool begins_;
   std::vector<std::optional<std::string>> params_;
   bool readOnly_;
+  bool control_;
+  std::vector<std::string> columns_;
   PGresult* result_ = nullptr;
   int row_ = -1;
 };
@@ -138,25 +220,84 @@ class PgConnection final : public DbConnection {
   ~PgConnection() override { PQfinish(conn_); }
 
   DbStatement* Prepare(const char* sql, size_t size) override {
-    const std::string text = ServerSql(std::string_view(sql, size));
+    std::string text = ServerSql(std::string_view(sql, size));
+    // An insert into a table with an identity column says the new ID, so
+    // that LastInsertId costs no trip of its own.
+    const std::string identity = IdentityOf(text);
+    if (!identity.empty()) text += " RETURNING " + identity;
     const std::string name = "m" + std::to_string(++statements_);
-    PGresult* r = PQprepare(conn_, name.c_str(), text.c_str(), 0, nullptr);
-    if (!Check(r, PGRES_COMMAND_OK)) return nullptr;
+    // The server infers each parameter's type from where it stands; one the
+    // text never uses (SQLite binds those freely) is text.
+    std::vector<Oid> types;
+    for (size_t i = 0; i < text.size(); ++i) {
+      if (text[i] != '$' || i + 1 >= text.size() || !std::isdigit(static_cast<unsigned char>(text[i + 1]))) continue;
+      const size_t n = std::strtoul(text.c_str() + i + 1, nullptr, 10);
+      if (n > types.size()) types.resize(n, kText);
+      types[n - 1] = 0;
+    }
+    // Text the server refuses spoils an open transaction as a failed
+    // statement does.
+    const bool guard = Open();
+    if (guard && !Control("SAVEPOINT morvent_s")) return nullptr;
+    if (!guard && !deferred_.empty() && !Control("")) return nullptr;
+    roundTrips += 2;  // with the description below
+    PGresult* r = PQprepare(conn_, name.c_str(), text.c_str(), static_cast<int>(types.size()), types.data());
+    if (!Check(r, PGRES_COMMAND_OK)) {
+      if (guard) Undo();
+      return nullptr;
+    }
+    if (guard && !Control("RELEASE morvent_s")) return nullptr;
     PGresult* d = PQdescribePrepared(conn_, name.c_str());
     const int params = d && PQresultStatus(d) == PGRES_COMMAND_OK ? PQnparams(d) : -1;
     if (params < 0) Failed(d);
+    const std::string_view view(text);
+    std::vector<std::string> columns;
+    if (params >= 0) {
+      const NameCase names = NamesOf(view);
+      for (int c = 0; c < PQnfields(d); ++c) {
+        const char* n = PQfname(d, c);
+        auto it = names.find(n);
+        columns.push_back(it != names.end() ? it->second : n);
+      }
+    }
     PQclear(d);
     if (params < 0) return nullptr;
-    const std::string_view view(text);
     const bool readOnly = StartsWithWord(view, "SELECT") || StartsWithWord(view, "VALUES");
-    return new PgStatement(*this, name, params, readOnly);
+    if (!identity.empty()) columns.clear();  // as the insert has none
+    return new PgStatement(*this, name, text, params, readOnly, IsControl(view), std::move(columns), !identity.empty());
   }
   bool Exec(const char* sql) override {
-    PGresult* r = PQexec(conn_, ServerSql(sql).c_str());
+    const bool guard = Open() && !IsControl(sql);
+    if (guard && !Control("SAVEPOINT morvent_s")) return false;
+    if (!ExecText(sql)) {
+      if (guard) Undo();
+      return false;
+    }
+    return !guard || Control("RELEASE morvent_s");
+  }
+  bool ExecText(const char* sql) {
+    // A whole rollback takes what was deferred with it; anything else
+    // comes after it.
+    const bool rollback = StartsWithWord(sql, "ROLLBACK") && std::string_view(sql).find(" TO ") == std::string_view::npos;
+    if (rollback) deferred_.clear();
+    ++roundTrips;
+    // The pending counts go in just before the commit: their rows are
+    // locked (in one order for every client) only while it runs.
+    const std::string flush = StartsWithWord(sql, "COMMIT") ? std::string(kFlushCountsSql) + "; " : "";
+    PGresult* r = PQexec(conn_, (TakeDeferred() + flush + ServerSql(sql)).c_str());
+    if (StartsWithWord(sql, "BEGIN") && Succeeded(r)) Defer(kDeferCountsSql);
+    if (StartsWithWord(sql, "INSERT")) NewId(nullptr);
     const ExecStatusType status = r ? PQresultStatus(r) : PGRES_FATAL_ERROR;
     if (status == PGRES_EMPTY_QUERY) {
       PQclear(r);
       return true;
+    }
+    // The server answers COMMIT of a transaction a failed statement spoiled
+    // with a rollback, and calls that success: the work is gone.
+    if (status == PGRES_COMMAND_OK && StartsWithWord(sql, "COMMIT") && std::strcmp(PQcmdStatus(r), "ROLLBACK") == 0) {
+      PQclear(r);
+      failure_ = {DbFault::Other, 0, "a statement failed earlier in the transaction; COMMIT rolled it back"};
+      return false;
     }
     return Check(r, PGRES_COMMAND_OK);
   }
@@ -167,8 +308,39 @@ class PgConnection final : public DbConnection {
     return s == PQTRANS_INTRANS || s == PQTRANS_INERROR || s == PQTRANS_ACTIVE;
   }
   bool ReadOnly() const override { return false; }
+  // After an insert: the ID its RETURNING answered (r), or none known.
+  void NewId(const PGresult* r) {
+    lastIdKnown_ = r && PQntuples(r) > 0;
+    if (lastIdKnown_) lastId_ = std::strtoll(PQgetvalue(r, PQntuples(r) - 1, 0), nullptr, 10);
+  }
+  // The identity column of the table an INSERT (without its own RETURNING
+  // or ON CONFLICT) fills, or empty.
+  std::string IdentityOf(const std::string& sql) {
+    static const std::regex insert(R"(^\s*INSERT\s+INTO\s+([A-Za-z_]\w*))", std::regex::icase);
+    static const std::regex other(R"(\b(RETURNING|ON\s+CONFLICT)\b)", std::regex::icase);
+    std::smatch m;
+    if (!std::regex_search(sql, m, insert) || std::regex_search(sql, other)) return "";
+    std::string table = m[1].str();
+    for (char& c : table) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    if (auto it = identity_.find(table); it != identity_.end()) return it->second;
+    const char* values[] = {table.c_str()};
+    if (!deferred_.empty() && !Control("")) return "";
+    ++roundTrips;
+    PGresult* r = PQexecParams(conn_,
+                               "SELECT column_name FROM information_schema.columns WHERE table_schema = "
+                               "current_schema() AND table_name = $1 AND is_identity = 'YES'",
+                               1, nullptr, values, nullptr, nullptr, 0);
+    std::string column;
+    const bool ok = r && PQresultStatus(r) == PGRES_TUPLES_OK;
+    if (ok && PQntuples(r) == 1) column = PQgetvalue(r, 0, 0);
+    PQclear(r);
+    if (ok) identity_[table] = column;
+    return column;
+  }
   int64_t LastInsertId() const override {
+    if (lastIdKnown_) return lastId_;
     // A round trip of its own; inserts that need the ID say RETURNING.
+    ++roundTrips;
     PGresult* r = PQexec(conn_, "SELECT lastval()");
     int64_t id = 0;
     if (r && PQresultStatus(r) == PGRES_TUPLES_OK && PQntuples(r) == 1) id = std::strtoll(PQgetvalue(r, 0, 0), nullptr, 10);
@@ -185,22 +357,41 @@ class PgConnection final : public DbConnection {
     // Unquoted names are folded to lower case by the server.
     return "SELECT 1 FROM information_schema.tables WHERE table_schema = current_schema() AND table_name = lower(?)";
   }
+  const char* CountRowsSql() const override {
+    return "SELECT coalesce(sum(FCount), 0) FROM (SELECT FCount FROM ledger_counts WHERE FTable = ?1 AND FScope = ?2 "
+           "UNION ALL SELECT FCount FROM ledger_counts_pending WHERE FTable = ?1 AND FScope = ?2) c";
+  }
   const char* SequenceTable() const override { return nullptr; }
   const char* RaiseSequenceSql() const override { return nullptr; }
+  std::string CountTriggersSql(const std::string& table, const std::string& scopeColumn) const override {
+    return ServerCountTriggersSql(table, scopeColumn);
+  }
+  std::string SettleSequencesSql() const override {
+    // Every identity column of the ledger's schema continues past its
+    // table's largest ID.
+    return "DO $$DECLARE r record; BEGIN\n"
+           "FOR r IN SELECT table_name AS t, column_name AS c FROM information_schema.columns\n"
+           "  WHERE table_schema = current_schema() AND is_identity = 'YES' LOOP\n"
+           "  EXECUTE format('SELECT setval(pg_get_serial_sequence(%L, %L), coalesce(max(%I), 0) + 1, false) FROM %I',\n"
+           "    r.t, r.c, r.c, r.t);\n"
+           "END LOOP; END$$";
+  }
+  bool OnServer() const override { return true; }
 
   // Takes r; answers whether it has the status wanted (or rows), keeping
   // its changes, or the failure.
   bool Check(PGresult* r, ExecStatusType want) {
     const bool ok = r && (PQresultStatus(r) == want || PQresultStatus(r) == PGRES_TUPLES_OK);
-    if (ok) Counted(r);
+    if (ok) Counted(r, false);
     if (!ok) Failed(r);
     PQclear(r);
     return ok;
   }
-  void Counted(PGresult* r) {
+  // writes: a statement that changes rows even when it answers some.
+  void Counted(PGresult* r, bool writes) {
     const char* n = PQcmdTuples(r);
     changes_ = n && *n ? std::atoi(n) : 0;
-    if (PQresultStatus(r) == PGRES_COMMAND_OK) totalChanges_ += changes_;
+    if (writes || PQresultStatus(r) == PGRES_COMMAND_OK) totalChanges_ += changes_;
   }
   void Failed(const PGresult* r) {
     const bool bad = PQstatus(conn_) == CONNECTION_BAD;
@@ -210,11 +401,106 @@ class PgConnection final : public DbConnection {
   }
   PGconn* Handle() const { return conn_; }
 
+  // In a transaction that no failure has spoiled.
+  bool Open() const { return PQtransactionStatus(conn_) == PQTRANS_INTRANS; }
+  // Runs a control statement; false (with the failure) when it failed.
+  // Savepoints set or released before it go first, in the same message.
+  bool Control(const std::string& sql) {
+    ++roundTrips;
+    return Check(PQexec(conn_, (TakeDeferred() + sql).c_str()), PGRES_COMMAND_OK);
+  }
+  // Setting and releasing a savepoint inside a transaction answers nothing
+  // the store waits for: it travels with the next statement.
+  bool Defer(const std::string& sql) {
+    if (!Open() || deferred_.size() >= 16) return false;
+    deferred_.push_back(sql);
+    return true;
+  }
+  std::string TakeDeferred() {
+    std::string text;
+    for (const auto& d : deferred_) text += d + "; ";
+    deferred_.clear();
+    return text;
+  }
+  // After a statement failed inside the savepoint morvent_s: back to it,
+  // so that only the statement is undone; when even that fails, the whole
+  // transaction goes, as the store expects of an engine that could not
+  // keep it. The statement's failure stays the one reported.
+  void Undo() {
+    const DbFailure failed = failure_;
+    if (PQstatus(conn_) == CONNECTION_OK && !Control("ROLLBACK TO morvent_s; RELEASE morvent_s") &&
+        PQstatus(conn_) == CONNECTION_OK)
+      PQclear(PQexec(conn_, "ROLLBACK"));
+    failure_ = failed;
+  }
+
+  // Runs a prepared statement. Inside a transaction it runs in a savepoint
+  // of its own, sent in one pipeline with it: one round trip, and a failure
+  // undoes only the statement, as an embedded engine does.
+  // The failed statement's result (its failure noted) or nullptr stand
+  // for failure alike; the caller takes a result it gets.
+  PGresult* Run(const std::string& name, const std::vector<const char*>& values, bool control, bool begins) {
+    const int n = static_cast<int>(values.size());
+    if (control || !Open() || !PQenterPipelineMode(conn_)) {
+      if (!deferred_.empty() && !Control("")) return nullptr;
+      ++roundTrips;
+      PGresult* r = PQexecPrepared(conn_, name.c_str(), n, values.data(), nullptr, nullptr, 0);
+      if (!Succeeded(r)) Failed(r);
+      if (begins && Succeeded(r)) Defer(kDeferCountsSql);
+      return r;
+    }
+    // Savepoints the store set or released since are sent first.
+    std::vector<std::string> queries = std::move(deferred_);
+    deferred_.clear();
+    const size_t main = queries.size() + 1;
+    queries.push_back("SAVEPOINT morvent_s");
+    queries.push_back("");
+    queries.push_back("RELEASE morvent_s");
+    bool sent = true;
+    for (size_t q = 0; q < queries.size() && sent; ++q)
+      sent = q == main ? PQsendQueryPrepared(conn_, name.c_str(), n, values.data(), nullptr, nullptr, 0)
+                       : PQsendQueryParams(conn_, queries[q].c_str(), 0, nullptr, nullptr, nullptr, nullptr, 0);
+    sent = sent && PQpipelineSync(conn_);
+    ++roundTrips;
+    std::vector<PGresult*> results(queries.size(), nullptr);
+    if (sent) {
+      for (auto& result : results) {
+        result = PQgetResult(conn_);
+        if (!result) break;  // the connection is gone
+        while (PGresult* more = PQgetResult(conn_)) PQclear(more);
+      }
+      if (results.back()) PQclear(PQgetResult(conn_));  // the sync
+    }
+    PQexitPipelineMode(conn_);
+    // The first that failed says why: a savepoint, the statement, or the
+    // release of its savepoint.
+    PGresult* failed = nullptr;
+    bool ok = sent;
+    for (PGresult* r : results) {
+      if (!ok) break;
+      ok = Succeeded(r);
+      if (!ok) failed = r;
+    }
+    if (!ok) Failed(failed);
+    for (size_t q = 0; q < results.size(); ++q)
+      if (q != main || !ok) PQclear(results[q]);
+    if (ok) return results[main];
+    Undo();
+    return nullptr;
+  }
+  static bool Succeeded(const PGresult* r) {
+    return r && (PQresultStatus(r) == PGRES_TUPLES_OK || PQresultStatus(r) == PGRES_COMMAND_OK);
+  }
+
  private:
   PGconn* conn_;
   CountKeeper counts_;
   DbFailure failure_;
   uint64_t statements_ = 0;
+  std::vector<std::string> deferred_;
+  std::map<std::string, std::string> identity_;  // table (lower case) to its identity column
+  bool lastIdKnown_ = false;
+  int64_t lastId_ = 0;
   int changes_ = 0;
   int64_t totalChanges_ = 0;
 };
@@ -225,18 +511,19 @@ PgStatement::~PgStatement() {
 }
 
 DbStatement::Step PgStatement::Next() {
+  if (!result_ && deferrable_ && conn_.Defer(text_)) return Step::Done;
   if (!result_) {
     std::vector<const char*> values(params_.size());
     for (size_t i = 0; i < params_.size(); ++i) values[i] = params_[i] ? params_[i]->c_str() : nullptr;
-    result_ = PQexecPrepared(conn_.Handle(), name_.c_str(), static_cast<int>(values.size()), values.data(), nullptr,
-                             nullptr, 0);
+    result_ = conn_.Run(name_, values, control_, begins_);
     const ExecStatusType status = result_ ? PQresultStatus(result_) : PGRES_FATAL_ERROR;
     if (status != PGRES_TUPLES_OK && status != PGRES_COMMAND_OK) {
-      conn_.Failed(result_);
-      Reset();
+      Reset();  // the connection noted why
       return Step::Failed;
     }
-    conn_.Counted(result_);
+    conn_.Counted(result_, !readOnly_);
+    if (inserts_) conn_.NewId(returnsId_ ? result_ : nullptr);
+    if (returnsId_) row_ = PQntuples(result_);  // the ID is no row of the caller's
   }
   if (PQresultStatus(result_) == PGRES_TUPLES_OK && row_ + 1 < PQntuples(result_)) {
     ++row_;
@@ -247,6 +534,8 @@ DbStatement::Step PgStatement::Next() {
 }
 
 }  // namespace
+
+uint64_t ServerRoundTrips() { return roundTrips; }
 
 bool IsServerSource(const std::string& dataSource) {
   static const std::regex server(
@@ -268,6 +557,9 @@ std::string MaskPassword(const std::string& connection) {
 }
 
 std::string ServerSql(std::string_view sql) {
+  static const std::regex createTable(R"(\bCREATE\s+TABLE\b)", std::regex::icase);
+  static const std::regex real(R"(\bREAL\b)", std::regex::icase);
+  static const std::regex untyped(R"((\n[ \t]*)([A-Za-z_]\w*)[ \t]*(,|\)))");
   // Placeholders outside quotes: ?N keeps its number, a bare ? takes the
   // next after the largest so far (as SQLite numbers them).
   std::string out;
@@ -293,12 +585,95 @@ std::string ServerSql(std::string_view sql) {
       out += c;
     }
   }
+  if (std::regex_search(out, createTable)) {
+    // Columns the server must have a type for: SQLite's REAL is the
+    // server's double, a column of any type keeps text.
+    out = std::regex_replace(out, real, "DOUBLE PRECISION");
+    out = std::regex_replace(out, untyped, "$1$2 TEXT$3");
+  }
   static const std::regex identity(R"(\bINTEGER\s+PRIMARY\s+KEY(\s+AUTOINCREMENT)?)", std::regex::icase);
   static const std::regex withoutRowid(R"(\)\s*WITHOUT\s+ROWID)", std::regex::icase);
   static const std::regex beginImmediate(R"(^\s*BEGIN\s+IMMEDIATE\b)", std::regex::icase);
   out = std::regex_replace(out, identity, "INTEGER GENERATED BY DEFAULT AS IDENTITY PRIMARY KEY");
   out = std::regex_replace(out, withoutRowid, ")");
   return std::regex_replace(out, beginImmediate, "BEGIN");
+}
+
+std::string ServerCountTriggersSql(const std::string& table, const std::string& scopeColumn) {
+  // Row triggers, like the file's. In the ledger's own transactions (the
+  // setting morvent.counts is 'deferred' there) a row adds to the
+  // connection's pending sums, which reach ledger_counts just before the
+  // commit (kFlushCountsSql): clients importing at once then wait for each
+  // other's count rows only while they commit, not for a whole group of
+  // records. Any other client counts straight into ledger_counts.
+  auto add = [](const char* into, const std::string& key, const std::string& scope, int delta) {
+    return std::string("INSERT INTO ") + into + " VALUES (" + key + ", " + scope + ", " + std::to_string(delta) +
+           ") ON CONFLICT (FTable, FScope) DO UPDATE SET FCount = " + into + ".FCount + excluded.FCount;\n";
+  };
+  auto body = [&](const std::vector<std::pair<std::string, std::pair<std::string, int>>>& changes) {
+    std::string pending, direct;
+    for (const auto& [key, change] : changes) {
+      pending += add("ledger_counts_pending", key, change.first, change.second);
+      direct += change.second > 0 ? add("ledger_counts", key, change.first, 1)
+                                  : "UPDATE ledger_counts SET FCount = FCount - 1 WHERE FTable = " + key +
+                                        " AND FScope = " + change.first + ";\n";
+    }
+    return "IF current_setting('morvent.counts', true) = 'deferred' THEN\n" + pending + "ELSE\n" + direct +
+           "END IF;\n";
+  };
+  auto function = [&](const std::string& name, const std::string& code, const std::string& when,
+                      const std::string& condition) {
+    return "CREATE FUNCTION " + name + "() RETURNS trigger LANGUAGE plpgsql AS $f$BEGIN\n" + code +
+           "RETURN NULL; END$f$;\nCREATE TRIGGER " + name + " " + when + " ON " + table + " FOR EACH ROW " +
+           condition + "EXECUTE FUNCTION " + name + "();\n";
+  };
+  const std::string self = "'" + table + "'", scoped = "'" + table + ":" + scopeColumn + "'";
+  const std::string oldScope = "coalesce(OLD." + scopeColumn + ", 0)", newScope = "coalesce(NEW." + scopeColumn + ", 0)";
+  std::vector<std::pair<std::string, std::pair<std::string, int>>> ins = {{self, {"0", 1}}}, del = {{self, {"0", -1}}};
+  if (!scopeColumn.empty()) {
+    ins.push_back({scoped, {newScope, 1}});
+    del.push_back({scoped, {oldScope, -1}});
+  }
+  std::string sql = function("tc_" + table + "_ins", body(ins), "AFTER INSERT", "") +
+                    function("tc_" + table + "_del", body(del), "AFTER DELETE", "");
+  if (!scopeColumn.empty())
+    sql += function("tc_" + table + "_upd", body({{scoped, {oldScope, -1}}, {scoped, {newScope, 1}}}),
+                    "AFTER UPDATE OF " + scopeColumn,
+                    "WHEN (OLD." + scopeColumn + " IS DISTINCT FROM NEW." + scopeColumn + ") ");
+  return sql;
+}
+
+namespace {
+// The first column of a query's first row, or nullopt with no row.
+std::optional<std::string> ReadOne(DbConnection& conn, const char* sql, const std::string& param) {
+  std::unique_ptr<DbStatement> q(conn.Prepare(sql, std::strlen(sql)));
+  if (!q) return std::nullopt;
+  if (!param.empty()) q->BindText(1, param);
+  if (q->Next() != DbStatement::Step::Row) return std::nullopt;
+  return std::string(q->Text(0));
+}
+}  // namespace
+
+OpenedLedger OpenServerLedger(const std::string& connection) {
+  OpenedLedger opened;
+  opened.connection = ConnectServer(connection);
+  DbConnection& conn = *opened.connection;
+  if (!ReadOne(conn, conn.TableExistsSql(), "ledger_meta")) {
+    if (conn.LastFailure().fault != DbFault::None)
+      ThrowLedgerError("无法读取账套服务器 " + MaskPassword(connection) + "：" + conn.LastFailure().message);
+    ThrowLedgerError("数据库中没有账套：" + MaskPassword(connection));
+  }
+  opened.storedVersion = ReadOne(conn, "SELECT FValue FROM ledger_meta WHERE FKey = ?", "schema_version").value_or("");
+  return opened;
+}
+
+std::unique_ptr<DbConnection> CreateServerLedger(const std::string& connection) {
+  auto conn = ConnectServer(connection);
+  const auto tables =
+      ReadOne(*conn, "SELECT count(*) FROM information_schema.tables WHERE table_schema = current_schema()", "");
+  if (!tables) ThrowLedgerError("无法读取账套服务器 " + MaskPassword(connection) + "：" + conn->LastFailure().message);
+  if (*tables != "0") ThrowLedgerError("数据库中已有数据表，不能新建账套：" + MaskPassword(connection));
+  return conn;
 }
 
 std::unique_ptr<DbConnection> ConnectServer(const std::string& connection) {
@@ -310,6 +685,11 @@ std::unique_ptr<DbConnection> ConnectServer(const std::string& connection) {
   }
   // Notices (a savepoint released twice, ...) are no business of the user.
   PQsetNoticeProcessor(conn, [](void*, const char*) {}, nullptr);
+  // The pending count sums of this connection's transactions (see
+  // ServerCountTriggersSql); what is left at a commit is dropped.
+  PQclear(PQexec(conn,
+                 "CREATE TEMP TABLE IF NOT EXISTS ledger_counts_pending (FTable TEXT NOT NULL, FScope INTEGER NOT NULL, "
+                 "FCount INTEGER NOT NULL, PRIMARY KEY (FTable, FScope)) ON COMMIT DELETE ROWS"));
   return std::make_unique<PgConnection>(conn);
 }
 

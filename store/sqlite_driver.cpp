@@ -169,10 +169,19 @@ class SqliteConnection final : public DbConnection {
   }
 
   const char* TableExistsSql() const override { return "SELECT 1 FROM sqlite_master WHERE type = 'table' AND name = ?"; }
+  const char* CountRowsSql() const override {
+    return "SELECT FCount FROM ledger_counts WHERE FTable = ?1 AND FScope = ?2";
+  }
   const char* SequenceTable() const override { return "sqlite_sequence"; }
   const char* RaiseSequenceSql() const override {
     return "UPDATE sqlite_sequence SET seq = ?1 WHERE name = ?2 AND seq < ?1";
   }
+  std::string CountTriggersSql(const std::string& table, const std::string& scopeColumn) const override {
+    return morvent::CountTriggersSql(table, scopeColumn);
+  }
+  // AUTOINCREMENT hands out the next past the largest ID there is.
+  std::string SettleSequencesSql() const override { return ""; }
+  bool OnServer() const override { return false; }
 
   sqlite3* Handle() const { return db_; }
   void WalChecked() { walChecked_ = true; }

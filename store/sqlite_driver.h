@@ -11,11 +11,6 @@
 
 namespace morvent {
 
-struct OpenedLedger {
-  std::unique_ptr<DbConnection> connection;
-  std::string storedVersion;  // ledger_meta's schema_version, as stored
-};
-
 // Opens an existing ledger file (canonical path) for reading and writing,
 // or only for reading when its folder or medium denies the journal. Looking
 // never writes. Raises the ledger's Chinese error naming the path when the

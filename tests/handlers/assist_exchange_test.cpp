@@ -144,7 +144,12 @@ TEST_F(AssistExchangeTest, FailedRecordsAreReportedAndTheRestImported) {
 TEST_F(AssistExchangeTest, FailedWritesAreReportedAndLeaveNothingBehind) {
   // The ledger's type IDs are used up: the next new type cannot be stored.
   Bind(ledger);
-  LedgerStore::ForProps(Props(ledger))->Exec("INSERT INTO t_SubMesType (FTypeID, FName) VALUES (32767, '满')");
+  {
+    // Stored with an ID of its own, as the ledger's seeds are: new IDs follow.
+    auto store = LedgerStore::ForProps(Props(ledger));
+    store->Exec("INSERT INTO t_SubMesType (FTypeID, FName) VALUES (32767, '满')");
+    store->SettleSequences();
+  }
   const std::string full = "辅助资料类别的编号已用尽（上限 32767），不能再新增";
   const auto types = TypeNames();
   const auto entries = Entries();

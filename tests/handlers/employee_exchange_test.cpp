@@ -102,11 +102,12 @@ TEST_F(EmployeeExchangeTest, ExportLeavesOutDepartmentsItCannotNameAndEmptyCompa
   // 01 names a department; 02 names an employee, which no department is;
   // 03 names nothing.
   auto store = LedgerStore::ForProps(Props(ledger));
-  store->Exec("INSERT OR REPLACE INTO t_ItemValue (FItemID, FField, FValue) VALUES (" + std::to_string(employees.at("01").id) +
+  const std::string upsert = " ON CONFLICT (FItemID, FField) DO UPDATE SET FValue = excluded.FValue";
+  store->Exec("INSERT INTO t_ItemValue (FItemID, FField, FValue) VALUES (" + std::to_string(employees.at("01").id) +
               ", 'FDepartmentID', " + std::to_string(department) + "), (" + std::to_string(employees.at("02").id) +
-              ", 'FDepartmentID', " + std::to_string(employees.at("03").id) + ")");
-  store->Exec("INSERT OR REPLACE INTO t_ItemValue (FItemID, FField, FValue) VALUES (" + std::to_string(employees.at("03").id) +
-              ", 'FBrNo', 'SH01')");
+              ", 'FDepartmentID', " + std::to_string(employees.at("03").id) + ")" + upsert);
+  store->Exec("INSERT INTO t_ItemValue (FItemID, FField, FValue) VALUES (" + std::to_string(employees.at("03").id) +
+              ", 'FBrNo', 'SH01')" + upsert);
   const std::string file = home.file("out.xml");
   RunResult run = Export(ledger, 118, file);
   ASSERT_TRUE(run.result);

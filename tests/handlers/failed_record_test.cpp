@@ -99,6 +99,7 @@ class FailedRecord : public HandlerTest {
 std::string Failure(const std::string& name) { return "引入客户资料错误，当前记录名称为：" + name + "\r错误信息：\r" + kMismatch; }
 
 TEST_F(FailedRecord, LeavesTheLedgerAsTheFileWithoutItWouldAndAFixedFileCreatesItWhole) {
+  if (onServer) GTEST_SKIP() << "compares the ledger files' rows through SQLite";
   const auto good01 = Customer("01", "甲公司", "50000", "上海");
   const auto bad01 = Customer("01", "甲公司", kBadAmount, "上海");
   const auto good02 = Customer("02", "乙公司", "800", "杭州");

@@ -9,11 +9,23 @@
 #include "platform/registry.h"
 #include "store/ledger_admin.h"
 
+#include <cstdlib>
+
 namespace morvent::test {
 
-void HandlerTest::SetUp() { EnsureComponentsRegistered(); }
+void HandlerTest::SetUp() {
+  EnsureComponentsRegistered();
+  const char* engine = std::getenv("MORVENT_LEDGER_ENGINE");
+  onServer = engine && std::string(engine) == "server";
+  if (onServer && !TestServer()) GTEST_SKIP() << kNoServer;
+}
 
 std::string HandlerTest::NewLedger(const std::string& name, const std::string& kind) {
+  if (onServer) {
+    servers.push_back(std::make_unique<ServerDatabase>());
+    CreateLedger(servers.back()->Source(), kind);
+    return servers.back()->Source();
+  }
   std::string path = home.file(name);
   CreateLedger(path, kind);
   return path;
@@ -197,6 +209,7 @@ std::string HandlerTest::CopyKinds(const std::string& source, const std::vector<
 
 void RecordsTest::SetUp() {
   HandlerTest::SetUp();
+  if (IsSkipped()) return;
   ledger = NewLedger("l.db");
 }
 

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -14,6 +15,7 @@
 #include "context/ledger_api.h"
 #include "context/record.h"
 #include "platform/text.h"
+#include "tests/support/server_fixture.h"
 #include "tests/support/support.h"
 
 namespace morvent::test {
@@ -48,7 +50,9 @@ class HandlerTest : public ::testing::Test {
  protected:
   void SetUp() override;
 
-  // A new ledger in the program home; "GY" or another kind.
+  // A new ledger in the program home; "GY" or another kind. With
+  // MORVENT_LEDGER_ENGINE=server (ctest's "server/" run of the suite), a
+  // ledger in a database of its own on the test server instead.
   std::string NewLedger(const std::string& name, const std::string& kind = "GY");
   std::string Props(const std::string& ledger) const;
   // Points the thread's context at the ledger, as a public call would.
@@ -94,6 +98,8 @@ class HandlerTest : public ::testing::Test {
   std::pair<std::string, std::string> RoundTrip(const std::string& source, int32_t code, const std::string& tag);
 
   ProgramHome home;
+  bool onServer = false;
+  std::vector<std::unique_ptr<ServerDatabase>> servers;
 };
 
 // A record with "Number" and "Name", and the parent as a sub-record under

@@ -173,6 +173,7 @@ TEST_F(SonCompanyTest, PlainFiguresAreStoredAsTheRecordGivesThem) {
 }
 
 TEST_F(SonCompanyTest, FailuresAreReportedAndNothingHalfDoneStays) {
+  if (onServer) GTEST_SKIP() << "the server's integer IDs end where the largest ID is: its sequence cannot go past it";
   const std::string prefix = "引入分支机构资料错误，当前记录名称为：";
   const struct {
     DataRecordPtr bad;

@@ -141,6 +141,7 @@ TEST_F(UnitExchangeTest, DefaultUnitsComeFirstAndUnitsMatchWithinTheirGroup) {
 }
 
 TEST_F(UnitExchangeTest, FailedUnitsAreReportedOnceAndStoreNothing) {
+  if (onServer) GTEST_SKIP() << "a trigger of another program is written in the file engine's dialect";
   ASSERT_TRUE(Run(106, {UnitRec("数量", "个", "PCS", "1", "1")}, 1).result);
   auto noGroup = Rec({{"Name", "台"}, {"Number", "TAI"}});
   const std::string prefix = "引入计量单位资料错误，当前记录名称为：";

@@ -81,6 +81,7 @@ TEST_F(VoucherGroupTest, ImportMatchesByCutNameAndKeepsOrRewritesRanges) {
 }
 
 TEST_F(VoucherGroupTest, FailuresAreReportedAndNothingHalfDoneStays) {
+  if (onServer) GTEST_SKIP() << "the server's integer IDs end where the largest ID is: its sequence cannot go past it";
   const std::string prefix = "引入凭证字资料错误，当前记录名称为：";
   const struct {
     DataRecordPtr bad;

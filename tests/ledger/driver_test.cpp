@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -14,6 +15,7 @@
 #include "store/ledger_store.h"
 #include "store/pg_driver.h"
 #include "store/sqlite_driver.h"
+#include "tests/support/server_fixture.h"
 #include "tests/support/support.h"
 
 namespace morvent::test {
@@ -162,6 +164,29 @@ TEST_P(DriverTest, TransactionsAndSavepointsAreSeenAsTheyStand) {
   }
 }
 
+TEST_P(DriverTest, AnInsertTellsTheNewIdAndNamesComeAsWritten) {
+  // The server's insert says its ID itself (RETURNING), yet answers no row.
+  auto insert = Prepare("INSERT INTO t (FName) VALUES (?)");
+  auto given = Prepare("INSERT INTO t (FID, FName) VALUES (?, ?)");
+  EXPECT_EQ(insert->Columns(), 0);
+  insert->BindText(1, "a");
+  EXPECT_EQ(insert->Next(), DbStatement::Step::Done);
+  const int64_t a = db->LastInsertId();
+  given->BindInt(1, 1000);
+  given->BindText(2, "b");
+  EXPECT_EQ(given->Next(), DbStatement::Step::Done);
+  EXPECT_EQ(db->Changes(), 1);
+  EXPECT_EQ(db->LastInsertId(), 1000);
+  auto read = Prepare("SELECT FID, FName AS FLabel FROM t WHERE FName = ?");
+  // Before a row is read, as the record sets ask.
+  EXPECT_EQ(read->Columns(), 2);
+  EXPECT_EQ(read->ColumnName(0), "FID");
+  EXPECT_EQ(read->ColumnName(1), "FLabel");
+  read->BindText(1, "a");
+  ASSERT_EQ(read->Next(), DbStatement::Step::Row);
+  EXPECT_EQ(read->Int(0), a);
+}
+
 TEST_P(DriverTest, AFailedStatementIsUndoneToItsSavepoint) {
   // What Write relies on: the failure leaves the transaction open, and
   // rolling back to the save's savepoint makes it usable again.
@@ -243,21 +268,26 @@ TEST(ServerSource, ConnectionFailureNamesTheServerWithoutThePassword) {
   EXPECT_EQ(error.find("topsecret"), std::string::npos) << error;
 }
 
-TEST(ServerSource, StoreRefusesAServerPlainlyWithoutThePassword) {
+TEST(ServerSource, StoreTakesAServerSourceForAServerAndNeverForAFile) {
   // Taken for a file, the source came back whole in "账套文件不存在：…"
-  // (and a key/value string made a file of that name: here, if ever).
+  // (and a key/value string made a file of that name): now it is dialled,
+  // and the failure names the server without its password.
   TempDir dir;
   const auto cwd = std::filesystem::current_path();
   std::filesystem::current_path(dir.file(""));
-  const std::string refused = "暂不能使用数据库服务器上的账套（";
   const std::pair<std::string, std::string> cases[] = {
-      {"postgresql://acct:topsecret@db/ledger", "postgresql://acct:***@db/ledger"},
-      {"host=db password=topsecret dbname=ledger", "host=db password=*** dbname=ledger"},
+      {"postgresql://acct:topsecret@/ledger?host=/nonexistent-morvent-dir",
+       "postgresql://acct:***@/ledger?host=/nonexistent-morvent-dir"},
+      {"host=/nonexistent-morvent-dir password=topsecret dbname=ledger",
+       "host=/nonexistent-morvent-dir password=*** dbname=ledger"},
   };
   for (const auto& [source, shown] : cases) {
-    const std::string want = refused + shown + "），请使用账套文件";
-    EXPECT_EQ(ErrorOf([&] { LedgerStore::ForProps("Data Source=" + source + ";AcctType=QY"); }), want);
-    EXPECT_EQ(ErrorOf([&] { CreateLedger(source); }), want);
+    const std::string want = "无法连接账套服务器 " + shown + "：";
+    for (const std::string& error : {ErrorOf([&] { LedgerStore::ForProps("Data Source=" + source + ";AcctType=QY"); }),
+                                     ErrorOf([&] { CreateLedger(source); })}) {
+      EXPECT_EQ(error.substr(0, want.size()), want) << error;
+      EXPECT_EQ(error.find("topsecret"), std::string::npos) << error;
+    }
   }
   EXPECT_TRUE(std::filesystem::is_empty(dir.file("")));
   std::filesystem::current_path(cwd);
@@ -295,6 +325,52 @@ TEST(ServerDriver, ALostConnectionIsSaidSo) {
 
 INSTANTIATE_TEST_SUITE_P(Engines, DriverTest, ::testing::ValuesIn(kEngines),
                          [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace
+}  // namespace morvent::test
+
+namespace morvent::test {
+namespace {
+
+TEST(ServerDriver, CommitOfATransactionAFailureSpoiledIsAFailure) {
+  // The server answers such a COMMIT with a rollback and calls it done.
+  if (!TestServer()) GTEST_SKIP() << kNoServer;
+  ServerDatabase db;
+  auto conn = ConnectServer(db.Source());
+  ASSERT_TRUE(conn->Exec("CREATE TABLE t (a INTEGER)"));
+  ASSERT_TRUE(conn->Exec("BEGIN"));
+  ASSERT_TRUE(conn->Exec("INSERT INTO t VALUES (1)"));
+  EXPECT_FALSE(conn->Exec("RELEASE nothing"));  // control statements run bare
+  EXPECT_FALSE(conn->Exec("COMMIT"));
+  EXPECT_EQ(conn->LastFailure().fault, DbFault::Other);
+  EXPECT_FALSE(conn->LastFailure().message.empty());
+  if (conn->InTransaction()) EXPECT_TRUE(conn->Exec("ROLLBACK"));
+  EXPECT_EQ(OutsideCount(db.Source(), "SELECT count(*) FROM t"), 0);
+}
+
+TEST(ServerDriver, AFailedStatementInsideATransactionUndoesOnlyItself) {
+  // Statements, prepared or as text, and text the server cannot parse.
+  if (!TestServer()) GTEST_SKIP() << kNoServer;
+  ServerDatabase db;
+  auto conn = ConnectServer(db.Source());
+  ASSERT_TRUE(conn->Exec("CREATE TABLE t (a INTEGER PRIMARY KEY)"));
+  ASSERT_TRUE(conn->Exec("BEGIN"));
+  ASSERT_TRUE(conn->Exec("INSERT INTO t VALUES (1)"));
+  const char* insert = "INSERT INTO t VALUES (?)";
+  std::unique_ptr<DbStatement> q(conn->Prepare(insert, std::strlen(insert)));
+  ASSERT_TRUE(q);
+  q->BindInt(1, 1);
+  EXPECT_EQ(q->Next(), DbStatement::Step::Failed);
+  EXPECT_NE(conn->LastFailure().message.find("duplicate key"), std::string::npos) << conn->LastFailure().message;
+  EXPECT_FALSE(conn->Exec("INSERT INTO t VALUES (1)"));
+  EXPECT_EQ(conn->Prepare("SELEKT 1", 8), nullptr);
+  EXPECT_TRUE(conn->InTransaction());
+  q->Reset();
+  q->BindInt(1, 2);
+  EXPECT_EQ(q->Next(), DbStatement::Step::Done);
+  EXPECT_TRUE(conn->Exec("COMMIT"));
+  EXPECT_EQ(OutsideCount(db.Source(), "SELECT count(*) FROM t"), 2);
+}
 
 }  // namespace
 }  // namespace morvent::test

@@ -59,7 +59,7 @@ class AccountContract : public ContractTest {
   }
 };
 
-TEST_F(AccountContract, ImportStoresTwiceThenItemClassesAndExportReadsItAllBack) {
+TEST_P(AccountContract, ImportStoresTwiceThenItemClassesAndExportReadsItAllBack) {
   int32_t usd = NewCurrency("USD");
   int32_t kg = NewUnit("千克");
   auto set = Accounts();
@@ -117,7 +117,7 @@ TEST_F(AccountContract, ImportStoresTwiceThenItemClassesAndExportReadsItAllBack)
   EXPECT_EQ(items->Item(items->UBound())->Value("FItemClassName").ToText(), "部门");
 }
 
-TEST_F(AccountContract, AccountWithNothingButNumberAndNameReadsAsNoneForEveryReference) {
+TEST_P(AccountContract, AccountWithNothingButNumberAndNameReadsAsNoneForEveryReference) {
   auto set = Accounts();
   auto acct = set->CreateNew({}, {{"Number", Variant("2001")}});
   acct->Let("Name", Variant("短期借款"));
@@ -139,7 +139,7 @@ TEST_F(AccountContract, AccountWithNothingButNumberAndNameReadsAsNoneForEveryRef
   EXPECT_EQ(items->UBound(), items->LBound() - 1);
 }
 
-TEST_F(AccountContract, ChildFindsItsParentThroughFParentIdAndParentIsNoLongerDetail) {
+TEST_P(AccountContract, ChildFindsItsParentThroughFParentIdAndParentIsNoLongerDetail) {
   auto set = Accounts();
   FirstStore(set, "1002", "银行存款", 1);
   auto child = FirstStore(set, "1002.01", "工商银行", 1);
@@ -160,7 +160,7 @@ TEST_F(AccountContract, ChildFindsItsParentThroughFParentIdAndParentIsNoLongerDe
   EXPECT_EQ(cursor->Next()->Number(), "1002.01");
 }
 
-TEST_F(AccountContract, OverwritingAParentWithChildrenAndClearingItsItemClasses) {
+TEST_P(AccountContract, OverwritingAParentWithChildrenAndClearingItsItemClasses) {
   auto set = Accounts();
   auto parent = FirstStore(set, "1122", "应收账款", 1);
   FirstStore(set, "1122.01", "甲公司", 1);
@@ -187,7 +187,7 @@ TEST_F(AccountContract, OverwritingAParentWithChildrenAndClearingItsItemClasses)
   EXPECT_EQ(obj->Get("_Items").As<RecordCollection>()->UBound(), 0);
 }
 
-TEST_F(AccountContract, ItemClassWithIdZeroAttachesNothingAndUnknownAccountIsRefused) {
+TEST_P(AccountContract, ItemClassWithIdZeroAttachesNothingAndUnknownAccountIsRefused) {
   auto set = Accounts();
   int32_t id = FirstStore(set, "1123", "预付账款", 1)->Get("AccountID").ToLong();
   SendItemClasses(set, id, Attached({0, 8}));
@@ -210,7 +210,7 @@ class VoucherGroupContract : public ContractTest {
   ObjectSetPtr Groups() { return Open(kVoucherGroupSet, int16_t{1}); }
 };
 
-TEST_F(VoucherGroupContract, ImportMatchesByNameAndOverwritingClearsRanges) {
+TEST_P(VoucherGroupContract, ImportMatchesByNameAndOverwritingClearsRanges) {
   auto set = Groups();
   ASSERT_LT(set->ExistenceCheck({{"Name", Variant("记")}}), 1);
   auto g = set->CreateNew({}, {{"Name", Variant("记")}});
@@ -233,7 +233,7 @@ TEST_F(VoucherGroupContract, ImportMatchesByNameAndOverwritingClearsRanges) {
   for (const char* r : kRanges) EXPECT_EQ(NullToDefault(read->Get(r), Variant("")).ToText(), "") << r;
 }
 
-TEST_F(VoucherGroupContract, ExportCountsAndEnumeratesAndNullRangesReadAsNull) {
+TEST_P(VoucherGroupContract, ExportCountsAndEnumeratesAndNullRangesReadAsNull) {
   auto set = Groups();
   auto g = set->CreateNew({}, {{"Name", Variant("收")}});
   g->SaveChanges();
@@ -248,7 +248,7 @@ TEST_F(VoucherGroupContract, ExportCountsAndEnumeratesAndNullRangesReadAsNull) {
 
 // A data file may hold a Null key (xsi:nil); matching on it finds nothing
 // rather than failing, on every set the handlers match by a record value.
-TEST_F(ContractTest, MatchingOnANullKeyFindsNothing) {
+TEST_P(ContractTest, MatchingOnANullKeyFindsNothing) {
   const Variant null = Variant::Null();
   EXPECT_LT(Open(kAccountSet, int16_t{100})->ExistenceCheck({{"Number", null}}), 1);
   EXPECT_LT(Open(kVoucherGroupSet, int16_t{1})->ExistenceCheck({{"Name", null}}), 1);
@@ -263,7 +263,7 @@ TEST_F(ContractTest, MatchingOnANullKeyFindsNothing) {
 
 // ---- item classes ----------------------------------------------------------
 
-TEST_F(ContractTest, ItemClassLookupWalksNamesAndNumbersOfEveryClass) {
+TEST_P(ContractTest, ItemClassLookupWalksNamesAndNumbersOfEveryClass) {
   auto set = Open(kItemClassSet, int16_t{1});
   set->Refresh();
   std::vector<std::tuple<int32_t, std::string, std::string>> seen;
@@ -285,4 +285,8 @@ TEST_F(ContractTest, ItemClassLookupWalksNamesAndNumbersOfEveryClass) {
 }
 
 }  // namespace
+INSTANTIATE_TEST_SUITE_P(Engines, AccountContract, BothEngines(), EngineName);
+INSTANTIATE_TEST_SUITE_P(Engines, VoucherGroupContract, BothEngines(), EngineName);
+INSTANTIATE_TEST_SUITE_P(Engines, ContractTest, BothEngines(), EngineName);
+
 }  // namespace morvent::test

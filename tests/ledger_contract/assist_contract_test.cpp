@@ -81,7 +81,7 @@ class AssistContract : public ContractTest {
   }
 };
 
-TEST_F(AssistContract, TypesAreFoundByWalkingAndCreatedWithoutArguments) {
+TEST_P(AssistContract, TypesAreFoundByWalkingAndCreatedWithoutArguments) {
   auto types = Open(kSubMesTypeSet);
   int32_t region = FindTypeByName(types, "区域");
   EXPECT_GT(region, 0);
@@ -101,7 +101,7 @@ TEST_F(AssistContract, TypesAreFoundByWalkingAndCreatedWithoutArguments) {
   EXPECT_FALSE(types->Item(32000)) << "GetInfo of an unknown type meets nothing";
 }
 
-TEST_F(AssistContract, ExportWalkSharesTheTypeWalkWithTheTypeCheck) {
+TEST_P(AssistContract, ExportWalkSharesTheTypeWalkWithTheTypeCheck) {
   auto types = Open(kSubMesTypeSet);
   auto entries = CreateObjectAs<ObjectSet>(kSubMesSet);
   int32_t region = FindTypeByName(types, "区域");
@@ -143,7 +143,7 @@ TEST_F(AssistContract, ExportWalkSharesTheTypeWalkWithTheTypeCheck) {
   EXPECT_EQ(rows, (std::vector<std::string>{"区域/01/华南", "区域/02/华北", "状态/01/正常", "性别/01/男", "性别/02/女"}));
 }
 
-TEST_F(AssistContract, EntriesAreMatchedByNumberWithinTheirTypeAndFetchedBy866OrType) {
+TEST_P(AssistContract, EntriesAreMatchedByNumberWithinTheirTypeAndFetchedBy866OrType) {
   auto types = Open(kSubMesTypeSet);
   auto entries = CreateObjectAs<ObjectSet>(kSubMesSet);
   int32_t region = FindTypeByName(types, "区域");
@@ -164,7 +164,7 @@ TEST_F(AssistContract, EntriesAreMatchedByNumberWithinTheirTypeAndFetchedBy866Or
   EXPECT_FALSE(lookups->Item(south + 100, Variant(int32_t{866})));
 }
 
-TEST_F(AssistContract, ItemLookupFindsEntriesOfEveryPropertyTheItemHandlersName) {
+TEST_P(AssistContract, ItemLookupFindsEntriesOfEveryPropertyTheItemHandlersName) {
   const std::vector<std::pair<int32_t, std::vector<const char*>>> used = {
       {1, {"区域", "行业", "状态"}},
       {8, {"区域", "行业", "状态"}},
@@ -183,7 +183,7 @@ TEST_F(AssistContract, ItemLookupFindsEntriesOfEveryPropertyTheItemHandlersName)
   EXPECT_GT(LookUp("男", 3, "性别"), 0);
 }
 
-TEST_F(AssistContract, ItemLookupComparesNamesExactlyAndAnswersZeroOtherwise) {
+TEST_P(AssistContract, ItemLookupComparesNamesExactlyAndAnswersZeroOtherwise) {
   NewEntry("区域", "01", "华南");
   EXPECT_EQ(LookUp("华南 ", 1, "区域"), 0);
   EXPECT_EQ(LookUp("华北", 1, "区域"), 0);
@@ -194,4 +194,6 @@ TEST_F(AssistContract, ItemLookupComparesNamesExactlyAndAnswersZeroOtherwise) {
 }
 
 }  // namespace
+INSTANTIATE_TEST_SUITE_P(Engines, AssistContract, BothEngines(), EngineName);
+
 }  // namespace morvent::test

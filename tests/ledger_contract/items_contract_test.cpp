@@ -56,7 +56,7 @@ class ItemContract : public ContractTest {
   }
 };
 
-TEST_F(ItemContract, FrameImportCreatesParentsBareAndChildrenUnderThem) {
+TEST_P(ItemContract, FrameImportCreatesParentsBareAndChildrenUnderThem) {
   // A parent that is nowhere is created bare with four positional arguments.
   auto set = Items(1);
   ASSERT_LT(set->ExistenceCheck({{"Number", Variant("01")}, {"ItemClassID", Variant(int16_t{1})}}), 1);
@@ -95,7 +95,7 @@ TEST_F(ItemContract, FrameImportCreatesParentsBareAndChildrenUnderThem) {
   EXPECT_EQ(Items(8)->ExistenceCheck({{"Number", Variant("01.001")}, {"ItemClassID", Variant(int16_t{8})}}), 0);
 }
 
-TEST_F(ItemContract, CustomerFieldsOfBothSetsWithReferences) {
+TEST_P(ItemContract, CustomerFieldsOfBothSetsWithReferences) {
   int32_t usd = NewCurrency();
   int32_t cash = NewSettle();
   int32_t south = NewEntry("区域", "01", "华南");
@@ -146,7 +146,7 @@ TEST_F(ItemContract, CustomerFieldsOfBothSetsWithReferences) {
   EXPECT_EQ(Id(Exported(1, id)->Properties("FCyID_ID")), usd) << "an absent key leaves the field";
 }
 
-TEST_F(ItemContract, SupplierTypeIsClearedAsASmallIntegerAndNullCityReadsAsNull) {
+TEST_P(ItemContract, SupplierTypeIsClearedAsASmallIntegerAndNullCityReadsAsNull) {
   int32_t id = Import(8, "01", "供应商甲", 0, [](LedgerObject& s) {
     s.SetProperties("FCity", Variant("0"));
     s.SetProperties("FCreditDays", Variant(int32_t{0}));
@@ -169,7 +169,7 @@ TEST_F(ItemContract, SupplierTypeIsClearedAsASmallIntegerAndNullCityReadsAsNull)
     EXPECT_EQ(ErrorOf([&] { read->Properties(f); }), "") << f;
 }
 
-TEST_F(ItemContract, DepartmentReadsThroughTheDictionaryWithASpaceDefault) {
+TEST_P(ItemContract, DepartmentReadsThroughTheDictionaryWithASpaceDefault) {
   int32_t id = Import(2, "01", "财务部", 0, [](LedgerObject& d) {
     d.SetProperties("FPhone", Variant(" "));
     d.SetProperties("FNote", Variant("备注"));
@@ -182,7 +182,7 @@ TEST_F(ItemContract, DepartmentReadsThroughTheDictionaryWithASpaceDefault) {
   EXPECT_EQ(Text(Exported(2, id)->Properties("FNote"), Variant("")), "备注");
 }
 
-TEST_F(ItemContract, EmployeeDatesGenderBankAndReferencesByTheirOwnWays) {
+TEST_P(ItemContract, EmployeeDatesGenderBankAndReferencesByTheirOwnWays) {
   int32_t dept = Import(2, "01", "财务部", 0, [](LedgerObject&) {});
   int32_t duty = NewEntry("职务", "01", "经理");
   int32_t degree = NewEntry("文化程度", "01", "本科");
@@ -230,7 +230,7 @@ TEST_F(ItemContract, EmployeeDatesGenderBankAndReferencesByTheirOwnWays) {
   EXPECT_EQ(Text(e->Properties("FBrNo"), Variant("")), "B01");
 }
 
-TEST_F(ItemContract, StockTypeClearedBeforeTheFirstStoreAndFieldsByTheirWays) {
+TEST_P(ItemContract, StockTypeClearedBeforeTheFirstStoreAndFieldsByTheirWays) {
   int32_t keeper = Import(3, "001", "李四", 0, [](LedgerObject&) {});
   int32_t prop = NewEntry("仓库属性", "01", "良品");
   int32_t type = NewEntry("仓库类型", "01", "普通仓");
@@ -257,7 +257,7 @@ TEST_F(ItemContract, StockTypeClearedBeforeTheFirstStoreAndFieldsByTheirWays) {
   EXPECT_EQ(Id(s->Properties("FTypeID_ID")), type);
 }
 
-TEST_F(ItemContract, MaterialGySetWritesThroughTheDictionaryAndReadsThroughProperties) {
+TEST_P(ItemContract, MaterialGySetWritesThroughTheDictionaryAndReadsThroughProperties) {
   int32_t track = NewEntry("计价方法", "01", "先进先出");
   int32_t erp = NewEntry("物料属性", "01", "外购");
   int32_t tax = NewEntry("税目代码", "01", "增值税");
@@ -330,7 +330,7 @@ TEST_F(ItemContract, MaterialGySetWritesThroughTheDictionaryAndReadsThroughPrope
   EXPECT_EQ(Id(d->GetValue("FAPAcctID_ID", Variant(int32_t{0}))), a4);
 }
 
-TEST_F(ItemContract, MaterialNonGySetWritesUnderIdNamesAndItsOwnFlagNames) {
+TEST_P(ItemContract, MaterialNonGySetWritesUnderIdNamesAndItsOwnFlagNames) {
   int32_t goods = NewEntry("商品属性", "01", "成品");
   int32_t bought = NewEntry("物料属性", "01", "外购");
   int32_t tax = NewEntry("税目代码", "01", "增值税");
@@ -388,7 +388,7 @@ TEST_F(ItemContract, MaterialNonGySetWritesUnderIdNamesAndItsOwnFlagNames) {
   (void)goods;
 }
 
-TEST_F(ItemContract, BranchCompanyFiguresAccountingModeAndReferencesAcrossLetterCase) {
+TEST_P(ItemContract, BranchCompanyFiguresAccountingModeAndReferencesAcrossLetterCase) {
   int32_t mode = NewEntry("核算模式", "01", "独立核算");
   int32_t own = NewEntry("所有制", "01", "国有");
   int32_t asset = NewEntry("资产关系", "01", "全资");
@@ -435,4 +435,6 @@ TEST_F(ItemContract, BranchCompanyFiguresAccountingModeAndReferencesAcrossLetter
 }
 
 }  // namespace
+INSTANTIATE_TEST_SUITE_P(Engines, ItemContract, BothEngines(), EngineName);
+
 }  // namespace morvent::test

@@ -50,7 +50,7 @@ class UnitContract : public ContractTest {
   }
 };
 
-TEST_F(UnitContract, GroupsAreMatchedByNameAndListedByGetNext) {
+TEST_P(UnitContract, GroupsAreMatchedByNameAndListedByGetNext) {
   int32_t weight = ImportGroup("重量");
   EXPECT_GT(weight, 0);
   EXPECT_EQ(ImportGroup("重量"), weight);
@@ -72,7 +72,7 @@ TEST_F(UnitContract, GroupsAreMatchedByNameAndListedByGetNext) {
   EXPECT_EQ(groups->Count(), 2);
 }
 
-TEST_F(UnitContract, TwoPassImportSetsDefaultsThroughGroupsMadeAfterTheSetsWereLoaded) {
+TEST_P(UnitContract, TwoPassImportSetsDefaultsThroughGroupsMadeAfterTheSetsWereLoaded) {
   auto groups = Open(kMeasureUnitGroupSet);
   auto units = CreateObjectAs<ObjectSet>(kMeasureUnitSet);
   // Data-file values: the number and coefficient arrive as texts, an absent
@@ -102,7 +102,7 @@ TEST_F(UnitContract, TwoPassImportSetsDefaultsThroughGroupsMadeAfterTheSetsWereL
   EXPECT_EQ(Open(kMeasureUnitGroupSet)->Item(gid)->Get("DefaultUnitID").ToLong(), g);
 }
 
-TEST_F(UnitContract, ExportWalksUnitsGroupByGroupAndLookupsFindAnyUnit) {
+TEST_P(UnitContract, ExportWalksUnitsGroupByGroupAndLookupsFindAnyUnit) {
   auto groups = Open(kMeasureUnitGroupSet);
   auto units = CreateObjectAs<ObjectSet>(kMeasureUnitSet);
   int32_t kg = ImportUnit(groups, units, "重量", "千克", Variant("KG"), Variant(int32_t{1}), true);
@@ -136,7 +136,7 @@ TEST_F(UnitContract, ExportWalksUnitsGroupByGroupAndLookupsFindAnyUnit) {
   EXPECT_FALSE(exportUnits->Item(kg + 100));
 }
 
-TEST_F(UnitContract, MaterialFindsADefaultUnitByGroupAndAGroupByUnitName) {
+TEST_P(UnitContract, MaterialFindsADefaultUnitByGroupAndAGroupByUnitName) {
   auto groups = Open(kMeasureUnitGroupSet);
   auto units = CreateObjectAs<ObjectSet>(kMeasureUnitSet);
   ImportUnit(groups, units, "数量", "个", Variant("PCS"), Variant(int32_t{1}), false);
@@ -166,7 +166,7 @@ TEST_F(UnitContract, MaterialFindsADefaultUnitByGroupAndAGroupByUnitName) {
 
 // A caller that changes a restriction and forgets Refresh must not walk on
 // in the old list, nor skip the start of the new one.
-TEST_F(UnitContract, ChangingARestrictionRestartsGetNextOnTheNewList) {
+TEST_P(UnitContract, ChangingARestrictionRestartsGetNextOnTheNewList) {
   auto groups = Open(kMeasureUnitGroupSet);
   auto units = CreateObjectAs<ObjectSet>(kMeasureUnitSet);
   ImportUnit(groups, units, "重量", "千克", Variant("KG"), Variant(int32_t{1}), false);
@@ -204,4 +204,6 @@ TEST_F(UnitContract, ChangingARestrictionRestartsGetNextOnTheNewList) {
 }
 
 }  // namespace
+INSTANTIATE_TEST_SUITE_P(Engines, UnitContract, BothEngines(), EngineName);
+
 }  // namespace morvent::test

@@ -1,16 +1,19 @@
 #pragma once
-// A new ledger in a temporary folder, with the thread's property string
+// A new ledger in a temporary folder (or, for engine Server, in a database
+// of its own on the test server), with the thread's property string
 // naming it while the fixture lives, reached the way the handlers reach it:
 // sets created by name, members called with the argument types the
 // handlers pass (16-bit list options and class IDs, 32-bit object IDs).
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
 
 #include "context/ledger_api.h"
 #include "context/props.h"
 #include "platform/registry.h"
 #include "store/ledger_admin.h"
+#include "tests/support/server_fixture.h"
 #include "tests/support/support.h"
 
 namespace morvent::test {
@@ -19,10 +22,16 @@ class LedgerTest : public ::testing::Test {
  protected:
   void SetUp() override {
     EnsureComponentsRegistered();
-    path = dir.file("ledger.db");
+    previous = Context().gPropsString;
+    if (engine == LedgerEngine::Server) {
+      if (!TestServer()) GTEST_SKIP() << kNoServer;
+      server = std::make_unique<ServerDatabase>();
+      path = server->Source();
+    } else {
+      path = dir.file("ledger.db");
+    }
     CreateLedger(path);
     props = "Provider=embedded;Data Source=" + path + ";AcctType=QY";
-    previous = Context().gPropsString;
     Context().gPropsString = props;
   }
   void TearDown() override { Context().gPropsString = previous; }
@@ -59,7 +68,10 @@ class LedgerTest : public ::testing::Test {
     return e->Get("ItemID").ToLong();
   }
 
+  // Set by a suite run on both engines before SetUp.
+  LedgerEngine engine = LedgerEngine::File;
   TempDir dir;
+  std::unique_ptr<ServerDatabase> server;
   std::string path;
   std::string props;
   std::string previous;
