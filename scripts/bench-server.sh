@@ -11,18 +11,6 @@ if [ "${MORVENT_BENCH_NO_BUILD:-0}" != 1 ]; then
   cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DMORVENT_BENCH=ON -DMORVENT_TESTS=OFF "${launcher[@]}" >/dev/null
   cmake --build "$build" -j"$(nproc)" --target server_bench >/dev/null
 fi
-pgdir="$(mktemp -d "${TMPDIR:-/tmp}/morvent-pg.XXXXXX")"
-pgbin="$(ls -d /usr/lib/postgresql/*/bin | sort -V | tail -n 1)"
-as_pg=()
-if [ "$(id -u)" -eq 0 ]; then
-  chown postgres "$pgdir"
-  as_pg=(runuser -u postgres --)
-fi
-stop_pg() {
-  "${as_pg[@]}" "$pgbin/pg_ctl" -D "$pgdir/data" -m immediate stop >/dev/null 2>&1 || true
-  rm -rf "$pgdir"
-}
-trap stop_pg EXIT
-"${as_pg[@]}" "$pgbin/initdb" -D "$pgdir/data" -A trust -U morvent -E UTF8 --no-locale >"$pgdir/initdb.log" 2>&1
-"${as_pg[@]}" "$pgbin/pg_ctl" -D "$pgdir/data" -l "$pgdir/server.log" -w -o "-c listen_addresses='' -k $pgdir" start >/dev/null
-MORVENT_TEST_PG="postgresql:///postgres?host=$pgdir&user=morvent" "$build/bin/server_bench" "$@"
+source "$root/scripts/throwaway-pg.sh"
+start_throwaway_pg
+MORVENT_TEST_PG="$pg_base" "$build/bin/server_bench" "$@"

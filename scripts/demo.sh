@@ -3,8 +3,20 @@
 # export the whole ledger, import it into a new ledger, export that again and
 # compare the two folders file by file and record by record. Fails on any
 # error or difference.
+#
+#   scripts/demo.sh [--server]
+#
+# With --server the new ledgers live in a PostgreSQL database of a
+# throw-away cluster of the script's own (scripts/throwaway-pg.sh), so the
+# two exports compare the ledger file with the server ledger.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
+server=0
+case "${1:-}" in
+  --server) server=1 ;;
+  "") ;;
+  *) echo "usage: $0 [--server]" >&2; exit 2 ;;
+esac
 # The main job needs only the library and the tool.
 dir="${MORVENT_BUILD_DIR:-$root/build-demo}"
 launcher=()
@@ -17,22 +29,36 @@ if ! MORVENT_BUILD_DIR="$dir" bash "$root/scripts/build.sh" -DMORVENT_TESTS=OFF 
 fi
 tool="$dir/bin/morvent"
 out="${MORVENT_DEMO_DIR:-$root/demo-out}"
+((server)) && out="${MORVENT_DEMO_DIR:-$root/demo-out/server}"
 rm -rf "$out" && mkdir -p "$out"
 # The exchange log of the run lies with its files.
 export MORVENT_HOME="$out"
 cp "$root"/schemas/*.xml "$out/"
 
+if ((server)); then
+  source "$root/scripts/throwaway-pg.sh"
+  start_throwaway_pg
+fi
+
 failed=0
 for kind in GY QY; do
   k="$out/$kind"
   mkdir -p "$k"
-  echo "== $kind 账套：导出 → 引入新账套 → 再导出 → 比较"
+  target="$k/target.db"
+  if ((server)); then
+    db="ledger_$(echo "$kind" | tr 'A-Z' 'a-z')"
+    "$pgbin/psql" -q -h "$pgdir" -U morvent -d postgres -c "CREATE DATABASE $db"
+    target="postgresql:///$db?host=$pgdir&user=morvent"
+    echo "== $kind 账套：账套文件导出 → 引入数据库服务器上的新账套 → 再导出 → 比较"
+  else
+    echo "== $kind 账套：导出 → 引入新账套 → 再导出 → 比较"
+  fi
   "$tool" ledger demo "$k/source.db" --acct-type "$kind"
-  "$tool" ledger init "$k/target.db" --acct-type "$kind"
+  "$tool" ledger init "$target" --acct-type "$kind"
   steps=(
     "export --ledger $k/source.db --all $k/first"
-    "import --ledger $k/target.db --all $k/first"
-    "export --ledger $k/target.db --all $k/second"
+    "import --ledger $target --all $k/first"
+    "export --ledger $target --all $k/second"
   )
   n=0
   for step in "${steps[@]}"; do
@@ -63,4 +89,8 @@ if [ "$failed" != 0 ]; then
   echo "往返未通过"
   exit 1
 fi
-echo "往返通过：GY 与 QY 账套的两次导出相同"
+if ((server)); then
+  echo "往返通过：GY 与 QY 账套从账套文件到数据库服务器的导出相同"
+else
+  echo "往返通过：GY 与 QY 账套的两次导出相同"
+fi

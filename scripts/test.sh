@@ -4,29 +4,10 @@ set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 bash "$root/scripts/build.sh"
 dir="${MORVENT_BUILD_DIR:-$root/build}"
-# A throw-away PostgreSQL for the server ledger's tests: its own cluster in
-# a temporary folder, reached only through a Unix socket there, removed at
-# the end. The server refuses to run as root, so root runs it as postgres.
-pgdir="$(mktemp -d "${TMPDIR:-/tmp}/morvent-pg.XXXXXX")"
-pgbin="$(ls -d /usr/lib/postgresql/*/bin | sort -V | tail -n 1)"
-as_pg=()
-if [ "$(id -u)" -eq 0 ]; then
-  chown postgres "$pgdir"
-  as_pg=(runuser -u postgres --)
-fi
-stop_pg() {
-  "${as_pg[@]}" "$pgbin/pg_ctl" -D "$pgdir/data" -m immediate stop >/dev/null 2>&1 || true
-  rm -rf "$pgdir"
-}
-trap stop_pg EXIT
-if ! "${as_pg[@]}" "$pgbin/initdb" -D "$pgdir/data" -A trust -U morvent -E UTF8 --no-locale >"$pgdir/initdb.log" 2>&1 ||
-  ! "${as_pg[@]}" "$pgbin/pg_ctl" -D "$pgdir/data" -l "$pgdir/server.log" -w \
-    -o "-c listen_addresses='' -k $pgdir" start >/dev/null; then
-  echo "the throw-away PostgreSQL server did not start:" >&2
-  cat "$pgdir"/*.log >&2
-  exit 1
-fi
-export MORVENT_TEST_PG="postgresql:///postgres?host=$pgdir&user=morvent"
+# A throw-away PostgreSQL for the server ledger's tests.
+source "$root/scripts/throwaway-pg.sh"
+start_throwaway_pg
+export MORVENT_TEST_PG="$pg_base"
 # The ten slowest tests close every run, passed or not, so that slow ones
 # stay few and named.
 slowest() {
