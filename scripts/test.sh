@@ -6,7 +6,7 @@ bash "$root/scripts/build.sh"
 dir="${MORVENT_BUILD_DIR:-$root/build}"
 # A throw-away PostgreSQL for the server ledger's tests.
 source "$root/scripts/throwaway-pg.sh"
-start_throwaway_pg
+start_throwaway_pg unsynced
 export MORVENT_TEST_PG="$pg_base"
 # The ten slowest tests close every run, passed or not, so that slow ones
 # stay few and named.

@@ -4,9 +4,14 @@
 # runs it as postgres. Afterwards $pgdir is the socket folder, $pgbin the
 # server's programs and $pg_base the connection URI of its "postgres"
 # database ("postgresql:///DB?host=…&user=morvent" reaches another).
+# `start_throwaway_pg unsynced` lets the server skip flushing to the disk,
+# for the tests, which make a database each and keep nothing past the run;
+# benchmarks and the main job keep the server's defaults.
 start_throwaway_pg() {
   pgdir="$(mktemp -d "${TMPDIR:-/tmp}/morvent-pg.XXXXXX")"
   pgbin="$(ls -d /usr/lib/postgresql/*/bin | sort -V | tail -n 1)"
+  local options="-c listen_addresses='' -k $pgdir"
+  if [ "${1:-}" = unsynced ]; then options+=" -c fsync=off -c synchronous_commit=off -c full_page_writes=off"; fi
   as_pg=()
   if [ "$(id -u)" -eq 0 ]; then
     chown postgres "$pgdir"
@@ -14,8 +19,7 @@ start_throwaway_pg() {
   fi
   trap stop_throwaway_pg EXIT
   if ! "${as_pg[@]}" "$pgbin/initdb" -D "$pgdir/data" -A trust -U morvent -E UTF8 --no-locale >"$pgdir/initdb.log" 2>&1 ||
-    ! "${as_pg[@]}" "$pgbin/pg_ctl" -D "$pgdir/data" -l "$pgdir/server.log" -w \
-      -o "-c listen_addresses='' -k $pgdir" start >/dev/null; then
+    ! "${as_pg[@]}" "$pgbin/pg_ctl" -D "$pgdir/data" -l "$pgdir/server.log" -w -o "$options" start >/dev/null; then
     echo "the throw-away PostgreSQL server did not start:" >&2
     cat "$pgdir"/*.log >&2
     exit 1
