@@ -9,6 +9,7 @@
 #include <system_error>
 
 #include "context/props.h"
+#include "front/exchange_log.h"
 #include "platform/call_scope.h"
 #include "platform/error.h"
 #include "store/ledger_schema.h"
@@ -230,7 +231,15 @@ std::string Query::Text(int column) const { return std::string(stmt_->Text(colum
 // ---- LedgerStore: opening --------------------------------------------------
 
 LedgerStore::LedgerStore(std::string path, std::unique_ptr<DbConnection> connection)
-    : path_(std::move(path)), db_(std::move(connection)), counts_(&db_->Counts()) {}
+    : path_(std::move(path)), db_(std::move(connection)), counts_(&db_->Counts()) {
+  // A client waiting on another's lock says so once, instead of hanging
+  // silently; the tool shows diagnostics as they come.
+  db_->SetWaitNotice([](int seconds) { ReportDiagnostic(WaitingText(seconds)); });
+}
+
+std::string WaitingText(int seconds) {
+  return "正在等待另一个客户端释放账套（已等待 " + std::to_string(seconds) + " 秒）……";
+}
 
 LedgerStore::~LedgerStore() {
   // Work stored by a finished call must survive the last object going away;

@@ -309,6 +309,10 @@ bool InDryRun();
 // The open dry run's own number (0: none).
 uint64_t ThisDryRun();
 
+// What a store reports (ReportDiagnostic) once per wait for another
+// client's lock that lasts a second or more, seconds the time waited then.
+std::string WaitingText(int seconds);
+
 // Raises the ledger's own error (number kErrLedger) with a Chinese text.
 [[noreturn]] void ThrowLedgerError(const std::string& description);
 
