@@ -21,6 +21,8 @@ class CountKeeper;
 enum class DbFault {
   None,         // nothing failed
   Busy,         // another program holds the ledger (a lock wait ran out)
+  Conflict,     // another client's work clashed with this transaction's
+                // (a deadlock, a serialization failure): the work may run again
   Full,         // the medium is full (the engine says so, the room is there)
   DiskFull,     // the disk the ledger lives on has no room left
   FileLimit,    // the ledger file reached the size the system allows

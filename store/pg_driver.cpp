@@ -58,7 +58,8 @@ DbFault Classify(const char* state, bool connectionBad) {
   if (connectionBad) return DbFault::Lost;
   const std::string s = state ? state : "";
   if (s.empty()) return DbFault::Other;
-  if (s == "40001" || s == "40P01" || s == "55P03") return DbFault::Busy;
+  if (s == "40001" || s == "40P01") return DbFault::Conflict;
+  if (s == "55P03") return DbFault::Busy;
   if (s == "53100") return DbFault::DiskFull;
   if (s.rfind("53", 0) == 0) return DbFault::Full;
   if (s == "58030") return DbFault::Io;
