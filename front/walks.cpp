@@ -10,6 +10,7 @@
 #include "front/import_warnings.h"
 #include "front/trap.h"
 #include "platform/call_scope.h"
+#include "store/ledger_store.h"
 
 namespace morvent {
 
@@ -273,13 +274,15 @@ bool EntityHandler::RunImportWalk(const ImportWalk& w, const std::string& sFile)
       }
       bool stored = false;
       const bool goOn = trap.Run([&] {
-        // Lookups and parents imported for this record belong to it.
-        RecordScope record;
-        ForgetLastRead();
-        CheckMatchKey(*current, w.matchKey);
-        w.importRecord(current);
-        record.Stored();
-        stored = true;
+        RunRecordRetryingConflicts([&] {
+          // Lookups and parents imported for this record belong to it.
+          RecordScope record;
+          ForgetLastRead();
+          CheckMatchKey(*current, w.matchKey);
+          w.importRecord(current);
+          record.Stored();
+          stored = true;
+        });
       });
       if (counting) tally.Count(current.get(), stored);
       if (!stored && w.failed) w.failed(current);

@@ -5,8 +5,10 @@
 // below, so that the store words every failure the same on every engine.
 // What an engine does its own way (opening and checking a ledger, journal
 // settings, how row counts are kept, sequences) lives in its driver.
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -19,6 +21,8 @@ class CountKeeper;
 enum class DbFault {
   None,         // nothing failed
   Busy,         // another program holds the ledger (a lock wait ran out)
+  Conflict,     // another client's work clashed with this transaction's
+                // (a deadlock, a serialization failure): the work may run again
   Full,         // the medium is full (the engine says so, the room is there)
   DiskFull,     // the disk the ledger lives on has no room left
   FileLimit,    // the ledger file reached the size the system allows
@@ -119,6 +123,40 @@ class DbConnection {
   virtual std::string SettleSequencesSql() const = 0;
   // Whether the ledger lives on a database server (not in a file).
   virtual bool OnServer() const = 0;
+
+  // Called once per wait for another client's lock (a busy ledger file, a
+  // row another transaction holds) when it has lasted kWaitNoticeAfter,
+  // with the whole seconds waited so far; the wait goes on after it.
+  using WaitNotice = std::function<void(int seconds)>;
+  void SetWaitNotice(WaitNotice notice) { waitNotice_ = std::move(notice); }
+  static constexpr std::chrono::milliseconds kWaitNoticeAfter{1000};
+
+ protected:
+  // One wait for a lock: the driver starts one per statement that may
+  // have to wait and asks Waited as the wait goes on.
+  class Wait {
+   public:
+    explicit Wait(const DbConnection& conn) : conn_(conn), start_(std::chrono::steady_clock::now()) {}
+    // Tells the notice once the wait is long enough; answers the time
+    // waited so far.
+    std::chrono::steady_clock::duration Waited() {
+      const auto waited = std::chrono::steady_clock::now() - start_;
+      if (!told_ && waited >= kWaitNoticeAfter) {
+        told_ = true;
+        if (conn_.waitNotice_)
+          conn_.waitNotice_(static_cast<int>(std::chrono::duration_cast<std::chrono::seconds>(waited).count()));
+      }
+      return waited;
+    }
+
+   private:
+    const DbConnection& conn_;
+    std::chrono::steady_clock::time_point start_;
+    bool told_ = false;
+  };
+
+ private:
+  WaitNotice waitNotice_;
 };
 
 // A ledger's connection just opened and the schema version it holds.

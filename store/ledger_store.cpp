@@ -9,6 +9,7 @@
 #include <system_error>
 
 #include "context/props.h"
+#include "front/exchange_log.h"
 #include "platform/call_scope.h"
 #include "platform/error.h"
 #include "store/ledger_schema.h"
@@ -73,6 +74,9 @@ std::string FailureReason(const DbFailure& f) {
     case DbFault::Busy:
       why = "账套正被其他程序使用";
       break;
+    case DbFault::Conflict:
+      why = "与另一个客户端的保存冲突";
+      break;
     case DbFault::ReadOnly:
       why = "账套是只读的";
       break;
@@ -87,6 +91,18 @@ std::string FailureReason(const DbFailure& f) {
   }
   return why + "（" + f.message + "）";
 }
+
+// Whether the last ledger error raised on this thread was a conflict with
+// another client's work (RunRecordRetryingConflicts).
+thread_local bool conflictRaised = false;
+
+std::function<bool(std::string_view)>& ConflictFault() {
+  static std::function<bool(std::string_view)> fault;
+  return fault;
+}
+// A conflict the tests force on a write statement, before it runs.
+const DbFailure kForcedConflict{DbFault::Conflict, 0, "deadlock detected"};
+bool ForcedConflict(std::string_view sql) { return ConflictFault() && ConflictFault()(sql); }
 
 std::map<std::string, std::weak_ptr<LedgerStore>>& ThreadStores() {
   thread_local std::map<std::string, std::weak_ptr<LedgerStore>> stores;
@@ -111,13 +127,17 @@ StatementKey::StatementKey(const char* sql) : sql_(sql) {
 }
 
 Query::Query(std::shared_ptr<LedgerStore> store, std::string sql, DbStatement* stmt)
-    : store_(std::move(store)), sql_(std::move(sql)), stmt_(stmt) {}
+    : store_(std::move(store)), sql_(std::move(sql)), text_(sql_), stmt_(stmt) {}
 
 Query::Query(std::shared_ptr<LedgerStore> store, const StatementKey& key, DbStatement* stmt)
-    : store_(std::move(store)), slot_(key.Slot()), stmt_(stmt) {}
+    : store_(std::move(store)), slot_(key.Slot()), text_(key.Sql()), stmt_(stmt) {}
 
 Query::Query(Query&& other) noexcept
-    : store_(std::move(other.store_)), sql_(std::move(other.sql_)), slot_(other.slot_), stmt_(other.stmt_) {
+    : store_(std::move(other.store_)),
+      sql_(std::move(other.sql_)),
+      slot_(other.slot_),
+      text_(other.slot_ == kNoSlot ? std::string_view(sql_) : other.text_),
+      stmt_(other.stmt_) {
   other.stmt_ = nullptr;
 }
 
@@ -183,6 +203,11 @@ bool Query::Next() {
     changes = db.TotalChanges();
   }
   const bool grouped = store_->InTransaction();
+  if (!stmt_->Running() && !stmt_->ReadOnly() && ForcedConflict(text_)) {
+    if (counts) counts->BackStatement();
+    stmt_->Reset();
+    store_->FailWith(kForcedConflict, std::string(text_));
+  }
   const DbStatement::Step step = stmt_->Next();
   if (step == DbStatement::Step::Row) return true;
   if (step == DbStatement::Step::Done) return false;
@@ -230,7 +255,15 @@ std::string Query::Text(int column) const { return std::string(stmt_->Text(colum
 // ---- LedgerStore: opening --------------------------------------------------
 
 LedgerStore::LedgerStore(std::string path, std::unique_ptr<DbConnection> connection)
-    : path_(std::move(path)), db_(std::move(connection)), counts_(&db_->Counts()) {}
+    : path_(std::move(path)), db_(std::move(connection)), counts_(&db_->Counts()) {
+  // A client waiting on another's lock says so once, instead of hanging
+  // silently; the tool shows diagnostics as they come.
+  db_->SetWaitNotice([](int seconds) { ReportDiagnostic(WaitingText(seconds)); });
+}
+
+std::string WaitingText(int seconds) {
+  return "正在等待另一个客户端释放账套（已等待 " + std::to_string(seconds) + " 秒）……";
+}
 
 LedgerStore::~LedgerStore() {
   // Work stored by a finished call must survive the last object going away;
@@ -349,12 +382,17 @@ std::string LedgerStore::LastFailureReason() const {
   return FailureReason(lastFailure_.fault != DbFault::None ? lastFailure_ : db_->LastFailure());
 }
 
-void LedgerStore::Fail(const std::string& what) const {
-  lastFailure_ = db_->LastFailure();
+void LedgerStore::Fail(const std::string& what) const { FailWith(db_->LastFailure(), what); }
+
+void LedgerStore::FailWith(const DbFailure& failure, const std::string& what) const {
+  lastFailure_ = failure;
   const std::string& msg = lastFailure_.message;
+  conflictRaised = lastFailure_.fault == DbFault::Conflict;
   switch (lastFailure_.fault) {
     case DbFault::Busy:
       ThrowLedgerError("账套 " + path_ + " 正被其他程序使用，等待超时：" + msg);
+    case DbFault::Conflict:
+      ThrowLedgerError("账套 " + path_ + " 上的保存与另一个客户端冲突：" + msg);
     case DbFault::ReadOnly:
       ThrowLedgerError("账套 " + path_ + " 是只读的，不能保存：" + msg);
     case DbFault::Damaged:
@@ -464,6 +502,10 @@ void LedgerStore::Exec(const std::string& sql) {
   const bool counting = counts_->Keeping();
   const int64_t changes = db_->TotalChanges();
   if (counting) counts_->TakeStatement();
+  if (ForcedConflict(sql)) {
+    if (counting) counts_->BackStatement();
+    FailWith(kForcedConflict, sql);
+  }
   if (!db_->Exec(sql.c_str())) {
     if (counting && InTransaction() && db_->TotalChanges() == changes) counts_->BackStatement();
     Fail(sql);
@@ -738,6 +780,28 @@ int64_t LedgerStore::SettleNewId(const std::string& table, const std::string& id
 }
 
 void LedgerStore::SetCommitFaultForTesting(std::function<bool()> fault) { CommitFault() = std::move(fault); }
+void LedgerStore::SetConflictFaultForTesting(std::function<bool(std::string_view sql)> fault) {
+  ConflictFault() = std::move(fault);
+}
+
+void RunRecordRetryingConflicts(const std::function<void()>& record) {
+  for (int retries = 0;; ++retries) {
+    conflictRaised = false;
+    try {
+      record();
+      return;
+    } catch (const Error& e) {
+      // A record inside another is run again with the outermost one.
+      if (!conflictRaised || InRecord()) throw;
+      conflictRaised = false;
+      if (retries == kConflictRetries)
+        throw Error(e.Number(), e.Source(), e.Description() + "（已重试 " + std::to_string(retries) + " 次）");
+      // The records before this one are whole: committed, they let the
+      // other client go on, and the record runs again on what it left.
+      CommitThreadStores();
+    }
+  }
+}
 void LedgerStore::SetBusyTimeoutForTesting(int milliseconds) { SetSqliteBusyTimeout(milliseconds); }
 
 std::string LedgerStore::Meta(const std::string& key, const std::string& def) {

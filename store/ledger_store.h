@@ -113,6 +113,7 @@ class Query {
   std::shared_ptr<LedgerStore> store_;
   std::string sql_;  // empty when the statement has a slot
   size_t slot_ = kNoSlot;
+  std::string_view text_;  // the statement's SQL (sql_ or the key's)
   DbStatement* stmt_;
 };
 
@@ -216,6 +217,9 @@ class LedgerStore : public std::enable_shared_from_this<LedgerStore>, public Rec
   static void SetBusyTimeoutForTesting(int milliseconds);
   // Tests only: a fault answering true makes a dry run's rollback fail.
   static void SetRollbackFaultForTesting(std::function<bool()> fault);
+  // Tests only: a fault answering true for a write statement's SQL makes
+  // it fail, before it runs, as another client's deadlock would.
+  static void SetConflictFaultForTesting(std::function<bool(std::string_view sql)> fault);
 
  private:
   friend class Query;
@@ -247,6 +251,7 @@ class LedgerStore : public std::enable_shared_from_this<LedgerStore>, public Rec
   // Moves the floors above every ID handed out in the open transaction.
   void RaiseIdFloors() noexcept;
   [[noreturn]] void Fail(const std::string& what) const;
+  [[noreturn]] void FailWith(const DbFailure& failure, const std::string& what) const;
   // A statement failed and SQLite rolled the grouped transaction back with
   // it: the IDs are forgotten and the call notes the lost write.
   void LostWithStatement() noexcept;
@@ -308,6 +313,20 @@ void EndDryRun();
 bool InDryRun();
 // The open dry run's own number (0: none).
 uint64_t ThisDryRun();
+
+// Runs one record of a walk (record opens its RecordScope). When another
+// client's work clashed with the record's (a deadlock, a serialization
+// failure on the server), the error undid the record; what the call stored
+// before it is committed, so that the other client can go on, and the
+// record runs again, at most kConflictRetries times. The error after the
+// last says how often it was retried. A commit that fails is the call's
+// lost write, as ever, and the record's next run is refused.
+inline constexpr int kConflictRetries = 3;
+void RunRecordRetryingConflicts(const std::function<void()>& record);
+
+// What a store reports (ReportDiagnostic) once per wait for another
+// client's lock that lasts a second or more, seconds the time waited then.
+std::string WaitingText(int seconds);
 
 // Raises the ledger's own error (number kErrLedger) with a Chinese text.
 [[noreturn]] void ThrowLedgerError(const std::string& description);

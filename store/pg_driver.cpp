@@ -1,9 +1,11 @@
 #include "store/pg_driver.h"
 
 #include <libpq-fe.h>
+#include <poll.h>
 
 #include <atomic>
 #include <cctype>
+#include <cerrno>
 #include <charconv>
 #include <map>
 #include <cstdlib>
@@ -56,7 +58,8 @@ DbFault Classify(const char* state, bool connectionBad) {
   if (connectionBad) return DbFault::Lost;
   const std::string s = state ? state : "";
   if (s.empty()) return DbFault::Other;
-  if (s == "40001" || s == "40P01" || s == "55P03") return DbFault::Busy;
+  if (s == "40001" || s == "40P01") return DbFault::Conflict;
+  if (s == "55P03") return DbFault::Busy;
   if (s == "53100") return DbFault::DiskFull;
   if (s.rfind("53", 0) == 0) return DbFault::Full;
   if (s == "58030") return DbFault::Io;
@@ -284,7 +287,7 @@ class PgConnection final : public DbConnection {
     // The pending counts go in just before the commit: their rows are
     // locked (in one order for every client) only while it runs.
     const std::string flush = StartsWithWord(sql, "COMMIT") ? std::string(kFlushCountsSql) + "; " : "";
-    PGresult* r = PQexec(conn_, (TakeDeferred() + flush + ServerSql(sql)).c_str());
+    PGresult* r = Answer(PQsendQuery(conn_, (TakeDeferred() + flush + ServerSql(sql)).c_str()));
     if (StartsWithWord(sql, "BEGIN") && Succeeded(r)) Defer(kDeferCountsSql);
     if (StartsWithWord(sql, "INSERT")) NewId(nullptr);
     const ExecStatusType status = r ? PQresultStatus(r) : PGRES_FATAL_ERROR;
@@ -407,7 +410,7 @@ class PgConnection final : public DbConnection {
   // Savepoints set or released before it go first, in the same message.
   bool Control(const std::string& sql) {
     ++roundTrips;
-    return Check(PQexec(conn_, (TakeDeferred() + sql).c_str()), PGRES_COMMAND_OK);
+    return Check(Answer(PQsendQuery(conn_, (TakeDeferred() + sql).c_str())), PGRES_COMMAND_OK);
   }
   // Setting and releasing a savepoint inside a transaction answers nothing
   // the store waits for: it travels with the next statement.
@@ -444,7 +447,7 @@ class PgConnection final : public DbConnection {
     if (control || !Open() || !PQenterPipelineMode(conn_)) {
       if (!deferred_.empty() && !Control("")) return nullptr;
       ++roundTrips;
-      PGresult* r = PQexecPrepared(conn_, name.c_str(), n, values.data(), nullptr, nullptr, 0);
+      PGresult* r = Answer(PQsendQueryPrepared(conn_, name.c_str(), n, values.data(), nullptr, nullptr, 0));
       if (!Succeeded(r)) Failed(r);
       if (begins && Succeeded(r)) Defer(kDeferCountsSql);
       return r;
@@ -463,8 +466,10 @@ class PgConnection final : public DbConnection {
     sent = sent && PQpipelineSync(conn_);
     ++roundTrips;
     std::vector<PGresult*> results(queries.size(), nullptr);
+    Wait wait(*this);
     if (sent) {
       for (auto& result : results) {
+        AwaitAnswer(wait);
         result = PQgetResult(conn_);
         if (!result) break;  // the connection is gone
         while (PGresult* more = PQgetResult(conn_)) PQclear(more);
@@ -487,6 +492,36 @@ class PgConnection final : public DbConnection {
     if (ok) return results[main];
     Undo();
     return nullptr;
+  }
+  // Waits until PQgetResult has an answer without blocking in libpq, so
+  // that a wait for another client's lock is told while it lasts. Returns
+  // early when the connection fails; PQgetResult then says so.
+  void AwaitAnswer(Wait& wait) {
+    while (PQisBusy(conn_)) {
+      wait.Waited();
+      pollfd ready{PQsocket(conn_), POLLIN, 0};
+      if (ready.fd < 0 || (poll(&ready, 1, 100) < 0 && errno != EINTR) || !PQconsumeInput(conn_)) return;
+    }
+  }
+  // The answer to what was just sent (sent: PQsend* succeeded), as PQexec
+  // gives it: the last result, or the first failure; nullptr when nothing
+  // could be sent.
+  PGresult* Answer(bool sent) {
+    if (!sent) return nullptr;
+    Wait wait(*this);
+    PGresult* answer = nullptr;
+    for (;;) {
+      AwaitAnswer(wait);
+      PGresult* r = PQgetResult(conn_);
+      if (!r) break;
+      if (answer && PQresultStatus(answer) == PGRES_FATAL_ERROR) {
+        PQclear(r);
+        continue;
+      }
+      PQclear(answer);
+      answer = r;
+    }
+    return answer;
   }
   static bool Succeeded(const PGresult* r) {
     return r && (PQresultStatus(r) == PGRES_TUPLES_OK || PQresultStatus(r) == PGRES_COMMAND_OK);

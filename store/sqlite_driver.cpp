@@ -9,6 +9,8 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <optional>
+#include <thread>
 
 #include "store/ledger_counts.h"
 #include "store/ledger_schema.h"
@@ -128,7 +130,12 @@ class SqliteStatement final : public DbStatement {
 
 class SqliteConnection final : public DbConnection {
  public:
-  SqliteConnection(std::string path, sqlite3* db) : path_(std::move(path)), db_(db), counts_(db) {}
+  SqliteConnection(std::string path, sqlite3* db)
+      : path_(std::move(path)), db_(db), counts_(db), timeout_(busyTimeoutMs) {
+    // In place of SQLite's own timeout: the same wait, in short sleeps, so
+    // that a long one can be told while it lasts.
+    sqlite3_busy_handler(db_, &SqliteConnection::OnBusy, this);
+  }
   ~SqliteConnection() override {
     if (counts_.Keeping()) counts_.Keep(false);
     sqlite3_close_v2(db_);
@@ -187,14 +194,30 @@ class SqliteConnection final : public DbConnection {
   void WalChecked() { walChecked_ = true; }
 
  private:
+  // SQLite's busy handler: count is 0 at a wait's first call. Answers 0
+  // (give up, SQLITE_BUSY) once the timeout is spent.
+  static int OnBusy(void* self, int count) {
+    auto& conn = *static_cast<SqliteConnection*>(self);
+    if (count == 0 || !conn.wait_) conn.wait_.emplace(conn);
+    const auto left = conn.timeout_ - conn.wait_->Waited();
+    if (left <= std::chrono::steady_clock::duration::zero()) return 0;
+    // Short steps first: most waits are for a commit that is nearly done.
+    static constexpr int kSteps[] = {1, 2, 5, 10, 15, 20, 25, 25, 25, 50, 50, 100};
+    const std::chrono::milliseconds step{kSteps[std::min<size_t>(static_cast<size_t>(count), std::size(kSteps) - 1)]};
+    std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(step, left));
+    return 1;
+  }
+
   std::string path_;
   sqlite3* db_;
   CountKeeper counts_;
   bool walChecked_ = false;
+  std::chrono::milliseconds timeout_;
+  std::optional<Wait> wait_;
 };
 
-// A connection that waits for other writers; a failure names the path.
-// name is the path, or a URI when flags hold SQLITE_OPEN_URI.
+// A connection (SqliteConnection makes it wait for other writers); a
+// failure names the path. name is the path, or a URI when flags hold SQLITE_OPEN_URI.
 sqlite3* OpenConnection(const std::string& path, int flags, const std::string& failure,
                         const std::string& name = "") {
   sqlite3* db = nullptr;
@@ -208,7 +231,6 @@ sqlite3* OpenConnection(const std::string& path, int flags, const std::string& f
     sqlite3_close_v2(db);
     ThrowLedgerError(failure + path + "：" + msg);
   }
-  sqlite3_busy_timeout(db, busyTimeoutMs);
   sqlite3_extended_result_codes(db, 1);
   return db;
 }

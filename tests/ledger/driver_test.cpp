@@ -9,6 +9,8 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "store/driver.h"
 #include "store/ledger_admin.h"
@@ -30,9 +32,11 @@ struct Engine {
   // a second connection to the same one.
   std::function<std::unique_ptr<DbConnection>(TempDir& dir)> create;
   std::function<std::unique_ptr<DbConnection>(TempDir& dir)> second;
-  // Taking a lock the other connection will wait for; waiting for it.
+  // Taking a lock the other connection will wait for; waiting for it
+  // briefly; waiting for it as long as it takes (then taking it).
   const char* hold;
   const char* wait;
+  const char* waitLong;
 };
 
 void PrintTo(const Engine& engine, std::ostream* os) { *os << engine.name; }
@@ -65,9 +69,9 @@ std::unique_ptr<DbConnection> ServerCreate(TempDir& dir) {
 
 const Engine kEngines[] = {
     {"sqlite", [](TempDir& dir) { return CreateSqliteLedger(dir.file("d.db")); }, SqliteSecond,
-     "BEGIN IMMEDIATE; INSERT INTO t (FName) VALUES ('z')", "BEGIN IMMEDIATE"},
+     "BEGIN IMMEDIATE; INSERT INTO t (FName) VALUES ('z')", "BEGIN IMMEDIATE", "BEGIN IMMEDIATE"},
     {"postgresql", ServerCreate, ServerSecond, "BEGIN; INSERT INTO t (FName) VALUES ('z')",
-     "SET lock_timeout = 50; INSERT INTO t (FName) VALUES ('z')"},
+     "SET lock_timeout = 50; INSERT INTO t (FName) VALUES ('z')", "INSERT INTO t (FName) VALUES ('z')"},
 };
 
 std::string Lower(std::string s) {
@@ -226,6 +230,32 @@ TEST_P(DriverTest, FailuresComeInTheStoresClasses) {
   ASSERT_TRUE(other->Exec("COMMIT"));
   Run("BEGIN IMMEDIATE");
   Run("COMMIT");
+}
+
+TEST_P(DriverTest, AWaitForAnotherConnectionsLockIsToldOnceOnlyWhenItLasts) {
+  struct Case {
+    int heldMs;  // how long the other connection keeps its lock
+    std::vector<int> told;
+  };
+  const Case cases[] = {{200, {}}, {1600, {1}}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.heldMs);
+    SetSqliteBusyTimeout(20000);
+    auto waiter = GetParam().second(dir);
+    std::vector<int> told;
+    waiter->SetWaitNotice([&told](int seconds) { told.push_back(seconds); });
+    ASSERT_TRUE(db->Exec(GetParam().hold)) << db->LastFailure().message;
+    std::thread release([&] {
+      std::this_thread::sleep_for(std::chrono::milliseconds(c.heldMs));
+      EXPECT_TRUE(db->Exec("ROLLBACK"));
+    });
+    EXPECT_TRUE(waiter->Exec(GetParam().waitLong)) << waiter->LastFailure().message;
+    release.join();
+    EXPECT_EQ(told, c.told);
+    if (waiter->InTransaction()) EXPECT_TRUE(waiter->Exec("ROLLBACK"));
+    if (!waiter->OnServer()) continue;
+    EXPECT_TRUE(waiter->Exec("DELETE FROM t WHERE FName = 'z'"));
+  }
 }
 
 TEST(ServerSource, ChosenByUriOrKeyValueStringOnly) {
