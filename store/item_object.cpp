@@ -4,6 +4,7 @@
 #include <array>
 #include <cmath>
 #include <limits>
+#include <unordered_map>
 
 #include "platform/error.h"
 #include "platform/text.h"
@@ -58,22 +59,23 @@ const StatementKey& UpsertValues(size_t rows) {
   return keys[rows - 1];
 }
 
-// An import sets the same few fields on every record: the last names
-// resolved are kept with their answer (the catalogues never change).
+// An import sets the same fields on every record, a customer more than a
+// dozen of them in turn: each name's answer is kept (the catalogues never
+// change). Names may also come from scripts, so the kept answers are
+// bounded, and all forgotten at once when full.
 FieldRef ResolveKept(const ClassCatalogue* catalogue, const std::string& name) {
-  struct Kept {
-    bool used = false;
-    const ClassCatalogue* catalogue = nullptr;
-    std::string name;
-    FieldRef ref;
-  };
-  thread_local std::array<Kept, 8> kept;
-  thread_local size_t next = 0;
-  for (const auto& k : kept)
-    if (k.used && k.catalogue == catalogue && k.name == name) return k.ref;
-  FieldRef ref = ResolveField(catalogue, name);
-  kept[next] = {true, catalogue, name, ref};
-  next = (next + 1) % kept.size();
+  constexpr size_t kKept = 512;
+  thread_local std::unordered_map<const ClassCatalogue*, std::unordered_map<std::string, FieldRef>> kept;
+  thread_local size_t count = 0;
+  auto& names = kept[catalogue];
+  if (auto it = names.find(name); it != names.end()) return it->second;
+  const FieldRef ref = ResolveField(catalogue, name);
+  if (count == kKept) {
+    for (auto& [c, m] : kept) m.clear();
+    count = 0;
+  }
+  names.emplace(name, ref);
+  ++count;
   return ref;
 }
 
