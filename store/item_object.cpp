@@ -5,6 +5,7 @@
 #include <cmath>
 #include <limits>
 #include <unordered_map>
+#include <utility>
 
 #include "platform/error.h"
 #include "platform/text.h"
@@ -40,8 +41,9 @@ Variant ReadAs(const FieldDef& def, const Variant& stored) {
 }
 
 // Field values are upserted several rows to a statement: one statement is
-// atomic alone, so a save writing only fields needs no savepoint.
-constexpr size_t kPutsPerStatement = 4;
+// atomic alone, so a save writing only fields needs no savepoint. Sixteen
+// rows cover a customer's or an employee's fields in one statement.
+constexpr size_t kPutsPerStatement = 16;
 const StatementKey& UpsertValues(size_t rows) {
   static const auto texts = [] {
     std::array<std::string, kPutsPerStatement> t;
@@ -53,9 +55,9 @@ const StatementKey& UpsertValues(size_t rows) {
     }
     return t;
   }();
-  static const std::array<StatementKey, kPutsPerStatement> keys = {
-      StatementKey(texts[0].c_str()), StatementKey(texts[1].c_str()), StatementKey(texts[2].c_str()),
-      StatementKey(texts[3].c_str())};
+  static const auto keys = []<size_t... I>(std::index_sequence<I...>) {
+    return std::array<StatementKey, kPutsPerStatement>{StatementKey(texts[I].c_str())...};
+  }(std::make_index_sequence<kPutsPerStatement>());
   return keys[rows - 1];
 }
 
