@@ -32,12 +32,30 @@ DataRecordPtr CItemClass::GetInfo(int32_t id) {
 
 int32_t CItemClass::GetID(const DataRecord& record) {
   PrepareSets();
-  set_->Refresh();
   const Variant name = record.GetValue("Name", ""), number = record.GetValue("Number", "");
-  auto cursor = set_->Enumerate();
   // VarEquals answers False for a Null on either side.
+  auto matches = [&](LedgerObject& c) { return VarEquals(name, c.Get("Name")) && VarEquals(number, c.Get("Number")); };
+  // An import asks for the same few classes on every account: the class
+  // found last time is read again alone, and the whole list only when it
+  // no longer matches.
+  const bool keyed = name.IsText() && number.IsText();
+  std::pair<std::string, std::string> key;
+  if (keyed) {
+    key = {name.RawText(), number.RawText()};
+    if (auto it = found_.find(key); it != found_.end()) {
+      auto c = set_->Item(it->second);
+      if (c && matches(*c)) return it->second;
+      found_.erase(it);
+    }
+  }
+  set_->Refresh();
+  auto cursor = set_->Enumerate();
   while (auto c = cursor->Next())
-    if (VarEquals(name, c->Get("Name")) && VarEquals(number, c->Get("Number"))) return c->Get("ItemClassID").ToLong();
+    if (matches(*c)) {
+      const int32_t id = c->Get("ItemClassID").ToLong();
+      if (keyed && found_.size() < kFoundKept) found_.emplace(std::move(key), id);
+      return id;
+    }
   return 0;
 }
 

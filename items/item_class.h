@@ -5,7 +5,9 @@
 //
 // Record keys: "Name", "Number".
 #include <cstdint>
+#include <map>
 #include <string>
+#include <utility>
 
 #include "context/ledger_api.h"
 #include "context/record.h"
@@ -27,12 +29,16 @@ class CItemClass : public EntityHandler {
   DataRecordPtr PackageItemClass(LedgerObject& itemClass);
   // The ID of the class whose name and number both equal the record's
   // (absent keys read as empty texts); 0 when none. Never creates a class.
-  // The set is read again on every call.
+  // A class found before is read again by its ID and answered while its
+  // name and number still match; otherwise the whole set is read again.
   int32_t GetID(const DataRecord& record);
 
  private:
   void PrepareSets();
   ObjectSetPtr set_;
+  // (name, number) → the class found for them; a ledger has few classes.
+  static constexpr size_t kFoundKept = 256;
+  std::map<std::pair<std::string, std::string>, int32_t> found_;
 };
 
 }  // namespace morvent

@@ -4,6 +4,8 @@
 #include <array>
 #include <cmath>
 #include <limits>
+#include <unordered_map>
+#include <utility>
 
 #include "platform/error.h"
 #include "platform/text.h"
@@ -39,8 +41,9 @@ Variant ReadAs(const FieldDef& def, const Variant& stored) {
 }
 
 // Field values are upserted several rows to a statement: one statement is
-// atomic alone, so a save writing only fields needs no savepoint.
-constexpr size_t kPutsPerStatement = 4;
+// atomic alone, so a save writing only fields needs no savepoint. Sixteen
+// rows cover a customer's or an employee's fields in one statement.
+constexpr size_t kPutsPerStatement = 16;
 const StatementKey& UpsertValues(size_t rows) {
   static const auto texts = [] {
     std::array<std::string, kPutsPerStatement> t;
@@ -52,28 +55,29 @@ const StatementKey& UpsertValues(size_t rows) {
     }
     return t;
   }();
-  static const std::array<StatementKey, kPutsPerStatement> keys = {
-      StatementKey(texts[0].c_str()), StatementKey(texts[1].c_str()), StatementKey(texts[2].c_str()),
-      StatementKey(texts[3].c_str())};
+  static const auto keys = []<size_t... I>(std::index_sequence<I...>) {
+    return std::array<StatementKey, kPutsPerStatement>{StatementKey(texts[I].c_str())...};
+  }(std::make_index_sequence<kPutsPerStatement>());
   return keys[rows - 1];
 }
 
-// An import sets the same few fields on every record: the last names
-// resolved are kept with their answer (the catalogues never change).
+// An import sets the same fields on every record, a customer more than a
+// dozen of them in turn: each name's answer is kept (the catalogues never
+// change). Names may also come from scripts, so the kept answers are
+// bounded, and all forgotten at once when full.
 FieldRef ResolveKept(const ClassCatalogue* catalogue, const std::string& name) {
-  struct Kept {
-    bool used = false;
-    const ClassCatalogue* catalogue = nullptr;
-    std::string name;
-    FieldRef ref;
-  };
-  thread_local std::array<Kept, 8> kept;
-  thread_local size_t next = 0;
-  for (const auto& k : kept)
-    if (k.used && k.catalogue == catalogue && k.name == name) return k.ref;
-  FieldRef ref = ResolveField(catalogue, name);
-  kept[next] = {true, catalogue, name, ref};
-  next = (next + 1) % kept.size();
+  constexpr size_t kKept = 512;
+  thread_local std::unordered_map<const ClassCatalogue*, std::unordered_map<std::string, FieldRef>> kept;
+  thread_local size_t count = 0;
+  auto& names = kept[catalogue];
+  if (auto it = names.find(name); it != names.end()) return it->second;
+  const FieldRef ref = ResolveField(catalogue, name);
+  if (count == kKept) {
+    for (auto& [c, m] : kept) m.clear();
+    count = 0;
+  }
+  names.emplace(name, ref);
+  ++count;
   return ref;
 }
 

@@ -207,5 +207,38 @@ TEST_F(AccountRefsTest, ItemClassesAreFoundByNameAndNumberTogether) {
   EXPECT_FALSE(classes.Import(file));
 }
 
+TEST_F(AccountRefsTest, AClassFoundBeforeIsAnsweredOnlyWhileItStillMatches) {
+  Bind(ledger);
+  CItemClass classes;
+  auto rename = [&](const char* name, const char* number) {
+    auto c = Must(CreateObjectAs<ObjectSet>(kItemClassSet)).Item(2);
+    Must(c).Let("Name", Variant(name));
+    c->Let("Number", Variant(number));
+    c->SaveChanges();
+  };
+  // Each step asks after the class has (or has not) changed since the
+  // answer before it was found.
+  const struct {
+    const char* renameTo[2];  // nullptr: left as it is
+    const char* name;
+    const char* number;
+    int32_t id;
+  } steps[] = {
+      {{nullptr, nullptr}, "部门", "002", 2},
+      {{nullptr, nullptr}, "部门", "002", 2},
+      {{"部门甲", "002"}, "部门", "002", 0},
+      {{nullptr, nullptr}, "部门甲", "002", 2},
+      {{"部门甲", "092"}, "部门甲", "002", 0},
+      {{nullptr, nullptr}, "部门甲", "092", 2},
+      {{"部门", "002"}, "部门甲", "092", 0},
+      {{nullptr, nullptr}, "部门", "002", 2},
+  };
+  for (const auto& s : steps) {
+    SCOPED_TRACE(std::string(s.name) + "/" + s.number);
+    if (s.renameTo[0]) rename(s.renameTo[0], s.renameTo[1]);
+    EXPECT_EQ(classes.GetID(*Rec({{"Name", s.name}, {"Number", s.number}})), s.id);
+  }
+}
+
 }  // namespace
 }  // namespace morvent::test
