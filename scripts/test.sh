@@ -9,10 +9,11 @@ source "$root/scripts/throwaway-pg.sh"
 start_throwaway_pg unsynced
 export MORVENT_TEST_PG="$pg_base"
 # The ten slowest tests close every run, passed or not, so that slow ones
-# stay few and named.
+# stay few and named (sed reads to the end: an early exit would fail the run
+# through pipefail).
 slowest() {
   echo "== the ten slowest tests (seconds)"
-  sed -nE 's/^ *[0-9]+\/[0-9]+ Test +#[0-9]+: ([^ ]+) .* ([0-9.]+) sec$/\2 \1/p' "$dir/ctest.out" | sort -rn | head -n 10
+  sed -nE 's/^ *[0-9]+\/[0-9]+ Test +#[0-9]+: ([^ ]+) .* ([0-9.]+) sec$/\2 \1/p' "$dir/ctest.out" | sort -rn | sed -n '1,10p'
 }
 status=0
 (cd "$dir" && ctest --output-on-failure -j"$(nproc)") | tee "$dir/ctest.out" || status=$?

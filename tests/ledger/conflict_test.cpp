@@ -166,7 +166,10 @@ TEST_F(ServerConflicts, ARealDeadlockIsBrokenAndTheRecordStoredOnItsSecondRun) {
   otherClient.join();
   EXPECT_EQ(error, "");
   EXPECT_TRUE(waited);
-  EXPECT_EQ(runs, 2);
+  // Undone, the record may take 101 again before the other client's waiting
+  // insert does, and meet the same deadlock once more: two runs or three.
+  EXPECT_GE(runs, 2);
+  EXPECT_LE(runs, 3);
   EXPECT_EQ(OutsideCount(path, kGroups), 2);
 }
 
