@@ -30,16 +30,20 @@ int main(int argc, char** argv) {
   const std::string kinds = "：" + LedgerKindsHelp();
 
   RunOptions exp, imp;
-  auto addRunOptions = [&kinds](CLI::App* cmd, RunOptions& o) {
-    auto* ledger = cmd->add_option("-l,--ledger", o.ledger, "账套文件（SQLite）");
-    auto* props = cmd->add_option("--props", o.props, "原样传入的属性串");
-    ledger->excludes(props);
+  // One kind and its file, or a whole folder of them.
+  auto addTargetOptions = [](CLI::App* cmd, RunOptions& o, const std::string& allHelp) {
     auto* type = cmd->add_option("-t,--type", o.type, "基础资料代码或名称（见 morvent types）");
     auto* file = cmd->add_option("-f,--file", o.file, "数据文件路径");
-    auto* all = cmd->add_option("--all", o.all, "整个账套：每种基础资料一个文件，在此文件夹中按元素名命名");
+    auto* all = cmd->add_option("--all", o.all, allHelp);
     all->excludes(type)->excludes(file);
     type->needs(file);
     file->needs(type);
+  };
+  auto addRunOptions = [&kinds, &addTargetOptions](CLI::App* cmd, RunOptions& o) {
+    auto* ledger = cmd->add_option("-l,--ledger", o.ledger, "账套文件（SQLite）");
+    auto* props = cmd->add_option("--props", o.props, "原样传入的属性串");
+    ledger->excludes(props);
+    addTargetOptions(cmd, o, "整个账套：每种基础资料一个文件，在此文件夹中按元素名命名");
     cmd->add_option("--acct-type", o.acctType, "覆盖账套记录的类型（AcctType）" + kinds)->transform(KnownLedgerKind());
     cmd->add_option("--on-error", o.onError, "错误事件的回答：stop（默认）或 skip")
         ->check(CLI::IsMember({"stop", "skip"}));
@@ -61,12 +65,7 @@ int main(int argc, char** argv) {
 
   RunOptions chk;
   auto* checkCmd = app.add_subcommand("check", "不用账套检查数据文件：结构、每个值的转换、重复的代码、找不到的上级，报告全部问题");
-  auto* cType = checkCmd->add_option("-t,--type", chk.type, "基础资料代码或名称（见 morvent types）");
-  auto* cFile = checkCmd->add_option("-f,--file", chk.file, "数据文件路径");
-  auto* cAll = checkCmd->add_option("--all", chk.all, "整个文件夹：每种基础资料一个文件，按元素名命名");
-  cAll->excludes(cType)->excludes(cFile);
-  cType->needs(cFile);
-  cFile->needs(cType);
+  addTargetOptions(checkCmd, chk, "整个文件夹：每种基础资料一个文件，按元素名命名");
   checkCmd->add_option("--acct-type", chk.acctType, "按哪种账套检查" + kinds)->transform(KnownLedgerKind());
   checkCmd->add_option("--events", chk.events, "事件输出：text（默认）或 jsonl")->check(CLI::IsMember({"text", "jsonl"}));
   checkCmd->add_flag("--quiet", chk.quiet, "只显示问题与结果，不显示进度");

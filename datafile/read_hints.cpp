@@ -202,21 +202,6 @@ const ValidityHint kValidityHints[] = {
     {XML_SCHEMAV_ELEMENT_CONTENT, &Unexpected},
 };
 
-// Optimal string alignment distance: typing slips, a swap of two letters
-// counting as one.
-size_t Distance(const std::string& a, const std::string& b) {
-  std::vector<std::vector<size_t>> d(a.size() + 1, std::vector<size_t>(b.size() + 1));
-  for (size_t i = 0; i <= a.size(); ++i) d[i][0] = i;
-  for (size_t j = 0; j <= b.size(); ++j) d[0][j] = j;
-  for (size_t i = 1; i <= a.size(); ++i)
-    for (size_t j = 1; j <= b.size(); ++j) {
-      size_t cost = a[i - 1] == b[j - 1] ? 0 : 1;
-      d[i][j] = std::min({d[i - 1][j] + 1, d[i][j - 1] + 1, d[i - 1][j - 1] + cost});
-      if (i > 1 && j > 1 && a[i - 1] == b[j - 2] && a[i - 2] == b[j - 1]) d[i][j] = std::min(d[i][j], d[i - 2][j - 2] + 1);
-    }
-  return d[a.size()][b.size()];
-}
-
 }  // namespace
 
 bool LooksLikeGbk(std::string_view bytes) {
@@ -282,7 +267,7 @@ std::string NearestKey(const std::string& key, const ShapeNode& shape) {
   for (const auto& [name, child] : shape.children) {
     // The lengths alone rule out most keys, and any key of a hostile length.
     if (name.size() > key.size() + bestDistance || key.size() > name.size() + bestDistance) continue;
-    size_t d = EqualsNoCase(name, key) ? 0 : Distance(name, key);
+    size_t d = EqualsNoCase(name, key) ? 0 : EditDistance(name, key);
     if (d < bestDistance || (d == bestDistance && best.empty())) best = name, bestDistance = d;
   }
   return best;

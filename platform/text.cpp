@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <vector>
 
 namespace morvent {
 
@@ -173,5 +174,25 @@ std::string ForTerminal(std::string_view text, bool oneLine) {
   }
   return out;
 }
+
+namespace {
+
+template <class View>
+size_t Osa(View a, View b) {
+  std::vector<std::vector<size_t>> d(a.size() + 1, std::vector<size_t>(b.size() + 1));
+  for (size_t i = 0; i <= a.size(); ++i) d[i][0] = i;
+  for (size_t j = 0; j <= b.size(); ++j) d[0][j] = j;
+  for (size_t i = 1; i <= a.size(); ++i)
+    for (size_t j = 1; j <= b.size(); ++j) {
+      d[i][j] = std::min({d[i - 1][j] + 1, d[i][j - 1] + 1, d[i - 1][j - 1] + (a[i - 1] == b[j - 1] ? 0 : 1)});
+      if (i > 1 && j > 1 && a[i - 1] == b[j - 2] && a[i - 2] == b[j - 1]) d[i][j] = std::min(d[i][j], d[i - 2][j - 2] + 1);
+    }
+  return d[a.size()][b.size()];
+}
+
+}  // namespace
+
+size_t EditDistance(std::string_view a, std::string_view b) { return Osa(a, b); }
+size_t EditDistance(std::u32string_view a, std::u32string_view b) { return Osa(a, b); }
 
 }  // namespace morvent

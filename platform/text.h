@@ -45,4 +45,10 @@ std::string ForTerminal(std::string_view text, bool oneLine = true);
 
 inline constexpr char kCR = '\r';
 
+// Edits between a and b (optimal string alignment): insertions, deletions,
+// replacements and swaps of two neighbours, each one edit; for "did you
+// mean" answers, by bytes or by characters.
+size_t EditDistance(std::string_view a, std::string_view b);
+size_t EditDistance(std::u32string_view a, std::u32string_view b);
+
 }  // namespace morvent
