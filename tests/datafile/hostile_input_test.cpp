@@ -86,8 +86,10 @@ TEST_F(HostileInput, OverlongPiecesAreRefusedWithKeyAndLine) {
   Fill("<CustomerList>\n<Customer>\n<Number>1</Number>\n<Address>", (16u << 20) + 1, 'a', "</Address></Customer></CustomerList>");
   EXPECT_EQ(Read(file), Failed(4, "键 Address 的值超过 16 MB，无法读入"));
   EXPECT_EQ(out->UBound(), 0);
-  Fill("<CustomerList>\n<Customer>\n<Number><![CDATA[", (8u << 20) + 1, 'c', "]]></Number></Customer></CustomerList>");
-  EXPECT_EQ(Read(file), Failed(3, "键 Number 中有超过 8 MB 的 CDATA 段，无法读入"));
+  Fill("<CustomerList>\n<Customer>\n<Number><![CDATA[", (2u << 20) + 1, 'c', "]]></Number></Customer></CustomerList>");
+  EXPECT_EQ(Read(file), Failed(3, "键 Number 中有超过 2 MB 的 CDATA 段，无法读入"));
+  Fill("<CustomerList>\n<Customer>\n<Number>1</Number><Address><![CDATA[", (2u << 20) - 16, '>', "]]></Address></Customer></CustomerList>");
+  EXPECT_EQ(Read(file), "");
   Fill("<CustomerList>\n<Customer xsi:nil=\"", 300u << 10, 'x', "\"/></CustomerList>");
   EXPECT_EQ(Read(file), Failed(2, "有超过 256 KB 的标签、注释或处理指令，无法读入"));
   Fill("<CustomerList>\n<Customer/>\n<!--", 300u << 10, 'm', "-->\n</CustomerList>");
