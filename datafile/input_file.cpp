@@ -246,11 +246,13 @@ size_t InputFile::Take(char* buffer, const char* end) {
 bool InputFile::References(const char* p, const char* stop) {
   long line = line_;
   for (; p < stop; ++p) {
-    if (*p == '&') {
+    // The parser looks for the ';' from the first open '&' on: a later '&'
+    // does not start the count again.
+    if (*p == ';') {
+      reference_ = 0;
+    } else if (*p == '&' && !reference_) {
       reference_ = 1;
       referenceLine_ = line;
-    } else if (*p == ';') {
-      reference_ = 0;
     } else if (reference_ && ++reference_ > kMaxReference) {
       overrun_ = Overrun::Ampersand;
       startLine_ = referenceLine_;

@@ -116,10 +116,13 @@ TEST_F(HostileInput, OverlongPiecesAreRefusedWithKeyAndLine) {
   // chunk, minutes for megabytes; a '&' that starts no reference is refused
   // on its line, in a value or where only blanks may stand.
   const std::string bare = "文本中有单独的“&”：XML 中的 & 须写成 &amp;（例如 A&amp;B）";
+  std::string ampersands;  // each '&' near the last, none ever closed
+  for (int i = 0; i < 8000; ++i) ampersands += "x &" + std::string(500, 'y');
   const std::pair<std::string, long> amps[] = {
       {"<CustomerList>\n<Customer>\n<Name>a\n&" + std::string(4u << 20, ' ') + "</Name></Customer>", 4},
       {"<CustomerList>\n" + std::string(5000, ' ') + "\n\n, &&" + std::string(4u << 20, ',') + "<Customer/>", 4},
       {"<CustomerList>\n<Customer>\n<Name>" + std::string(1u << 20, 'n') + "&amp;&#x41;&" + std::string(2000, 'q') + ";</Name></Customer>", 3},
+      {"<CustomerList>\n\n" + ampersands + "<Customer/>", 3},
   };
   for (const auto& [text, line] : amps) {
     WriteFile(file, text + "</CustomerList>");
