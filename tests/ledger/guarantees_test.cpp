@@ -133,7 +133,7 @@ TEST_P(Guarantees, AFailedCommitIsReportedWithTheRecordsStoredBeforeIt) {
   EXPECT_EQ(Groups(), 8);
 }
 
-TEST_P(Guarantees, IdsOfLostWorkAreNeverHandedOutAgain) {
+TEST_P(Guarantees, IdsOfLostWorkAndOfRemovedRowsAreNeverHandedOutAgain) {
   int32_t lostCurrency = 0, lostItem = 0;
   {
     PublicCallScope call;
@@ -149,9 +149,15 @@ TEST_P(Guarantees, IdsOfLostWorkAreNeverHandedOutAgain) {
   EXPECT_EQ(OutsideCount(path, "SELECT count(*) FROM t_Currency"), 0);
   auto c = Set(kCurrencySet)->CreateNew({}, {{"Number", Variant("EUR")}});
   c->SaveChanges();
-  EXPECT_GT(c->Get("CurrencyID").ToLong(), lostCurrency);
+  const int32_t kept = c->Get("CurrencyID").ToLong();
+  EXPECT_GT(kept, lostCurrency);
   EXPECT_GT(NewItem(2, "01", "销售部")->Get("ItemID").ToLong(), lostItem);
   ExpectCountsMatchRows();
+  // Another program removes the newest currency; its ID stays used.
+  OutsideExec(path, "DELETE FROM t_Currency WHERE FCurrencyID = " + std::to_string(kept));
+  auto next = Set(kCurrencySet)->CreateNew({}, {{"Number", Variant("JPY")}});
+  next->SaveChanges();
+  EXPECT_GT(next->Get("CurrencyID").ToLong(), kept);
 }
 
 TEST_P(Guarantees, RowsSeededWithTheirOwnIdsAreFollowedByNewOnes) {

@@ -51,4 +51,9 @@ int64_t OutsideCount(const std::string& source, const std::string& sql) {
   return q && q->Next() == DbStatement::Step::Row ? q->Int(0) : -1;
 }
 
+void OutsideExec(const std::string& source, const std::string& sql) {
+  auto conn = IsServerSource(source) ? ConnectServer(source) : OpenSqliteLedger(source).connection;
+  EXPECT_TRUE(conn->Exec(sql.c_str())) << sql << ": " << conn->LastFailure().message;
+}
+
 }  // namespace morvent::test

@@ -45,5 +45,7 @@ inline std::string EngineName(const ::testing::TestParamInfo<LedgerEngine>& info
 // One integer read by a connection of its own, as another program looking
 // at the ledger (a file, or a server's database) would.
 int64_t OutsideCount(const std::string& source, const std::string& sql);
+// Runs SQL the same way; fails the test when it fails.
+void OutsideExec(const std::string& source, const std::string& sql);
 
 }  // namespace morvent::test
