@@ -24,24 +24,11 @@
 #include "platform/registry.h"
 #include "store/ledger_admin.h"
 #include "store/ledger_store.h"
+#include "tests/support/server_fixture.h"
 #include "tests/support/support.h"
 
 namespace morvent::test {
 namespace {
-
-// The first column of the first row, read by a plain connection as another
-// program would read the file.
-int64_t Outside(const std::string& path, const std::string& sql) {
-  sqlite3* db = nullptr;
-  sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr);
-  sqlite3_stmt* st = nullptr;
-  int64_t n = -1;
-  if (sqlite3_prepare_v2(db, sql.c_str(), -1, &st, nullptr) == SQLITE_OK && sqlite3_step(st) == SQLITE_ROW)
-    n = sqlite3_column_int64(st, 0);
-  sqlite3_finalize(st);
-  sqlite3_close(db);
-  return n;
-}
 
 class WalkFaults : public ::testing::Test {
  protected:
@@ -81,7 +68,7 @@ class WalkFaults : public ::testing::Test {
       list.push_back(Rec({{"Number", "D" + std::to_string(i)}, {"Name", "部门" + std::to_string(i)}, {"Note", "备注"}}));
     return list;
   }
-  int64_t StoredDepartments() { return Outside(ledger, "SELECT count(*) FROM t_Item WHERE FItemClassID = 2"); }
+  int64_t StoredDepartments() { return OutsideCount(ledger, "SELECT count(*) FROM t_Item WHERE FItemClassID = 2"); }
 
   ProgramHome home;
   std::string ledger, props;
@@ -136,9 +123,9 @@ TEST_F(WalkFaults, AFailedCommitEndsTheImportWithOneErrorAndFalseWhateverTheClie
     EXPECT_EQ(errors, c.errors);
     EXPECT_EQ(imp.LastCounts(), c.counts);
     // Exactly the records reported as stored are in the file, and whole.
-    int64_t stored = Outside(l, "SELECT count(*) FROM t_Item WHERE FItemClassID = 2");
+    int64_t stored = OutsideCount(l, "SELECT count(*) FROM t_Item WHERE FItemClassID = 2");
     EXPECT_EQ(stored, c.stored);
-    EXPECT_EQ(Outside(l, "SELECT count(*) FROM t_Item i JOIN t_ItemValue v USING (FItemID) "
+    EXPECT_EQ(OutsideCount(l, "SELECT count(*) FROM t_Item i JOIN t_ItemValue v USING (FItemID) "
                          "WHERE i.FItemClassID = 2 AND v.FField = 'FNote' AND v.FValue = '备注'"),
               stored);
     auto log = ReadLogEntries(home.file(kLogFileName));
@@ -164,7 +151,7 @@ TEST_F(WalkFaults, AFullDiskEndsTheImportWithOneErrorAndOnlyWholeRecords) {
   // The system refuses with EFBIG, which SQLite reports as a write error:
   // the message names the limit.
   EXPECT_EQ(messages, LostWriteMessage("账套文件已达到系统允许的大小上限（File too large）", stored) + "\n");
-  EXPECT_EQ(Outside(ledger, "SELECT count(*) FROM t_Item i WHERE FItemClassID = 2 AND NOT EXISTS (SELECT 1 FROM "
+  EXPECT_EQ(OutsideCount(ledger, "SELECT count(*) FROM t_Item i WHERE FItemClassID = 2 AND NOT EXISTS (SELECT 1 FROM "
                             "t_ItemValue v WHERE v.FItemID = i.FItemID AND v.FField = 'FNote')"),
             0);
 }
@@ -288,7 +275,7 @@ TEST_F(WalkFaults, RecordsWithoutTheirKeyFailAndStoreNothing) {
     errors.clear();
     EXPECT_TRUE(imp.ImportXMLData(props, k.code, Write("k.xml", k.element, records)));
     EXPECT_EQ(errors, expected);
-    EXPECT_EQ(Outside(ledger, k.count), 2);
+    EXPECT_EQ(OutsideCount(ledger, k.count), 2);
   }
 }
 

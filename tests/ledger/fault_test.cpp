@@ -21,18 +21,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-int64_t Outside(const std::string& path, const std::string& sql) {
-  sqlite3* db = nullptr;
-  sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr);
-  sqlite3_stmt* st = nullptr;
-  int64_t n = -1;
-  if (sqlite3_prepare_v2(db, sql.c_str(), -1, &st, nullptr) == SQLITE_OK && sqlite3_step(st) == SQLITE_ROW)
-    n = sqlite3_column_int64(st, 0);
-  sqlite3_finalize(st);
-  sqlite3_close(db);
-  return n;
-}
-
 const std::string kFull = "磁盘已满（database or disk is full）";
 
 class LedgerFaults : public LedgerTest {
@@ -42,7 +30,7 @@ class LedgerFaults : public LedgerTest {
     LedgerStore::SetBusyTimeoutForTesting(0);
     LedgerTest::TearDown();
   }
-  int64_t Groups() { return Outside(path, "SELECT count(*) FROM t_AccountGroup"); }
+  int64_t Groups() { return OutsideCount(path, "SELECT count(*) FROM t_AccountGroup"); }
   void AddGroup(LedgerStore& store, int id) {
     store.Write([&] { store.Exec("INSERT INTO t_AccountGroup VALUES (" + std::to_string(id) + ", '组')"); });
   }
@@ -223,7 +211,7 @@ TEST_F(LedgerFaults, AFileSizeLimitIsNamedAsTheReasonALostWriteGives) {
     const std::string ledger = dir.file(std::string(c.what) + ".db");
     CreateLedger(ledger);
     const std::string message = LostUnderFileLimit("Data Source=" + ledger, 2 * 1024 * 1024, c.perCommit);
-    const int64_t stored = Outside(ledger, "SELECT count(*) FROM t_Item WHERE FItemClassID = 2");
+    const int64_t stored = OutsideCount(ledger, "SELECT count(*) FROM t_Item WHERE FItemClassID = 2");
     const std::string why = "账套文件已达到系统允许的大小上限（File too large）";
     EXPECT_EQ(message, (c.perCommit == 0 ? "账套不能写入：" + why : "") + "|" + LostWriteMessage(why, stored));
   }

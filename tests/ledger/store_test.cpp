@@ -17,20 +17,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Reads one integer with a separate, plain SQLite connection, as another
-// program inspecting the file would.
-int64_t OutsideCount(const std::string& path, const std::string& sql) {
-  sqlite3* db = nullptr;
-  EXPECT_EQ(sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr), SQLITE_OK);
-  sqlite3_stmt* st = nullptr;
-  int64_t n = -1;
-  if (sqlite3_prepare_v2(db, sql.c_str(), -1, &st, nullptr) == SQLITE_OK && sqlite3_step(st) == SQLITE_ROW)
-    n = sqlite3_column_int64(st, 0);
-  sqlite3_finalize(st);
-  sqlite3_close(db);
-  return n;
-}
-
 TEST(LedgerCreation, NewLedgerHasStandardAccountTypesAndKind) {
   TempDir dir;
   std::string path = dir.file("a.db");
