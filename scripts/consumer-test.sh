@@ -65,6 +65,17 @@ completed=$(PATH="$prefix/bin:$PATH" bash -c 'source "$1"; COMP_WORDS=(morvent e
   _morvent; echo "${COMPREPLY[*]}"' - "$prefix/share/bash-completion/completions/morvent")
 [ "$completed" = Department ] || fail "the installed completion answers '$completed' for a kind name"
 
+# Runs a built consumer (build folder $1) with the schemas and tool of the
+# install prefix $2 on a demo ledger and an empty one, in the folder $3.
+run_consumer() {
+  # Chained: a caller's "|| fail" switches set -e off in here.
+  local run="$3"
+  mkdir -p "$run/home" && cp "$2"/share/morvent/schemas/*.xml "$run/home/" &&
+    "$2/bin/morvent" ledger demo "$run/source.db" >/dev/null &&
+    "$2/bin/morvent" ledger init "$run/target.db" >/dev/null &&
+    "$1/morvent_consumer" "$run/home" "$run/source.db" "$run/target.db" "$run"
+}
+
 for via in cmake pkgconfig subdirectory; do
   cb="$work/build-$via"
   cmake -S "$root/tests/consumer" -B "$cb" -DMORVENT_CONSUMER_VIA=$via -DCMAKE_PREFIX_PATH="$prefix" \
@@ -73,13 +84,8 @@ for via in cmake pkgconfig subdirectory; do
     fail "a subproject build has test suites"
   fi
   cmake --build "$cb" -j2 --target morvent_consumer >/dev/null
-  run="$work/run-$via"
-  mkdir -p "$run/home"
-  cp "$prefix"/share/morvent/schemas/*.xml "$run/home/"
-  "$prefix/bin/morvent" ledger demo "$run/source.db" >/dev/null
-  "$prefix/bin/morvent" ledger init "$run/target.db" >/dev/null
   echo "-- consumer built through $via"
-  "$cb/morvent_consumer" "$run/home" "$run/source.db" "$run/target.db" "$run" || fail "the $via build failed its checks"
+  run_consumer "$cb" "$prefix" "$work/run-$via" || fail "the $via build failed its checks"
 done
 pcdir() { dirname "$(find "$1" -name morvent.pc)"; }
 
@@ -125,12 +131,7 @@ for via in cmake pkgconfig; do
     -DCMAKE_PREFIX_PATH="$sprefix" >/dev/null
   cmake --build "$cb" -j2 --target morvent_consumer >/dev/null
   ldd "$cb/morvent_consumer" | grep -q "libmorvent.so.1 => $sprefix" || fail "the $via build does not use the shared library"
-  run="$work/run-shared-$via"
-  mkdir -p "$run/home"
-  cp "$sprefix"/share/morvent/schemas/*.xml "$run/home/"
-  "$sprefix/bin/morvent" ledger demo "$run/source.db" >/dev/null
-  "$sprefix/bin/morvent" ledger init "$run/target.db" >/dev/null
   echo "-- consumer built through $via against the shared library"
-  "$cb/morvent_consumer" "$run/home" "$run/source.db" "$run/target.db" "$run" || fail "the shared $via build failed its checks"
+  run_consumer "$cb" "$sprefix" "$work/run-shared-$via" || fail "the shared $via build failed its checks"
 done
 echo "consumer test passed"
