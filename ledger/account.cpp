@@ -228,8 +228,6 @@ int32_t CAccount::ImportRecord(const DataRecordPtr& recordPtr, std::string& numb
   obj.Let("Name", name.IsNull() ? name : Variant(LeftChars(name.ToText(), kNameWidth)));
   obj.Let("Number", number);
   if (auto type = Nested(record, "GroupName")) obj.Let("GroupID", types_->GetID(type, 0, {}));
-  obj.SaveChanges();
-
   for (const auto& f : kFields)
     if (f.imported) obj.Let(f.property, ImportValue(f, record));
   if (auto currency = Nested(record, "Currency")) obj.Let("CurrencyID", currencies_->GetID(currency, 0, {}));

@@ -13,8 +13,8 @@
 // the collection as a marker carrying its ID and stored number, so every
 // further child finds it; a chain that comes back to a record under way
 // fails with "引入<number> 的上级代码出现错误！". Numbers are cut to 40
-// characters, names to 80. Each account is stored twice (name, number and
-// type first, so it exists; then the rest); a record carrying "ItemClass",
+// characters, names to 80. Each account is stored once, with its type,
+// fields, currency and unit looked up first; a record carrying "ItemClass",
 // even an empty list, then sends the attached classes through the account
 // update service. "ImpStyle" 1 leaves an existing account untouched, item
 // classes included; 2 overwrites it.
