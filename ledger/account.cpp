@@ -220,6 +220,7 @@ int32_t CAccount::ImportRecord(const DataRecordPtr& recordPtr, std::string& numb
 
   auto& set = Accounts();
   int32_t id = set.ExistenceCheck({{"Number", number}});
+  const bool created = id < 1;
   auto target = ChooseImportTarget(set, id, [&] { return set.CreateNew({}, {{"Number", number}}); }, &record);
   if (target.keep) return id;
   LedgerObjectPtr acct = target.object;
@@ -237,11 +238,11 @@ int32_t CAccount::ImportRecord(const DataRecordPtr& recordPtr, std::string& numb
   acct.reset();
 
   if (auto classes = record.GetValue("ItemClass", Variant::Nothing()).As<RecordCollection>())
-    AttachItemClasses(id, *classes);
+    AttachItemClasses(id, created, *classes);
   return id;
 }
 
-void CAccount::AttachItemClasses(int32_t id, const RecordCollection& classes) {
+void CAccount::AttachItemClasses(int32_t id, bool created, const RecordCollection& classes) {
   auto out = std::make_shared<RecordCollection>();
   for (int32_t j = classes.LBound(); j <= classes.UBound(); ++j) {
     auto row = NewRecord();
@@ -249,7 +250,9 @@ void CAccount::AttachItemClasses(int32_t id, const RecordCollection& classes) {
     row->SetValue("FBalChecked", true);
     out->Add(row);
   }
-  auto props = Must(Accounts().Item(id)).Dictionary();
+  // An account just created has no classes or extended properties to read
+  // back: the list alone is what its dictionary would hold.
+  auto props = created ? NewRecord() : Must(Accounts().Item(id)).Dictionary();
   Must(props).SetValue("FAccountItem", Variant(out));
   CreateObjectAs<AccountUpdate>(kAccountUpdate)->Update(Context().gPropsString, id, props);
 }

@@ -60,7 +60,9 @@ class CAccount : public EntityHandler {
   DataRecordPtr BuildRecord(LedgerObject& account);
   // number receives the number the account is stored under.
   int32_t ImportRecord(const DataRecordPtr& record, std::string& number);
-  void AttachItemClasses(int32_t id, const RecordCollection& classes);
+  // created: the account was made by this import, so it has nothing
+  // attached or stored beside the list yet.
+  void AttachItemClasses(int32_t id, bool created, const RecordCollection& classes);
 
   ObjectSetPtr accounts_;
   // Lookups, so an export builds each currency, unit and type once.
