@@ -93,7 +93,7 @@ void CAccount::PrepareSets() {
   accounts_ = set;
   currencies_ = std::make_unique<HandlerLookup<CCurrency>>();
   units_ = std::make_unique<HandlerLookup<CMeasureUnit>>();
-  itemClasses_ = std::make_unique<CItemClass>();
+  itemClasses_ = std::make_unique<HandlerLookup<CItemClass>>();
   types_ = std::make_unique<HandlerLookup<CAccountType>>();
 }
 
@@ -166,6 +166,16 @@ void CAccount::KeepAnswers(bool on) {
   types_->KeepAnswers(on);
 }
 
+void CAccount::KeepImportAnswers(bool on) {
+  if (!currencies_) return;
+  // Currencies and units are stored when nothing matches; types and item
+  // classes are only read.
+  currencies_->KeepImportAnswers(on, true);
+  units_->KeepImportAnswers(on, true);
+  types_->KeepImportAnswers(on, false);
+  itemClasses_->KeepImportAnswers(on, false);
+}
+
 bool CAccount::CheckID(int32_t id) {
   try {
     PrepareSets();
@@ -183,13 +193,21 @@ DataRecordPtr CAccount::GetInfo(int32_t id) {
 }
 
 bool CAccount::Import(const std::string& sFile) {
+  struct Forget {
+    CAccount& account;
+    ~Forget() { account.KeepImportAnswers(false); }
+  } forget{*this};
   return RunImportWalk(ParentImportWalk(parents_, {.schemaFile = "SchemaAccount.xml",
                         .element = "Account",
                         .errorPrefix = "引入科目错误，当前科目代码为：",
                         .progressPrefix = "引入科目，当前科目代码为",
                         .progressKey = "Number",
                         .errorKey = "Number",
-                        .open = [this] { PrepareSets(); },
+                        .open =
+                            [this] {
+                              PrepareSets();
+                              KeepImportAnswers(true);
+                            },
                         .importRecord =
                             [this](const DataRecordPtr& r) {
                               std::string number;
@@ -246,7 +264,7 @@ void CAccount::AttachItemClasses(int32_t id, bool created, const RecordCollectio
   auto out = std::make_shared<RecordCollection>();
   for (int32_t j = classes.LBound(); j <= classes.UBound(); ++j) {
     auto row = NewRecord();
-    row->SetValue("FItemClassID", itemClasses_->GetID(Must(classes.Item(j))));
+    row->SetValue("FItemClassID", itemClasses_->GetID(classes.Item(j), 0, {}));
     row->SetValue("FBalChecked", true);
     out->Add(row);
   }

@@ -54,8 +54,9 @@ class CAccount : public EntityHandler {
 
  private:
   void PrepareSets();
-  // Lets the nested lookups keep their answers for one export.
+  // Lets the nested lookups keep their answers for one export, or one import.
   void KeepAnswers(bool on);
+  void KeepImportAnswers(bool on);
   ObjectSet& Accounts() { return Must(accounts_); }
   DataRecordPtr BuildRecord(LedgerObject& account);
   // number receives the number the account is stored under.
@@ -65,10 +66,11 @@ class CAccount : public EntityHandler {
   void AttachItemClasses(int32_t id, bool created, const RecordCollection& classes);
 
   ObjectSetPtr accounts_;
-  // Lookups, so an export builds each currency, unit and type once.
+  // Lookups, so an export builds each currency, unit and type once, and an
+  // import resolves each distinct nested record once.
   std::unique_ptr<HandlerLookup<CCurrency>> currencies_;
   std::unique_ptr<HandlerLookup<CMeasureUnit>> units_;
-  std::unique_ptr<CItemClass> itemClasses_;
+  std::unique_ptr<HandlerLookup<CItemClass>> itemClasses_;
   std::unique_ptr<HandlerLookup<CAccountType>> types_;
   ParentResolver parents_;
 };
