@@ -93,7 +93,7 @@ void CAccount::PrepareSets() {
   accounts_ = set;
   currencies_ = std::make_unique<HandlerLookup<CCurrency>>();
   units_ = std::make_unique<HandlerLookup<CMeasureUnit>>();
-  itemClasses_ = std::make_unique<CItemClass>();
+  itemClasses_ = std::make_unique<HandlerLookup<CItemClass>>();
   types_ = std::make_unique<HandlerLookup<CAccountType>>();
 }
 
@@ -166,6 +166,16 @@ void CAccount::KeepAnswers(bool on) {
   types_->KeepAnswers(on);
 }
 
+void CAccount::KeepImportAnswers(bool on) {
+  if (!currencies_) return;
+  // Currencies and units are stored when nothing matches; types and item
+  // classes are only read.
+  currencies_->KeepImportAnswers(on, true);
+  units_->KeepImportAnswers(on, true);
+  types_->KeepImportAnswers(on, false);
+  itemClasses_->KeepImportAnswers(on, false);
+}
+
 bool CAccount::CheckID(int32_t id) {
   try {
     PrepareSets();
@@ -183,13 +193,21 @@ DataRecordPtr CAccount::GetInfo(int32_t id) {
 }
 
 bool CAccount::Import(const std::string& sFile) {
+  struct Forget {
+    CAccount& account;
+    ~Forget() { account.KeepImportAnswers(false); }
+  } forget{*this};
   return RunImportWalk(ParentImportWalk(parents_, {.schemaFile = "SchemaAccount.xml",
                         .element = "Account",
                         .errorPrefix = "引入科目错误，当前科目代码为：",
                         .progressPrefix = "引入科目，当前科目代码为",
                         .progressKey = "Number",
                         .errorKey = "Number",
-                        .open = [this] { PrepareSets(); },
+                        .open =
+                            [this] {
+                              PrepareSets();
+                              KeepImportAnswers(true);
+                            },
                         .importRecord =
                             [this](const DataRecordPtr& r) {
                               std::string number;
@@ -220,6 +238,7 @@ int32_t CAccount::ImportRecord(const DataRecordPtr& recordPtr, std::string& numb
 
   auto& set = Accounts();
   int32_t id = set.ExistenceCheck({{"Number", number}});
+  const bool created = id < 1;
   auto target = ChooseImportTarget(set, id, [&] { return set.CreateNew({}, {{"Number", number}}); }, &record);
   if (target.keep) return id;
   LedgerObjectPtr acct = target.object;
@@ -228,8 +247,6 @@ int32_t CAccount::ImportRecord(const DataRecordPtr& recordPtr, std::string& numb
   obj.Let("Name", name.IsNull() ? name : Variant(LeftChars(name.ToText(), kNameWidth)));
   obj.Let("Number", number);
   if (auto type = Nested(record, "GroupName")) obj.Let("GroupID", types_->GetID(type, 0, {}));
-  obj.SaveChanges();
-
   for (const auto& f : kFields)
     if (f.imported) obj.Let(f.property, ImportValue(f, record));
   if (auto currency = Nested(record, "Currency")) obj.Let("CurrencyID", currencies_->GetID(currency, 0, {}));
@@ -239,19 +256,21 @@ int32_t CAccount::ImportRecord(const DataRecordPtr& recordPtr, std::string& numb
   acct.reset();
 
   if (auto classes = record.GetValue("ItemClass", Variant::Nothing()).As<RecordCollection>())
-    AttachItemClasses(id, *classes);
+    AttachItemClasses(id, created, *classes);
   return id;
 }
 
-void CAccount::AttachItemClasses(int32_t id, const RecordCollection& classes) {
+void CAccount::AttachItemClasses(int32_t id, bool created, const RecordCollection& classes) {
   auto out = std::make_shared<RecordCollection>();
   for (int32_t j = classes.LBound(); j <= classes.UBound(); ++j) {
     auto row = NewRecord();
-    row->SetValue("FItemClassID", itemClasses_->GetID(Must(classes.Item(j))));
+    row->SetValue("FItemClassID", itemClasses_->GetID(classes.Item(j), 0, {}));
     row->SetValue("FBalChecked", true);
     out->Add(row);
   }
-  auto props = Must(Accounts().Item(id)).Dictionary();
+  // An account just created has no classes or extended properties to read
+  // back: the list alone is what its dictionary would hold.
+  auto props = created ? NewRecord() : Must(Accounts().Item(id)).Dictionary();
   Must(props).SetValue("FAccountItem", Variant(out));
   CreateObjectAs<AccountUpdate>(kAccountUpdate)->Update(Context().gPropsString, id, props);
 }

@@ -13,8 +13,8 @@
 // the collection as a marker carrying its ID and stored number, so every
 // further child finds it; a chain that comes back to a record under way
 // fails with "引入<number> 的上级代码出现错误！". Numbers are cut to 40
-// characters, names to 80. Each account is stored twice (name, number and
-// type first, so it exists; then the rest); a record carrying "ItemClass",
+// characters, names to 80. Each account is stored once, with its type,
+// fields, currency and unit looked up first; a record carrying "ItemClass",
 // even an empty list, then sends the attached classes through the account
 // update service. "ImpStyle" 1 leaves an existing account untouched, item
 // classes included; 2 overwrites it.
@@ -54,19 +54,23 @@ class CAccount : public EntityHandler {
 
  private:
   void PrepareSets();
-  // Lets the nested lookups keep their answers for one export.
+  // Lets the nested lookups keep their answers for one export, or one import.
   void KeepAnswers(bool on);
+  void KeepImportAnswers(bool on);
   ObjectSet& Accounts() { return Must(accounts_); }
   DataRecordPtr BuildRecord(LedgerObject& account);
   // number receives the number the account is stored under.
   int32_t ImportRecord(const DataRecordPtr& record, std::string& number);
-  void AttachItemClasses(int32_t id, const RecordCollection& classes);
+  // created: the account was made by this import, so it has nothing
+  // attached or stored beside the list yet.
+  void AttachItemClasses(int32_t id, bool created, const RecordCollection& classes);
 
   ObjectSetPtr accounts_;
-  // Lookups, so an export builds each currency, unit and type once.
+  // Lookups, so an export builds each currency, unit and type once, and an
+  // import resolves each distinct nested record once.
   std::unique_ptr<HandlerLookup<CCurrency>> currencies_;
   std::unique_ptr<HandlerLookup<CMeasureUnit>> units_;
-  std::unique_ptr<CItemClass> itemClasses_;
+  std::unique_ptr<HandlerLookup<CItemClass>> itemClasses_;
   std::unique_ptr<HandlerLookup<CAccountType>> types_;
   ParentResolver parents_;
 };

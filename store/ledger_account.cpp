@@ -130,11 +130,38 @@ class Account : public TableObject {
     return true;
   }
 
-  void BeforeSave() override {
-    const Variant& numberValue = Value(kNumber);
+  // A taken number's message; the unique index keeps numbers apart, and
+  // this is asked first on any failure, so its message still comes first.
+  void ThrowIfTaken() {
+    if (!Value(kNumber).IsNull()) CheckUnique("FNumber", "", "科目代码 " + Value(kNumber).ToText() + " 已存在");
+  }
+
+  static std::string NumberOf(const Variant& numberValue) {
     if (numberValue.IsNull()) ThrowLedgerError("科目代码不能为空值");
-    std::string number = numberValue.ToText();
-    CheckUnique("FNumber", "", "科目代码 " + number + " 已存在");
+    return numberValue.ToText();
+  }
+
+  // The parent's ID (0 at the top level) and the account's level, derived
+  // from the number.
+  int32_t DeriveParent(const std::string& number) {
+    int32_t parent = 0;
+    auto dot = number.rfind('.');
+    if (dot != std::string::npos) {
+      std::string parentNumber = number.substr(0, dot);
+      static const StatementKey find("SELECT FAccountID FROM t_Account WHERE FNumber = ?");
+      auto q = store_->Prepare(find);
+      q.Bind(1, parentNumber);
+      if (!q.Next()) ThrowLedgerError("科目代码 " + number + " 的上级科目 " + parentNumber + " 不存在");
+      parent = static_cast<int32_t>(q.Int(0));
+    }
+    Assign(kParentID, Variant(parent));
+    Assign(kLevel, Variant(static_cast<int32_t>(std::count(number.begin(), number.end(), '.') + 1)));
+    return parent;
+  }
+
+  void BeforeSave() override {
+    std::string number = NumberOf(Value(kNumber));
+    ThrowIfTaken();
 
     oldParent_ = 0;
     if (!IsNew()) {
@@ -148,18 +175,45 @@ class Account : public TableObject {
       }
     }
 
-    int32_t parent = 0;
-    auto dot = number.rfind('.');
-    if (dot != std::string::npos) {
-      std::string parentNumber = number.substr(0, dot);
-      auto q = store_->Prepare("SELECT FAccountID FROM t_Account WHERE FNumber = ?");
-      q.Bind(1, parentNumber);
-      if (!q.Next()) ThrowLedgerError("科目代码 " + number + " 的上级科目 " + parentNumber + " 不存在");
-      parent = static_cast<int32_t>(q.Int(0));
-    }
-    Assign(kParentID, Variant(parent));
-    Assign(kLevel, Variant(static_cast<int32_t>(std::count(number.begin(), number.end(), '.') + 1)));
+    DeriveParent(number);
     Assign(kDetail, Variant(IsNew() || !HasChildren(*store_, Id())));
+  }
+
+  // A new account without extended properties to store: its row and its
+  // parent's Detail are the only changes, so the save needs no savepoint
+  // (an insert undone by a later step is deleted again).
+  void InsertAlone() {
+    int64_t inserted = 0;
+    int32_t id = 0;
+    auto save = [&] {
+      int32_t parent = 0;
+      try {
+        parent = DeriveParent(NumberOf(Value(kNumber)));
+        Assign(kDetail, Variant(true));
+        auto q = store_->Prepare(spec_.insert);
+        for (size_t i = 0; i < spec_.columns.size(); ++i) q.Bind(static_cast<int>(i) + 1, Value(static_cast<int>(i)));
+        q.Run();
+      } catch (const Error&) {
+        ThrowIfTaken();
+        throw;
+      }
+      inserted = store_->LastInsertId();
+      const int64_t settled = store_->SettleNewId(spec_.table, spec_.idField, inserted);
+      if (settled < 1 || settled > INT32_MAX) ThrowLedgerError(spec_.what + "的内码已用尽，不能再新增");
+      id = static_cast<int32_t>(settled);
+      if (parent > 0) {
+        static const StatementKey notDetail(
+            "UPDATE t_Account SET FDetail = 0 WHERE FAccountID = ? AND (FDetail IS NULL OR FDetail <> 0)");
+        store_->Prepare(notDetail).Bind(1, parent).Run();
+      }
+    };
+    auto undo = [&] {
+      if (inserted == 0) ThrowLedgerError("保存失败");  // nothing of ours to take back
+      static const StatementKey drop("DELETE FROM t_Account WHERE FAccountID = ?");
+      store_->Prepare(drop).Bind(1, inserted).Run();
+    };
+    store_->WriteOne(save, undo);
+    Inserted(id);
   }
 
   void AfterSave(bool) override {
@@ -171,7 +225,11 @@ class Account : public TableObject {
 
  public:
   void SaveChanges() override {
-    TableObject::SaveChanges();
+    // A lost ID of the table may move the new row's: a second change.
+    if (IsNew() && !(dict_ && dict_->HasWrites()) && !store_->HasIdFloor(spec_.table))
+      InsertAlone();
+    else
+      TableObject::SaveChanges();
     if (dict_) dict_->Stored();
   }
 

@@ -96,6 +96,11 @@ class TableObject : public LedgerObject {
   void CheckUnique(const std::string& field, const std::string& scopeField, const std::string& message);
   bool Dirty(int column) const { return dirty_[column]; }
   void MarkClean(int column) { dirty_[column] = false; }
+  // For a subclass that stored a new row by itself: the row's ID, all clean.
+  void Inserted(int32_t id) {
+    id_ = id;
+    dirty_.assign(dirty_.size(), false);
+  }
 
   LedgerStorePtr store_;
   const TableSpec& spec_;

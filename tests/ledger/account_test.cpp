@@ -1,4 +1,7 @@
 // Accounts: the chart derived from numbers, ordering, extended properties.
+#include <optional>
+
+#include "platform/call_scope.h"
 #include "store/ledger_store.h"
 #include "tests/support/ledger_fixture.h"
 
@@ -49,6 +52,46 @@ TEST_F(AccountTest, MissingParentIsRefusedAndNothingIsStored) {
   EXPECT_EQ(orphan->Get("AccountID").ToLong(), 0);
   EXPECT_EQ(accounts->Count(), 1);
   EXPECT_TRUE(accounts->Item(Id("1002"))->Get("Detail").ToBool());
+}
+
+// A new account is stored whole or not at all, whichever step refuses it,
+// grouped in a call or alone, and a taken number is named first.
+TEST_F(AccountTest, ANewAccountIsStoredWholeOrNotAtAll) {
+  auto store = LedgerStore::ForProps(props);
+  Add("1001", "库存现金");
+  // Rows another program stored: one whose parent is missing, and a
+  // trigger refusing any change of a parent's Detail.
+  store->Exec("INSERT INTO t_Account (FNumber, FName) VALUES ('9.1', '孤')");
+  store->Exec("CREATE TRIGGER keep_detail BEFORE UPDATE OF FDetail ON t_Account "
+              "BEGIN SELECT RAISE(ABORT, '不许改明细'); END");
+  const struct {
+    const char* number;
+    std::string error;
+  } cases[] = {
+      {"9.1", "科目代码 9.1 已存在"},  // its parent is missing too
+      {"1001", "科目代码 1001 已存在"},
+      {"8.1", "科目代码 8.1 的上级科目 8 不存在"},
+      {"1001.01", "账套操作失败：不许改明细"},  // refused after the row was in
+  };
+  for (bool grouped : {false, true}) {
+    for (const auto& c : cases) {
+      SCOPED_TRACE(std::string(c.number) + (grouped ? " in a call" : " alone"));
+      std::optional<PublicCallScope> call;
+      if (grouped) call.emplace();
+      auto a = accounts->CreateNew({}, {{"Number", Variant(c.number)}});
+      EXPECT_EQ(ErrorOf([&] { a->SaveChanges(); }), c.error);
+      EXPECT_EQ(a->Get("AccountID").ToLong(), 0);
+      EXPECT_FALSE(LostWritePending()) << "only the account's own work is undone";
+      call.reset();
+      EXPECT_EQ(accounts->Count(), 2);
+      EXPECT_EQ(OutsideCount(path, "SELECT count(*) FROM t_Account"), 2);
+      EXPECT_TRUE(accounts->Item(Id("1001"))->Get("Detail").ToBool());
+    }
+  }
+  store->Exec("DROP TRIGGER keep_detail");
+  auto child = Add("1001.01");
+  EXPECT_GT(child->Get("AccountID").ToLong(), Id("9.1"));
+  EXPECT_FALSE(accounts->Item(Id("1001"))->Get("Detail").ToBool());
 }
 
 TEST_F(AccountTest, NumbersAreUniqueAndNamesMayRepeat) {
