@@ -12,6 +12,7 @@
 #include "platform/error.h"
 #include "platform/text.h"
 #include "store/ledger_admin.h"
+#include "store/ledger_schema.h"
 #include "store/ledger_store.h"
 
 namespace morvent::cli {
@@ -29,9 +30,14 @@ const std::map<int32_t, const char*> kCoreTables = {
 // Everything a ledger holds is printed harmless: a hostile ledger must not
 // steer the terminal.
 void PrintLedgerInfo(LedgerStore& store) {
+  const std::string version = store.Meta("schema_version");
   std::cout << "账套：" << ForTerminal(store.Path()) << "\n类型（AcctType）："
-            << ForTerminal(store.Meta("kind", kDefaultLedgerKind)) << "\n结构版本："
-            << ForTerminal(store.Meta("schema_version")) << "\n对象数：\n";
+            << ForTerminal(store.Meta("kind", kDefaultLedgerKind)) << "\n结构版本：" << ForTerminal(version);
+  // An older ledger is described as it is; only its use needs the upgrade.
+  if (version != std::to_string(kLedgerSchemaVersion))
+    std::cout << "（需要先运行“morvent ledger upgrade " << ForTerminal(store.Path()) << "”升级到版本 "
+              << kLedgerSchemaVersion << "）";
+  std::cout << "\n对象数：\n";
   std::map<std::string, int64_t> classByTitle;
   auto classes = store.Prepare("SELECT FItemClassID, FName FROM t_ItemClass ORDER BY FItemClassID");
   while (classes.Next()) classByTitle.emplace(classes.Text(1), classes.Int(0));
@@ -68,7 +74,7 @@ std::string ReadLog(const std::string& path, std::optional<int> tail, std::deque
 
 int RunLedgerInfo(const std::string& path) {
   try {
-    PrintLedgerInfo(*LedgerStore::ForPath(path));
+    PrintLedgerInfo(*LedgerStore::ForPathAnyVersion(path));
   } catch (const std::exception& e) {
     std::cerr << "失败：" << ForTerminal(ToError(e).Description(), false) << std::endl;
     return kExitNoOpen;

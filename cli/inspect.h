@@ -10,7 +10,8 @@ namespace morvent::cli {
 // it holds per kind: every kind of the code table ("101\tAccountType\t科目大类\t6",
 // 0 when none), then item classes the code table does not know; what the
 // ledger holds made harmless (ForTerminal). A missing file or one that is
-// not a ledger is refused with the store's own message.
+// not a ledger is refused with the store's own message; a ledger of an
+// older schema version is described, its version line naming the upgrade.
 int RunLedgerInfo(const std::string& path);
 
 // Prints where the exchange log is ("交换日志：PATH"), then one line per

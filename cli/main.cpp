@@ -14,6 +14,7 @@
 #include "cli/help.h"
 #include "cli/inspect.h"
 #include "cli/sheets.h"
+#include "cli/upgrade.h"
 #include "web/server.h"
 
 int main(int argc, char** argv) {
@@ -81,7 +82,7 @@ int main(int argc, char** argv) {
   tType->needs(tFile);
   tFile->needs(tType);
 
-  auto* ledgerCmd = app.add_subcommand("ledger", "创建或查看账套");
+  auto* ledgerCmd = app.add_subcommand("ledger", "创建、查看或升级账套");
   ledgerCmd->require_subcommand(1);
   std::string ledgerPath, ledgerKind;
   auto* initCmd = ledgerCmd->add_subcommand("init", "创建只含标准资料的新账套");
@@ -90,6 +91,8 @@ int main(int argc, char** argv) {
   auto* demoCmd = ledgerCmd->add_subcommand("demo", "创建满是示例资料的新账套");
   demoCmd->add_option("PATH", ledgerPath, "新账套文件，或空数据库的连接串（postgresql://…）")->required();
   demoCmd->add_option("--acct-type", ledgerKind, "账套类型" + kinds)->transform(KnownLedgerKind());
+  auto* upgradeCmd = ledgerCmd->add_subcommand("upgrade", "把较旧结构版本的账套就地升级到本程序的版本（一个事务，失败则不作改动）");
+  upgradeCmd->add_option("PATH", ledgerPath, "账套文件，或账套所在数据库的连接串")->required();
   auto* infoCmd = ledgerCmd->add_subcommand("info", "只读查看账套：类型、结构版本、各类对象数");
   infoCmd->add_option("PATH", ledgerPath, "账套文件，或账套所在数据库的连接串")->required();
 
@@ -157,6 +160,7 @@ int main(int argc, char** argv) {
   if (*initCmd) return RunLedgerInit(ledgerPath, ledgerKind, false);
   if (*demoCmd) return RunLedgerInit(ledgerPath, ledgerKind, true);
   if (*infoCmd) return RunLedgerInfo(ledgerPath);
+  if (*upgradeCmd) return RunLedgerUpgrade(ledgerPath);
   if (*typesCmd) return RunTypes(servedOnly);
   if (*logCmd) return RunLog(tail);
   return kExitUsage;

@@ -2,6 +2,7 @@
 
 #include <vector>
 
+#include "store/item_values.h"
 #include "store/ledger_store.h"
 
 namespace morvent {
@@ -26,15 +27,10 @@ CREATE TABLE t_Item (
   FItemClassID INTEGER NOT NULL,
   FNumber TEXT NOT NULL,
   FName TEXT NOT NULL,
-  FParentID INTEGER NOT NULL DEFAULT 0);
+  FParentID INTEGER NOT NULL DEFAULT 0,
+  FValues TEXT);
 CREATE UNIQUE INDEX ix_Item_Number ON t_Item (FItemClassID, FNumber);
 CREATE INDEX ix_Item_Name ON t_Item (FItemClassID, FName);
-
-CREATE TABLE t_ItemValue (
-  FItemID INTEGER NOT NULL,
-  FField TEXT NOT NULL,
-  FValue,
-  PRIMARY KEY (FItemID, FField)) WITHOUT ROWID;
 
 CREATE TABLE t_SubMesType (
   FTypeID INTEGER PRIMARY KEY AUTOINCREMENT,
@@ -49,6 +45,38 @@ CREATE UNIQUE INDEX ix_SubMes_Number ON t_SubMes (FTypeID, FNumber);
 CREATE INDEX ix_SubMes_Type ON t_SubMes (FTypeID);
 CREATE INDEX ix_SubMes_Name ON t_SubMes (FTypeID, FName);
 )SQL";
+
+// Version 1's table of field rows, read by SQL of other programs: the same
+// rows from the one text per item (store/item_values.h). The server's
+// json_each_text answers every value as text, as its table did.
+constexpr const char* kItemValueView =
+    "CREATE VIEW t_ItemValue (FItemID, FField, FValue) AS SELECT i.FItemID, v.key, v.value "
+    "FROM t_Item i, json_each(i.FValues) v WHERE i.FValues IS NOT NULL";
+constexpr const char* kServerItemValueView =
+    "CREATE VIEW t_ItemValue (FItemID, FField, FValue) AS SELECT i.FItemID, v.key, v.value "
+    "FROM t_Item i CROSS JOIN LATERAL json_each_text(i.FValues::json) v WHERE i.FValues IS NOT NULL";
+
+// SQLite's json_patch as far as a save uses it (a flat object; null clears
+// a member), on the server's json type, which keeps each value's text as
+// written, so a double keeps its digits.
+constexpr const char* kServerJsonPatch = R"SQL(
+CREATE FUNCTION json_patch(target TEXT, patch TEXT) RETURNS TEXT LANGUAGE sql IMMUTABLE AS $f$
+SELECT coalesce('{' || string_agg(to_json(k)::text || ':' || v, ',') || '}', '{}') FROM (
+  SELECT t.key AS k, t.value::text AS v FROM json_each(target::json) t
+   WHERE NOT EXISTS (SELECT 1 FROM json_each(patch::json) p WHERE p.key = t.key)
+  UNION ALL
+  SELECT p.key, p.value::text FROM json_each(patch::json) p WHERE json_typeof(p.value) <> 'null') s
+$f$;
+)SQL";
+
+void CreateItemValueView(LedgerStore& store) {
+  if (store.OnServer()) {
+    store.Exec(kServerJsonPatch);
+    store.Exec(kServerItemValueView);
+  } else {
+    store.Exec(kItemValueView);
+  }
+}
 
 // Assist-data types of a new ledger, IDs 1.. in this order; a property of any
 // class is bound to the type of its own name.
@@ -83,10 +111,57 @@ int32_t StandardTypeId(const std::string& name) {
 
 void CreateItemTables(LedgerStore& store) {
   store.Exec(kItemTables);
+  CreateItemValueView(store);
   store.CreateCountTriggers("t_ItemClass");
   store.CreateCountTriggers("t_Item", "FItemClassID");
   store.CreateCountTriggers("t_SubMesType");
   store.CreateCountTriggers("t_SubMes", "FTypeID");
+}
+
+ItemValuesMoved MoveItemValuesIntoItems(LedgerStore& store) {
+  ItemValuesMoved moved;
+  store.Exec("ALTER TABLE t_Item ADD COLUMN FValues TEXT");
+  // Read whole before writing: a server's rows and a file's cursor alike
+  // stay untouched by the updates.
+  std::vector<std::pair<int32_t, std::string>> items;
+  {
+    auto q = store.Prepare(
+        "SELECT v.FItemID, v.FField, v.FValue FROM t_ItemValue v JOIN t_Item i ON i.FItemID = v.FItemID "
+        "ORDER BY v.FItemID, v.FField");
+    ItemValuesWriter values;
+    int32_t current = 0;
+    auto done = [&] {
+      if (current != 0) items.emplace_back(current, values.Take());
+      values = ItemValuesWriter();
+    };
+    while (q.Next()) {
+      const auto id = static_cast<int32_t>(q.Int(0));
+      if (id != current) {
+        done();
+        current = id;
+      }
+      const std::string field = q.Text(1);
+      // Each value as stored, a whole number of any size included.
+      switch (q.Kind(2)) {
+        case DbStatement::Type::Null: values.AddNull(field); break;
+        case DbStatement::Type::Integer: values.AddInt(field, q.Int(2)); break;
+        case DbStatement::Type::Real: values.AddReal(field, q.Real(2)); break;
+        case DbStatement::Type::Text: values.AddText(field, q.Text(2)); break;
+      }
+      ++moved.fields;
+    }
+    done();
+  }
+  for (const auto& [id, text] : items)
+    store.Prepare("UPDATE t_Item SET FValues = ? WHERE FItemID = ?").Bind(1, text).Bind(2, id).Run();
+  moved.items = static_cast<int64_t>(items.size());
+  {
+    auto orphans = store.Prepare("SELECT count(*) FROM t_ItemValue WHERE FItemID NOT IN (SELECT FItemID FROM t_Item)");
+    if (orphans.Next()) moved.orphans = orphans.Int(0);
+  }
+  store.Exec("DROP TABLE t_ItemValue");
+  CreateItemValueView(store);
+  return moved;
 }
 
 void SeedStandardItemMetadata(LedgerStore& store) {

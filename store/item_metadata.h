@@ -7,10 +7,12 @@
 //   t_ItemClassProp (FItemClassID, FPropID, FName, FSearch)
 //                   the properties of a class; FSearch is the ID of the
 //                   assist-data type the property draws its values from
-//   t_Item          (FItemID, FItemClassID, FNumber, FName, FParentID)
-//                   items; FNumber unique within a class
-//   t_ItemValue     (FItemID, FField, FValue)  one row per field that holds a
-//                   value; a field without a row is Null
+//   t_Item          (FItemID, FItemClassID, FNumber, FName, FParentID,
+//                   FValues) items; FNumber unique within a class; FValues
+//                   the fields that hold a value, one JSON object
+//                   (store/item_values.h), NULL when none does
+//   t_ItemValue     (FItemID, FField, FValue)  a view: one row per field
+//                   that holds a value, for SQL that reads fields by rows
 //   t_SubMesType    (FTypeID, FName)                      assist-data types
 //   t_SubMes        (FItemID, FTypeID, FNumber, FName)    assist-data entries;
 //                   FNumber unique within a type
@@ -39,6 +41,16 @@ inline constexpr StandardItemClass kStandardItemClasses[] = {
 inline constexpr int64_t kMaxSmallId = 32767;
 
 void CreateItemTables(LedgerStore& store);
+
+// Schema version 1 -> 2: moves the rows of the table t_ItemValue into their
+// items' FValues and puts the view in the table's place. Run inside the
+// upgrade's one write.
+struct ItemValuesMoved {
+  int64_t items = 0;
+  int64_t fields = 0;
+  int64_t orphans = 0;  // rows of items that no longer exist, left out
+};
+ItemValuesMoved MoveItemValuesIntoItems(LedgerStore& store);
 void SeedStandardItemMetadata(LedgerStore& store);
 
 // The class's name; empty when the class does not exist.

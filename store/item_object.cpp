@@ -12,6 +12,7 @@
 #include "store/item_common.h"
 #include "store/item_metadata.h"
 #include "store/item_refs.h"
+#include "store/item_values.h"
 
 namespace morvent {
 
@@ -38,27 +39,6 @@ Variant ReadAs(const FieldDef& def, const Variant& stored) {
       return stored;
   }
   return stored;
-}
-
-// Field values are upserted several rows to a statement: one statement is
-// atomic alone, so a save writing only fields needs no savepoint. Sixteen
-// rows cover a customer's or an employee's fields in one statement.
-constexpr size_t kPutsPerStatement = 16;
-const StatementKey& UpsertValues(size_t rows) {
-  static const auto texts = [] {
-    std::array<std::string, kPutsPerStatement> t;
-    std::string values;
-    for (size_t n = 1; n <= kPutsPerStatement; ++n) {
-      values += n == 1 ? "(?, ?, ?)" : ", (?, ?, ?)";
-      t[n - 1] = "INSERT INTO t_ItemValue (FItemID, FField, FValue) VALUES " + values +
-                 " ON CONFLICT (FItemID, FField) DO UPDATE SET FValue = excluded.FValue";
-    }
-    return t;
-  }();
-  static const auto keys = []<size_t... I>(std::index_sequence<I...>) {
-    return std::array<StatementKey, kPutsPerStatement>{StatementKey(texts[I].c_str())...};
-  }(std::make_index_sequence<kPutsPerStatement>());
-  return keys[rows - 1];
 }
 
 // An import sets the same fields on every record, a customer more than a
@@ -105,7 +85,10 @@ class ItemDictionary : public DataRecord {
 }  // namespace
 
 ItemObject::ItemObject(LedgerStorePtr store, ItemRow row)
-    : store_(std::move(store)), catalogue_(FindCatalogue(static_cast<int16_t>(row.classId))), row_(std::move(row)) {}
+    : store_(std::move(store)), catalogue_(FindCatalogue(static_cast<int16_t>(row.classId))), row_(std::move(row)) {
+  valuesText_ = std::move(row_.values);
+  row_.values.reset();
+}
 
 std::shared_ptr<ItemObject> ItemObject::New(LedgerStorePtr store, int32_t classId, int32_t parentId,
                                             std::string number, std::string name) {
@@ -156,18 +139,21 @@ void ItemObject::Unknown(const std::string& field) const {
 
 void ItemObject::Load() const {
   if (loaded_) return;
-  auto q = store_->Prepare("SELECT FField, FValue FROM t_ItemValue WHERE FItemID = ?");
-  q.Bind(1, row_.id);
-  while (q.Next()) {
-    FieldRef f = ResolveField(catalogue_, q.Text(0));
-    // Values written since the item was read win over the stored ones.
-    if (f.def) values_.emplace(f.def, q.Get(1));
+  std::string text;
+  if (valuesText_) {
+    text = std::move(*valuesText_);
+    valuesText_.reset();
+  } else {
+    static const StatementKey read("SELECT FValues FROM t_Item WHERE FItemID = ?");
+    auto q = store_->Prepare(read);
+    q.Bind(1, row_.id);
+    if (q.Next() && !q.IsNull(0)) text = q.Text(0);
   }
-  loaded_ = true;
-}
-
-void ItemObject::Preload(std::vector<FieldValue>&& values) {
-  for (auto& [def, value] : values) values_.emplace(def, std::move(value));
+  // Values written since the item was read win over the stored ones.
+  if (!text.empty() && !ReadItemValues(text, [&](std::string_view field, Variant&& value) {
+        if (const FieldDef* def = ResolveKept(catalogue_, std::string(field)).def) values_.emplace(def, std::move(value));
+      }))
+    ThrowLedgerError("账套文件已损坏：" + store_->Path());
   loaded_ = true;
 }
 
@@ -271,18 +257,40 @@ void ItemObject::SaveChanges() {
       throw;
     }
   };
+  // The fields written since the last save: a new item's whole text, or a
+  // patch for a stored one (null clears a field) that the ledger merges
+  // into the stored text, so fields another writer stored meanwhile stay.
+  ItemValuesWriter written;
+  for (const FieldDef* def : dirty_) {
+    const Variant& v = values_[def];
+    const bool none = v.IsNull() || v.IsEmpty() || (v.Type() == VarType::Double && std::isnan(v.ToDouble()));
+    if (!none)
+      written.Add(def->name, v);
+    else if (row_.id != 0)
+      written.AddNull(def->name);
+  }
+  const bool hasFields = !written.Empty();
+  const std::string fields = written.Take();
   int32_t id = row_.id;
   int64_t inserted = 0;
+  auto gone = [&] {
+    throwIfTaken(id);
+    ThrowLedgerError("核算项目（ID " + std::to_string(id) + "）已不存在");
+  };
   auto save = [&] {
     if (id == 0) {
       // The class and parent checks ride on the insert as NULLs the row
       // refuses; what failed is asked only when it did.
       static const StatementKey insert(
-          "INSERT INTO t_Item (FItemClassID, FNumber, FName, FParentID) VALUES "
+          "INSERT INTO t_Item (FItemClassID, FNumber, FName, FParentID, FValues) VALUES "
           "((SELECT FItemClassID FROM t_ItemClass WHERE FItemClassID = ?1), ?2, ?3, "
-          "CASE WHEN ?4 = 0 OR EXISTS (SELECT 1 FROM t_Item WHERE FItemID = ?4 AND FItemClassID = ?1) THEN ?4 END)");
+          "CASE WHEN ?4 = 0 OR EXISTS (SELECT 1 FROM t_Item WHERE FItemID = ?4 AND FItemClassID = ?1) THEN ?4 END, ?5)");
       auto ins = store_->Prepare(insert);
       ins.Bind(1, row_.classId).Bind(2, row_.number).Bind(3, row_.name).Bind(4, row_.parentId);
+      if (hasFields)
+        ins.Bind(5, fields);
+      else
+        ins.BindNull(5);
       try {
         ins.Run();
       } catch (const Error&) {
@@ -302,62 +310,39 @@ void ItemObject::SaveChanges() {
       id = CheckedNewId(store_->SettleNewId("t_Item", "FItemID", inserted), std::numeric_limits<int32_t>::max(),
                         "核算项目");
     } else if (rowDirty_) {
-      static const StatementKey update("UPDATE t_Item SET FNumber = ?, FName = ? WHERE FItemID = ?");
-      auto upd = store_->Prepare(update);
+      static const StatementKey update("UPDATE t_Item SET FNumber = ?1, FName = ?2 WHERE FItemID = ?3");
+      static const StatementKey updateAll(
+          "UPDATE t_Item SET FNumber = ?1, FName = ?2, FValues = json_patch(coalesce(FValues, '{}'), ?4) "
+          "WHERE FItemID = ?3");
+      auto upd = store_->Prepare(hasFields ? updateAll : update);
       upd.Bind(1, row_.number).Bind(2, row_.name).Bind(3, id);
+      if (hasFields) upd.Bind(4, fields);
       guarded(upd, id);
-      if (store_->Changes() == 0) {
-        throwIfTaken(id);
-        ThrowLedgerError("核算项目（ID " + std::to_string(id) + "）已不存在");
-      }
+      if (store_->Changes() == 0) gone();
+    } else if (hasFields) {
+      static const StatementKey patch(
+          "UPDATE t_Item SET FValues = json_patch(coalesce(FValues, '{}'), ?1) WHERE FItemID = ?2");
+      auto upd = store_->Prepare(patch);
+      upd.Bind(1, fields).Bind(2, id).Run();
+      if (store_->Changes() == 0) gone();
     } else if (insertedIn_ != store_->WriteEpoch() || !store_->InTransaction()) {
-      // Number and name unchanged: rewriting them would touch both indexes.
-      // A row this object inserted in the open transaction needs no check.
+      // Nothing to write: only whether the item is still there. A row this
+      // object inserted in the open transaction needs no check.
       static const StatementKey exists("SELECT 1 FROM t_Item WHERE FItemID = ?");
       auto has = store_->Prepare(exists);
       has.Bind(1, id);
-      if (!has.Next()) {
-        throwIfTaken(id);
-        ThrowLedgerError("核算项目（ID " + std::to_string(id) + "）已不存在");
-      }
+      if (!has.Next()) gone();
     }
-    static const StatementKey remove("DELETE FROM t_ItemValue WHERE FItemID = ? AND FField = ?");
-    std::array<std::pair<const char*, const Variant*>, kPutsPerStatement> puts;
-    size_t n = 0;
-    auto flush = [&] {
-      if (n == 0) return;
-      auto q = store_->Prepare(UpsertValues(n));
-      for (size_t k = 0; k < n; ++k) {
-        const int at = static_cast<int>(3 * k);
-        q.Bind(at + 1, id).Bind(at + 2, puts[k].first).Bind(at + 3, *puts[k].second);
-      }
-      q.Run();
-      n = 0;
-    };
-    for (const FieldDef* def : dirty_) {
-      const Variant& v = values_[def];
-      if (v.IsNull()) {
-        auto del = store_->Prepare(remove);
-        del.Bind(1, id).Bind(2, def->name).Run();
-        continue;
-      }
-      puts[n++] = {def->name, &v};
-      if (n == puts.size()) flush();
-    }
-    flush();
   };
-  // A save that changes one statement's worth is atomic without a
-  // savepoint, unless a new ID may have to be moved past a lost one.
-  size_t changes = id == 0 || rowDirty_ ? 1 : 0, puts = 0;
-  for (const FieldDef* def : dirty_) (values_[def].IsNull() ? changes : puts) += 1;
-  changes += (puts + kPutsPerStatement - 1) / kPutsPerStatement;
+  // A save is one statement, atomic without a savepoint, unless a new ID
+  // may have to be moved past a lost one.
   // An ID out of range is found only once the row is in.
   auto undoInsert = [&] {
     static const StatementKey drop("DELETE FROM t_Item WHERE FItemID = ?");
     if (inserted == 0) ThrowLedgerError("保存失败");  // nothing of ours to take back
     store_->Prepare(drop).Bind(1, inserted).Run();
   };
-  if (changes <= 1 && (id != 0 || !store_->HasIdFloor("t_Item")))
+  if (id != 0 || !store_->HasIdFloor("t_Item"))
     store_->WriteOne(save, undoInsert);
   else
     store_->Write(save);

@@ -12,6 +12,7 @@
 // its ItemID at its first SaveChanges. The parent is fixed at creation.
 #include <map>
 #include <memory>
+#include <optional>
 #include <vector>
 #include <string>
 
@@ -28,6 +29,9 @@ struct ItemRow {
   std::string number;
   std::string name;
   int32_t parentId = 0;
+  // FValues when it was read with the row ("" for NULL); nullopt when not
+  // read, and the item reads it on first use.
+  std::optional<std::string> values;
 };
 
 class ItemObject : public LedgerObject, public std::enable_shared_from_this<ItemObject> {
@@ -49,13 +53,6 @@ class ItemObject : public LedgerObject, public std::enable_shared_from_this<Item
   Variant Call(const std::string& member, const std::vector<Variant>& args, const NamedArgs& named) override;
   void SaveChanges() override;
 
-  // A stored value read with the item's row, its field already resolved.
-  using FieldValue = std::pair<const FieldDef*, Variant>;
-  // Fills the fields from values read with the item's row (catalogue field
-  // of the item's class, stored value), so that reading them costs no query
-  // of its own.
-  void Preload(std::vector<FieldValue>&& values);
-
   int32_t ItemID() const { return row_.id; }
   int32_t ClassID() const { return row_.classId; }
   // Whether the class carries the field (any spelling the item accepts).
@@ -73,6 +70,7 @@ class ItemObject : public LedgerObject, public std::enable_shared_from_this<Item
   LedgerStorePtr store_;
   const ClassCatalogue* catalogue_;
   ItemRow row_;
+  mutable std::optional<std::string> valuesText_;  // FValues read with the row, until loaded
   mutable bool loaded_ = false;
   mutable std::map<const FieldDef*, Variant> values_;  // stored form (IDs, serials, 0/1)
   std::vector<const FieldDef*> dirty_;  // a handful: a set would allocate per field

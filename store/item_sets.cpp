@@ -11,7 +11,8 @@ namespace morvent {
 namespace {
 
 constexpr int kPageSize = 256;
-constexpr const char* kItemColumns = "SELECT FItemID, FItemClassID, FNumber, FName, FParentID FROM t_Item ";
+// The fields come with the row: reading an item's fields costs no query.
+constexpr const char* kItemColumns = "SELECT FItemID, FItemClassID, FNumber, FName, FParentID, FValues FROM t_Item ";
 
 ItemRow ReadRow(const Query& q) {
   ItemRow r;
@@ -20,6 +21,7 @@ ItemRow ReadRow(const Query& q) {
   r.number = q.Text(2);
   r.name = q.Text(3);
   r.parentId = static_cast<int32_t>(q.Int(4));
+  r.values = q.IsNull(5) ? std::string() : q.Text(5);
   return r;
 }
 
@@ -54,67 +56,6 @@ std::vector<ItemRow> ItemPage(LedgerStore& store, int32_t classId, bool fromStar
   return rows;
 }
 
-using FieldValues = std::vector<ItemObject::FieldValue>;
-
-// The catalogue field behind a stored field name, per class: a page holds a
-// handful of distinct names, so each is resolved once rather than per value.
-class FieldNames {
- public:
-  const FieldDef* Find(int32_t classId, const std::string& name) {
-    for (const auto& k : known_)
-      if (k.classId == classId && k.name == name) return k.def;
-    const FieldDef* def = ResolveField(FindCatalogue(static_cast<int16_t>(classId)), name).def;
-    if (known_.size() < kMax) known_.push_back({classId, name, def});
-    return def;
-  }
-
- private:
-  static constexpr size_t kMax = 64;
-  struct Known {
-    int32_t classId;
-    std::string name;
-    const FieldDef* def;
-  };
-  std::vector<Known> known_;
-};
-
-// The stored fields of every item of a page, read in one query over the same
-// key range the page covers, in page order: slot k holds the fields of
-// page[k] the item's class carries.
-std::vector<FieldValues> PageValues(LedgerStore& store, int32_t classId, bool fromStart, int32_t afterClass,
-                                    const std::string& afterNumber, const std::vector<ItemRow>& page,
-                                    FieldNames& names) {
-  const ItemRow& last = page.back();
-  const std::string start = PageStart(classId, fromStart, "i.");
-  std::string sql =
-      "SELECT v.FItemID, v.FField, v.FValue FROM t_Item i JOIN t_ItemValue v ON v.FItemID = i.FItemID WHERE ";
-  if (!start.empty()) sql += start + " AND ";
-  sql += classId != 0 ? "i.FNumber <= ?5 ORDER BY i.FNumber" : "(i.FItemClassID, i.FNumber) <= (?4, ?5) ORDER BY i.FItemClassID, i.FNumber";
-  auto q = store.Prepare(sql);
-  BindPageStart(q, classId, fromStart, afterClass, afterNumber);
-  q.Bind(4, last.classId).Bind(5, last.number);
-  const size_t n = page.size();
-  std::vector<FieldValues> out(n);
-  size_t k = 0;
-  // Rows come in page order, so the search starts where the last one was
-  // found; an item another writer renumbered between the two queries may
-  // come out of order, and one stored meanwhile is on no slot.
-  auto slot = [&](int32_t id) {
-    for (size_t at = k; at < n; ++at)
-      if (page[at].id == id) return at;
-    for (size_t at = 0; at < k; ++at)
-      if (page[at].id == id) return at;
-    return n;
-  };
-  while (q.Next()) {
-    const size_t at = slot(static_cast<int32_t>(q.Int(0)));
-    if (at == n) continue;
-    k = at;
-    if (const FieldDef* def = names.Find(page[k].classId, q.Text(1))) out[k].emplace_back(def, q.Get(2));
-  }
-  return out;
-}
-
 class ItemCursor : public ObjectCursor {
  public:
   ItemCursor(LedgerStorePtr store, int32_t classId) : store_(std::move(store)), classId_(classId) {}
@@ -127,22 +68,17 @@ class ItemCursor : public ObjectCursor {
       pos_ = 0;
       done_ = page_.size() < static_cast<size_t>(kPageSize);
       if (page_.empty()) return nullptr;
-      values_ = PageValues(*store_, classId_, fromStart, lastClass_, lastNumber_, page_, names_);
       // The rows are handed over whole, so the next page's start is kept.
       lastClass_ = page_.back().classId;
       lastNumber_ = page_.back().number;
     }
-    auto item = std::make_shared<ItemObject>(store_, std::move(page_[pos_]));
-    item->Preload(std::move(values_[pos_++]));
-    return item;
+    return std::make_shared<ItemObject>(store_, std::move(page_[pos_++]));
   }
 
  private:
   LedgerStorePtr store_;
   int32_t classId_;
   std::vector<ItemRow> page_;
-  std::vector<FieldValues> values_;
-  FieldNames names_;
   int32_t lastClass_ = 0;
   std::string lastNumber_;
   size_t pos_ = 0;
@@ -186,7 +122,8 @@ LedgerObjectPtr ItemSet::GetNext() {
 }
 
 LedgerObjectPtr ItemSet::Item(int32_t id, const std::optional<Variant>&) {
-  static const StatementKey byId("SELECT FItemID, FItemClassID, FNumber, FName, FParentID FROM t_Item WHERE FItemID = ?");
+  static const StatementKey byId(
+      "SELECT FItemID, FItemClassID, FNumber, FName, FParentID, FValues FROM t_Item WHERE FItemID = ?");
   auto q = store_->Prepare(byId);
   q.Bind(1, id);
   if (!q.Next()) return nullptr;

@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "store/item_metadata.h"
 #include "store/ledger_store.h"
 
 namespace morvent {
@@ -123,16 +124,32 @@ void RefuseNewerLedger(LedgerStore& store, const std::string& storedVersion) {
                    std::to_string(kLedgerSchemaVersion) + "，无法打开");
 }
 
-void UpgradeSchema(LedgerStore& store, int fromVersion) {
-  if (fromVersion > kLedgerSchemaVersion) RefuseNewerLedger(store, std::to_string(fromVersion));
-  // Each later version adds one step here, run in order inside one write:
-  // if (fromVersion < 2) { ... }
-  if (fromVersion < kLedgerSchemaVersion) {
-    store.Write([&] {
-      store.StampVersion(kLedgerSchemaVersion);
-      store.SetMeta("schema_version", std::to_string(kLedgerSchemaVersion));
-    });
-  }
+void RefuseOlderLedger(LedgerStore& store, int storedVersion) {
+  ThrowLedgerError("账套 " + store.Path() + " 的结构版本为 " + std::to_string(storedVersion) +
+                   "，需要先运行“morvent ledger upgrade " + store.Path() + "”升级到版本 " +
+                   std::to_string(kLedgerSchemaVersion));
+}
+
+LedgerUpgrade UpgradeLedger(LedgerStore& store) {
+  const std::string stored = store.Meta("schema_version");
+  LedgerUpgrade done;
+  done.to = kLedgerSchemaVersion;
+  // The store opened it, so the version is digits and at least 1.
+  if (stored.size() > 9 || std::stoi(stored) > kLedgerSchemaVersion) RefuseNewerLedger(store, stored);
+  done.from = std::stoi(stored);
+  if (done.from == kLedgerSchemaVersion) return done;
+  // Each later version adds one step here, all of them in the one write.
+  store.Write([&] {
+    if (done.from < 2) {
+      const ItemValuesMoved moved = MoveItemValuesIntoItems(store);
+      done.items = moved.items;
+      done.fields = moved.fields;
+      done.orphans = moved.orphans;
+    }
+    store.StampVersion(kLedgerSchemaVersion);
+    store.SetMeta("schema_version", std::to_string(kLedgerSchemaVersion));
+  });
+  return done;
 }
 
 }  // namespace morvent

@@ -246,6 +246,8 @@ Variant Query::Get(int column) const {
   }
 }
 
+DbStatement::Type Query::Kind(int column) const { return stmt_->ColumnType(column); }
+
 bool Query::IsNull(int column) const { return stmt_->ColumnType(column) == DbStatement::Type::Null; }
 int64_t Query::Int(int column) const { return stmt_->Int(column); }
 double Query::Real(int column) const { return stmt_->Real(column); }
@@ -295,14 +297,22 @@ std::shared_ptr<LedgerStore> LedgerStore::ForPropsUncached(const std::string& pr
   return ForPath(it->second);
 }
 
-std::shared_ptr<LedgerStore> LedgerStore::ForPath(const std::string& path) {
+std::string LedgerStore::LedgerKey(const std::string& path) {
   if (path.empty()) ThrowLedgerError("属性串中没有指定账套文件（Data Source），无法打开账套");
   const bool server = IsServerSource(path);
   std::error_code ec;
   if (!server && !fs::exists(fs::path(path), ec)) ThrowLedgerError("账套文件不存在：" + path);
   if (!server && !fs::is_regular_file(fs::path(path), ec)) ThrowLedgerError("不是账套文件：" + path);
   // A server is known by its connection string as given.
-  std::string key = server ? path : CanonicalPath(path);
+  return server ? path : CanonicalPath(path);
+}
+
+std::shared_ptr<LedgerStore> LedgerStore::ForPathAnyVersion(const std::string& path) {
+  return OpenExisting(LedgerKey(path), true);
+}
+
+std::shared_ptr<LedgerStore> LedgerStore::ForPath(const std::string& path) {
+  std::string key = LedgerKey(path);
   auto& stores = ThreadStores();
   if (auto it = stores.find(key); it != stores.end()) {
     if (auto live = it->second.lock()) return live;
@@ -333,7 +343,7 @@ std::optional<uint64_t> ParseVersion(const std::string& text) {
 }
 }  // namespace
 
-std::shared_ptr<LedgerStore> LedgerStore::OpenExisting(const std::string& source) {
+std::shared_ptr<LedgerStore> LedgerStore::OpenExisting(const std::string& source, bool anyOlderVersion) {
   const bool server = IsServerSource(source);
   OpenedLedger opened = server ? OpenServerLedger(source) : OpenSqliteLedger(source);
   // A server's name in messages never carries its password.
@@ -342,7 +352,9 @@ std::shared_ptr<LedgerStore> LedgerStore::OpenExisting(const std::string& source
   const std::optional<uint64_t> version = ParseVersion(opened.storedVersion);
   if (!version || *version < 1) ThrowLedgerError("账套文件已损坏：" + path);
   if (*version > static_cast<uint64_t>(kLedgerSchemaVersion)) RefuseNewerLedger(*store, opened.storedVersion);
-  UpgradeSchema(*store, static_cast<int>(*version));
+  // Never read through a layout this program no longer writes.
+  if (*version < static_cast<uint64_t>(kLedgerSchemaVersion) && !anyOlderVersion)
+    RefuseOlderLedger(*store, static_cast<int>(*version));
   return store;
 }
 

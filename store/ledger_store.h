@@ -102,6 +102,8 @@ class Query {
   // 0-based columns of the current row. NULL reads as Variant::Null(); an
   // integer as Long (Double when it does not fit 32 bits); real as Double.
   Variant Get(int column) const;
+  // The column's type as stored (Integer keeps 64 bits, unlike Get).
+  DbStatement::Type Kind(int column) const;
   bool IsNull(int column) const;
   int64_t Int(int column) const;
   double Real(int column) const;
@@ -125,8 +127,13 @@ class LedgerStore : public std::enable_shared_from_this<LedgerStore>, public Rec
   // Raises a Chinese error naming the path when the key is missing, the file
   // does not exist or is not a ledger; never creates a file.
   static std::shared_ptr<LedgerStore> ForProps(const std::string& propsString);
-  // The thread's store of the ledger file at path (same checks).
+  // The thread's store of the ledger file at path (same checks). A ledger
+  // of an older schema version is refused with the command that upgrades it.
   static std::shared_ptr<LedgerStore> ForPath(const std::string& path);
+  // A store of its own, for upgrading or describing a ledger: the same
+  // checks, except that a ledger of an older schema version opens as it is
+  // (Meta("schema_version") tells which). Nothing else may use it.
+  static std::shared_ptr<LedgerStore> ForPathAnyVersion(const std::string& path);
   // Opens a brand-new file for CreateLedger; refuses an existing path (or a
   // server database that already holds tables). The store is not shared
   // until the ledger is complete.
@@ -225,7 +232,9 @@ class LedgerStore : public std::enable_shared_from_this<LedgerStore>, public Rec
   friend class Query;
   static std::shared_ptr<LedgerStore> ForPropsUncached(const std::string& propsString);
   LedgerStore(std::string path, std::unique_ptr<DbConnection> connection);
-  static std::shared_ptr<LedgerStore> OpenExisting(const std::string& canonicalPath);
+  static std::shared_ptr<LedgerStore> OpenExisting(const std::string& canonicalPath, bool anyOlderVersion = false);
+  // The canonical key of a path that must name a ledger (the usual checks).
+  static std::string LedgerKey(const std::string& path);
   void Release(const std::string& sql, DbStatement* stmt) noexcept;
   void Release(size_t slot, DbStatement* stmt) noexcept;
   DbStatement* Compile(const char* sql, size_t size);

@@ -134,13 +134,13 @@ TEST_F(WalkFaults, AFailedCommitEndsTheImportWithOneErrorAndFalseWhateverTheClie
   }
 }
 
-// A real full disk: the child may not grow any file past half a megabyte,
+// A real full disk: the child may not grow any file past a quarter megabyte,
 // so the ledger's journal runs out of room part way through the import.
 TEST_F(WalkFaults, AFullDiskEndsTheImportWithOneErrorAndOnlyWholeRecords) {
   const std::string file = Write("many.xml", "Department", Departments(5000));
   const std::string messages = InChild([&] {
     signal(SIGXFSZ, SIG_IGN);
-    rlimit limit{512 * 1024, 512 * 1024};
+    rlimit limit{256 * 1024, 256 * 1024};
     setrlimit(RLIMIT_FSIZE, &limit);
     std::string joined = imp.ImportXMLData(props, 120, file) ? "the import answered True\n" : "";
     for (const auto& e : errors) joined += e + "\n";

@@ -102,12 +102,14 @@ TEST_F(EmployeeExchangeTest, ExportLeavesOutDepartmentsItCannotNameAndEmptyCompa
   // 01 names a department; 02 names an employee, which no department is;
   // 03 names nothing.
   auto store = LedgerStore::ForProps(Props(ledger));
-  const std::string upsert = " ON CONFLICT (FItemID, FField) DO UPDATE SET FValue = excluded.FValue";
-  store->Exec("INSERT INTO t_ItemValue (FItemID, FField, FValue) VALUES (" + std::to_string(employees.at("01").id) +
-              ", 'FDepartmentID', " + std::to_string(department) + "), (" + std::to_string(employees.at("02").id) +
-              ", 'FDepartmentID', " + std::to_string(employees.at("03").id) + ")" + upsert);
-  store->Exec("INSERT INTO t_ItemValue (FItemID, FField, FValue) VALUES (" + std::to_string(employees.at("03").id) +
-              ", 'FBrNo', 'SH01')" + upsert);
+  // Stored as another program would, past the item's own checks.
+  auto put = [&](int32_t id, const std::string& fields) {
+    store->Exec("UPDATE t_Item SET FValues = json_patch(coalesce(FValues, '{}'), '" + fields + "') WHERE FItemID = " +
+                std::to_string(id));
+  };
+  put(employees.at("01").id, "{\"FDepartmentID\":" + std::to_string(department) + "}");
+  put(employees.at("02").id, "{\"FDepartmentID\":" + std::to_string(employees.at("03").id) + "}");
+  put(employees.at("03").id, "{\"FBrNo\":\"SH01\"}");
   const std::string file = home.file("out.xml");
   RunResult run = Export(ledger, 118, file);
   ASSERT_TRUE(run.result);

@@ -8,6 +8,7 @@
 
 #include "platform/call_scope.h"
 #include "store/ledger_counts.h"
+#include "store/ledger_schema.h"
 #include "store/ledger_store.h"
 #include "store/pg_driver.h"
 #include "tests/support/ledger_fixture.h"
@@ -197,7 +198,7 @@ TEST(ServerLedger, InitTakesOnlyAnEmptyDatabaseAndOpeningNeedsALedger) {
   EXPECT_EQ(ErrorOf([&] { CreateLedger(db.Source()); }), "数据库中已有数据表，不能新建账套：" + MaskPassword(db.Source()));
   EXPECT_EQ(OutsideCount(db.Source(), tables), made);
   EXPECT_EQ(LedgerKind(db.Source()), "GY");
-  EXPECT_EQ(LedgerStore::ForPath(db.Source())->Meta("schema_version"), "1");
+  EXPECT_EQ(LedgerStore::ForPath(db.Source())->Meta("schema_version"), std::to_string(kLedgerSchemaVersion));
 }
 
 }  // namespace

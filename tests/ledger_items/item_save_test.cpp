@@ -54,7 +54,7 @@ TEST_F(ItemSaveTest, ASaveStoresExactlyTheChangedRowAndFields) {
     else
       EXPECT_TRUE(stored->Properties("FAddress").IsNull());
     EXPECT_EQ(Items(1)->Count(), 1);
-    LedgerStore::ForPath(path)->Exec("DELETE FROM t_ItemValue; DELETE FROM t_Item;");
+    LedgerStore::ForPath(path)->Exec("DELETE FROM t_Item");
   }
 }
 
