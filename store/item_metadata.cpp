@@ -52,30 +52,29 @@ CREATE INDEX ix_SubMes_Name ON t_SubMes (FTypeID, FName);
 constexpr const char* kItemValueView =
     "CREATE VIEW t_ItemValue (FItemID, FField, FValue) AS SELECT i.FItemID, v.key, v.value "
     "FROM t_Item i, json_each(i.FValues) v WHERE i.FValues IS NOT NULL";
-constexpr const char* kServerItemValueView =
-    "CREATE VIEW t_ItemValue (FItemID, FField, FValue) AS SELECT i.FItemID, v.key, v.value "
-    "FROM t_Item i CROSS JOIN LATERAL json_each_text(i.FValues::json) v WHERE i.FValues IS NOT NULL";
 
-// SQLite's json_patch as far as a save uses it (a flat object; null clears
-// a member), on the server's json type, which keeps each value's text as
-// written, so a double keeps its digits.
-constexpr const char* kServerJsonPatch = R"SQL(
-CREATE FUNCTION json_patch(target TEXT, patch TEXT) RETURNS TEXT LANGUAGE sql IMMUTABLE AS $f$
-SELECT coalesce('{' || string_agg(to_json(k)::text || ':' || v, ',') || '}', '{}') FROM (
-  SELECT t.key AS k, t.value::text AS v FROM json_each(target::json) t
-   WHERE NOT EXISTS (SELECT 1 FROM json_each(patch::json) p WHERE p.key = t.key)
-  UNION ALL
-  SELECT p.key, p.value::text FROM json_each(patch::json) p WHERE json_typeof(p.value) <> 'null') s
+// The server's json functions refuse an escaped NUL, which its text cannot
+// hold: item_values_json reads the fields' text without it. json_patch is
+// SQLite's as far as a save uses it (a flat object; null clears a member),
+// on the json type, which keeps each value's text as written, so a double
+// keeps its digits.
+constexpr const char* kServerItemValueSql = R"SQL(
+CREATE OR REPLACE FUNCTION item_values_json(v TEXT) RETURNS json LANGUAGE sql IMMUTABLE AS $f$
+SELECT regexp_replace(v, '(?<!\\)((?:\\\\)*)\\u0000', '\1', 'g')::json
 $f$;
+CREATE OR REPLACE FUNCTION json_patch(target TEXT, patch TEXT) RETURNS TEXT LANGUAGE sql IMMUTABLE AS $f$
+SELECT coalesce('{' || string_agg(to_json(k)::text || ':' || v, ',') || '}', '{}') FROM (
+  SELECT t.key AS k, t.value::text AS v FROM json_each(item_values_json(target)) t
+   WHERE NOT EXISTS (SELECT 1 FROM json_each(item_values_json(patch)) p WHERE p.key = t.key)
+  UNION ALL
+  SELECT p.key, p.value::text FROM json_each(item_values_json(patch)) p WHERE json_typeof(p.value) <> 'null') s
+$f$;
+CREATE VIEW t_ItemValue (FItemID, FField, FValue) AS SELECT i.FItemID, v.key, v.value
+FROM t_Item i CROSS JOIN LATERAL json_each_text(item_values_json(i.FValues)) v WHERE i.FValues IS NOT NULL;
 )SQL";
 
 void CreateItemValueView(LedgerStore& store) {
-  if (store.OnServer()) {
-    store.Exec(kServerJsonPatch);
-    store.Exec(kServerItemValueView);
-  } else {
-    store.Exec(kItemValueView);
-  }
+  store.Exec(store.OnServer() ? kServerItemValueSql : kItemValueView);
 }
 
 // Assist-data types of a new ledger, IDs 1.. in this order; a property of any

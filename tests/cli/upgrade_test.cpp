@@ -104,7 +104,8 @@ TEST(LedgerUpgrade, AVersionOneLedgerIsRefusedUntilUpgradedThenKeepsEveryObjectF
   info = RunTool(home, "ledger info " + Quote(ledger));
   EXPECT_NE(info.out.find("\n结构版本：2\n"), std::string::npos) << info.out;
   EXPECT_EQ(Counts(info.out), ReadFile(OldFixture("counts.txt")));
-  const FieldRows before = ReadFieldRows(OldFixture("ledger.db")), after = ReadFieldRows(ledger);
+  fs::copy_file(OldFixture("ledger.db"), home.file("copy.db"));
+  const FieldRows before = ReadFieldRows(home.file("copy.db")), after = ReadFieldRows(ledger);
   EXPECT_EQ(before.size(), 438u);
   EXPECT_TRUE(after == before);
 
