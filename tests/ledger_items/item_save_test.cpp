@@ -58,6 +58,30 @@ TEST_F(ItemSaveTest, ASaveStoresExactlyTheChangedRowAndFields) {
   }
 }
 
+// Two objects of one item, each read before the other saved: each save
+// stores its own changes only, so neither undoes the other's fields.
+TEST_F(ItemSaveTest, SavesOfTwoObjectsOfOneItemKeepEachOthersFields) {
+  auto made = NewItem(1, "01", "华联商厦");
+  made->SetProperties("FAddress", Variant("北京"));
+  made->SetProperties("FPhone", Variant("010-1"));
+  made->SaveChanges();
+  const int32_t id = made->Get("ItemID").ToLong();
+  auto first = Items(1)->Item(id), second = Items(1)->Item(id);
+  EXPECT_EQ(first->Properties("FAddress").ToText(), "北京");
+  EXPECT_EQ(second->Properties("FPhone").ToText(), "010-1");
+  first->SetProperties("FAddress", Variant("上海"));
+  first->SaveChanges();
+  second->SetProperties("FPhone", Variant::Null());
+  second->SetProperties("FFax", Variant("010-2"));
+  second->Let("Name", Variant("华联"));
+  second->SaveChanges();
+  auto stored = Items(1)->Item(id);
+  EXPECT_EQ(stored->Properties("FAddress").ToText(), "上海");
+  EXPECT_TRUE(stored->Properties("FPhone").IsNull());
+  EXPECT_EQ(stored->Properties("FFax").ToText(), "010-2");
+  EXPECT_EQ(stored->Get("Name").ToText(), "华联");
+}
+
 TEST_F(ItemSaveTest, ASaveOfAnItemNoLongerStoredFailsAndLeavesNoFields) {
   // Each save changes something else, so the failure is found however the
   // row is (or is not) rewritten.

@@ -1,6 +1,7 @@
-// A save writes an item's fields several rows to a statement: every count
-// of fields, at and across the batch edges, stores exactly what was set,
-// the first time and when the stored values are overwritten or cleared.
+// A save writes an item's fields in one text (a new item's whole, a stored
+// one's changes as a patch): every count of fields, up to all a material
+// carries, stores exactly what was set, the first time and when the stored
+// values are overwritten or cleared.
 #include <string>
 #include <vector>
 
@@ -36,7 +37,7 @@ Variant ValueFor(const FieldDef& f, int i, int round) {
 
 TEST_F(ItemValueBatchesTest, EveryCountOfFieldsIsStoredWhole) {
   const auto fields = StoredFields();
-  ASSERT_GT(fields.size(), 33u) << "the material must carry more fields than two batches";
+  ASSERT_GT(fields.size(), 33u) << "the material must carry more fields than the counts below";
   const size_t counts[] = {1, 4, 5, 15, 16, 17, 31, 32, 33, fields.size()};
   int number = 0;
   for (size_t count : counts) {
