@@ -3,6 +3,7 @@
 #include <string>
 
 #include "store/item_metadata.h"
+#include "store/ledger_counts.h"
 #include "store/ledger_store.h"
 
 namespace morvent {
@@ -141,6 +142,10 @@ LedgerUpgrade UpgradeLedger(LedgerStore& store) {
   // Each later version adds one step here, all of them in the one write.
   store.Write([&] {
     if (done.from < 2) {
+      // A server ledger's count triggers went from rows to statements,
+      // with a pending table of the connection the row triggers cannot use.
+      if (store.OnServer())
+        for (const auto& t : CountKeeper::Tables()) store.CreateCountTriggers(t.table, t.scopeColumn);
       const ItemValuesMoved moved = MoveItemValuesIntoItems(store);
       done.items = moved.items;
       done.fields = moved.fields;
