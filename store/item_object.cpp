@@ -164,7 +164,7 @@ Variant ItemObject::Stored(const FieldDef* def) const {
 }
 
 Variant ItemObject::Properties(const std::string& field) const {
-  FieldRef f = ResolveField(catalogue_, field);
+  FieldRef f = ResolveKept(catalogue_, field);
   switch (f.core) {
     case CoreField::ItemID: return Variant(row_.id);
     case CoreField::ItemClassID: return Variant(row_.classId);
