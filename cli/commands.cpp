@@ -34,6 +34,7 @@
 #include "platform/text.h"
 #include "sheets/table.h"
 #include "store/ledger_admin.h"
+#include "store/ledger_store.h"
 #include "store/pg_driver.h"
 
 namespace morvent::cli {
@@ -289,6 +290,21 @@ std::string Seconds(double secs) {
   return std::string(buf.data(), r.ptr);
 }
 
+// Why the store will not open the run's ledger (not a ledger, damaged, of
+// another version, no server), or "" when it opens, or is only held by
+// another program: the first kind then waits for it and ends the run.
+std::string LedgerRefusal(const RunOptions& o) {
+  const std::string path = LedgerPath(o);
+  if (path.empty()) return "";
+  try {
+    LedgerStore::ForPath(path);
+    return "";
+  } catch (const std::exception& e) {
+    const std::string why = ToError(e).Description();
+    return Reporter::SaysLedgerInUse(why) ? "" : why;
+  }
+}
+
 // Every kind in import order, one file per kind named by its element; the
 // run goes on after a kind that failed and exits with the worst status. It
 // ends early, as Ctrl-C ends it, when nobody sees the output any more or
@@ -303,6 +319,11 @@ int RunAll(const RunOptions& o, bool exporting) {
   if (book && exporting && fs::exists(o.all, ec) && !o.overwrite) {
     std::cerr << "目标文件已存在：" << ForTerminal(o.all) << "（要覆盖请加 --overwrite）" << std::endl;
     return kExitError;
+  }
+  // Every kind would be refused alike: said once, before anything is made.
+  if (const std::string refused = LedgerRefusal(o); !refused.empty()) {
+    Say(o, {{"event", "Stopped"}, {"text", "失败：" + refused}}, "失败：" + refused);
+    return kExitNoOpen;
   }
   if (exporting) fs::create_directories(folder, ec);
   // The kinds' workbooks are gathered from a folder of the run's own, gone

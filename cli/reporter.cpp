@@ -258,8 +258,10 @@ void Reporter::Summary(int32_t code, const std::string& element, int status) {
   Json(Dump(j));
 }
 
+bool Reporter::SaysLedgerInUse(const std::string& description) { return Contains(description, kLedgerInUse); }
+
 void Reporter::Failure(const std::string& description) {
-  if (Contains(description, kLedgerInUse)) ledgerInUse_ = true;
+  if (SaysLedgerInUse(description)) ledgerInUse_ = true;
   Text("失败：" + ForTerminal(description, false));
 }
 

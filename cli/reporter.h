@@ -94,6 +94,8 @@ class Reporter {
   // Whether an error or failure said that another program holds the
   // ledger: the kinds after this one would only wait for it in vain.
   bool LedgerInUse() const { return ledgerInUse_; }
+  // Whether an error's description says another program holds the ledger.
+  static bool SaysLedgerInUse(const std::string& description);
   // Whether Ctrl-C answered a cancel.
   bool StoppedByInterrupt() const { return stoppedByInterrupt_; }
   // Whether an error said that an undotted number does not match its

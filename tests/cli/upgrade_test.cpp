@@ -75,6 +75,13 @@ TEST(LedgerUpgrade, AVersionOneLedgerIsRefusedUntilUpgradedThenKeepsEveryObjectF
     EXPECT_EQ(ReadFile(home.file("stderr.txt")), refusal);
   }
   EXPECT_FALSE(fs::exists(home.file("d.xml")));
+  // A whole-ledger run says it once, not once per kind, and runs no kind.
+  for (const std::string& all : {"export --all " + Quote(home.file("all")), "import --all " + Quote(OldFixture("export_gy"))}) {
+    SCOPED_TRACE(all);
+    EXPECT_EQ(RunTool(home, all + " --ledger " + Quote(ledger)).status, 5);
+    EXPECT_EQ(ReadFile(home.file("stderr.txt")), refusal);
+  }
+  EXPECT_FALSE(fs::exists(home.file("all")));
   // Info still describes it, saying what it needs.
   auto info = RunTool(home, "ledger info " + Quote(ledger));
   EXPECT_EQ(info.status, 0);
