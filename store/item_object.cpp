@@ -273,6 +273,7 @@ void ItemObject::SaveChanges() {
   const std::string fields = written.Take();
   int32_t id = row_.id;
   int64_t inserted = 0;
+  std::optional<std::optional<std::string>> nowWritten;  // known FValues after the save
   auto gone = [&] {
     throwIfTaken(id);
     ThrowLedgerError("核算项目（ID " + std::to_string(id) + "）已不存在");
@@ -307,6 +308,7 @@ void ItemObject::SaveChanges() {
         throw;
       }
       inserted = store_->LastInsertId();
+      nowWritten = hasFields ? std::optional<std::string>(fields) : std::nullopt;
       id = CheckedNewId(store_->SettleNewId("t_Item", "FItemID", inserted), std::numeric_limits<int32_t>::max(),
                         "核算项目");
     } else if (rowDirty_) {
@@ -320,6 +322,35 @@ void ItemObject::SaveChanges() {
       guarded(upd, id);
       if (store_->Changes() == 0) gone();
     } else if (hasFields) {
+      // The row this object inserted in the open transaction: its whole
+      // text is set, unless another object of the item wrote since (the
+      // text is no longer what this one wrote). Cheaper than the merge,
+      // which the server plans afresh on every call.
+      if (knowsValues_ && insertedIn_ == store_->WriteEpoch() && store_->InTransaction()) {
+        ItemValuesWriter all;
+        if (catalogue_)
+          for (const auto& def : catalogue_->fields)
+            if (auto it = values_.find(&def); it != values_.end()) all.Add(def.name, it->second);
+        std::optional<std::string> whole;
+        if (!all.Empty()) whole = all.Take();
+        static const StatementKey replace(
+            "UPDATE t_Item SET FValues = ?1 WHERE FItemID = ?2 AND FValues IS NOT DISTINCT FROM ?3");
+        auto upd = store_->Prepare(replace);
+        if (whole)
+          upd.Bind(1, *whole);
+        else
+          upd.BindNull(1);
+        upd.Bind(2, id);
+        if (writtenValues_)
+          upd.Bind(3, *writtenValues_);
+        else
+          upd.BindNull(3);
+        upd.Run();
+        if (store_->Changes() == 1) {
+          nowWritten = whole;
+          return;
+        }
+      }
       static const StatementKey patch(
           "UPDATE t_Item SET FValues = json_patch(coalesce(FValues, '{}'), ?1) WHERE FItemID = ?2");
       auto upd = store_->Prepare(patch);
@@ -347,6 +378,8 @@ void ItemObject::SaveChanges() {
   else
     store_->Write(save);
   if (inserted != 0) insertedIn_ = store_->InTransaction() ? store_->WriteEpoch() : 0;
+  knowsValues_ = nowWritten.has_value();
+  if (knowsValues_) writtenValues_ = *nowWritten;
   row_.id = id;
   rowDirty_ = false;
   dirty_.clear();

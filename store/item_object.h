@@ -77,6 +77,10 @@ class ItemObject : public LedgerObject, public std::enable_shared_from_this<Item
   bool rowDirty_ = false;  // number or name differ from the stored row
   // The store's write epoch when this object inserted its row (0: never).
   uint64_t insertedIn_ = 0;
+  // What this object last wrote into FValues (nullopt: NULL), while
+  // knowsValues_; another object of the same item may have written since.
+  bool knowsValues_ = false;
+  std::optional<std::string> writtenValues_;
 };
 
 }  // namespace morvent

@@ -82,6 +82,37 @@ TEST_F(ItemSaveTest, SavesOfTwoObjectsOfOneItemKeepEachOthersFields) {
   EXPECT_EQ(stored->Get("Name").ToText(), "华联");
 }
 
+// The object that inserted an item in the open transaction sets its whole
+// field text on its next save, unless another object of the item wrote in
+// between: then the two merge as above.
+TEST_F(ItemSaveTest, TheMakerOfAnItemKeepsWhatAnotherObjectWroteInTheSameTransaction) {
+  for (const bool other : {false, true}) {
+    SCOPED_TRACE(other ? "another object wrote between" : "the maker alone");
+    const std::string number = other ? "02" : "01";
+    int32_t id = 0;
+    {
+      PublicCallScope call;
+      auto made = NewItem(1, number, "华联商厦");
+      made->SetProperties("FAddress", Variant("北京"));
+      made->SaveChanges();
+      id = made->Get("ItemID").ToLong();
+      if (other) {
+        auto second = Items(1)->Item(id);
+        second->SetProperties("FFax", Variant("010-2"));
+        second->SaveChanges();
+      }
+      made->SetProperties("FPhone", Variant("010-1"));
+      made->SetProperties("FAddress", Variant::Null());
+      made->SaveChanges();
+    }
+    auto stored = Items(1)->Item(id);
+    EXPECT_TRUE(stored->Properties("FAddress").IsNull());
+    EXPECT_EQ(stored->Properties("FPhone").ToText(), "010-1");
+    EXPECT_EQ(stored->Properties("FFax").IsNull(), !other);
+    if (other) EXPECT_EQ(stored->Properties("FFax").ToText(), "010-2");
+  }
+}
+
 TEST_F(ItemSaveTest, ASaveOfAnItemNoLongerStoredFailsAndLeavesNoFields) {
   // Each save changes something else, so the failure is found however the
   // row is (or is not) rewritten.
