@@ -315,7 +315,9 @@ int32_t CItemFrame::ImportRecord(const DataRecordPtr& recordPtr, std::string& nu
 
   const bool savePlaced =
       std::find(kind_.importOrder.begin(), kind_.importOrder.end(), kFirstSave) != kind_.importOrder.end();
-  if (!savePlaced) obj.SaveChanges();
+  // A new item is stored once, with its fields: no field's import needs
+  // its ID, and a record that fails is undone whole either way.
+  if (!savePlaced && obj.Get(kItemIdKey).ToLong() != 0) obj.SaveChanges();
 
   if (kind_.importOrder.empty()) {
     for (const auto& f : kind_.fields)
