@@ -42,15 +42,8 @@ class Counts : public LedgerTest {
   }
   // Every count row against the rows themselves; empty when they agree.
   std::vector<std::vector<std::string>> Disagreeing() {
-    std::string real;
-    for (const auto& t : CountKeeper::Tables()) {
-      real += std::string(real.empty() ? "" : " UNION ALL ") + "SELECT '" + t.table + "', 0, count(*) FROM " + t.table;
-      if (*t.scopeColumn)
-        real += std::string(" UNION ALL SELECT '") + t.table + ":" + t.scopeColumn + "', coalesce(" + t.scopeColumn +
-                ", 0), count(*) FROM " + t.table + " GROUP BY 2";
-    }
-    return Outside(path, "WITH real(t, s, n) AS (" + real +
-                             ") SELECT t, s, n, FCount FROM real LEFT JOIN ledger_counts ON FTable = t AND FScope = s "
+    return Outside(path, "WITH " + RealCountsCte() +
+                             " SELECT t, s, n, FCount FROM real LEFT JOIN ledger_counts ON FTable = t AND FScope = s "
                              "WHERE coalesce(FCount, 0) <> n");
   }
   std::string Items(int classId) {

@@ -9,7 +9,6 @@
 #include <vector>
 
 #include "store/ledger_admin.h"
-#include "store/ledger_counts.h"
 #include "store/pg_driver.h"
 #include "tests/support/server_fixture.h"
 
@@ -19,15 +18,8 @@ namespace {
 // Count rows that disagree with the rows themselves (zero rows may be
 // missing); 0 when every count is right.
 int64_t Disagreeing(const std::string& source) {
-  std::string real;
-  for (const auto& t : CountKeeper::Tables()) {
-    real += std::string(real.empty() ? "" : " UNION ALL ") + "SELECT '" + t.table + "', 0, count(*) FROM " + t.table;
-    if (*t.scopeColumn)
-      real += std::string(" UNION ALL SELECT '") + t.table + ":" + t.scopeColumn + "', coalesce(" + t.scopeColumn +
-              ", 0), count(*) FROM " + t.table + " GROUP BY 2";
-  }
-  return OutsideCount(source, "WITH real(t, s, n) AS (" + real +
-                                  ") SELECT count(*) FROM real FULL JOIN ledger_counts ON FTable = t AND FScope = s "
+  return OutsideCount(source, "WITH " + RealCountsCte() +
+                                  " SELECT count(*) FROM real FULL JOIN ledger_counts ON FTable = t AND FScope = s "
                                   "WHERE coalesce(FCount, 0) <> coalesce(n, 0)");
 }
 

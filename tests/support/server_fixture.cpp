@@ -8,6 +8,7 @@
 #include <regex>
 
 #include "store/driver.h"
+#include "store/ledger_counts.h"
 #include "store/pg_driver.h"
 #include "store/sqlite_driver.h"
 
@@ -49,6 +50,17 @@ int64_t OutsideCount(const std::string& source, const std::string& sql) {
   auto conn = IsServerSource(source) ? ConnectServer(source) : OpenSqliteLedger(source).connection;
   std::unique_ptr<DbStatement> q(conn->Prepare(sql.c_str(), sql.size()));
   return q && q->Next() == DbStatement::Step::Row ? q->Int(0) : -1;
+}
+
+std::string RealCountsCte() {
+  std::string real;
+  for (const auto& t : CountKeeper::Tables()) {
+    real += std::string(real.empty() ? "" : " UNION ALL ") + "SELECT '" + t.table + "', 0, count(*) FROM " + t.table;
+    if (*t.scopeColumn)
+      real += std::string(" UNION ALL SELECT '") + t.table + ":" + t.scopeColumn + "', coalesce(" + t.scopeColumn +
+              ", 0), count(*) FROM " + t.table + " GROUP BY 2";
+  }
+  return "real(t, s, n) AS (" + real + ")";
 }
 
 void OutsideExec(const std::string& source, const std::string& sql) {

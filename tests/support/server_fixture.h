@@ -45,6 +45,10 @@ inline std::string EngineName(const ::testing::TestParamInfo<LedgerEngine>& info
 // One integer read by a connection of its own, as another program looking
 // at the ledger (a file, or a server's database) would.
 int64_t OutsideCount(const std::string& source, const std::string& sql);
+// "real(t, s, n) AS (…)" for a WITH clause: the rows of every counted
+// table by table and scope, as ledger_counts should say them.
+std::string RealCountsCte();
+
 // Runs SQL the same way; fails the test when it fails.
 void OutsideExec(const std::string& source, const std::string& sql);
 
