@@ -1,6 +1,7 @@
 import os
 import shutil
 import subprocess
+from pathlib import Path
 
 import pytest
 
@@ -213,6 +214,15 @@ def test_a_failure_of_the_library_raises_its_error(tmp_path):
         morvent.Ledger(junk)
     assert (raised.value.number, raised.value.source, raised.value.description) == \
         (-2147217408, "MorventLedger", f"不是账套文件：{junk}")
+
+
+def test_a_ledger_of_the_schema_before_raises_with_the_command_that_upgrades_it(tmp_path):
+    old = tmp_path / "old.db"
+    shutil.copyfile(Path(__file__).parent.parent / "fixtures" / "ledger_v1" / "ledger.db", old)
+    with pytest.raises(morvent.Error) as raised:
+        morvent.Ledger(old)
+    path = os.path.realpath(old)
+    assert raised.value.description == f"账套 {path} 的结构版本为 1，需要先运行“morvent ledger upgrade {path}”升级到版本 2"
 
 
 def usage_errors(tmp_path, demo):

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <memory>
 #include <regex>
@@ -531,11 +532,19 @@ TEST(ServeCommand, PrintsTheAddressWarnsForAnotherAddressAndEndsOnCtrlC) {
     const std::string said((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     EXPECT_EQ(said, c.warning + "在浏览器中打开上面的地址；按 Ctrl-C 结束\n");
   }
-  Child missing(Tool(), {"serve", "--ledger", home.file("none.db"), "--port", "0"}, home.file("stderr.txt"));
-  EXPECT_EQ(missing.Wait([](const std::string&) {}), 5);
-  std::ifstream in(home.file("stderr.txt"));
-  std::string said((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  EXPECT_EQ(said, "无法提供网页：" + test::ErrorOf([&] { LedgerStore::ForPath(home.file("none.db")); }) + "\n");
+  // A ledger that is missing, or of the schema before (which names the
+  // command that upgrades it).
+  const std::string old = home.file("old.db");
+  std::filesystem::copy_file(test::FixtureDir() + "/ledger_v1/ledger.db", old);
+  for (const std::string& unusable : {home.file("none.db"), old}) {
+    SCOPED_TRACE(unusable);
+    Child refused(Tool(), {"serve", "--ledger", unusable, "--port", "0"}, home.file("stderr.txt"));
+    EXPECT_EQ(refused.Wait([](const std::string&) {}), 5);
+    std::ifstream in(home.file("stderr.txt"));
+    std::string said((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_EQ(said, "无法提供网页：" + test::ErrorOf([&] { LedgerStore::ForPath(unusable); }) + "\n");
+  }
+  EXPECT_NE(test::ErrorOf([&] { LedgerStore::ForPath(old); }).find("morvent ledger upgrade"), std::string::npos);
 }
 
 }  // namespace
