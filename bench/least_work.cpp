@@ -103,47 +103,20 @@ std::string Columns(const Kind& kind, const char* prefix, int from) {
   return out;
 }
 
-class Importer {
+class Importer : public TreeImporter<Importer> {
  public:
   Importer(Db& db, const Kind& kind)
-      : db_(db),
+      : TreeImporter(db),
+        db_(db),
         kind_(kind),
-        find_(db, "SELECT id FROM item WHERE number = ?1"),
         insert_(db, ("INSERT INTO item(number, name, parent_id" + Columns(kind, "c", 0) + ") VALUES (?1, ?2, ?3" +
                      Columns(kind, "?", 4) + ")")
                         .c_str()) {}
 
-  // One record: skipped (and counted) when its number does not sit one level
-  // below its parent's, or when it is already there; a missing parent is
-  // made bare from the record's parent part.
-  void Store(const Record& d) {
-    const std::string number = Trimmed(d.number), pnum = Trimmed(d.parentNumber);
-    if (!PlacedRight(number, d.hasParent ? &pnum : nullptr)) {
-      ++refused;
-      return;
-    }
-    sqlite3_int64 parent = 0;
-    if (d.hasParent) {
-      parent = Find(pnum);
-      if (!parent) parent = Insert(pnum, d.parentName, nullptr, 0);
-    }
-    if (Find(number)) {
-      ++kept;
-      return;
-    }
-    Insert(number, d.name, &d.leaves, parent);
-    ++stored;
-  }
-
-  long stored = 0, kept = 0, refused = 0;
+  void Store(const Record& d) { StoreInTree(d, &d.leaves); }
 
  private:
-  sqlite3_int64 Find(const std::string& number) {
-    find_.Bind(1, number);
-    sqlite3_int64 id = find_.Row() ? find_.Int(0) : 0;
-    find_.Reset();
-    return id;
-  }
+  friend class TreeImporter<Importer>;
   // A bare parent (no leaves) has empty texts and zero numbers.
   sqlite3_int64 Insert(const std::string& number, const std::string& name, const std::vector<std::string>* leaves,
                        sqlite3_int64 parent) {
@@ -160,7 +133,7 @@ class Importer {
 
   Db& db_;
   const Kind& kind_;
-  Stmt find_, insert_;
+  Stmt insert_;
 };
 
 std::string* LeafOf(const Kind& kind, Record& d, const xmlChar* name) {

@@ -119,6 +119,50 @@ bool PlacedRight(const std::string& number, const std::string* parent) {
          number.find('.', p.size() + 1) == std::string::npos;
 }
 
+// What the importers share: the item table found by number, and the tool's
+// placing rules (a record not one level below its parent is refused, one
+// already there kept, a missing parent made bare). Derived gives
+// Insert(number, name, fields, parent), fields nullptr for a bare parent.
+template <class Derived>
+class TreeImporter {
+ public:
+  long stored = 0, kept = 0, refused = 0;
+
+ protected:
+  explicit TreeImporter(Db& db) : find_(db, "SELECT id FROM item WHERE number = ?1") {}
+
+  template <class Record, class Fields>
+  void StoreInTree(const Record& d, const Fields* fields) {
+    auto& self = static_cast<Derived&>(*this);
+    const std::string number = Trimmed(d.number), pnum = Trimmed(d.parentNumber);
+    if (!PlacedRight(number, d.hasParent ? &pnum : nullptr)) {
+      ++refused;
+      return;
+    }
+    sqlite3_int64 parent = 0;
+    if (d.hasParent) {
+      parent = Find(pnum);
+      if (!parent) parent = self.Insert(pnum, d.parentName, static_cast<const Fields*>(nullptr), 0);
+    }
+    if (Find(number)) {
+      ++kept;
+      return;
+    }
+    self.Insert(number, d.name, fields, parent);
+    ++stored;
+  }
+
+ private:
+  sqlite3_int64 Find(const std::string& number) {
+    find_.Bind(1, number);
+    sqlite3_int64 id = find_.Row() ? find_.Int(0) : 0;
+    find_.Reset();
+    return id;
+  }
+
+  Stmt find_;
+};
+
 // The first problem the parser or the validator reports stops the import.
 struct Problems {
   std::string first;

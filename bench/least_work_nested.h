@@ -218,9 +218,9 @@ struct NestedRecord {
   }
 };
 
-class NestedImporter {
+class NestedImporter : public TreeImporter<NestedImporter> {
  public:
-  NestedImporter(Db& db, const NestedKind& kind) : db_(db), kind_(kind), find_(db, "SELECT id FROM item WHERE number = ?1"),
+  NestedImporter(Db& db, const NestedKind& kind) : TreeImporter(db), db_(db), kind_(kind),
         findRef_(db, "SELECT id FROM ref WHERE key = ?1 AND number = ?2"),
         link_(db, "INSERT INTO item_ref(item_id, pos, ref_id) VALUES (?1, ?2, ?3)"),
         insert_(db, InsertSql(kind).c_str()) {}
@@ -239,30 +239,11 @@ class NestedImporter {
     return it->second;
   }
 
-  // As for departments: a record not one level below its parent is
-  // refused, one already there kept, a missing parent made bare.
-  void Store(const NestedRecord& d) {
-    const std::string number = Trimmed(d.number), pnum = Trimmed(d.parentNumber);
-    if (!PlacedRight(number, d.hasParent ? &pnum : nullptr)) {
-      ++refused;
-      return;
-    }
-    sqlite3_int64 parent = 0;
-    if (d.hasParent) {
-      parent = Find(pnum);
-      if (!parent) parent = Insert(pnum, d.parentName, nullptr, 0);
-    }
-    if (Find(number)) {
-      ++kept;
-      return;
-    }
-    Insert(number, d.name, &d, parent);
-    ++stored;
-  }
+  void Store(const NestedRecord& d) { StoreInTree(d, &d); }
 
-  long stored = 0, kept = 0, refused = 0;
 
  private:
+  friend class TreeImporter<NestedImporter>;
   static std::string InsertSql(const NestedKind& kind) {
     std::string cols = "number, name, parent_id", vals = "?1, ?2, ?3";
     int at = 4;
@@ -273,12 +254,6 @@ class NestedImporter {
       vals += ", ?" + std::to_string(at++);
     }
     return "INSERT INTO item(" + cols + ") VALUES (" + vals + ")";
-  }
-  sqlite3_int64 Find(const std::string& number) {
-    find_.Bind(1, number);
-    sqlite3_int64 id = find_.Row() ? find_.Int(0) : 0;
-    find_.Reset();
-    return id;
   }
   // A bare parent has every key absent.
   sqlite3_int64 Insert(const std::string& number, const std::string& name, const NestedRecord* d, sqlite3_int64 parent) {
@@ -311,7 +286,7 @@ class NestedImporter {
 
   Db& db_;
   const NestedKind& kind_;
-  Stmt find_, findRef_, link_, insert_;
+  Stmt findRef_, link_, insert_;
   std::map<std::pair<std::string, std::string>, sqlite3_int64> refs_;
 };
 
