@@ -1,5 +1,7 @@
 #include "front/walks.h"
 
+#include <algorithm>
+#include <chrono>
 #include <optional>
 #include <unordered_map>
 #include <vector>
@@ -222,6 +224,13 @@ bool EntityHandler::RunExportWalk(const ExportWalk& w, const std::string& sFile)
   });
 }
 
+namespace {
+// Records sent ahead at once: few after a failure, doubling to the most
+// while none fails; and no longer a window than a commit interval.
+constexpr size_t kFirstWindow = 8, kLastWindow = 512;
+constexpr std::chrono::milliseconds kWindowTime{100};
+}  // namespace
+
 bool EntityHandler::RunImportWalk(const ImportWalk& w, const std::string& sFile) {
   RecordCollectionPtr collection;
   DataRecordPtr current;
@@ -263,7 +272,28 @@ bool EntityHandler::RunImportWalk(const ImportWalk& w, const std::string& sFile)
       }))
     return false;
   const int32_t count = ub - lb + 1;
-  for (int32_t i = lb; i <= ub; ++i) {
+  int32_t told = lb - 1;       // the last record whose progress was raised
+  int32_t safeUntil = lb - 1;  // records up to here run one at a time
+  int32_t stopAfter = ub + 1;  // the client cancelled at this record
+  // Raises record i's progress; false when the walk stops after it.
+  auto progress = [&](int32_t i) {
+    if (i <= told) return i != stopAfter;
+    told = i;
+    current = collection->Item(i);
+    if (!trap.Run([&] {
+          const Variant shown = current->Value(w.progressKey);
+          std::string status;
+          if (events.ImpStatusRead)
+            status = w.progressPrefix + TextOf(shown);
+          else if (!shown.IsText())
+            TextOf(shown);  // a value without text fails the step as before
+          stop = RaiseImpOneRow(i, ImportRate(i, count), status);
+        }))
+      return false;
+    return !stop;
+  };
+  // Runs record i, its error reported as it fails; false to stop.
+  auto runOne = [&](int32_t i) {
     current = collection->Item(i);
     auto selected = w.selects ? trap.Test([&] { return w.selects(*current); }) : std::optional<bool>(true);
     if (!selected) return false;
@@ -288,17 +318,78 @@ bool EntityHandler::RunImportWalk(const ImportWalk& w, const std::string& sFile)
       if (!stored && w.failed) w.failed(current);
       if (!goOn) return false;
     }
-    if (!trap.Run([&] {
-          const Variant shown = current->Value(w.progressKey);
-          std::string status;
-          if (events.ImpStatusRead)
-            status = w.progressPrefix + TextOf(shown);
-          else if (!shown.IsText())
-            TextOf(shown);  // a value without text fails the step as before
-          stop = RaiseImpOneRow(i, ImportRate(i, count), status);
-        }))
-      return false;
-    if (stop) return false;
+    return progress(i) && i != stopAfter;
+  };
+  // Runs records from i on, sent ahead, until the window is full; answers
+  // whether the ledger has them all. next is the record after the last
+  // run; failedAt names a record that raised, if one did.
+  size_t window = kFirstWindow;
+  auto runAhead = [&](int32_t i, int32_t& next, int32_t& failedAt) {
+    const auto started = std::chrono::steady_clock::now();
+    const int32_t first = i;
+    next = i;
+    for (; i <= ub && static_cast<size_t>(i - first) < window &&
+           std::chrono::steady_clock::now() - started < kWindowTime;
+         ++i) {
+      current = collection->Item(i);
+      next = i + 1;
+      try {
+        if (w.selects && !w.selects(*current)) continue;
+        tally.Sync();
+        tally.Begin(current.get());
+        RecordScope record;
+        ForgetLastRead();
+        CheckMatchKey(*current, w.matchKey);
+        w.importRecord(current);
+        record.Stored();
+      } catch (...) {
+        failedAt = i;
+        return false;
+      }
+      tally.Count(current.get(), true);
+    }
+    return SettleThreadAhead();
+  };
+
+  for (int32_t i = lb; i <= ub;) {
+    if (!w.sendsAhead || !counting || i <= safeUntil || InRecord() || !BeginThreadAhead()) {
+      if (!runOne(i)) return false;
+      ++i;
+      continue;
+    }
+    // A window of records sent ahead: their events wait until the ledger
+    // has them all. A record that failed (on the spot or at the ledger)
+    // takes the window back and its records run again one at a time, so
+    // that each failure is reported where and as it happened.
+    const Tally before = tally;
+    OpenRecordWindow();
+    int32_t next = i, failedAt = 0;
+    if (!runAhead(i, next, failedAt)) {
+      EndThreadAhead(true);
+      CloseRecordWindow(true);
+      tally = before;
+      safeUntil = failedAt != 0 ? failedAt : next - 1;
+      window = kFirstWindow;
+      continue;
+    }
+    int32_t stoppedAt = 0;
+    for (int32_t j = i; j < next && !stoppedAt; ++j)
+      if (!progress(j)) stoppedAt = j;
+    if (stoppedAt == 0 || stoppedAt == next - 1) {
+      EndThreadAhead(false);
+      CloseRecordWindow(false);
+      CommitDueThreadStores();
+      if (stoppedAt) return false;
+      window = std::min(window * 2, kLastWindow);
+      i = next;
+      continue;
+    }
+    // The client stopped within the window: the records after that one
+    // go, and those up to it run again, quietly, as they were told.
+    EndThreadAhead(true);
+    CloseRecordWindow(true);
+    tally = before;
+    stopAfter = safeUntil = stoppedAt;
   }
   return true;
 }

@@ -87,6 +87,11 @@ struct ImportWalk {
   // Why this ledger never reads a key at the top of a record; empty when
   // it does (or when only the shared table knows).
   std::function<std::string(const std::string& key)> unreadKey;
+
+  // Whether records may be sent ahead to a server ledger, a window at a
+  // time, their events held until the server has them all. Only for a kind
+  // whose records raise no event of their own while they are imported.
+  bool sendsAhead = false;
 };
 
 // Raises the empty-key error when the record's matchKey is blank.

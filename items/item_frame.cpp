@@ -227,7 +227,8 @@ bool CItemFrame::Import(const std::string& sFile) {
                               ImportRecord(r, number);
                             },
                         .parentKey = kind_.parent.subRecordKey.empty() ? kind_.parent.numberKey : kind_.parent.subRecordKey,
-                        .unreadKey = [this](const std::string& key) { return UnreadItemKey(kind_, key); }}),
+                        .unreadKey = [this](const std::string& key) { return UnreadItemKey(kind_, key); },
+                        .sendsAhead = true}),
                        sFile);
 }
 

@@ -29,6 +29,23 @@ struct RecordState {
 };
 thread_local RecordState record;
 
+struct WindowState {
+  bool open = false;
+  int64_t pendingRecords = 0;  // the call's when the window opened
+  std::vector<std::function<void()>> undo;
+};
+thread_local WindowState window;
+
+void RunBackwards(std::vector<std::function<void()>>& steps) {
+  for (auto it = steps.rbegin(); it != steps.rend(); ++it) {
+    try {
+      (*it)();
+    } catch (...) {
+      // A step that fails must not turn an undone record into a crash.
+    }
+  }
+}
+
 std::mutex& HookMutex() {
   static std::mutex m;
   return m;
@@ -70,8 +87,15 @@ void Register(HookList& list, std::function<void()> hook) {
 }
 }  // namespace
 
+namespace {
+thread_local uint64_t callSerial = 0;  // the outermost calls so far
+}  // namespace
+
 PublicCallScope::PublicCallScope() {
-  if (state.depth++ == 0) state = CallState{.depth = 1};
+  if (state.depth++ == 0) {
+    state = CallState{.depth = 1};
+    ++callSerial;
+  }
 }
 
 PublicCallScope::~PublicCallScope() {
@@ -84,6 +108,7 @@ PublicCallScope::~PublicCallScope() {
 }
 
 bool InPublicCall() { return state.depth > 0; }
+uint64_t CallSerial() { return state.depth > 0 ? callSerial : 0; }
 
 void RegisterCallEndHook(std::function<void()> hook) { Register(Hooks(), std::move(hook)); }
 void RunCallEndHooks() { RunAll(Hooks()); }
@@ -108,13 +133,9 @@ RecordScope::~RecordScope() {
     record.undo.clear();
     for (auto& p : parties) p->RecordEnds(undo);
     if (undo)
-      for (auto it = steps.rbegin(); it != steps.rend(); ++it) {
-        try {
-          (*it)();
-        } catch (...) {
-          // A step that fails must not turn an undone record into a crash.
-        }
-      }
+      RunBackwards(steps);
+    else if (window.open)
+      for (auto& step : steps) window.undo.push_back(std::move(step));
     parties.clear();
     if (record.parties.empty()) record.parties = std::move(parties);  // keeps the room
   }
@@ -131,6 +152,24 @@ void JoinRecord(std::shared_ptr<RecordParty> party) {
 void OnRecordUndo(std::function<void()> undo) {
   if (state.recordDepth > 0 && undo) record.undo.push_back(std::move(undo));
 }
+
+void OpenRecordWindow() {
+  window.open = true;
+  window.pendingRecords = state.pendingRecords;
+  window.undo.clear();
+}
+
+void CloseRecordWindow(bool undo) {
+  if (!window.open) return;
+  window.open = false;
+  if (undo) {
+    RunBackwards(window.undo);
+    if (!state.lost) state.pendingRecords = window.pendingRecords;
+  }
+  window.undo.clear();
+}
+
+bool InRecordWindow() { return window.open; }
 
 int64_t CommitsInCall() { return state.commits; }
 

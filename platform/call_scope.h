@@ -27,6 +27,8 @@ class PublicCallScope {
 
 // Whether the calling thread is inside a public call.
 bool InPublicCall();
+// A number of the thread's outermost public call, new for each (0 outside).
+uint64_t CallSerial();
 
 // Registers a hook run at the end of every outermost public call on the
 // thread that made the call. Hooks must not throw; they are registered once
@@ -81,6 +83,16 @@ void JoinRecord(std::shared_ptr<RecordParty> party);
 // (a cache, a marker); run only if the record is undone. Outside a record
 // it is dropped.
 void OnRecordUndo(std::function<void()> undo);
+
+// A window of records run ahead of their confirmation (a server ledger's
+// records sent without waiting for each answer). While one is open, the
+// undo steps of the records that end well are kept, so that the whole
+// window can be taken back when one of its records turns out to have
+// failed; closing it with undo runs them, newest first, and forgets the
+// records it counted stored. The ledger's own work is its parties' to undo.
+void OpenRecordWindow();
+void CloseRecordWindow(bool undo);
+bool InRecordWindow();
 
 // Deferred work of this call has reached the ledger file: the records
 // stored so far are safe.

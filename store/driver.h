@@ -124,6 +124,17 @@ class DbConnection {
   // Whether the ledger lives on a database server (not in a file).
   virtual bool OnServer() const = 0;
 
+  // Sending ahead, for an engine whose answers come over a wire. While it
+  // is on, an insert of one row is sent without waiting for its answer and
+  // taken as done (one row changed, its new ID known); any other statement
+  // first waits for every answer outstanding. Settle waits for them all
+  // and answers false (LastFailure says why) when one failed: the
+  // transaction then refuses every statement but a rollback to a
+  // savepoint set before the failure.
+  virtual bool CanSendAhead() const { return false; }
+  virtual void SendAhead(bool on) { (void)on; }
+  virtual bool Settle() { return true; }
+
   // Called once per wait for another client's lock (a busy ledger file, a
   // row another transaction holds) when it has lasted kWaitNoticeAfter,
   // with the whole seconds waited so far; the wait goes on after it.

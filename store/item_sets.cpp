@@ -143,6 +143,19 @@ int32_t ItemSet::ExistenceCheck(const NamedArgs& named) {
   if (!number && !name) throw Error(kErrInvalidCall, "MorventLedger", "ExistenceCheck 需要参数 Number 或 Name");
   if (number && number->IsNull()) return 0;
   if (!number && name->IsNull()) return 0;
+  if (number && classId != 0 && store_->Ahead()) {
+    if (numbersClass_ != classId || numbersCall_ != CallSerial()) {
+      numbers_.clear();
+      auto all = store_->Prepare("SELECT FNumber FROM t_Item WHERE FItemClassID = ?");
+      all.Bind(1, classId);
+      while (all.Next()) numbers_.insert(all.Text(0));
+      numbersClass_ = classId;
+      numbersCall_ = CallSerial();
+    }
+    // A number answered absent is taken as about to be stored: asked
+    // again (a parent of several records), the ledger answers.
+    if (numbers_.insert(number->IsText() ? number->RawText() : number->ToText()).second) return 0;
+  }
   static const StatementKey byNumberInClass(
       "SELECT FItemID FROM t_Item WHERE FNumber = ?1 AND FItemClassID = ?2 ORDER BY FNumber LIMIT 1");
   static const StatementKey byNumber("SELECT FItemID FROM t_Item WHERE FNumber = ?1 ORDER BY FItemClassID, FNumber LIMIT 1");

@@ -7,6 +7,7 @@
 // meanwhile are seen and no table is ever loaded whole.
 #include <optional>
 #include <string>
+#include <unordered_set>
 
 #include "context/ledger_api.h"
 #include "store/item_object.h"
@@ -31,6 +32,11 @@ class ItemSet : public ObjectSet {
   LedgerObjectPtr GetUnit(int32_t id) override;
   // Named "Number" (exact) or "Name" (the first in the set's order), and
   // optionally "ItemClassID" (else the restriction). 0 when none matches.
+  // While the store sends records ahead, a number in a class is first
+  // looked up among the class's numbers read once per call: one not there
+  // answers 0 without a round trip the first time it is asked (were it
+  // stored since, the insert that follows meets the unique index, and the
+  // record runs again).
   int32_t ExistenceCheck(const NamedArgs& named) override;
   // (itemClassID, parentID[, number[, name]]) with the named "Number",
   // "Name", "ItemClassID", "ParentID" as alternatives; the class defaults to
@@ -44,6 +50,10 @@ class ItemSet : public ObjectSet {
   bool atStart_ = true;
   int32_t lastClass_ = 0;
   std::string lastNumber_;
+  // The class's numbers as the call read them (see ExistenceCheck).
+  std::unordered_set<std::string> numbers_;
+  int32_t numbersClass_ = 0;
+  uint64_t numbersCall_ = 0;
 };
 
 }  // namespace morvent

@@ -606,6 +606,54 @@ void LedgerStore::RecordEnds(bool undo) noexcept {
   RaiseIdFloors();
 }
 
+bool LedgerStore::BeginAhead() noexcept {
+  if (ahead_) return true;
+  if (!db_->CanSendAhead() || writeDepth_ > 0 || recordOpen_ || !InPublicCall() || LostWritePending()) return false;
+  try {
+    SettleDryRunLeftover();
+    if (!InTransaction()) Begin();
+    JoinDryRun();
+    static const StatementKey savepoint("SAVEPOINT k");
+    Borrow(savepoint).Run();
+  } catch (...) {
+    return false;
+  }
+  counts_->TakeInto(aheadMark_);
+  db_->SendAhead(true);
+  ahead_ = true;
+  return true;
+}
+
+bool LedgerStore::SettleAhead() noexcept { return !ahead_ || db_->Settle(); }
+
+void LedgerStore::EndAhead(bool undo) noexcept {
+  if (!ahead_) return;
+  ahead_ = false;
+  db_->SendAhead(false);
+  if (!undo) {
+    static const StatementKey release("RELEASE k");
+    try {
+      Borrow(release).Run();
+    } catch (...) {
+      // Left standing, the savepoint goes with the next commit.
+    }
+    return;
+  }
+  ++writeEpoch_;
+  recordOpen_ = false;
+  if (db_->Exec("ROLLBACK TO k; RELEASE k")) {
+    counts_->Back(aheadMark_);
+    RaiseIdFloors();
+    return;
+  }
+  // The connection or the transaction went with what was sent.
+  lastFailure_ = db_->LastFailure();
+  const std::string reason = LastFailureReason();
+  if (db_->InTransaction()) db_->Exec("ROLLBACK");
+  ForgetLostTransaction();
+  NoteLostWrite(reason);
+}
+
 void LedgerStore::Write(const std::function<void()>& fn) {
   auto self = shared_from_this();
   if (LostWritePending())
@@ -732,7 +780,7 @@ void LedgerStore::RaiseIdFloors() noexcept {
 }
 
 void LedgerStore::Commit() {
-  if (writeDepth_ > 0 || dryRun_ != 0) return;
+  if (writeDepth_ > 0 || dryRun_ != 0 || ahead_) return;
   EndRead();
   if (!InTransaction()) return;
   std::string reason = TryCommit();
@@ -745,7 +793,7 @@ void LedgerStore::Commit() {
 }
 
 void LedgerStore::CommitNoted() noexcept {
-  if (writeDepth_ > 0 || dryRun_ != 0) return;
+  if (writeDepth_ > 0 || dryRun_ != 0 || ahead_) return;
   EndRead();
   if (!InTransaction()) return;
   std::string reason = TryCommit();
@@ -768,7 +816,9 @@ bool LedgerStore::HasIdFloor(const std::string& table) const {
 
 int64_t LedgerStore::SettleNewId(const std::string& table, const std::string& idField, int64_t inserted) {
   int64_t floor = 0;
-  if (anyIdFloor) {
+  // A server's sequences never hand out an ID twice, and IDs sent ahead
+  // come from them out of the order of the inserts.
+  if (anyIdFloor && !db_->OnServer()) {
     std::lock_guard lock(floorMutex);
     auto& floors = IdFloors();
     if (auto it = floors.find(path_ + "\n" + table); it != floors.end()) floor = it->second;
@@ -847,6 +897,25 @@ int64_t LedgerStore::CountRows(const std::string& table, const std::string& scop
 void CommitThreadStores() noexcept {
   for (auto& [path, weak] : ThreadStores())
     if (auto store = weak.lock()) store->CommitNoted();
+}
+
+bool BeginThreadAhead() noexcept {
+  bool any = false;
+  for (auto& [path, weak] : ThreadStores())
+    if (auto store = weak.lock()) any = store->BeginAhead() || any;
+  return any;
+}
+
+bool SettleThreadAhead() noexcept {
+  bool whole = true;
+  for (auto& [path, weak] : ThreadStores())
+    if (auto store = weak.lock()) whole = store->SettleAhead() && whole;
+  return whole;
+}
+
+void EndThreadAhead(bool undo) noexcept {
+  for (auto& [path, weak] : ThreadStores())
+    if (auto store = weak.lock()) store->EndAhead(undo);
 }
 
 void CommitDueThreadStores() noexcept {

@@ -218,6 +218,18 @@ class LedgerStore : public std::enable_shared_from_this<LedgerStore>, public Rec
   // The record's savepoint: released (undo false) or rolled back.
   void RecordEnds(bool undo) noexcept override;
 
+  // Records sent ahead (a server's pipeline; see SendAhead in
+  // store/driver.h): from BeginAhead on, inserts go out without waiting
+  // for their answers and nothing is committed. SettleAhead waits for them
+  // all and answers whether every one succeeded; EndAhead keeps the work
+  // since BeginAhead or (undo) takes all of it back, counts and IDs as a
+  // record's rollback does. BeginAhead answers false when the engine
+  // cannot send ahead or a write or record is open.
+  bool BeginAhead() noexcept;
+  bool Ahead() const { return ahead_; }
+  bool SettleAhead() noexcept;
+  void EndAhead(bool undo) noexcept;
+
   // Tests only: a fault answering true makes that commit fail as a full
   // disk would (nullptr: none); and a shorter wait for locked ledgers.
   static void SetCommitFaultForTesting(std::function<bool()> fault);
@@ -300,6 +312,8 @@ class LedgerStore : public std::enable_shared_from_this<LedgerStore>, public Rec
   // Opens the record's savepoint at its first write inside a record.
   void JoinOpenRecord();
   bool recordOpen_ = false;          // the open record's savepoint stands
+  bool ahead_ = false;               // between BeginAhead and EndAhead
+  CountKeeper::Mark aheadMark_;      // the sums at BeginAhead
   CountKeeper::Mark recordMark_;     // the sums when it was opened
   // Before a write that begins outside a transaction: triggers count it.
   void CountByTriggers() noexcept;
@@ -312,6 +326,12 @@ void CommitThreadStores() noexcept;
 // Commits the stores of the calling thread whose quarter second is up; the
 // ledger's record-end hook.
 void CommitDueThreadStores() noexcept;
+
+// BeginAhead, SettleAhead and EndAhead on every store of the calling
+// thread; BeginThreadAhead answers whether any of them sends ahead.
+bool BeginThreadAhead() noexcept;
+bool SettleThreadAhead() noexcept;
+void EndThreadAhead(bool undo) noexcept;
 
 // Opens a dry run on the calling thread (nested ones join the outer one).
 void BeginDryRun();

@@ -113,14 +113,48 @@ NameCase NamesOf(std::string_view sql) {
   return names;
 }
 
+// The form of a one-row INSERT (with a column list) that names its
+// identity column's value itself, as parameter $param: sent ahead, it
+// needs no answer. Empty for any other statement.
+std::string InsertNamingId(const std::string& sql, const std::string& identity, int param) {
+  static const std::regex head(R"(^\s*INSERT\s+INTO\s+[A-Za-z_]\w*\s*\()", std::regex::icase);
+  static const std::regex values(R"(\)\s*VALUES\s*\()", std::regex::icase);
+  std::smatch h, v;
+  if (identity.empty() || !std::regex_search(sql, h, head)) return "";
+  const size_t columns = static_cast<size_t>(h.length(0));
+  if (!std::regex_search(sql.begin() + static_cast<long>(columns), sql.end(), v, values)) return "";
+  const size_t open = columns + static_cast<size_t>(v.position(0) + v.length(0));
+  // The row's closing parenthesis must end the statement: one row only.
+  int depth = 1;
+  char quote = 0;
+  size_t i = open;
+  for (; i < sql.size() && depth > 0; ++i) {
+    const char c = sql[i];
+    if (quote) {
+      if (c == quote) quote = 0;
+    } else if (c == '\'' || c == '"') {
+      quote = c;
+    } else if (c == '(') {
+      ++depth;
+    } else if (c == ')') {
+      --depth;
+    }
+  }
+  if (depth != 0 || sql.find_first_not_of(" \t\r\n;", i) != std::string::npos) return "";
+  return sql.substr(0, columns) + identity + ", " + sql.substr(columns, open - columns) + "$" +
+         std::to_string(param) + ", " + sql.substr(open);
+}
+
 class PgConnection;
 
 class PgStatement final : public DbStatement {
  public:
   // columns: the names of the result's columns as the SQL wrote them.
   PgStatement(PgConnection& conn, std::string name, std::string text, int params, bool readOnly, bool control,
-              std::vector<std::string> columns, bool returnsId)
+              std::vector<std::string> columns, bool returnsId, std::string aheadText, std::string table)
       : conn_(conn),
+        aheadText_(std::move(aheadText)),
+        table_(std::move(table)),
         returnsId_(returnsId),
         inserts_(StartsWithWord(text, "INSERT")),
         name_(std::move(name)),
@@ -203,6 +237,9 @@ class PgStatement final : public DbStatement {
   }
 
   PgConnection& conn_;
+  // The insert's form naming its new ID (InsertNamingId), the name it is
+  // prepared under once it was sent ahead, and its table.
+  std::string aheadText_, aheadName_, table_;
   bool returnsId_;  // RETURNING the new row's ID was added
   bool inserts_;
   std::string name_;
@@ -223,10 +260,25 @@ class PgConnection final : public DbConnection {
   ~PgConnection() override { PQfinish(conn_); }
 
   DbStatement* Prepare(const char* sql, size_t size) override {
+    if (!Ready(false)) return nullptr;
     std::string text = ServerSql(std::string_view(sql, size));
     // An insert into a table with an identity column says the new ID, so
     // that LastInsertId costs no trip of its own.
     const std::string identity = IdentityOf(text);
+    std::string table;
+    if (!identity.empty()) {
+      static const std::regex into(R"(^\s*INSERT\s+INTO\s+([A-Za-z_]\w*))", std::regex::icase);
+      std::smatch m;
+      if (std::regex_search(text, m, into)) table = m[1].str();
+    }
+    std::string aheadText;
+    if (!identity.empty()) {
+      int largest = 0;
+      for (size_t i = 0; i + 1 < text.size(); ++i)
+        if (text[i] == '$' && std::isdigit(static_cast<unsigned char>(text[i + 1])))
+          largest = std::max(largest, std::atoi(text.c_str() + i + 1));
+      aheadText = InsertNamingId(text, identity, largest + 1);
+    }
     if (!identity.empty()) text += " RETURNING " + identity;
     const std::string name = "m" + std::to_string(++statements_);
     // The server infers each parameter's type from where it stands; one the
@@ -267,7 +319,8 @@ class PgConnection final : public DbConnection {
     if (params < 0) return nullptr;
     const bool readOnly = StartsWithWord(view, "SELECT") || StartsWithWord(view, "VALUES");
     if (!identity.empty()) columns.clear();  // as the insert has none
-    return new PgStatement(*this, name, text, params, readOnly, IsControl(view), std::move(columns), !identity.empty());
+    return new PgStatement(*this, name, text, params, readOnly, IsControl(view), std::move(columns), !identity.empty(),
+                           std::move(aheadText), std::move(table));
   }
   bool Exec(const char* sql) override {
     const bool guard = Open() && !IsControl(sql);
@@ -279,10 +332,14 @@ class PgConnection final : public DbConnection {
     return !guard || Control("RELEASE morvent_s");
   }
   bool ExecText(const char* sql) {
+    // A spoiled transaction takes only a rollback.
+    const bool anyRollback = StartsWithWord(sql, "ROLLBACK");
+    if (!Ready(anyRollback)) return false;
     // A whole rollback takes what was deferred with it; anything else
     // comes after it.
-    const bool rollback = StartsWithWord(sql, "ROLLBACK") && std::string_view(sql).find(" TO ") == std::string_view::npos;
-    if (rollback) deferred_.clear();
+    const bool rollback = anyRollback && std::string_view(sql).find(" TO ") == std::string_view::npos;
+    // After a failure sent ahead, what waits was set after it and is moot.
+    if (rollback || (anyRollback && spoiled_)) deferred_.clear();
     ++roundTrips;
     // The pending counts go in just before the commit: their rows are
     // locked (in one order for every client) only while it runs.
@@ -291,6 +348,7 @@ class PgConnection final : public DbConnection {
     if (StartsWithWord(sql, "BEGIN") && Succeeded(r)) Defer(kDeferCountsSql);
     if (StartsWithWord(sql, "INSERT")) NewId(nullptr);
     const ExecStatusType status = r ? PQresultStatus(r) : PGRES_FATAL_ERROR;
+    if (anyRollback && Succeeded(r)) spoiled_ = false;
     if (status == PGRES_EMPTY_QUERY) {
       PQclear(r);
       return true;
@@ -326,6 +384,7 @@ class PgConnection final : public DbConnection {
     std::string table = m[1].str();
     for (char& c : table) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     if (auto it = identity_.find(table); it != identity_.end()) return it->second;
+    if (!Ready(false)) return "";
     const char* values[] = {table.c_str()};
     if (!deferred_.empty() && !Control("")) return "";
     ++roundTrips;
@@ -342,6 +401,7 @@ class PgConnection final : public DbConnection {
   }
   int64_t LastInsertId() const override {
     if (lastIdKnown_) return lastId_;
+    if (!const_cast<PgConnection*>(this)->Ready(false)) return 0;
     // A round trip of its own; inserts that need the ID say RETURNING.
     ++roundTrips;
     PGresult* r = PQexec(conn_, "SELECT lastval()");
@@ -409,13 +469,16 @@ class PgConnection final : public DbConnection {
   // Runs a control statement; false (with the failure) when it failed.
   // Savepoints set or released before it go first, in the same message.
   bool Control(const std::string& sql) {
+    if (!Ready(StartsWithWord(sql, "ROLLBACK"))) return false;
     ++roundTrips;
     return Check(Answer(PQsendQuery(conn_, (TakeDeferred() + sql).c_str())), PGRES_COMMAND_OK);
   }
   // Setting and releasing a savepoint inside a transaction answers nothing
   // the store waits for: it travels with the next statement.
   bool Defer(const std::string& sql) {
-    if (!Open() || deferred_.size() >= 16) return false;
+    // Inserts sent ahead keep the transaction busy, not closed.
+    const bool open = pipelined_ ? !spoiled_ : Open();
+    if (!open || deferred_.size() >= 16) return false;
     deferred_.push_back(sql);
     return true;
   }
@@ -443,6 +506,7 @@ class PgConnection final : public DbConnection {
   // The failed statement's result (its failure noted) or nullptr stand
   // for failure alike; the caller takes a result it gets.
   PGresult* Run(const std::string& name, const std::vector<const char*>& values, bool control, bool begins) {
+    if (!Ready(false)) return nullptr;
     const int n = static_cast<int>(values.size());
     if (control || !Open() || !PQenterPipelineMode(conn_)) {
       if (!deferred_.empty() && !Control("")) return nullptr;
@@ -527,8 +591,150 @@ class PgConnection final : public DbConnection {
     return r && (PQresultStatus(r) == PGRES_TUPLES_OK || PQresultStatus(r) == PGRES_COMMAND_OK);
   }
 
+  // ---- Sending ahead: one pipeline that stays open while inserts go out,
+  // read as answers arrive, so that neither side waits for the other.
+  bool CanSendAhead() const override { return true; }
+  void SendAhead(bool on) override {
+    ahead_ = on;
+    if (!on) Settle();
+  }
+  bool Ahead() const { return ahead_ && !spoiled_; }
+  bool Settle() override {
+    if (!pipelined_) return !spoiled_;
+    ++roundTrips;
+    Wait wait(*this);
+    Take(&wait);
+    // Left only when every answer is in; a lost connection has none to give.
+    if (!PQexitPipelineMode(conn_) && !spoiled_) {
+      Failed(nullptr);
+      spoiled_ = true;
+    }
+    pipelined_ = false;
+    queries_ = syncs_ = 0;
+    return !spoiled_;
+  }
+  // Settles what was sent ahead before anything else; false when that
+  // spoiled the transaction and what comes is not a rollback.
+  bool Ready(bool rollback) {
+    if (pipelined_) Settle();
+    return rollback || !spoiled_;
+  }
+  // Sends a prepared insert ahead with the deferred savepoints before it.
+  bool SendInsert(const std::string& name, const std::vector<const char*>& values) {
+    if (!pipelined_) {
+      if (!PQenterPipelineMode(conn_)) {
+        Failed(nullptr);
+        return false;
+      }
+      pipelined_ = true;
+    }
+    bool sent = true;
+    for (const auto& d : deferred_) {
+      sent = sent && PQsendQueryParams(conn_, d.c_str(), 0, nullptr, nullptr, nullptr, nullptr, 0);
+      ++queries_;
+    }
+    deferred_.clear();
+    sent = sent && PQsendQueryPrepared(conn_, name.c_str(), static_cast<int>(values.size()), values.data(), nullptr,
+                                       nullptr, 0);
+    ++queries_;
+    sent = sent && PQpipelineSync(conn_);
+    ++syncs_;
+    if (!sent) {
+      Failed(nullptr);
+      spoiled_ = true;
+      return false;
+    }
+    Take(nullptr);
+    return true;
+  }
+  // The insert sent ahead changed its row and made the ID it names.
+  void AheadDone(int64_t id) {
+    changes_ = 1;
+    ++totalChanges_;
+    lastIdKnown_ = true;
+    lastId_ = id;
+  }
+  // The next of the IDs this connection took from the table's sequence (a
+  // block at a time; what a rollback or the end leaves is never used), or
+  // 0 when none could be taken.
+  int64_t ReserveId(const std::string& table, const std::string& column) {
+    auto& free = reserved_[table];
+    if (free.empty()) {
+      if (!Ready(false)) return 0;
+      const std::string sql = "SELECT nextval(pg_get_serial_sequence($1, $2)) FROM generate_series(1, " +
+                              std::to_string(kReserveIds) + ")";
+      const char* values[] = {table.c_str(), column.c_str()};
+      ++roundTrips;
+      PGresult* r = PQexecParams(conn_, sql.c_str(), 2, nullptr, values, nullptr, nullptr, 0);
+      if (r && PQresultStatus(r) == PGRES_TUPLES_OK) {
+        for (int row = PQntuples(r) - 1; row >= 0; --row) free.push_back(std::strtoll(PQgetvalue(r, row, 0), nullptr, 10));
+      } else {
+        Failed(r);
+      }
+      PQclear(r);
+      if (free.empty()) return 0;
+    }
+    const int64_t id = free.back();
+    free.pop_back();
+    return id;
+  }
+  // Prepares the form of an insert sent ahead; empty when it cannot be.
+  std::string PrepareAhead(const std::string& text, int params) {
+    if (!Ready(false)) return "";
+    const std::string name = "m" + std::to_string(++statements_) + "a";
+    std::vector<Oid> types(static_cast<size_t>(params), 0);
+    ++roundTrips;
+    PGresult* r = PQprepare(conn_, name.c_str(), text.c_str(), params, types.data());
+    const bool ok = r && PQresultStatus(r) == PGRES_COMMAND_OK;
+    PQclear(r);
+    return ok ? name : "";
+  }
+  const std::string& IdentityColumn(const std::string& table) {
+    std::string lower = table;
+    for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return identity_[lower];
+  }
+
  private:
+  static constexpr int kReserveIds = 256;
+  // Takes the answers that are in (all of them, waiting, with wait): the
+  // first failure spoils the transaction, as the server holds it now.
+  void Take(Wait* wait) {
+    while (queries_ + syncs_ > 0) {
+      if (wait) {
+        AwaitAnswer(*wait);
+      } else if (!PQconsumeInput(conn_) || PQisBusy(conn_)) {
+        if (PQstatus(conn_) != CONNECTION_BAD) return;
+      }
+      // Gone, or nothing more to come though answers are missing: lost.
+      PGresult* r = PQstatus(conn_) == CONNECTION_BAD && PQisBusy(conn_) ? nullptr : PQgetResult(conn_);
+      if (!r && (queries_ == 0 || PQstatus(conn_) == CONNECTION_BAD)) {
+        if (!spoiled_) Failed(nullptr);
+        spoiled_ = true;
+        queries_ = syncs_ = 0;
+        return;
+      }
+      if (!r) {
+        --queries_;
+        continue;
+      }
+      const ExecStatusType status = PQresultStatus(r);
+      if (status == PGRES_PIPELINE_SYNC) {
+        if (syncs_ > 0) --syncs_;
+      } else if (status == PGRES_FATAL_ERROR && !spoiled_) {
+        Failed(r);
+        spoiled_ = true;
+      }
+      PQclear(r);
+    }
+  }
+
   PGconn* conn_;
+  bool ahead_ = false;      // inserts go ahead
+  bool pipelined_ = false;  // the pipeline of inserts sent ahead is open
+  bool spoiled_ = false;    // one of them failed: only a rollback goes
+  size_t queries_ = 0, syncs_ = 0;  // answers still to come
+  std::map<std::string, std::vector<int64_t>> reserved_;  // table to IDs taken, last first
   CountKeeper counts_;
   DbFailure failure_;
   uint64_t statements_ = 0;
@@ -542,11 +748,29 @@ class PgConnection final : public DbConnection {
 
 PgStatement::~PgStatement() {
   Reset();
+  conn_.Ready(true);
   PQclear(PQexec(conn_.Handle(), ("DEALLOCATE " + name_).c_str()));
+  if (!aheadName_.empty()) PQclear(PQexec(conn_.Handle(), ("DEALLOCATE " + aheadName_).c_str()));
 }
 
 DbStatement::Step PgStatement::Next() {
   if (!result_ && deferrable_ && conn_.Defer(text_)) return Step::Done;
+  if (!result_ && !aheadText_.empty() && conn_.Ahead()) {
+    if (aheadName_.empty()) aheadName_ = conn_.PrepareAhead(aheadText_, static_cast<int>(params_.size()) + 1);
+    if (aheadName_.empty()) {
+      aheadText_.clear();  // sent as before, waiting for its answer
+    } else {
+      const int64_t id = conn_.ReserveId(table_, conn_.IdentityColumn(table_));
+      if (id == 0) return Step::Failed;
+      const std::string idText = std::to_string(id);
+      std::vector<const char*> values(params_.size() + 1);
+      for (size_t i = 0; i < params_.size(); ++i) values[i] = params_[i] ? params_[i]->c_str() : nullptr;
+      values.back() = idText.c_str();
+      if (!conn_.SendInsert(aheadName_, values)) return Step::Failed;
+      conn_.AheadDone(id);
+      return Step::Done;
+    }
+  }
   if (!result_) {
     std::vector<const char*> values(params_.size());
     for (size_t i = 0; i < params_.size(); ++i) values[i] = params_[i] ? params_[i]->c_str() : nullptr;

@@ -18,8 +18,8 @@
 namespace morvent::test {
 namespace {
 
-// About a quarter of a minute of importing on the server.
-constexpr int kRecords = 20000;
+// Several seconds of importing on the server.
+constexpr int kRecords = 100000;
 
 // Departments S1 部门1 .. Scount 部门count.
 std::string Departments(int count) {
@@ -47,7 +47,10 @@ TEST(ServerStop, AnImportWhoseServerStopsEndsWithOneErrorAndKeepsWhatItReported)
                     "r");
   ASSERT_NE(run, nullptr);
   // Well into the run, several groups of records committed.
-  std::this_thread::sleep_for(std::chrono::seconds(2));
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  while (OutsideCount(ledger, "SELECT count(*) FROM t_Item WHERE FItemClassID = 2") < kRecords / 20 &&
+         std::chrono::steady_clock::now() < deadline)
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
   ASSERT_TRUE(cluster.StopImmediately()) << cluster.Log();
   const int rc = pclose(run);
   const int status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
