@@ -576,8 +576,11 @@ void LedgerStore::RollbackTo() noexcept {
 }
 
 void LedgerStore::JoinOpenRecord() {
+  // A record sent ahead needs no savepoint of its own: when it fails, its
+  // whole window goes back (see BeginAhead).
+  recordAhead_ = ahead_;
   static const StatementKey savepoint("SAVEPOINT r");
-  Borrow(savepoint).Run();
+  if (!recordAhead_) Borrow(savepoint).Run();
   counts_->TakeInto(recordMark_);
   recordOpen_ = true;
   JoinRecord(shared_from_this());
@@ -586,7 +589,7 @@ void LedgerStore::JoinOpenRecord() {
 void LedgerStore::RecordEnds(bool undo) noexcept {
   if (!recordOpen_) return;  // committed or lost since it was opened
   recordOpen_ = false;
-  if (!db_->InTransaction()) return;
+  if (!db_->InTransaction() || recordAhead_) return;
   if (!undo) {
     static const StatementKey release("RELEASE r");
     try {

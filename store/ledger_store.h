@@ -313,6 +313,7 @@ class LedgerStore : public std::enable_shared_from_this<LedgerStore>, public Rec
   void JoinOpenRecord();
   bool recordOpen_ = false;          // the open record's savepoint stands
   bool ahead_ = false;               // between BeginAhead and EndAhead
+  bool recordAhead_ = false;         // the open record was opened ahead
   CountKeeper::Mark aheadMark_;      // the sums at BeginAhead
   CountKeeper::Mark recordMark_;     // the sums when it was opened
   // Before a write that begins outside a transaction: triggers count it.

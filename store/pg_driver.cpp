@@ -602,6 +602,12 @@ class PgConnection final : public DbConnection {
   bool Settle() override {
     if (!pipelined_) return !spoiled_;
     ++roundTrips;
+    if (PQpipelineSync(conn_)) {
+      ++syncs_;
+    } else if (!spoiled_) {
+      Failed(nullptr);
+      spoiled_ = true;
+    }
     Wait wait(*this);
     Take(&wait);
     // Left only when every answer is in; a lost connection has none to give.
@@ -637,14 +643,17 @@ class PgConnection final : public DbConnection {
     sent = sent && PQsendQueryPrepared(conn_, name.c_str(), static_cast<int>(values.size()), values.data(), nullptr,
                                        nullptr, 0);
     ++queries_;
-    sent = sent && PQpipelineSync(conn_);
-    ++syncs_;
     if (!sent) {
       Failed(nullptr);
       spoiled_ = true;
       return false;
     }
-    Take(nullptr);
+    // No sync until Settle: both sides write only when their buffers fill.
+    // Answers are taken now and then, so that the server's never do.
+    if (++sentSinceTake_ == 64) {
+      sentSinceTake_ = 0;
+      Take(nullptr);
+    }
     return true;
   }
   // The insert sent ahead changed its row and made the ID it names.
@@ -734,6 +743,7 @@ class PgConnection final : public DbConnection {
   bool pipelined_ = false;  // the pipeline of inserts sent ahead is open
   bool spoiled_ = false;    // one of them failed: only a rollback goes
   size_t queries_ = 0, syncs_ = 0;  // answers still to come
+  int sentSinceTake_ = 0;
   std::map<std::string, std::vector<int64_t>> reserved_;  // table to IDs taken, last first
   CountKeeper counts_;
   DbFailure failure_;

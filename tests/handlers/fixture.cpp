@@ -59,6 +59,7 @@ RunResult HandlerTest::ImportWith(const std::string& props, int32_t code, const 
   ImportBase imp;
   imp.ImportOneRow = [&](int32_t row, double rate, bool& cancel) {
     r.rows.push_back({row, rate});
+    if (client.atRow) client.atRow(row);
     if (row == client.cancelAtRow) cancel = true;
   };
   imp.Error = [&](const std::string& msg, bool& cancel) {

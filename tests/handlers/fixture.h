@@ -32,10 +32,11 @@ struct RunResult {
 };
 
 // How the client answers: cancel at a progress row (0: never), and whether
-// errors are let pass.
+// errors are let pass; atRow runs in each progress event of an import.
 struct Client {
   int32_t cancelAtRow = 0;
   bool letErrorsPass = false;
+  std::function<void(int32_t row)> atRow;  // told of each progress row
 };
 
 // One stored item as the tests look at it.
