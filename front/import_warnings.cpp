@@ -1,5 +1,6 @@
 #include "front/import_warnings.h"
 
+#include <algorithm>
 #include <functional>
 #include <string_view>
 #include <unordered_map>
@@ -98,32 +99,69 @@ class UnreadKeys {
 };
 
 // A match key met again: within its scope, the first row that gave it.
+// Each record is noted by an 8-byte hash of its key, not a copy of it; the
+// records of a hash met more than once are compared at the end.
 class Duplicates {
  public:
-  Duplicates(const ImportWalk& walk, std::vector<std::string>& out) : walk_(walk), out_(out) {}
+  Duplicates(const ImportWalk& walk, const RecordCollection& records) : walk_(walk), records_(records) {
+    if (!walk_.matchKey.empty()) seen_.reserve(static_cast<size_t>(records.UBound()));
+  }
 
-  void Check(const DataRecord& record, int32_t row) {
+  void Check(const DataRecord& record, int32_t index) {
     if (walk_.matchKey.empty()) return;
+    std::string key;
+    if (KeyOf(record, key)) seen_.push_back({static_cast<uint32_t>(std::hash<std::string>{}(key)), index});
+  }
+
+  // Each warning with the index of the record it is told at, in that order.
+  std::vector<std::pair<int32_t, std::string>> Warnings() {
+    std::vector<std::pair<int32_t, std::string>> out;
+    std::sort(seen_.begin(), seen_.end(),
+              [](const Seen& a, const Seen& b) { return a.hash != b.hash ? a.hash < b.hash : a.index < b.index; });
+    const bool byName = walk_.matchKey == "Name";
+    for (size_t from = 0, to = 0; from < seen_.size(); from = to) {
+      for (to = from + 1; to < seen_.size() && seen_[to].hash == seen_[from].hash;) ++to;
+      if (to - from == 1) continue;
+      std::unordered_map<std::string, int32_t> first;  // key → row, within the hash
+      for (size_t k = from; k < to; ++k) {
+        const DataRecordPtr record = records_.Item(seen_[k].index);
+        std::string key;
+        KeyOf(*record, key);
+        const int32_t row = record->FileRow() > 0 ? record->FileRow() : seen_[k].index;
+        auto [it, isFirst] = first.try_emplace(std::move(key), row);
+        if (isFirst) continue;
+        out.emplace_back(seen_[k].index, "第 " + std::to_string(it->second) + " 条和第 " + std::to_string(row) +
+                                             " 条记录的" + (byName ? "名称" : "代码") + "都是“" +
+                                             Cut(record->GetValue(walk_.matchKey, Variant()).RawText()) +
+                                             "”：后一条记录遇到的是前一条引入的对象，按引入方式保留或覆盖它");
+      }
+    }
+    std::sort(out.begin(), out.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+    return out;
+  }
+
+ private:
+  // The key a record is matched by within its scope; false when it is
+  // refused as blank, or not comparable.
+  bool KeyOf(const DataRecord& record, std::string& key) const {
     const Variant v = record.GetValue(walk_.matchKey, Variant());
-    if (!v.IsText() || TrimBlanks(v.RawText()).empty()) return;  // refused as blank, or not comparable
-    std::string key = v.RawText();
+    if (!v.IsText() || TrimBlanks(v.RawText()).empty()) return false;
+    key = v.RawText();
     if (!walk_.scopeKey.empty()) {
       auto scope = record.Record(walk_.scopeKey);
       const Variant name = scope ? scope->Value("Name") : Variant();
       key = (name.IsText() ? name.RawText() : std::string()) + '\x1f' + key;
     }
-    auto [it, first] = first_.try_emplace(std::move(key), row);
-    if (first) return;
-    const bool byName = walk_.matchKey == "Name";
-    out_.push_back("第 " + std::to_string(it->second) + " 条和第 " + std::to_string(row) + " 条记录的" +
-                   (byName ? "名称" : "代码") + "都是“" + Cut(v.RawText()) +
-                   "”：后一条记录遇到的是前一条引入的对象，按引入方式保留或覆盖它");
+    return true;
   }
 
- private:
+  struct Seen {
+    uint32_t hash;
+    int32_t index;
+  };
   const ImportWalk& walk_;
-  std::vector<std::string>& out_;
-  std::unordered_map<std::string, int32_t> first_;
+  const RecordCollection& records_;
+  std::vector<Seen> seen_;
 };
 
 }  // namespace
@@ -137,16 +175,25 @@ std::string UnreadKeyReason(const std::string& record, const std::string& key) {
 void WarnAboutFile(const ImportWalk& walk, const RecordCollection& records) {
   std::vector<std::string> warnings;
   try {
-    Duplicates duplicates(walk, warnings);
+    Duplicates duplicates(walk, records);
     UnreadKeys unread(walk, warnings);
+    std::vector<int32_t> unreadAt;  // the record each of warnings is told at
     for (int32_t i = records.LBound(); i <= records.UBound(); ++i) {
       const DataRecordPtr record = records.Item(i);
       if (!record) continue;
       const int32_t row = record->FileRow() > 0 ? record->FileRow() : i;
-      duplicates.Check(*record, row);
+      duplicates.Check(*record, i);
       unread.Check(*record, row);
+      unreadAt.resize(warnings.size(), i);
     }
-    for (const auto& w : warnings) ShowWarning(w);
+    // In record order, a record's repeated key before its unread keys.
+    const auto repeated = duplicates.Warnings();
+    size_t d = 0;
+    for (size_t u = 0; u < warnings.size(); ++u) {
+      for (; d < repeated.size() && repeated[d].first <= unreadAt[u]; ++d) ShowWarning(repeated[d].second);
+      ShowWarning(warnings[u]);
+    }
+    for (; d < repeated.size(); ++d) ShowWarning(repeated[d].second);
   } catch (const std::exception& e) {
     // The checks only inform; the import goes on without the rest of them.
     ReportDiagnostic(std::string("检查数据文件时出错：") + e.what());

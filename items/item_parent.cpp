@@ -1,5 +1,7 @@
 #include "items/item_parent.h"
 
+#include <string_view>
+
 #include "context/glfunc.h"
 #include "context/props.h"
 #include "platform/call_scope.h"
@@ -93,26 +95,50 @@ int32_t ParentResolver::PastFailed(int32_t from, const std::string& number) {
   return 0;
 }
 
+namespace {
+uint32_t NumberHash(std::string_view number) { return static_cast<uint32_t>(std::hash<std::string_view>{}(number)); }
+
+// The record's number as GetValue answers it, without noting the read: a
+// lookup must not move what an error of the current record points at.
+bool NumberIs(const DataRecord& record, const std::string& number) {
+  static const std::string kNumber = "Number";
+  for (size_t i = 0; i < record.Size(); ++i)
+    if (record.KeyAt(i) == kNumber) {
+      const Variant v = record.ValueAt(i);
+      return v.IsText() && v.RawText() == number;
+    }
+  return number.empty();  // an absent number reads as ""
+}
+}  // namespace
+
 int32_t ParentResolver::FindInCollection(const std::string& number) {
   if (!collection_) return 0;
   if (!indexed_) {
     indexed_ = true;
     indexUsable_ = true;
-    firstIndex_.clear();
-    firstIndex_.reserve(static_cast<size_t>(collection_->UBound()));
+    numberIndex_.clear();
+    numberIndex_.reserve(static_cast<size_t>(collection_->UBound()));
     static const std::string kNumber = "Number";
     static const Variant kNone = "";
     for (int32_t i = collection_->LBound(); i <= collection_->UBound() && indexUsable_; ++i) {
       Variant v = Must(collection_->Item(i)).GetValue(kNumber, kNone);
       if (v.IsNull()) continue;  // never equal to anything
       if (!v.IsText()) indexUsable_ = false;
-      else firstIndex_.try_emplace(v.RawText(), i);
+      else numberIndex_.emplace_back(NumberHash(v.RawText()), i);
     }
+    if (indexUsable_)
+      std::sort(numberIndex_.begin(), numberIndex_.end());
+    else
+      numberIndex_ = {};
   }
   int32_t found = 0;
   if (indexUsable_) {
-    auto it = firstIndex_.find(number);
-    found = it == firstIndex_.end() ? 0 : it->second;
+    // Same hash, index ascending: the first that holds the number is the
+    // first in the file.
+    const uint32_t h = NumberHash(number);
+    for (auto it = std::lower_bound(numberIndex_.begin(), numberIndex_.end(), std::pair<uint32_t, int32_t>(h, 0));
+         it != numberIndex_.end() && it->first == h && found == 0; ++it)
+      if (NumberIs(Must(collection_->Item(it->second)), number)) found = it->second;
   } else {
     const Variant key(number);
     for (int32_t i = collection_->LBound(); i <= collection_->UBound() && found == 0; ++i)

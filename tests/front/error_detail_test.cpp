@@ -172,6 +172,16 @@ TEST_F(ErrorDetailTest, AMatchKeyGivenTwiceIsNamedWithBothRows) {
        "<Department><Number>D1</Number><Name>一部又一次</Name></Department>\n",
        {"第 1 条和第 3 条记录的代码都是“D1" + twice},
        {.created = 2, .kept = 1}},
+      // In record order, a record's repeated key told before its unread keys.
+      {120, "Department",
+       "<Department><Number>D1</Number><Name>一部</Name></Department>\n"
+       "<Department><Number>D2</Number><Name>二部</Name></Department>\n"
+       "<Department><Number>D1</Number><Name>一部</Name><Manager>李</Manager></Department>\n"
+       "<Department><Number>D2</Number><Name>二部</Name></Department>\n"
+       "<Department><Number>D1</Number><Name>一部</Name></Department>\n",
+       {"第 1 条和第 3 条记录的代码都是“D1" + twice, "第 3 条记录起的键 Manager 不会被引入：只导出，引入时不读取",
+        "第 2 条和第 4 条记录的代码都是“D2" + twice, "第 1 条和第 5 条记录的代码都是“D1" + twice},
+       {.kept = 5}},  // stored by the case above
       {104, "VoucherGroup",
        "<VoucherGroup><Name>记</Name></VoucherGroup>\n<VoucherGroup><Name>记</Name></VoucherGroup>\n",
        {"第 1 条和第 2 条记录的名称都是“记" + twice},
