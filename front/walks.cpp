@@ -363,10 +363,21 @@ bool EntityHandler::RunImportWalk(const ImportWalk& w, const std::string& sFile)
     // that each failure is reported where and as it happened.
     const Tally before = tally;
     OpenRecordWindow();
+    // Whatever leaves the walk in a window leaves nothing of it behind.
+    struct Window {
+      bool open = true;
+      void End(bool undo) {
+        open = false;
+        EndThreadAhead(undo);
+        CloseRecordWindow(undo);
+      }
+      ~Window() {
+        if (open) End(true);
+      }
+    } ahead;
     int32_t next = i, failedAt = 0;
     if (!runAhead(i, next, failedAt)) {
-      EndThreadAhead(true);
-      CloseRecordWindow(true);
+      ahead.End(true);
       tally = before;
       safeUntil = failedAt != 0 ? failedAt : next - 1;
       window = kFirstWindow;
@@ -376,8 +387,7 @@ bool EntityHandler::RunImportWalk(const ImportWalk& w, const std::string& sFile)
     for (int32_t j = i; j < next && !stoppedAt; ++j)
       if (!progress(j)) stoppedAt = j;
     if (stoppedAt == 0 || stoppedAt == next - 1) {
-      EndThreadAhead(false);
-      CloseRecordWindow(false);
+      ahead.End(false);
       CommitDueThreadStores();
       if (stoppedAt) return false;
       window = std::min(window * 2, kLastWindow);
@@ -386,8 +396,7 @@ bool EntityHandler::RunImportWalk(const ImportWalk& w, const std::string& sFile)
     }
     // The client stopped within the window: the records after that one
     // go, and those up to it run again, quietly, as they were told.
-    EndThreadAhead(true);
-    CloseRecordWindow(true);
+    ahead.End(true);
     tally = before;
     stopAfter = safeUntil = stoppedAt;
   }
