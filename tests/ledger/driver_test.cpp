@@ -356,6 +356,7 @@ TEST(ServerDriver, ALostConnectionIsSaidSo) {
 INSTANTIATE_TEST_SUITE_P(Engines, DriverTest, ::testing::ValuesIn(kEngines),
                          [](const auto& info) { return std::string(info.param.name); });
 
+
 }  // namespace
 }  // namespace morvent::test
 
@@ -400,6 +401,53 @@ TEST(ServerDriver, AFailedStatementInsideATransactionUndoesOnlyItself) {
   EXPECT_EQ(q->Next(), DbStatement::Step::Done);
   EXPECT_TRUE(conn->Exec("COMMIT"));
   EXPECT_EQ(OutsideCount(db.Source(), "SELECT count(*) FROM t"), 2);
+}
+
+
+TEST(ServerDriver, InsertsSentAheadNameTheirIdsAndAFailureSpoilsUntilARollback) {
+  if (!TestServer()) GTEST_SKIP() << kNoServer;
+  ServerDatabase db;
+  auto conn = ConnectServer(db.Source());
+  ASSERT_TRUE(conn->Exec("CREATE TABLE t (FID INTEGER PRIMARY KEY, FName TEXT NOT NULL UNIQUE)"));
+  const char* insert = "INSERT INTO t (FName) VALUES (?)";
+  std::unique_ptr<DbStatement> q(conn->Prepare(insert, std::strlen(insert)));
+  ASSERT_TRUE(q);
+  // Each insert is taken as done at once, with the ID it will have.
+  auto send = [&](const char* name) {
+    q->Reset();
+    q->BindText(1, name);
+    EXPECT_EQ(q->Next(), DbStatement::Step::Done) << name;
+    EXPECT_EQ(conn->Changes(), 1);
+    return conn->LastInsertId();
+  };
+  ASSERT_TRUE(conn->Exec("BEGIN"));
+  conn->SendAhead(true);
+  const int64_t x = send("x"), y = send("y");
+  EXPECT_NE(x, y);
+  EXPECT_TRUE(conn->Settle());
+  conn->SendAhead(false);
+  ASSERT_TRUE(conn->Exec("COMMIT")) << conn->LastFailure().message;
+  EXPECT_EQ(OutsideCount(db.Source(), "SELECT FID FROM t WHERE FName = 'x'"), x);
+  EXPECT_EQ(OutsideCount(db.Source(), "SELECT FID FROM t WHERE FName = 'y'"), y);
+
+  // A refused insert is known when the answers are in; until a rollback to
+  // a savepoint before it, every other statement is refused with its words.
+  ASSERT_TRUE(conn->Exec("BEGIN"));
+  ASSERT_TRUE(conn->Exec("SAVEPOINT k"));
+  conn->SendAhead(true);
+  send("a");
+  send("x");
+  send("b");
+  EXPECT_FALSE(conn->Settle());
+  EXPECT_NE(conn->LastFailure().message.find("duplicate key"), std::string::npos) << conn->LastFailure().message;
+  EXPECT_FALSE(conn->Exec("INSERT INTO t (FName) VALUES ('c')"));
+  EXPECT_NE(conn->LastFailure().message.find("duplicate key"), std::string::npos) << conn->LastFailure().message;
+  conn->SendAhead(false);
+  ASSERT_TRUE(conn->Exec("ROLLBACK TO k; RELEASE k")) << conn->LastFailure().message;
+  ASSERT_TRUE(conn->Exec("INSERT INTO t (FName) VALUES ('c')")) << conn->LastFailure().message;
+  ASSERT_TRUE(conn->Exec("COMMIT")) << conn->LastFailure().message;
+  EXPECT_EQ(OutsideCount(db.Source(), "SELECT count(*) FROM t"), 3);
+  EXPECT_EQ(OutsideCount(db.Source(), "SELECT count(*) FROM t WHERE FName IN ('a', 'b')"), 0);
 }
 
 }  // namespace
