@@ -292,6 +292,15 @@ bool EntityHandler::RunImportWalk(const ImportWalk& w, const std::string& sFile)
       return false;
     return !stop;
   };
+  // The current record's import, whole or not at all.
+  auto importCurrent = [&] {
+    // Lookups and parents imported for this record belong to it.
+    RecordScope record;
+    ForgetLastRead();
+    CheckMatchKey(*current, w.matchKey);
+    w.importRecord(current);
+    record.Stored();
+  };
   // Runs record i, its error reported as it fails; false to stop.
   auto runOne = [&](int32_t i) {
     current = collection->Item(i);
@@ -305,12 +314,7 @@ bool EntityHandler::RunImportWalk(const ImportWalk& w, const std::string& sFile)
       bool stored = false;
       const bool goOn = trap.Run([&] {
         RunRecordRetryingConflicts([&] {
-          // Lookups and parents imported for this record belong to it.
-          RecordScope record;
-          ForgetLastRead();
-          CheckMatchKey(*current, w.matchKey);
-          w.importRecord(current);
-          record.Stored();
+          importCurrent();
           stored = true;
         });
       });
@@ -337,11 +341,7 @@ bool EntityHandler::RunImportWalk(const ImportWalk& w, const std::string& sFile)
         if (w.selects && !w.selects(*current)) continue;
         tally.Sync();
         tally.Begin(current.get());
-        RecordScope record;
-        ForgetLastRead();
-        CheckMatchKey(*current, w.matchKey);
-        w.importRecord(current);
-        record.Stored();
+        importCurrent();
       } catch (...) {
         failedAt = i;
         return false;

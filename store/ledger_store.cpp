@@ -600,13 +600,18 @@ void LedgerStore::RecordEnds(bool undo) noexcept {
     }
     return;
   }
+  UndoTo("ROLLBACK TO r; RELEASE r", recordMark_);
+}
+
+bool LedgerStore::UndoTo(const char* rollback, const CountKeeper::Mark& mark) noexcept {
   ++writeEpoch_;
-  if (!db_->Exec("ROLLBACK TO r; RELEASE r")) return;
-  counts_->Back(recordMark_);
-  // The rollback gave the record's IDs back to SQLite; objects or caches
-  // that saw them must never find them naming another object. The floors
-  // take the transaction's highest: the rows still there lie below it too.
+  if (!db_->Exec(rollback)) return false;
+  counts_->Back(mark);
+  // The rollback gave the IDs back to SQLite; objects or caches that saw
+  // them must never find them naming another object. The floors take the
+  // transaction's highest: the rows still there lie below it too.
   RaiseIdFloors();
+  return true;
 }
 
 bool LedgerStore::BeginAhead() noexcept {
@@ -642,13 +647,8 @@ void LedgerStore::EndAhead(bool undo) noexcept {
     }
     return;
   }
-  ++writeEpoch_;
   recordOpen_ = false;
-  if (db_->Exec("ROLLBACK TO k; RELEASE k")) {
-    counts_->Back(aheadMark_);
-    RaiseIdFloors();
-    return;
-  }
+  if (UndoTo("ROLLBACK TO k; RELEASE k", aheadMark_)) return;
   // The connection or the transaction went with what was sent.
   lastFailure_ = db_->LastFailure();
   const std::string reason = LastFailureReason();

@@ -264,6 +264,9 @@ class LedgerStore : public std::enable_shared_from_this<LedgerStore>, public Rec
   void CommitAfterWrite();
   void Begin();
   void RollbackTo() noexcept;
+  // Runs a rollback to a savepoint and comes back to the counts of its
+  // mark; false (nothing else done) when the rollback failed.
+  bool UndoTo(const char* rollback, const CountKeeper::Mark& mark) noexcept;
   // Runs COMMIT; on failure rolls back, forgets the transaction's IDs into
   // the process's floors and answers the reason; empty on success.
   std::string TryCommit() noexcept;

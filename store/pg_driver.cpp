@@ -151,11 +151,12 @@ class PgStatement final : public DbStatement {
  public:
   // columns: the names of the result's columns as the SQL wrote them.
   PgStatement(PgConnection& conn, std::string name, std::string text, int params, bool readOnly, bool control,
-              std::vector<std::string> columns, bool returnsId, std::string aheadText, std::string table)
+              std::vector<std::string> columns, std::string identity, std::string aheadText, std::string table)
       : conn_(conn),
         aheadText_(std::move(aheadText)),
         table_(std::move(table)),
-        returnsId_(returnsId),
+        identity_(std::move(identity)),
+        returnsId_(!identity_.empty()),
         inserts_(StartsWithWord(text, "INSERT")),
         name_(std::move(name)),
         text_(std::move(text)),
@@ -238,8 +239,8 @@ class PgStatement final : public DbStatement {
 
   PgConnection& conn_;
   // The insert's form naming its new ID (InsertNamingId), the name it is
-  // prepared under once it was sent ahead, and its table.
-  std::string aheadText_, aheadName_, table_;
+  // prepared under once it was sent ahead, its table and identity column.
+  std::string aheadText_, aheadName_, table_, identity_;
   bool returnsId_;  // RETURNING the new row's ID was added
   bool inserts_;
   std::string name_;
@@ -264,23 +265,8 @@ class PgConnection final : public DbConnection {
     std::string text = ServerSql(std::string_view(sql, size));
     // An insert into a table with an identity column says the new ID, so
     // that LastInsertId costs no trip of its own.
-    const std::string identity = IdentityOf(text);
     std::string table;
-    if (!identity.empty()) {
-      static const std::regex into(R"(^\s*INSERT\s+INTO\s+([A-Za-z_]\w*))", std::regex::icase);
-      std::smatch m;
-      if (std::regex_search(text, m, into)) table = m[1].str();
-    }
-    std::string aheadText;
-    if (!identity.empty()) {
-      int largest = 0;
-      for (size_t i = 0; i + 1 < text.size(); ++i)
-        if (text[i] == '$' && std::isdigit(static_cast<unsigned char>(text[i + 1])))
-          largest = std::max(largest, std::atoi(text.c_str() + i + 1));
-      aheadText = InsertNamingId(text, identity, largest + 1);
-    }
-    if (!identity.empty()) text += " RETURNING " + identity;
-    const std::string name = "m" + std::to_string(++statements_);
+    const std::string identity = IdentityOf(text, table);
     // The server infers each parameter's type from where it stands; one the
     // text never uses (SQLite binds those freely) is text.
     std::vector<Oid> types;
@@ -290,6 +276,9 @@ class PgConnection final : public DbConnection {
       if (n > types.size()) types.resize(n, kText);
       types[n - 1] = 0;
     }
+    std::string aheadText = InsertNamingId(text, identity, static_cast<int>(types.size()) + 1);
+    if (!identity.empty()) text += " RETURNING " + identity;
+    const std::string name = "m" + std::to_string(++statements_);
     // Text the server refuses spoils an open transaction as a failed
     // statement does.
     const bool guard = Open();
@@ -319,7 +308,7 @@ class PgConnection final : public DbConnection {
     if (params < 0) return nullptr;
     const bool readOnly = StartsWithWord(view, "SELECT") || StartsWithWord(view, "VALUES");
     if (!identity.empty()) columns.clear();  // as the insert has none
-    return new PgStatement(*this, name, text, params, readOnly, IsControl(view), std::move(columns), !identity.empty(),
+    return new PgStatement(*this, name, text, params, readOnly, IsControl(view), std::move(columns), identity,
                            std::move(aheadText), std::move(table));
   }
   bool Exec(const char* sql) override {
@@ -375,13 +364,13 @@ class PgConnection final : public DbConnection {
     if (lastIdKnown_) lastId_ = std::strtoll(PQgetvalue(r, PQntuples(r) - 1, 0), nullptr, 10);
   }
   // The identity column of the table an INSERT (without its own RETURNING
-  // or ON CONFLICT) fills, or empty.
-  std::string IdentityOf(const std::string& sql) {
+  // or ON CONFLICT) fills, or empty; table: the table's name (lower case).
+  std::string IdentityOf(const std::string& sql, std::string& table) {
     static const std::regex insert(R"(^\s*INSERT\s+INTO\s+([A-Za-z_]\w*))", std::regex::icase);
     static const std::regex other(R"(\b(RETURNING|ON\s+CONFLICT)\b)", std::regex::icase);
     std::smatch m;
     if (!std::regex_search(sql, m, insert) || std::regex_search(sql, other)) return "";
-    std::string table = m[1].str();
+    table = m[1].str();
     for (char& c : table) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     if (auto it = identity_.find(table); it != identity_.end()) return it->second;
     if (!Ready(false)) return "";
@@ -698,11 +687,6 @@ class PgConnection final : public DbConnection {
     PQclear(r);
     return ok ? name : "";
   }
-  const std::string& IdentityColumn(const std::string& table) {
-    std::string lower = table;
-    for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return identity_[lower];
-  }
 
  private:
   static constexpr int kReserveIds = 256;
@@ -770,7 +754,7 @@ DbStatement::Step PgStatement::Next() {
     if (aheadName_.empty()) {
       aheadText_.clear();  // sent as before, waiting for its answer
     } else {
-      const int64_t id = conn_.ReserveId(table_, conn_.IdentityColumn(table_));
+      const int64_t id = conn_.ReserveId(table_, identity_);
       if (id == 0) return Step::Failed;
       const std::string idText = std::to_string(id);
       std::vector<const char*> values(params_.size() + 1);
