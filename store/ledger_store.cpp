@@ -590,17 +590,20 @@ void LedgerStore::RecordEnds(bool undo) noexcept {
   if (!recordOpen_) return;  // committed or lost since it was opened
   recordOpen_ = false;
   if (!db_->InTransaction() || recordAhead_) return;
-  if (!undo) {
-    static const StatementKey release("RELEASE r");
-    try {
-      Borrow(release).Run();
-    } catch (...) {
-      // A savepoint that cannot be released stays inside the transaction,
-      // which the next commit takes whole.
-    }
-    return;
+  static const StatementKey release("RELEASE r");
+  if (!undo)
+    Keep(release);
+  else
+    UndoTo("ROLLBACK TO r; RELEASE r", recordMark_);
+}
+
+void LedgerStore::Keep(const StatementKey& release) noexcept {
+  try {
+    Borrow(release).Run();
+  } catch (...) {
+    // A savepoint that cannot be released stays inside the transaction,
+    // which the next commit takes whole.
   }
-  UndoTo("ROLLBACK TO r; RELEASE r", recordMark_);
 }
 
 bool LedgerStore::UndoTo(const char* rollback, const CountKeeper::Mark& mark) noexcept {
@@ -638,13 +641,9 @@ void LedgerStore::EndAhead(bool undo) noexcept {
   if (!ahead_) return;
   ahead_ = false;
   db_->SendAhead(false);
+  static const StatementKey release("RELEASE k");
   if (!undo) {
-    static const StatementKey release("RELEASE k");
-    try {
-      Borrow(release).Run();
-    } catch (...) {
-      // Left standing, the savepoint goes with the next commit.
-    }
+    Keep(release);
     return;
   }
   recordOpen_ = false;

@@ -267,6 +267,9 @@ class LedgerStore : public std::enable_shared_from_this<LedgerStore>, public Rec
   // Runs a rollback to a savepoint and comes back to the counts of its
   // mark; false (nothing else done) when the rollback failed.
   bool UndoTo(const char* rollback, const CountKeeper::Mark& mark) noexcept;
+  // Releases a savepoint, keeping its work; one that cannot be released
+  // stays, and the next commit takes it whole.
+  void Keep(const StatementKey& release) noexcept;
   // Runs COMMIT; on failure rolls back, forgets the transaction's IDs into
   // the process's floors and answers the reason; empty on success.
   std::string TryCommit() noexcept;
