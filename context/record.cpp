@@ -218,20 +218,7 @@ struct Reads {
 thread_local Reads lastRead;
 }  // namespace
 
-Variant DataRecord::Value(const std::string& key) const {
-  if (packedCount_) {
-    const Slot* s = FindPacked(key);
-    if (!s) return Variant();
-    lastRead.Note(this, SlotIndex(s));
-    return s->Get();
-  }
-  for (size_t i = 0; i < plain_.size(); ++i)
-    if (plain_[i].first == key) {
-      lastRead.Note(this, static_cast<uint32_t>(i));
-      return plain_[i].second;
-    }
-  return Variant();
-}
+Variant DataRecord::Value(const std::string& key) const { return GetValue(key, Variant()); }
 
 void DataRecord::SetValue(const std::string& key, const Variant& value) {
   if (packedCount_) Unpack();
