@@ -8,7 +8,6 @@
 #include <fstream>
 #include <nlohmann/json.hpp>
 #include <optional>
-#include <regex>
 #include <unordered_map>
 
 #include "datafile/xml_reader.h"
@@ -82,9 +81,17 @@ void JsonRecords(std::string& out, const nlohmann::json& array) {
 
 // "meaning | type" or "meaning | type | 必填": the second header row, by
 // its shape, so that one written under other words still is one.
-bool IsDescription(const std::string& text) {
-  static const std::regex shape(R"(.* \| (文本|代码|数字|0/1|JSON|日期)( \| 必填)?)");
-  return std::regex_match(text, shape);
+// Matched by hand: a regular expression's ".*" recursed once per character
+// of the meaning, and a long one overflowed the stack.
+bool IsDescription(std::string_view text) {
+  constexpr std::string_view required = " | 必填";
+  if (text.ends_with(required)) text.remove_suffix(required.size());
+  for (std::string_view type : {"文本", "代码", "数字", "0/1", "JSON", "日期"}) {
+    const size_t tail = type.size() + 3;
+    if (text.size() >= tail && text.ends_with(type) && text.substr(text.size() - tail, 3) == " | ")
+      return text.substr(0, text.size() - tail).find_first_of("\r\n") == std::string_view::npos;
+  }
+  return false;
 }
 
 bool ValidKey(const std::string& key) {
@@ -281,14 +288,22 @@ void Read(const std::string& dataFile, const std::string& schemaFile, const std:
   xml.InputXML(collection, temp.path(), schemaFile, elementName, text);
   if (text.empty()) return;
   // The temporary file's line n holds record n - 2.
-  for (size_t at; (at = text.find(temp.path())) != std::string::npos;) text.replace(at, temp.path().size(), dataFile);
-  std::smatch m;
-  if (std::regex_search(text, m, std::regex("第 ([0-9]+) 行："))) {
-    const long line = std::atol(m[1].str().c_str());
+  for (size_t at = 0; (at = text.find(temp.path(), at)) != std::string::npos; at += dataFile.size())
+    text.replace(at, temp.path().size(), dataFile);
+  // The first "第 N 行：" names the temporary file's line: the sheet's row
+  // stands there instead.
+  constexpr std::string_view open = "第 ", close = " 行：";
+  for (size_t at = 0; (at = text.find(open, at)) != std::string::npos; at += open.size()) {
+    const size_t digits = at + open.size();
+    size_t end = digits;
+    while (end < text.size() && end - digits < 10 && std::isdigit(static_cast<unsigned char>(text[end]))) ++end;
+    if (end == digits || text.compare(end, close.size(), close) != 0) continue;
+    const long line = std::atol(text.substr(digits, end - digits).c_str());
     const std::string where = line >= 3 && static_cast<size_t>(line - 2) <= kept.sheetRow.size()
                                   ? "第 " + std::to_string(kept.sheetRow[line - 3]) + " 行："
                                   : "";
-    text = m.prefix().str() + where + m.suffix().str();
+    text.replace(at, end + close.size() - at, where);
+    break;
   }
   errorText = text;
 }

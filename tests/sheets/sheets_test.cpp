@@ -189,6 +189,11 @@ TEST(SheetCsv, ImportErrorsNameRowAndColumn) {
   const std::string error = Read(dir.file("a.csv"), "Account", records);
   EXPECT_EQ(error.substr(0, error.find("（", error.find("ItemClass）") + 12)),
             "读取数据文件 " + dir.file("a.csv") + " 出错：第 2 行 B 列（ItemClass）：不是有效的记录列表");
+  // What the data-file reader finds names the sheet's row, past blank rows.
+  WriteFile(dir.file("a.csv"), "Number,Name,ItemClass\r\n,,\r\n,,\r\n1002,银行,\"[{\"\"Bogus\"\":\"\"1\"\"}]\"\r\n");
+  EXPECT_EQ(Read(dir.file("a.csv"), "Account", records),
+            "读取数据文件 " + dir.file("a.csv") +
+                " 出错：第 4 行：元素 Record 中有未知的键 Bogus：接口定义文件中没有这个键（键名区分大小写）");
 }
 
 TEST(SheetCsv, RowsBecomeTheRecordsOfADataFile) {
@@ -212,6 +217,17 @@ TEST(SheetCsv, RowsBecomeTheRecordsOfADataFile) {
   ASSERT_EQ(Read(f, "Customer", records), "");
   ASSERT_EQ(records->UBound(), 1);
   EXPECT_EQ(Describe(Variant(records->Item(1))), "{Name=\"丙 | 文本\",Number=\"003\",}");
+  // A long text in that row is judged by its shape too, not by a
+  // recursion as deep as the text is long.
+  const std::string meaning(200000, 'x');
+  WriteFile(f, "Name,Number\r\n" + meaning + " | 文本 | 必填," + meaning + " | 代码\r\n丁,004\r\n");
+  ASSERT_EQ(Read(f, "Customer", records), "");
+  ASSERT_EQ(records->UBound(), 1);
+  EXPECT_EQ(Describe(Variant(records->Item(1))), "{Name=\"丁\",Number=\"004\",}");
+  // A line break ends the meaning's shape, as it always did.
+  WriteFile(f, "Name,Number\r\n\"a\nb | 文本\",005\r\n");
+  ASSERT_EQ(Read(f, "Customer", records), "");
+  EXPECT_EQ(records->UBound(), 1);
 }
 
 TEST(SheetFiles, RecordsComeBackFromCsvAndXlsxAsWritten) {
