@@ -10,7 +10,7 @@ root="$(cd "$(dirname "$0")/.." && pwd)"
 seconds="${1:-60}"
 shift || true
 harnesses=("$@")
-((${#harnesses[@]})) || harnesses=(props_fuzz reader_fuzz variant_fuzz import_fuzz limits_fuzz)
+((${#harnesses[@]})) || harnesses=(props_fuzz reader_fuzz variant_fuzz import_fuzz limits_fuzz sheets_fuzz)
 
 # clang and its libFuzzer and sanitizer runtimes come with the others.
 bash "$root/scripts/setup.sh"

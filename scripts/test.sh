@@ -18,7 +18,7 @@ slowest() {
 status=0
 (cd "$dir" && ctest --output-on-failure -j"$(nproc)") | tee "$dir/ctest.out" || status=$?
 if [ "$status" -eq 0 ]; then
-  # Every fuzz harness (five) for 24 seconds under the sanitizers; a crash fails.
+  # Every fuzz harness (six) for 24 seconds under the sanitizers; a crash fails.
   bash "$root/scripts/fuzz.sh" 24 || status=$?
 fi
 if [ "$status" -eq 0 ]; then
