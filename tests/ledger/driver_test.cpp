@@ -8,6 +8,8 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <random>
+#include <regex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -287,6 +289,38 @@ TEST(ServerSource, PasswordNeverShows) {
       {"host=db dbname=ledger", "host=db dbname=ledger"},
   };
   for (const auto& [given, shown] : cases) EXPECT_EQ(MaskPassword(given), shown) << given;
+}
+
+// The rules above as regular expressions, which the driver used until a
+// long Data Source overflowed the stack through them; short strings of the
+// pieces that matter must read the same by hand.
+TEST(ServerSource, ReadsAsTheRegularExpressionsDidAndLongStringsNeitherCrashNorShow) {
+  const std::regex server(
+      R"(^\s*(postgres(ql)?://.*|(host|hostaddr|port|dbname|user|password|service|sslmode|connect_timeout)\s*=.*)$)",
+      std::regex::icase);
+  const std::regex userInfo(R"(^(\s*postgres(?:ql)?://[^:/@?#]*:)[^@/?#]*@)", std::regex::icase);
+  const std::regex param(R"(([?&]password=)[^&#]*)", std::regex::icase);
+  const std::regex key(R"((\bpassword\s*=\s*)('(?:[^'\\]|\\.)*'?|\S*))", std::regex::icase);
+  auto oracleMask = [&](const std::string& c) {
+    std::string m = std::regex_replace(c, userInfo, "$1***@");
+    if (std::regex_match(c, server) && m.find("://") != std::string::npos) return std::regex_replace(m, param, "$1***");
+    return std::regex_replace(m, key, "$1***");
+  };
+  const char* pieces[] = {"postgres", "postgresql", "://", "PassWord", "password", "host", "hostaddr", "dbname",
+                          "=",        " ",          "\n",  "'",        "\\",      "?",    "&",        "#",
+                          "@",        ":",          "/",   "a",        "_",        "x y"};
+  std::mt19937 random(7);
+  for (int n = 0; n < 20000; ++n) {
+    std::string c;
+    for (int k = static_cast<int>(random() % 9); k >= 0; --k) c += pieces[random() % std::size(pieces)];
+    ASSERT_EQ(IsServerSource(c), std::regex_match(c, server)) << c;
+    ASSERT_EQ(MaskPassword(c), oracleMask(c)) << c;
+  }
+  const std::string secret(1 << 20, 's');
+  EXPECT_TRUE(IsServerSource("postgresql://u:" + secret + "@h/db"));
+  EXPECT_EQ(MaskPassword("postgresql://u:" + secret + "@h/db"), "postgresql://u:***@h/db");
+  EXPECT_EQ(MaskPassword("host=h password=" + secret), "host=h password=***");
+  EXPECT_FALSE(IsServerSource("/tmp/" + secret + ".db"));
 }
 
 TEST(ServerSource, ConnectionFailureNamesTheServerWithoutThePassword) {
