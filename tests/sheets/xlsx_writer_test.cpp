@@ -179,6 +179,39 @@ TEST(SheetXlsxWriter, ATextOverTheCellLimitIsRefusedAndNothingIsLeft) {
   EXPECT_EQ(FilesIn(dir.path()), std::vector<std::string>{});
 }
 
+// A collection inside a nested record ("AcctID.ItemClass") is a column of
+// its own, and the sheet carries it as a data file does.
+TEST(SheetFiles, CollectionsOfNestedRecordsComeBack) {
+  TempDir dir;
+  auto items = std::make_shared<RecordCollection>();
+  items->Add(Rec({{"Name", Variant("物料")}, {"Number", Variant("004")}}));
+  items->Add(Rec({{"Name", Variant("部门")}, {"Number", Variant("002")}}));
+  auto account = Rec({{"Number", Variant("1403")}, {"ItemClass", Variant(items)}});
+  auto list = std::make_shared<RecordCollection>();
+  list->Add(Rec({{"Number", Variant("01.01")}, {"AcctID", Variant(account)}}));
+  for (const std::string file : {"m.xlsx", "m.csv"}) {
+    SCOPED_TRACE(file);
+    const std::string schema = SourceSchemaDir() + "/SchemaMaterial.xml";
+    sheets::SheetFileWriter writer;
+    std::string error;
+    writer.OutputXML(list, dir.file(file), schema, "Material", error);
+    ASSERT_EQ(error, "");
+    sheets::SheetFileReader reader;
+    RecordCollectionPtr back;
+    reader.InputXML(back, dir.file(file), schema, "Material", error);
+    ASSERT_EQ(error, "");
+    ASSERT_EQ(back->UBound(), 1);
+    auto acct = back->Item(1)->Value("AcctID").As<DataRecord>();
+    ASSERT_TRUE(acct);
+    EXPECT_EQ(acct->Value("Number").ToText(), "1403");
+    auto classes = acct->Has("ItemClass") ? acct->Value("ItemClass").As<RecordCollection>() : nullptr;
+    ASSERT_TRUE(classes);
+    ASSERT_EQ(classes->UBound(), 2);
+    EXPECT_EQ(classes->Item(1)->Value("Name").ToText(), "物料");
+    EXPECT_EQ(classes->Item(2)->Value("Number").ToText(), "002");
+  }
+}
+
 TEST(SheetXlsxWriter, AWriteThatFailsLeavesTheTargetAsItWasAndNoFileBeside) {
   TempDir dir;
   const std::string target = dir.file("t.xlsx");
