@@ -202,8 +202,11 @@ class XlsxWriter : public SheetWriter {
     }
   }
   void Sheet(const std::string& name, const std::vector<Column>& columns, bool errorColumn) override {
-    sheet_ = workbook_add_worksheet(workbook_, name.c_str());
-    if (!sheet_) throw SheetError("无法写入文件 " + path_ + "（工作表 " + name + "）");
+    sheet_ = nullptr;  // no rows for a sheet not made whole
+    lxw_worksheet* sheet = workbook_add_worksheet(workbook_, name.c_str());
+    if (!sheet) throw SheetError("无法写入文件 " + path_ + "（工作表 " + name + "）");
+    sheets_.push_back({sheet, "xl/worksheets/sheet" + std::to_string(++parts_) + ".xml", std::make_unique<SheetRows>(path_)});
+    sheet_ = sheet;
     kinds_.clear();
     for (const auto& c : columns) kinds_.push_back(c.IsCode() ? Kind::kCode : c.type == "日期" ? Kind::kDate : Kind::kOther);
     row_ = 0;
@@ -227,7 +230,6 @@ class XlsxWriter : public SheetWriter {
     // it always was.
     lxw_format_get_xf_index(bold_);
     lxw_format_get_xf_index(note_);
-    sheets_.push_back({sheet_, "xl/worksheets/sheet" + std::to_string(++parts_) + ".xml", std::make_unique<SheetRows>(path_)});
   }
   void Add(const Row& row) override { Write(row, nullptr); }
   void Notes(const std::string& name, const std::vector<std::string>& lines) override {
