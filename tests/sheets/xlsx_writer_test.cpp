@@ -232,7 +232,32 @@ TEST(SheetXlsxWriter, AWriteThatFailsLeavesTheTargetAsItWasAndNoFileBeside) {
     });
   });
   EXPECT_EQ(error, "无法写入文件 " + target + "（Zip generic error ZIP_ERRNO while creating the xlsx file.）");
-  EXPECT_EQ(ReadFile(target), "old");
+  EXPECT_TRUE(ReadFile(target) == "old") << "the target was replaced";
+  EXPECT_EQ(FilesIn(dir.path()), std::vector<std::string>{"t.xlsx"});
+}
+
+// Rows that outgrow the file-size limit where they wait (the workbook they
+// make would fit under it) fail the write instead of cutting the sheet short.
+TEST(SheetXlsxWriter, RowsThatCannotAllBeKeptFailTheWriteInsteadOfCuttingTheSheet) {
+  TempDir dir;
+  const std::string target = dir.file("t.xlsx");
+  WriteFile(target, "old");
+  constexpr rlim_t kLimit = 300000;
+  const std::string error = InChild([&] {
+    signal(SIGXFSZ, SIG_IGN);
+    rlimit r{kLimit, kLimit};
+    setrlimit(RLIMIT_FSIZE, &r);
+    return ErrorOfStd([&] {
+      auto writer = sheets::OpenSheetWriter(target);
+      writer->Sheet("S", {TextColumn("A")});
+      std::string text;
+      for (int i = 0; i < 100; ++i) text += "客户";
+      for (int i = 0; i < 2000; ++i) writer->Add({Cell{text, true}});
+      writer->Close();
+    });
+  });
+  EXPECT_EQ(error, "无法写入文件 " + target + "（File too large）");
+  EXPECT_TRUE(ReadFile(target) == "old") << "the target was replaced";
   EXPECT_EQ(FilesIn(dir.path()), std::vector<std::string>{"t.xlsx"});
 }
 
