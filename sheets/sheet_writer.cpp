@@ -265,7 +265,7 @@ class XlsxWriter : public SheetWriter {
  private:
   // Data rows go to our own cell writer, with the formats libxlsxwriter
   // numbered for styles.xml.
-  void Add(const Row& row, SheetRows& out) {
+  void DataRow(const Row& row, SheetRows& out) {
     out.Start(row_);
     for (size_t i = 0; i < row.size(); ++i) {
       const Cell& cell = row[i];
@@ -299,35 +299,23 @@ class XlsxWriter : public SheetWriter {
   void Write(const Row& row, lxw_format* format) {
     if (!sheet_) throw SheetError("无法写入文件 " + path_);
     if (row_ >= LXW_ROW_MAX) throw SheetError("记录太多，一张工作表容纳不下：" + path_);
-    if (!format) {
-      Add(row, *sheets_.back().rows);
-      ++row_;
-      return;
-    }
+    if (format)
+      Header(row, format);
+    else
+      DataRow(row, *sheets_.back().rows);
+    ++row_;
+  }
+  // A header row, through libxlsxwriter.
+  void Header(const Row& row, lxw_format* format) {
     for (size_t i = 0; i < row.size(); ++i) {
       const Cell& cell = row[i];
       if (!cell.present) continue;
       const auto col = static_cast<lxw_col_t>(i);
-      const Kind kind = format || i >= kinds_.size() ? Kind::kOther : kinds_[i];
-      double value = 0;
-      lxw_datetime date;
-      lxw_error e;
-      lxw_format* f = format ? format : kind == Kind::kCode ? text_ : nullptr;
-      if (cell.null)
-        e = worksheet_write_formula_str(sheet_, row_, col, "=NA()", f, "#N/A");
-      else if (cell.text.empty())
-        e = worksheet_write_blank(sheet_, row_, col, emptyText_);
-      else if (kind == Kind::kDate && DateOf(cell.text, date))
-        e = worksheet_write_datetime(sheet_, row_, col, &date, cell.text.size() == 10 ? date_ : dateTime_);
-      else if (!format && kind != Kind::kCode && CanonicalNumber(cell.text, value))
-        e = worksheet_write_number(sheet_, row_, col, value, nullptr);
-      else if (cell.text.find("_x") == std::string::npos)
-        e = worksheet_write_string(sheet_, row_, col, cell.text.c_str(), f);
+      if (cell.text.empty())
+        Check(worksheet_write_blank(sheet_, row_, col, emptyText_), path_);
       else
-        e = worksheet_write_string(sheet_, row_, col, KeepLiteral(cell.text).c_str(), f);
-      Check(e, path_);
+        Check(worksheet_write_string(sheet_, row_, col, KeepLiteral(cell.text).c_str(), format), path_);
     }
-    ++row_;
   }
 
   // How a column's texts are written, looked up once a sheet.
