@@ -251,7 +251,11 @@ class XlsxWriter : public SheetWriter {
       const uint32_t firstCol = std::min<uint32_t>(s.sheet->dim_colmin, s.rows->FirstCol());
       const uint32_t lastCol = std::max<uint32_t>(s.sheet->dim_colmax, s.rows->LastCol());
       std::string range = ColumnLetter(firstCol) + std::to_string(firstRow + 1);
-      if (firstRow != lastRow || firstCol != lastCol) range += ":" + ColumnLetter(lastCol) + std::to_string(lastRow + 1);
+      if (firstRow != lastRow || firstCol != lastCol) {
+        range += ':';
+        range += ColumnLetter(lastCol);
+        range += std::to_string(lastRow + 1);
+      }
       spliced.push_back({s.part, s.rows.get(), range});
     }
     lxw_error e = workbook_close(workbook_);
