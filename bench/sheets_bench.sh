@@ -2,9 +2,11 @@
 # XLSX beside XML for N customers (default 100,000) through the tool: export
 # of a ledger holding them to each format, and import of each file into a
 # new ledger, with wall time and peak memory (GNU time). Usage:
-#   bench/sheets_bench.sh [BIN_DIR] [N]
+#   bench/sheets_bench.sh [BIN_DIR] [N] [RUNS] [OTHER_BIN_DIR]
 # Runs in a temporary folder removed at the end; prints one line per step
-# and the XLSX/XML ratios.
+# and the XLSX/XML ratios. With OTHER_BIN_DIR, every step runs with that
+# build's tool too, in turn with the first, and its lines and ratios follow
+# ("before").
 set -euo pipefail
 bin="${1:-$(cd "$(dirname "$0")/.." && pwd)/build/bin}"
 n="${2:-100000}"
@@ -12,6 +14,9 @@ runs="${3:-3}"
 work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
 tool="$bin/morvent"
+other="${4:-}"
+tools=("$tool") tags=("")
+[ -n "$other" ] && tools+=("$other/morvent") tags+=("_before")
 export MORVENT_HOME="$work"
 cp "$bin"/Schema*.xml "$work"/
 
@@ -44,20 +49,26 @@ once() {
 show() {
   local name="${1//-/_}" best wall kib
   best="best_$name" wall="wall_$name" kib="kib_$name"
-  printf '%-12s %8.2f s wall %8.2f s cpu %8d KiB\n' "$1" "${!wall}" "${!best}" "${!kib}"
+  printf '%-19s %8.2f s wall %8.2f s cpu %8d KiB\n' "$1" "${!wall}" "${!best}" "${!kib}"
 }
 
 "$tool" ledger init "$work/src.db" --acct-type QY 2>/dev/null
 "$tool" import --quiet --ledger "$work/src.db" --type 客户 --file "$work/seed.xml" 2>/dev/null
 for ((r = 0; r < runs; r++)); do
-  rm -f "$work/c.xml" "$work/c.xlsx" "$work"/[ab].db
-  once export-xml "$tool" export --quiet --ledger "$work/src.db" --type 客户 --file "$work/c.xml"
-  once export-xlsx "$tool" export --quiet --ledger "$work/src.db" --type 客户 --file "$work/c.xlsx"
-  "$tool" ledger init "$work/a.db" --acct-type QY 2>/dev/null
-  "$tool" ledger init "$work/b.db" --acct-type QY 2>/dev/null
-  once import-xml "$tool" import --quiet --ledger "$work/a.db" --type 客户 --file "$work/c.xml"
-  once import-xlsx "$tool" import --quiet --ledger "$work/b.db" --type 客户 --file "$work/c.xlsx"
+  for k in "${!tools[@]}"; do
+    t="${tools[$k]}" g="${tags[$k]}"
+    rm -f "$work/c$g.xml" "$work/c$g.xlsx" "$work"/[ab].db
+    once "export-xml$g" "$t" export --quiet --ledger "$work/src.db" --type 客户 --file "$work/c$g.xml"
+    once "export-xlsx$g" "$t" export --quiet --ledger "$work/src.db" --type 客户 --file "$work/c$g.xlsx"
+    "$t" ledger init "$work/a.db" --acct-type QY 2>/dev/null
+    "$t" ledger init "$work/b.db" --acct-type QY 2>/dev/null
+    once "import-xml$g" "$t" import --quiet --ledger "$work/a.db" --type 客户 --file "$work/c$g.xml"
+    once "import-xlsx$g" "$t" import --quiet --ledger "$work/b.db" --type 客户 --file "$work/c$g.xlsx"
+  done
 done
-for s in export-xml export-xlsx import-xml import-xlsx; do show $s; done
-ls -l "$work/c.xml" "$work/c.xlsx" | awk '{print $5, $9}' | sed "s|$work/||"
-python3 -c "print('cpu, best of $runs: export xlsx/xml = %.2f, import xlsx/xml = %.2f' % ($best_export_xlsx / $best_export_xml, $best_import_xlsx / $best_import_xml))"
+for g in "${tags[@]}"; do
+  for s in export-xml export-xlsx import-xml import-xlsx; do show "$s$g"; done
+  ls -l "$work/c$g.xml" "$work/c$g.xlsx" | awk '{print $5, $9}' | sed "s|$work/||"
+  x="best_export_xlsx$g" y="best_export_xml$g" u="best_import_xlsx$g" v="best_import_xml$g"
+  python3 -c "print('cpu, best of $runs${g:+ ($g)}: export xlsx/xml = %.2f, import xlsx/xml = %.2f' % (${!x} / ${!y}, ${!u} / ${!v}))"
+done

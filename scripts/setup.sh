@@ -5,9 +5,10 @@ packages=(build-essential cmake pkg-config libxml2-dev libxml2-utils libsqlite3-
           libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev nlohmann-json3-dev
           locales clang libclang-rt-14-dev ccache
           libpq-dev postgresql postgresql-common libxlsxwriter-dev libzip-dev libcsv-dev
-          python3-dev pybind11-dev python3-pytest libjemalloc-dev)
+          python3-dev pybind11-dev python3-pytest python3-openpyxl libjemalloc-dev)
 # locales for the decimal-comma test, clang for scripts/fuzz.sh, ccache for rebuilds, the server for the
-# server ledger's tests; xlsxwriter, zip and csv for spreadsheets; Python, pybind11 and pytest for the Python package;
+# server ledger's tests; xlsxwriter, zip and csv for spreadsheets; Python, pybind11 and pytest for the Python package,
+# openpyxl to read our workbooks as another program does;
 # jemalloc for the tool's allocations
 missing=()
 # httplib for `morvent serve`; chromium with its driver, selenium and a Chinese font for the page's browser test

@@ -360,7 +360,14 @@ class RowMaker {
  private:
   static void Fill(const Variant& v, const Column& c, Cell& cell) {
     if (!c.collection) return Flatten(v, c.path, 1, cell);
-    auto items = v.As<RecordCollection>();
+    // A nested record's collection ("AcctID.ItemClass") is found through it.
+    Variant at = v;
+    for (size_t d = 1; d < c.path.size(); ++d) {
+      auto r = at.As<DataRecord>();
+      if (!r || !r->Has(c.path[d])) return;
+      at = r->Value(c.path[d]);
+    }
+    auto items = at.As<RecordCollection>();
     if (!items) return;
     nlohmann::ordered_json array = nlohmann::ordered_json::array();
     for (int32_t k = items->LBound(); k <= items->UBound(); ++k)

@@ -1,8 +1,12 @@
 // CSV written by hand (quoting is all RFC 4180 asks of a writer); XLSX by
-// libxlsxwriter in its constant-memory mode.
+// libxlsxwriter in its constant-memory mode, but for the data rows, which
+// go through our own cell writer and are spliced into its workbook at Close
+// (libxlsxwriter's per-cell printf and fixed deflate level cost four times
+// the XML export).
 #include <unistd.h>
 #include <xlsxwriter.h>
 
+#include <algorithm>
 #include <charconv>
 #include <cstdio>
 #include <filesystem>
@@ -10,7 +14,9 @@
 #include <utility>
 
 #include "datafile/target_file.h"
+#include "sheets/sheet_rows.h"
 #include "sheets/table.h"
+#include "sheets/workbook_splice.h"
 
 namespace morvent::sheets {
 
@@ -188,16 +194,19 @@ class XlsxWriter : public SheetWriter {
     format_set_font_color(note_, LXW_COLOR_GRAY);
   }
   ~XlsxWriter() override {
-    if (workbook_) {
-      // Closing is the only way to free it; the half-made file goes.
-      workbook_close(workbook_);
+    // Closing is the only way to free it; the half-made file goes.
+    if (workbook_) workbook_close(workbook_);
+    if (!published_) {
       std::error_code ec;
       fs::remove(temp_, ec);
     }
   }
   void Sheet(const std::string& name, const std::vector<Column>& columns, bool errorColumn) override {
-    sheet_ = workbook_add_worksheet(workbook_, name.c_str());
-    if (!sheet_) throw SheetError("无法写入文件 " + path_ + "（工作表 " + name + "）");
+    sheet_ = nullptr;  // no rows for a sheet not made whole
+    lxw_worksheet* sheet = workbook_add_worksheet(workbook_, name.c_str());
+    if (!sheet) throw SheetError("无法写入文件 " + path_ + "（工作表 " + name + "）");
+    sheets_.push_back({sheet, "xl/worksheets/sheet" + std::to_string(++parts_) + ".xml", std::make_unique<SheetRows>(path_)});
+    sheet_ = sheet;
     kinds_.clear();
     for (const auto& c : columns) kinds_.push_back(c.IsCode() ? Kind::kCode : c.type == "日期" ? Kind::kDate : Kind::kOther);
     row_ = 0;
@@ -217,54 +226,100 @@ class XlsxWriter : public SheetWriter {
     Write(keys, bold_);
     Write(words, note_);
     worksheet_freeze_panes(sheet_, 2, 0);
+    // In the order libxlsxwriter would number them, so styles.xml is as
+    // it always was.
+    lxw_format_get_xf_index(bold_);
+    lxw_format_get_xf_index(note_);
   }
   void Add(const Row& row) override { Write(row, nullptr); }
   void Notes(const std::string& name, const std::vector<std::string>& lines) override {
     lxw_worksheet* s = workbook_add_worksheet(workbook_, name.c_str());
     if (!s) throw SheetError("无法写入文件 " + path_ + "（工作表 " + name + "）");
+    ++parts_;
     worksheet_set_column(s, 0, 0, 100, nullptr);
     for (size_t r = 0; r < lines.size(); ++r)
       Check(worksheet_write_string(s, static_cast<lxw_row_t>(r), 0, lines[r].c_str(), nullptr), path_);
   }
   void Close() override {
+    std::vector<SplicedSheet> spliced;
+    for (auto& s : sheets_) {
+      if (s.rows->Empty()) continue;
+      s.rows->Finish();
+      // libxlsxwriter's range of the header rows, widened by the rows'.
+      const uint32_t firstRow = std::min<uint32_t>(s.sheet->dim_rowmin, s.rows->FirstRow());
+      const uint32_t lastRow = std::max<uint32_t>(s.sheet->dim_rowmax, s.rows->LastRow());
+      const uint32_t firstCol = std::min<uint32_t>(s.sheet->dim_colmin, s.rows->FirstCol());
+      const uint32_t lastCol = std::max<uint32_t>(s.sheet->dim_colmax, s.rows->LastCol());
+      std::string range = ColumnLetter(firstCol) + std::to_string(firstRow + 1);
+      if (firstRow != lastRow || firstCol != lastCol) {
+        range += ':';
+        range += ColumnLetter(lastCol);
+        range += std::to_string(lastRow + 1);
+      }
+      spliced.push_back({s.part, s.rows.get(), range});
+    }
     lxw_error e = workbook_close(workbook_);
     workbook_ = nullptr;
-    if (e != LXW_NO_ERROR) {
-      std::error_code ec;
-      fs::remove(temp_, ec);
-      Check(e, path_);
-    }
+    Check(e, path_);
+    if (!spliced.empty()) SpliceRows(temp_, path_, spliced);
     Publish(temp_, path_);
+    published_ = true;
   }
 
  private:
+  // Data rows go to our own cell writer, with the formats libxlsxwriter
+  // numbered for styles.xml.
+  void DataRow(const Row& row, SheetRows& out) {
+    out.Start(row_);
+    for (size_t i = 0; i < row.size(); ++i) {
+      const Cell& cell = row[i];
+      if (!cell.present) continue;
+      const auto col = static_cast<uint32_t>(i);
+      const Kind kind = i >= kinds_.size() ? Kind::kOther : kinds_[i];
+      const int xf = kind == Kind::kCode ? Xf(text_, textXf_) : -1;
+      double value = 0;
+      lxw_datetime date;
+      if (cell.null)
+        out.Na(col, xf);
+      else if (cell.text.empty())
+        out.Blank(col, Xf(emptyText_, emptyTextXf_));
+      else if (kind == Kind::kDate && DateOf(cell.text, date))
+        out.Serial(col, lxw_datetime_to_excel_datetime(&date),
+                   cell.text.size() == 10 ? Xf(date_, dateXf_) : Xf(dateTime_, dateTimeXf_));
+      else if (kind != Kind::kCode && CanonicalNumber(cell.text, value))
+        out.Number(col, cell.text);
+      else if (cell.text.find("_x") == std::string::npos)
+        out.Text(col, cell.text, xf);
+      else
+        out.Text(col, KeepLiteral(cell.text), xf);
+    }
+    out.End();
+  }
+  static int Xf(lxw_format* format, int& known) {
+    if (known < 0) known = lxw_format_get_xf_index(format);
+    return known;
+  }
+
   void Write(const Row& row, lxw_format* format) {
     if (!sheet_) throw SheetError("无法写入文件 " + path_);
     if (row_ >= LXW_ROW_MAX) throw SheetError("记录太多，一张工作表容纳不下：" + path_);
+    if (format)
+      Header(row, format);
+    else
+      DataRow(row, *sheets_.back().rows);
+    ++row_;
+  }
+  // A header row, through libxlsxwriter.
+  void Header(const Row& row, lxw_format* format) {
     for (size_t i = 0; i < row.size(); ++i) {
       const Cell& cell = row[i];
       if (!cell.present) continue;
       const auto col = static_cast<lxw_col_t>(i);
-      const Kind kind = format || i >= kinds_.size() ? Kind::kOther : kinds_[i];
-      double value = 0;
-      lxw_datetime date;
-      lxw_error e;
-      lxw_format* f = format ? format : kind == Kind::kCode ? text_ : nullptr;
-      if (cell.null)
-        e = worksheet_write_formula_str(sheet_, row_, col, "=NA()", f, "#N/A");
-      else if (cell.text.empty())
-        e = worksheet_write_blank(sheet_, row_, col, emptyText_);
-      else if (kind == Kind::kDate && DateOf(cell.text, date))
-        e = worksheet_write_datetime(sheet_, row_, col, &date, cell.text.size() == 10 ? date_ : dateTime_);
-      else if (!format && kind != Kind::kCode && CanonicalNumber(cell.text, value))
-        e = worksheet_write_number(sheet_, row_, col, value, nullptr);
-      else if (cell.text.find("_x") == std::string::npos)
-        e = worksheet_write_string(sheet_, row_, col, cell.text.c_str(), f);
+      if (cell.text.empty())
+        Check(worksheet_write_blank(sheet_, row_, col, emptyText_), path_);
       else
-        e = worksheet_write_string(sheet_, row_, col, KeepLiteral(cell.text).c_str(), f);
-      Check(e, path_);
+        Check(worksheet_write_string(sheet_, row_, col, KeepLiteral(cell.text).c_str(), format), path_);
     }
-    ++row_;
   }
 
   // How a column's texts are written, looked up once a sheet.
@@ -275,8 +330,18 @@ class XlsxWriter : public SheetWriter {
   lxw_worksheet* sheet_ = nullptr;
   lxw_format *text_ = nullptr, *bold_ = nullptr, *note_ = nullptr, *date_ = nullptr, *dateTime_ = nullptr,
              *emptyText_ = nullptr;
+  int textXf_ = -1, emptyTextXf_ = -1, dateXf_ = -1, dateTimeXf_ = -1;  // numbered when first used
   std::vector<Kind> kinds_;  // by column of the current sheet
   lxw_row_t row_ = 0;
+  // Each data sheet, its part and its rows.
+  struct DataSheet {
+    lxw_worksheet* sheet;
+    std::string part;
+    std::unique_ptr<SheetRows> rows;
+  };
+  std::vector<DataSheet> sheets_;
+  int parts_ = 0;  // worksheets so far
+  bool published_ = false;
 };
 
 }  // namespace

@@ -435,6 +435,8 @@ TEST(SheetXlsx, CellsThatHoldNoValueAreErrorsNamingTheCell) {
       {"column past XFD", R"(<row r="2"><c r="XFE2"><v>1</v></c></row>)", "工作表 Sheet1 的 XFE2 单元格超出了工作表的列（最多到 XFD 列）"},
       {"absurd column", R"(<row r="2"><c r="ZZZZZZZZZZZZZZZZ2"><v>1</v></c></row>)",
        "工作表 Sheet1 的 ZZZZZZZZZZZZZZZZ2 单元格超出了工作表的列（最多到 XFD 列）"},
+      {"cell without a reference", R"(<row r="2"><c><v>1</v></c><c t="e"><v>#DIV/0!</v></c></row>)",
+       "工作表 Sheet1 的 B2 单元格是错误值 #DIV/0!"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
