@@ -25,6 +25,7 @@
 #include "context/property_string.h"
 #include "context/props.h"
 #include "context/record.h"
+#include "datafile/target_file.h"
 #include "front/code_table.h"
 #include "front/exchange_log.h"
 #include "front/export_base.h"
@@ -315,7 +316,8 @@ int RunAll(const RunOptions& o, bool exporting) {
   std::error_code ec;
   // A workbook: one sheet per kind; an export writes them apart and gathers.
   const bool book = sheets::SheetFormat(o.all) == "xlsx";
-  const std::string folder = !book ? o.all : exporting ? o.all + ".kinds-" + std::to_string(::getpid()) : fs::path(o.all).parent_path().string();
+  if (book && exporting) xml::RemoveStaleTemps(fs::path(o.all).parent_path().string());
+  const std::string folder = !book ? o.all : exporting ? xml::TempNameBeside(o.all) : fs::path(o.all).parent_path().string();
   if (book && exporting && fs::exists(o.all, ec) && !o.overwrite) {
     std::cerr << "目标文件已存在：" << ForTerminal(o.all) << "（要覆盖请加 --overwrite）" << std::endl;
     return kExitError;
@@ -327,7 +329,7 @@ int RunAll(const RunOptions& o, bool exporting) {
   }
   if (exporting) fs::create_directories(folder, ec);
   // The kinds' workbooks are gathered from a folder of the run's own, gone
-  // however the run ends.
+  // however the run ends (after a kill, with the next run's).
   struct DropFolder {
     std::string dir;
     ~DropFolder() {

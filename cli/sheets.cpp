@@ -7,6 +7,7 @@
 #include <map>
 
 #include "context/property_string.h"
+#include "datafile/target_file.h"
 #include "front/code_table.h"
 #include "front/export_base.h"
 #include "front/trap.h"
@@ -40,10 +41,12 @@ class SilentBoxes : public MessageBoxes {
 };
 
 // The first rows of each kind, exported from a demo ledger made for the
-// purpose in the temporary folder and removed with it.
+// purpose in the temporary folder and removed with it (after a kill, by
+// the next run that makes one).
 std::map<std::string, std::vector<sheets::Row>> ExampleRows(const std::vector<const BaseType*>& kinds, size_t perKind) {
   namespace fs = std::filesystem;
-  const fs::path dir = fs::temp_directory_path() / ("morvent-example-" + std::to_string(::getpid()));
+  xml::RemoveStaleTemps(fs::temp_directory_path().string());
+  const fs::path dir = xml::TempNameBeside((fs::temp_directory_path() / "morvent-example").string());
   struct Removed {
     fs::path dir;
     ~Removed() {

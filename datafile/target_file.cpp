@@ -3,6 +3,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <cerrno>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <vector>
 
@@ -74,6 +79,38 @@ std::string TargetProblem(const std::string& target) {
 
 std::string TargetRefusedText(const std::string& target, const std::string& problem) {
   return target + " " + problem + "，不能用作数据文件！";
+}
+
+namespace {
+constexpr const char* kTempMark = ".morvent-";
+}  // namespace
+
+std::string TempNameBeside(const std::string& path) {
+  static std::atomic<unsigned> counter{0};
+  const fs::path p(path);
+  const std::string name = "." + p.filename().string() + kTempMark + std::to_string(::getpid()) + "-" +
+                           std::to_string(counter++) + ".tmp";
+  return (p.parent_path() / name).string();
+}
+
+void RemoveStaleTemps(const std::string& dir) {
+  std::error_code ec;
+  for (fs::directory_iterator it(dir.empty() ? "." : dir, ec), end; !ec && it != end; it.increment(ec)) {
+    const std::string name = it->path().filename().string();
+    const auto mark = name.rfind(kTempMark);
+    if (name.empty() || name[0] != '.' || mark == std::string::npos) continue;
+    const char* digits = name.c_str() + mark + std::strlen(kTempMark);
+    char* stop = nullptr;
+    const long pid = std::strtol(digits, &stop, 10);
+    if (stop == digits || *stop != '-' || pid <= 0) continue;
+    const char* n = stop + 1;
+    while (*n >= '0' && *n <= '9') ++n;
+    if (n == stop + 1 || std::strncmp(n, ".tmp", 4) != 0 || (n[4] != '\0' && n[4] != '.')) continue;
+    if (::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH) {
+      std::error_code gone;
+      fs::remove_all(it->path(), gone);
+    }
+  }
 }
 
 }  // namespace morvent::xml

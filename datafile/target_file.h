@@ -22,4 +22,14 @@ std::string TargetRefusedText(const std::string& target, const std::string& prob
 // of symlinks (which may not exist yet).
 std::string RealTarget(const std::string& target);
 
+// A name in the folder of `path` for a file or folder that becomes it, or
+// helps make it: ".<name>.morvent-<pid>-<n>.tmp", unique in this process.
+std::string TempNameBeside(const std::string& path);
+
+// Removes from `dir` what such names of processes that are gone left
+// behind (a run killed before it could clean up), files and folders, with
+// anything a library appended to the name (".tmp.XXXXXX"). A name of a
+// live process, or any other name, is left alone.
+void RemoveStaleTemps(const std::string& dir);
+
 }  // namespace morvent::xml

@@ -37,8 +37,7 @@ class TempFile {
   explicit TempFile(const std::string& target) : target_(target), real_(xml::RealTarget(target)) {
     fs::path real(real_);
     dir_ = real.parent_path().empty() ? std::string(".") : real.parent_path().string();
-    name_ = real.filename().string();
-    RemoveStale(dir_);
+    xml::RemoveStaleTemps(dir_);
     fd_ = ::open(dir_.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
     if (fd_ < 0 && (errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL)) OpenNamed();
     if (fd_ < 0) Fail("无法在 " + dir_ + " 中建立临时文件：" + std::strerror(errno));
@@ -72,17 +71,9 @@ class TempFile {
   }
 
  private:
-  static constexpr const char* kMark = ".morvent-";
-
-  std::string NextName() const {
-    static std::atomic<unsigned> counter{0};
-    return (fs::path(dir_) / ("." + name_ + kMark + std::to_string(::getpid()) + "-" + std::to_string(counter++) + ".tmp"))
-        .string();
-  }
-
   void OpenNamed() {
     for (int attempt = 0; attempt < 100; ++attempt) {
-      path_ = NextName();
+      path_ = xml::TempNameBeside(real_);
       fd_ = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
       if (fd_ >= 0 || errno != EEXIST) break;
     }
@@ -92,7 +83,7 @@ class TempFile {
   void LinkUnnamed() {
     std::string proc = "/proc/self/fd/" + std::to_string(fd_);
     for (int attempt = 0; attempt < 100; ++attempt) {
-      path_ = NextName();
+      path_ = xml::TempNameBeside(real_);
       if (::linkat(AT_FDCWD, proc.c_str(), AT_FDCWD, path_.c_str(), AT_SYMLINK_FOLLOW) == 0 ||
           ::linkat(fd_, "", AT_FDCWD, path_.c_str(), AT_EMPTY_PATH) == 0)
         return;
@@ -103,22 +94,7 @@ class TempFile {
     Fail(std::string("无法在 ") + dir_ + " 中保存临时文件：" + std::strerror(error));
   }
 
-  // Temporary files of runs whose process is gone.
-  static void RemoveStale(const std::string& dir) {
-    std::error_code ec;
-    for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
-      std::string name = it->path().filename().string();
-      auto mark = name.rfind(kMark);
-      if (name.empty() || name[0] != '.' || mark == std::string::npos || !name.ends_with(".tmp")) continue;
-      const char* digits = name.c_str() + mark + std::strlen(kMark);
-      char* stop = nullptr;
-      long pid = std::strtol(digits, &stop, 10);
-      if (stop == digits || *stop != '-' || pid <= 0) continue;
-      if (::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH) ::unlink(it->path().c_str());
-    }
-  }
-
-  std::string target_, real_, dir_, name_, path_;
+  std::string target_, real_, dir_, path_;
   int fd_ = -1;
   bool committed_ = false;
 };

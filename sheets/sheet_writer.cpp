@@ -24,9 +24,11 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// A temporary name beside the target, renamed into place at Close.
+// A temporary name beside the target, renamed into place at Close; what a
+// killed run left there goes first.
 std::string TempBeside(const std::string& path) {
-  return path + ".part" + std::to_string(::getpid());
+  xml::RemoveStaleTemps(fs::path(path).parent_path().string());
+  return xml::TempNameBeside(path);
 }
 
 void Publish(const std::string& temp, const std::string& path) {

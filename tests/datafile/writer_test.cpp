@@ -148,15 +148,24 @@ TEST_F(Writer, TemporariesOfDeadRunsAreRemoved) {
   if (child == 0) ::_exit(0);
   ASSERT_GT(child, 0);
   ::waitpid(child, nullptr, 0);
-  const std::string dead = ".other.xml.morvent-" + std::to_string(child) + "-0.tmp";
+  const std::string dead = ".other.xml.morvent-" + std::to_string(child);
   const std::string alive = ".other.xml.morvent-" + std::to_string(::getpid()) + "-7.tmp";
-  WriteFile(dir.file(dead), "left by a killed run");
+  WriteFile(dir.file(dead + "-0.tmp"), "left by a killed run");
+  // A library's own temporary beside ours, and a folder of gathered parts.
+  WriteFile(dir.file(dead + "-1.tmp.zsz4pp"), "left by a killed run");
+  std::filesystem::create_directory(dir.file(".book.xlsx.morvent-" + std::to_string(child) + "-2.tmp"));
+  WriteFile(dir.file(".book.xlsx.morvent-" + std::to_string(child) + "-2.tmp/Customer.xlsx"), "part");
   WriteFile(dir.file(alive), "being written");
-  WriteFile(dir.file("keep.tmp"), "not ours");
+  // Not names of ours: kept whatever their process.
+  const std::vector<std::string> others = {"keep.tmp", dead.substr(1) + "-3.tmp", dead + "-4.tmpx", dead + "-x.tmp"};
+  for (const auto& other : others) WriteFile(dir.file(other), "not ours");
   ASSERT_EQ(Write(List({})), "");
   auto names = FolderEntries();
   std::sort(names.begin(), names.end());
-  EXPECT_EQ(names, (std::vector<std::string>{alive, "keep.tmp", "out.xml"}));
+  std::vector<std::string> kept = others;
+  kept.insert(kept.end(), {alive, "out.xml"});
+  std::sort(kept.begin(), kept.end());
+  EXPECT_EQ(names, kept);
 }
 
 TEST_F(Writer, ARunKilledMidwayLeavesNothingBehind) {

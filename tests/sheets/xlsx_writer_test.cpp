@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <xlsxwriter.h>
 
@@ -262,6 +264,44 @@ TEST(SheetXlsxWriter, AWriteThatFailsLeavesTheTargetAsItWasAndNoFileBeside) {
     EXPECT_TRUE(ReadFile(target) == "old") << "the target was replaced";
     EXPECT_EQ(FilesIn(dir.path()), std::vector<std::string>{"t.xlsx"});
   }
+}
+
+// A run killed while it puts the workbook together leaves the target as it
+// was; what it left beside it goes with the next write there.
+TEST(SheetXlsxWriter, WhatAKilledWriteLeftBesideTheTargetGoesWithTheNext) {
+  TempDir dir;
+  const std::string target = dir.file("t.xlsx");
+  WriteFile(target, "old");
+  const pid_t child = ::fork();
+  if (child == 0) {
+    auto writer = sheets::OpenSheetWriter(target);
+    writer->Sheet("S", {TextColumn("A"), TextColumn("B")});
+    uint32_t seed = 1;
+    for (int i = 0; i < 200000; ++i) writer->Add({Cell{Noise(seed, 60), true}, Cell{Noise(seed, 60), true}});
+    writer->Close();
+    ::_exit(0);
+  }
+  ASSERT_GT(child, 0);
+  // Killed once the archive is being written: beside the target stand
+  // libxlsxwriter's workbook and libzip's temporary.
+  bool caught = false;
+  for (int waited = 0; waited < 60000 && !caught; ++waited) {
+    caught = FilesIn(dir.path()).size() >= 3;
+    if (!caught) ::usleep(1000);
+    if (!caught && ::waitpid(child, nullptr, WNOHANG) == child) break;
+  }
+  ::kill(child, SIGKILL);
+  ::waitpid(child, nullptr, 0);
+  ASSERT_TRUE(caught) << "the write ended before it could be killed while closing";
+  EXPECT_EQ(ReadFile(target), "old");
+  EXPECT_GT(FilesIn(dir.path()).size(), 1u) << "the kill left nothing to clear";
+
+  auto writer = sheets::OpenSheetWriter(target);
+  writer->Sheet("S", {TextColumn("A")});
+  writer->Add({Cell{"new", true}});
+  writer->Close();
+  EXPECT_EQ(FilesIn(dir.path()), std::vector<std::string>{"t.xlsx"});
+  EXPECT_EQ(CellsOf(target, "S"), std::vector<std::string>{"new"});
 }
 
 }  // namespace
