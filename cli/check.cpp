@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <iostream>
 
+#include "platform/private_folder.h"
 #include "platform/text.h"
 #include "store/ledger_admin.h"
 
@@ -14,27 +15,10 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// A folder of this run alone, removed with everything in it.
-class ScratchFolder {
- public:
-  ScratchFolder() {
-    std::string pattern = (fs::temp_directory_path() / "morvent-check-XXXXXX").string();
-    if (::mkdtemp(pattern.data())) path_ = pattern;
-  }
-  ~ScratchFolder() {
-    std::error_code ignored;
-    if (!path_.empty()) fs::remove_all(path_, ignored);
-  }
-  const std::string& path() const { return path_; }
-
- private:
-  std::string path_;
-};
-
 }  // namespace
 
 int RunCheck(RunOptions options) {
-  ScratchFolder folder;
+  PrivateFolder folder("morvent-check-");
   if (folder.path().empty()) {
     std::cerr << "失败：无法在 " << ForTerminal(fs::temp_directory_path().string()) << " 中创建临时文件夹" << std::endl;
     return kExitError;

@@ -5,12 +5,13 @@
 #include <filesystem>
 #include <iostream>
 #include <map>
+#include <stdexcept>
 
 #include "context/property_string.h"
-#include "datafile/target_file.h"
 #include "front/code_table.h"
 #include "front/export_base.h"
 #include "front/trap.h"
+#include "platform/private_folder.h"
 #include "platform/progdir.h"
 #include "platform/text.h"
 #include "platform/msgbox.h"
@@ -41,20 +42,12 @@ class SilentBoxes : public MessageBoxes {
 };
 
 // The first rows of each kind, exported from a demo ledger made for the
-// purpose in the temporary folder and removed with it (after a kill, by
-// the next run that makes one).
+// purpose in a private folder and removed with it.
 std::map<std::string, std::vector<sheets::Row>> ExampleRows(const std::vector<const BaseType*>& kinds, size_t perKind) {
   namespace fs = std::filesystem;
-  xml::RemoveStaleTemps(fs::temp_directory_path().string());
-  const fs::path dir = xml::TempNameBeside((fs::temp_directory_path() / "morvent-example").string());
-  struct Removed {
-    fs::path dir;
-    ~Removed() {
-      std::error_code ec;
-      fs::remove_all(dir, ec);
-    }
-  } removed{dir};
-  fs::create_directories(dir);
+  PrivateFolder folder("morvent-example-");
+  if (folder.path().empty()) throw std::runtime_error("无法在 " + fs::temp_directory_path().string() + " 中创建临时文件夹");
+  const fs::path dir = folder.path();
   const std::string db = (dir / "demo.db").string();
   CreateLedger(db);
   FillDemoLedger(db);

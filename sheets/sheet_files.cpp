@@ -15,6 +15,7 @@
 #include "context/glfunc.h"
 #include "front/trap.h"
 #include "platform/error.h"
+#include "platform/private_folder.h"
 #include "platform/registry.h"
 
 namespace morvent::sheets {
@@ -174,30 +175,22 @@ class RecordXml {
   const std::vector<Column>& columns_;
 };
 
-// A temporary file removed when it goes.
+// The rows as a data file, in a folder of this process alone that goes
+// with it (or, after a kill, with the next one made).
 class TempXml {
  public:
-  TempXml() {
-    std::error_code ec;
-    fs::path dir = fs::temp_directory_path(ec);
-    if (ec) dir = ".";
-    std::string pattern = (dir / "morvent-sheet-XXXXXX").string();
-    int fd = ::mkstemp(pattern.data());
-    if (fd < 0) throw RowFailure{"无法创建临时文件（" + dir.string() + "）"};
-    ::close(fd);
-    path_ = pattern;
-    out_.open(path_, std::ios::binary | std::ios::trunc);
-  }
-  ~TempXml() {
-    out_.close();
-    std::error_code ec;
-    fs::remove(path_, ec);
+  TempXml() : folder_("morvent-sheet-") {
+    if (folder_.path().empty()) {
+      std::error_code ec;
+      throw RowFailure{"无法创建临时文件（" + fs::temp_directory_path(ec).string() + "）"};
+    }
+    out_.open(path(), std::ios::binary | std::ios::trunc);
   }
   std::ofstream& out() { return out_; }
-  const std::string& path() const { return path_; }
+  std::string path() const { return folder_.file("rows.xml"); }
 
  private:
-  std::string path_;
+  PrivateFolder folder_;
   std::ofstream out_;
 };
 

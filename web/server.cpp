@@ -3,12 +3,10 @@
 #include <httplib.h>
 #include <signal.h>
 #include <sys/random.h>
-#include <sys/stat.h>
 #include <unistd.h>
 #include <zip.h>
 
 #include <atomic>
-#include <cerrno>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -19,6 +17,7 @@
 
 #include "front/code_table.h"
 #include "front/exchange_log.h"
+#include "platform/private_folder.h"
 #include "store/pg_driver.h"
 #include "web/child.h"
 #include "web/ledger_view.h"
@@ -133,44 +132,12 @@ std::vector<std::string> FileLines(const std::string& file) {
   return lines;
 }
 
-// The private folder of a server: its uploads, runs and exports. It names
-// the process that made it, so that what a killed server left (business
-// data, under the temporary folder) goes when the next one starts.
-constexpr const char* kFolderPrefix = "morvent-serve-";
-constexpr const char* kOwnerFile = "owner";
-
-void RemoveAbandonedFolders(const fs::path& temp) {
-  std::error_code ec;
-  for (fs::directory_iterator it(temp, ec), end; !ec && it != end; it.increment(ec)) {
-    const std::string name = it->path().filename().string();
-    struct stat st {};
-    if (!name.starts_with(kFolderPrefix) || ::lstat(it->path().c_str(), &st) != 0 || !S_ISDIR(st.st_mode) ||
-        st.st_uid != ::geteuid())
-      continue;
-    long pid = 0;
-    std::ifstream owner(it->path() / kOwnerFile);
-    if (!(owner >> pid) || pid <= 0) continue;  // not one this program marked
-    if (::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH) {
-      std::error_code gone;
-      fs::remove_all(it->path(), gone);
-    }
-  }
-}
-
-std::string MakeFolder() {
-  const fs::path temp = fs::temp_directory_path();
-  RemoveAbandonedFolders(temp);
-  std::string templ = (temp / (std::string(kFolderPrefix) + "XXXXXX")).string();
-  if (!::mkdtemp(templ.data())) throw std::runtime_error("无法创建临时文件夹");
-  std::ofstream(fs::path(templ) / kOwnerFile) << ::getpid() << '\n';
-  return templ;
-}
-
 }  // namespace
 
 struct Server::Impl {
   ServeOptions o;
-  std::string folder;  // private: uploads, runs, exports
+  std::unique_ptr<PrivateFolder> privateFolder;  // uploads, runs, exports
+  std::string folder;                            // its path
   std::string shownLedger;
   httplib::Server http;
   int port = -1;
@@ -479,7 +446,9 @@ Server::Server(ServeOptions options) : impl_(std::make_unique<Impl>()) {
   i.shownLedger = IsServerSource(i.o.ledger) ? MaskPassword(i.o.ledger) : i.o.ledger;
   // Refused now rather than on the first page load.
   Overview(i.o.ledger, i.shownLedger);
-  i.folder = MakeFolder();
+  i.privateFolder = std::make_unique<PrivateFolder>("morvent-serve-");
+  if (i.privateFolder->path().empty()) throw std::runtime_error("无法创建临时文件夹");
+  i.folder = i.privateFolder->path();
   i.Routes();
 }
 

@@ -9,6 +9,7 @@
 #include "context/record.h"
 #include "front/code_table.h"
 #include "platform/error.h"
+#include "platform/private_folder.h"
 #include "platform/progdir.h"
 #include "platform/registry.h"
 
@@ -129,20 +130,6 @@ std::string Replaced(std::string text, const std::string& from, const std::strin
   return text;
 }
 
-// A folder of our own, gone with the scope.
-struct PrivateFolder {
-  std::string path;
-  PrivateFolder() {
-    std::string pattern = (fs::temp_directory_path() / "morvent-py-XXXXXX").string();
-    if (!mkdtemp(pattern.data())) throw Error(kErrFile, "morvent", "无法创建临时文件夹：" + pattern);
-    path = pattern;
-  }
-  ~PrivateFolder() {
-    std::error_code ec;
-    fs::remove_all(path, ec);
-  }
-};
-
 }  // namespace
 
 py::list ReadRecords(const std::string& path, int32_t code) {
@@ -175,8 +162,9 @@ int64_t WriteRecords(const std::string& path, int32_t code, const py::handle& re
   {
     py::gil_scoped_release release;
     EnsureComponentsRegistered();
-    PrivateFolder trial;
-    const std::string copy = trial.path + "/" + type.element + ".xml";
+    PrivateFolder trial("morvent-py-");
+    if (trial.path().empty()) throw Error(kErrFile, "morvent", "无法创建临时文件夹：" + fs::temp_directory_path().string());
+    const std::string copy = trial.file(type.element + ".xml");
     std::string errorText;
     try {
       CreateObjectAs<DataFileWriter>(kWriterProgId)->OutputXML(collection, copy, schema, type.element, errorText);

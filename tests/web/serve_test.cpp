@@ -2,8 +2,6 @@
 // with the tool (MORVENT_BIN) running the imports and exports.
 #include <gtest/gtest.h>
 #include <httplib.h>
-#include <sys/wait.h>
-#include <unistd.h>
 #include <zip.h>
 
 #include <algorithm>
@@ -547,61 +545,6 @@ TEST(ServeCommand, PrintsTheAddressWarnsForAnotherAddressAndEndsOnCtrlC) {
     EXPECT_EQ(said, "无法提供网页：" + test::ErrorOf([&] { LedgerStore::ForPath(unusable); }) + "\n");
   }
   EXPECT_NE(test::ErrorOf([&] { LedgerStore::ForPath(old); }).find("morvent ledger upgrade"), std::string::npos);
-}
-
-// The private folder of uploads and runs is gone when the server ends, and
-// what a killed server left goes when the next one starts: only a folder
-// this program marked, of a process that is gone, and of this user.
-TEST(ServeFolder, WhatAKilledServerLeftGoesWhenTheNextStarts) {
-  namespace fs = std::filesystem;
-  ProgramHome home;
-  const std::string ledger = home.file("ledger.db");
-  CreateLedger(ledger);
-  test::TempDir temp;
-  const char* saved = std::getenv("TMPDIR");
-  const std::string before = saved ? saved : "";
-  ::setenv("TMPDIR", temp.path().c_str(), 1);
-  pid_t gone = ::fork();
-  if (gone == 0) ::_exit(0);
-  ::waitpid(gone, nullptr, 0);
-  auto folder = [&](const std::string& name, long owner) {
-    fs::create_directory(temp.file(name));
-    std::ofstream(temp.file(name + "/upload.xlsx")) << "business data";
-    if (owner) std::ofstream(temp.file(name + "/owner")) << owner << "\n";
-  };
-  folder("morvent-serve-killed", gone);
-  folder("morvent-serve-living", ::getpid());
-  folder("morvent-serve-unmarked", 0);
-  folder("other-killed", gone);
-  std::string made;
-  {
-    ServeOptions o;
-    o.ledger = ledger;
-    o.port = 0;
-    o.tool = Tool();
-    Server server(o);
-    const std::vector<std::string> kept = {"morvent-serve-living", "morvent-serve-unmarked", "other-killed"};
-    std::vector<std::string> names;
-    for (const auto& e : fs::directory_iterator(temp.path())) {
-      const std::string name = e.path().filename().string();
-      if (std::find(kept.begin(), kept.end(), name) == kept.end())
-        made = name;
-      else
-        names.push_back(name);
-    }
-    std::sort(names.begin(), names.end());
-    EXPECT_EQ(names, kept);
-    ASSERT_TRUE(made.starts_with("morvent-serve-")) << made;
-    std::ifstream owner(temp.file(made + "/owner"));
-    long pid = 0;
-    owner >> pid;
-    EXPECT_EQ(pid, ::getpid());
-  }
-  EXPECT_FALSE(fs::exists(temp.file(made)));
-  if (saved)
-    ::setenv("TMPDIR", before.c_str(), 1);
-  else
-    ::unsetenv("TMPDIR");
 }
 
 }  // namespace
