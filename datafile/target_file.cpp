@@ -4,14 +4,13 @@
 #include <unistd.h>
 
 #include <atomic>
-#include <cerrno>
-#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <vector>
 
 #include "context/props.h"
+#include "platform/private_folder.h"
 
 namespace morvent::xml {
 
@@ -106,7 +105,7 @@ void RemoveStaleTemps(const std::string& dir) {
     const char* n = stop + 1;
     while (*n >= '0' && *n <= '9') ++n;
     if (n == stop + 1 || std::strncmp(n, ".tmp", 4) != 0 || (n[4] != '\0' && n[4] != '.')) continue;
-    if (::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH) {
+    if (ProcessGone(pid)) {
       std::error_code gone;
       fs::remove_all(it->path(), gone);
     }

@@ -110,7 +110,7 @@ class Duplicates {
   void Check(const DataRecord& record, int32_t index) {
     if (walk_.matchKey.empty()) return;
     std::string key;
-    if (KeyOf(record, key)) seen_.push_back({static_cast<uint32_t>(std::hash<std::string>{}(key)), index});
+    if (KeyOf(record, key)) seen_.push_back({Hash32(key), index});
   }
 
   // Each warning with the index of the record it is told at, in that order.

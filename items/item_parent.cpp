@@ -96,8 +96,6 @@ int32_t ParentResolver::PastFailed(int32_t from, const std::string& number) {
 }
 
 namespace {
-uint32_t NumberHash(std::string_view number) { return static_cast<uint32_t>(std::hash<std::string_view>{}(number)); }
-
 // The record's number as GetValue answers it, without noting the read: a
 // lookup must not move what an error of the current record points at.
 bool NumberIs(const DataRecord& record, const std::string& number) {
@@ -124,7 +122,7 @@ int32_t ParentResolver::FindInCollection(const std::string& number) {
       Variant v = Must(collection_->Item(i)).GetValue(kNumber, kNone);
       if (v.IsNull()) continue;  // never equal to anything
       if (!v.IsText()) indexUsable_ = false;
-      else numberIndex_.emplace_back(NumberHash(v.RawText()), i);
+      else numberIndex_.emplace_back(Hash32(v.RawText()), i);
     }
     if (indexUsable_)
       std::sort(numberIndex_.begin(), numberIndex_.end());
@@ -135,7 +133,7 @@ int32_t ParentResolver::FindInCollection(const std::string& number) {
   if (indexUsable_) {
     // Same hash, index ascending: the first that holds the number is the
     // first in the file.
-    const uint32_t h = NumberHash(number);
+    const uint32_t h = Hash32(number);
     for (auto it = std::lower_bound(numberIndex_.begin(), numberIndex_.end(), std::pair<uint32_t, int32_t>(h, 0));
          it != numberIndex_.end() && it->first == h && found == 0; ++it)
       if (NumberIs(Must(collection_->Item(it->second)), number)) found = it->second;

@@ -27,7 +27,7 @@ void RemoveAbandoned(const fs::path& temp, const std::string& prefix) {
     long pid = 0;
     std::ifstream owner(it->path() / kOwnerFile);
     if (!(owner >> pid) || pid <= 0) continue;
-    if (::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH) {
+    if (ProcessGone(pid)) {
       std::error_code gone;
       fs::remove_all(it->path(), gone);
     }
@@ -35,6 +35,8 @@ void RemoveAbandoned(const fs::path& temp, const std::string& prefix) {
 }
 
 }  // namespace
+
+bool ProcessGone(long pid) { return pid > 0 && ::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH; }
 
 PrivateFolder::PrivateFolder(const std::string& prefix) {
   std::error_code ec;

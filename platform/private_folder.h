@@ -10,6 +10,10 @@
 
 namespace morvent {
 
+// Whether no process has this id any more: what such a process left may go.
+// A live one, or one this process may not signal, is never taken for gone.
+bool ProcessGone(long pid);
+
 class PrivateFolder {
  public:
   // path() is empty when the folder cannot be made (errno says why).

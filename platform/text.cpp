@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <functional>
 #include <vector>
 
 namespace morvent {
@@ -194,5 +195,7 @@ size_t Osa(View a, View b) {
 
 size_t EditDistance(std::string_view a, std::string_view b) { return Osa(a, b); }
 size_t EditDistance(std::u32string_view a, std::u32string_view b) { return Osa(a, b); }
+
+uint32_t Hash32(std::string_view s) { return static_cast<uint32_t>(std::hash<std::string_view>{}(s)); }
 
 }  // namespace morvent

@@ -45,6 +45,10 @@ std::string ForTerminal(std::string_view text, bool oneLine = true);
 
 inline constexpr char kCR = '\r';
 
+// A 32-bit hash of a key, for indexes that keep a hash where a copy of the
+// key would cost more; a hit is confirmed against the key itself.
+uint32_t Hash32(std::string_view s);
+
 // Edits between a and b (optimal string alignment): insertions, deletions,
 // replacements and swaps of two neighbours, each one edit; for "did you
 // mean" answers, by bytes or by characters.

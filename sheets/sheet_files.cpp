@@ -179,18 +179,19 @@ class RecordXml {
 // with it (or, after a kill, with the next one made).
 class TempXml {
  public:
-  TempXml() : folder_("morvent-sheet-") {
+  TempXml() : folder_("morvent-sheet-"), path_(folder_.file("rows.xml")) {
     if (folder_.path().empty()) {
       std::error_code ec;
       throw RowFailure{"无法创建临时文件（" + fs::temp_directory_path(ec).string() + "）"};
     }
-    out_.open(path(), std::ios::binary | std::ios::trunc);
+    out_.open(path_, std::ios::binary | std::ios::trunc);
   }
   std::ofstream& out() { return out_; }
-  std::string path() const { return folder_.file("rows.xml"); }
+  const std::string& path() const { return path_; }
 
  private:
   PrivateFolder folder_;
+  const std::string path_;
   std::ofstream out_;
 };
 

@@ -136,8 +136,7 @@ std::vector<std::string> FileLines(const std::string& file) {
 
 struct Server::Impl {
   ServeOptions o;
-  std::unique_ptr<PrivateFolder> privateFolder;  // uploads, runs, exports
-  std::string folder;                            // its path
+  std::unique_ptr<PrivateFolder> folder;  // uploads, runs, exports
   std::string shownLedger;
   httplib::Server http;
   int port = -1;
@@ -158,7 +157,7 @@ struct Server::Impl {
 
   std::string NewFolder(const std::string& kind) {
     std::lock_guard lock(m);
-    const std::string dir = folder + "/" + kind + std::to_string(++serial);
+    const std::string dir = folder->file(kind + std::to_string(++serial));
     fs::create_directories(dir);
     return dir;
   }
@@ -446,9 +445,8 @@ Server::Server(ServeOptions options) : impl_(std::make_unique<Impl>()) {
   i.shownLedger = IsServerSource(i.o.ledger) ? MaskPassword(i.o.ledger) : i.o.ledger;
   // Refused now rather than on the first page load.
   Overview(i.o.ledger, i.shownLedger);
-  i.privateFolder = std::make_unique<PrivateFolder>("morvent-serve-");
-  if (i.privateFolder->path().empty()) throw std::runtime_error("无法创建临时文件夹");
-  i.folder = i.privateFolder->path();
+  i.folder = std::make_unique<PrivateFolder>("morvent-serve-");
+  if (i.folder->path().empty()) throw std::runtime_error("无法创建临时文件夹");
   i.Routes();
 }
 
@@ -459,8 +457,7 @@ Server::~Server() {
     for (auto& [id, run] : impl_->runs) run->Cancel();
   }
   impl_->runs.clear();
-  std::error_code ec;
-  fs::remove_all(impl_->folder, ec);
+  impl_->folder.reset();  // once no run writes in it
 }
 
 int Server::Bind() {
