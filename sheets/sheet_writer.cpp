@@ -3,10 +3,13 @@
 // go through our own cell writer and are spliced into its workbook at Close
 // (libxlsxwriter's per-cell printf and fixed deflate level cost four times
 // the XML export).
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <xlsxwriter.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <charconv>
 #include <cstdio>
 #include <filesystem>
@@ -31,12 +34,25 @@ std::string TempBeside(const std::string& path) {
   return xml::TempNameBeside(path);
 }
 
+// As a data file takes its target's place: with the target's permissions,
+// on the disk before the rename, and the rename on the disk after it.
 void Publish(const std::string& temp, const std::string& path) {
   std::error_code ec;
-  fs::rename(temp, path, ec);
+  int fd = ::open(temp.c_str(), O_RDONLY | O_CLOEXEC);
+  struct stat old {};
+  if (fd >= 0 && ::stat(path.c_str(), &old) == 0) ::fchmod(fd, old.st_mode & 07777);
+  if (fd < 0 || ::fsync(fd) != 0) ec.assign(errno, std::generic_category());
+  if (fd >= 0) ::close(fd);
+  if (!ec) fs::rename(temp, path, ec);
   if (ec) {
-    fs::remove(temp, ec);
+    std::error_code ignored;
+    fs::remove(temp, ignored);
     throw SheetError("无法写入文件 " + path + "（" + ec.message() + "）");
+  }
+  const fs::path dir = fs::path(path).parent_path();
+  if (int d = ::open(dir.empty() ? "." : dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); d >= 0) {
+    ::fsync(d);
+    ::close(d);
   }
 }
 

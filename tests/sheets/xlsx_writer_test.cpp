@@ -304,5 +304,25 @@ TEST(SheetXlsxWriter, WhatAKilledWriteLeftBesideTheTargetGoesWithTheNext) {
   EXPECT_EQ(CellsOf(target, "S"), std::vector<std::string>{"new"});
 }
 
+// A sheet replacing a file keeps that file's permissions, as a data file does.
+TEST(SheetXlsxWriter, ATargetReplacedKeepsItsPermissions) {
+  for (const std::string name : {"t.xlsx", "t.csv"}) {
+    SCOPED_TRACE(name);
+    TempDir dir;
+    const std::string target = dir.file(name);
+    WriteFile(target, "old");
+    std::filesystem::permissions(target, std::filesystem::perms::owner_read | std::filesystem::perms::owner_write |
+                                             std::filesystem::perms::group_read);
+    auto writer = sheets::OpenSheetWriter(target);
+    writer->Sheet("S", {TextColumn("A")});
+    writer->Add({Cell{"new", true}});
+    writer->Close();
+    EXPECT_EQ(std::filesystem::status(target).permissions() & std::filesystem::perms::all,
+              std::filesystem::perms::owner_read | std::filesystem::perms::owner_write |
+                  std::filesystem::perms::group_read);
+    EXPECT_NE(ReadFile(target), "old");
+  }
+}
+
 }  // namespace
 }  // namespace morvent::test
